@@ -1,0 +1,15 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+// Wall-clock milliseconds since the process started, from the monotonic clock.
+// (The C library's process clock counts CPU time on this platform and cannot
+// measure silence on a link.)
+std::int64_t processMillis();
+
+// The monotonic time point at which processMillis() reaches `ms`, for timed waits.
+std::chrono::steady_clock::time_point processTimePoint(std::int64_t ms);
+
+// Sleeps the calling thread; negative or zero returns at once.
+void sleepMs(int ms);

@@ -1,0 +1,41 @@
+#pragma once
+
+// A scripted link for the exchange operations: records every write as one
+// entry, and hands out queued answers one read at a time.
+
+#include <algorithm>
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+using ByteVec = std::vector<std::uint8_t>;
+
+struct FakeLink {
+  std::vector<ByteVec> writes;
+  std::deque<ByteVec> answers;
+  int reads = 0;
+  int hasDataCalls = 0;
+
+  int write(const std::uint8_t* p, int n) {
+    writes.emplace_back(p, p + n);
+    return n;
+  }
+  bool hasData() {
+    ++hasDataCalls;
+    return !answers.empty();
+  }
+  // Message semantics: one answer per read, cut to the room given, full length returned.
+  int read(std::uint8_t* out, int room) {
+    ++reads;
+    if (answers.empty()) return 0;
+    ByteVec a = std::move(answers.front());
+    answers.pop_front();
+    std::copy_n(a.begin(), std::min<std::size_t>(a.size(), static_cast<std::size_t>(room)), out);
+    return static_cast<int>(a.size());
+  }
+  ByteVec wire() const {
+    ByteVec all;
+    for (const auto& w : writes) all.insert(all.end(), w.begin(), w.end());
+    return all;
+  }
+};

@@ -1,0 +1,88 @@
+#include "lms/scan.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "reply_builder.h"
+
+namespace {
+
+TEST(CheckMeasurementReply, AcceptsAWholeReplyWithValidChecksum) {
+  auto r = makeMeasurementReply({100, 200});
+  ASSERT_EQ(r.size(), 732u);
+  EXPECT_EQ(checkMeasurementReply(r.data(), 732), ReplyCheck::Ok);
+  // Extra bytes behind a whole reply do not matter.
+  r.resize(802, 0xEE);
+  EXPECT_EQ(checkMeasurementReply(r.data(), 802), ReplyCheck::Ok);
+}
+
+TEST(CheckMeasurementReply, TellsWhyItRejects) {
+  auto r = makeMeasurementReply({});
+  EXPECT_EQ(checkMeasurementReply(r.data(), 731), ReplyCheck::TooShort);
+  EXPECT_EQ(checkMeasurementReply(r.data(), 4), ReplyCheck::TooShort);
+  EXPECT_EQ(checkMeasurementReply(r.data(), 3), ReplyCheck::NotAReply);
+  EXPECT_EQ(checkMeasurementReply(r.data(), 0), ReplyCheck::NotAReply);
+
+  std::vector<std::uint8_t> behindAck{0x06};
+  behindAck.insert(behindAck.end(), r.begin(), r.end());
+  EXPECT_EQ(checkMeasurementReply(behindAck.data(), 733), ReplyCheck::NotAReply);
+
+  for (int pos : {1, 2, 3}) {
+    auto bad = r;
+    bad[static_cast<std::size_t>(pos)] ^= 0x01;
+    EXPECT_EQ(checkMeasurementReply(bad.data(), 732), ReplyCheck::NotAReply) << pos;
+  }
+  // A single flipped bit anywhere from the command byte to the checksum is caught.
+  for (int pos = 4; pos < 732; ++pos) {
+    auto bad = r;
+    bad[static_cast<std::size_t>(pos)] ^= 0x10;
+    EXPECT_EQ(checkMeasurementReply(bad.data(), 732), ReplyCheck::BadChecksum) << pos;
+  }
+  EXPECT_STREQ(replyCheckText(ReplyCheck::BadChecksum), "checksum mismatch");
+  EXPECT_STREQ(replyCheckText(ReplyCheck::TooShort), "reply too short");
+  EXPECT_STREQ(replyCheckText(ReplyCheck::NotAReply), "not a measurement reply");
+}
+
+TEST(DecodeRanges, MasksFlagBitsAndDividesByTen) {
+  const std::uint8_t bytes[] = {0x64, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0x10, 0x27};
+  float ranges[4] = {-1, -1, -1, -1};
+  int count = -1;
+  decodeRanges(8, bytes, ranges, &count);
+  EXPECT_EQ(count, 4);
+  EXPECT_EQ(ranges[0], 10.0f);
+  EXPECT_EQ(ranges[1], 0.0f);
+  EXPECT_EQ(ranges[2], static_cast<float>(8191 / 10.0));
+  EXPECT_EQ(ranges[3], static_cast<float>(1808 / 10.0));
+}
+
+TEST(DecodeRanges, AWholeReplyGives361Values) {
+  std::vector<std::uint16_t> words;
+  for (int i = 0; i < kScanPoints; ++i) words.push_back(static_cast<std::uint16_t>(i * 20 + 0xE000 * (i % 2)));
+  auto r = makeMeasurementReply(words);
+  float ranges[kScanPoints];
+  int count = 0;
+  decodeRanges(kRangeBytes, r.data() + kRangeOffset, ranges, &count);
+  ASSERT_EQ(count, kScanPoints);
+  for (int i = 0; i < kScanPoints; ++i) EXPECT_FLOAT_EQ(ranges[i], static_cast<float>(i * 2)) << i;
+}
+
+TEST(AngleTable, EachEntryIsTheFloatNearestHalfDegreeSteps) {
+  EXPECT_EQ(kAngleTable[0], 0.0f);
+  EXPECT_EQ(kAngleTable[1], static_cast<float>(M_PI / 360.0));
+  EXPECT_EQ(kAngleTable[180], static_cast<float>(M_PI / 2));
+  EXPECT_EQ(kAngleTable[360], static_cast<float>(M_PI));
+  for (int i = 0; i < kScanPoints; ++i) {
+    const long double exact = static_cast<long double>(i) * 3.14159265358979323846264338L / 360.0L;
+    const float f = kAngleTable[static_cast<std::size_t>(i)];
+    // No other float is closer to the exact value.
+    EXPECT_LE(std::fabs(static_cast<long double>(f) - exact),
+              std::fabs(static_cast<long double>(std::nextafter(f, 10.0f)) - exact))
+        << i;
+    EXPECT_LE(std::fabs(static_cast<long double>(f) - exact),
+              std::fabs(static_cast<long double>(std::nextafter(f, -10.0f)) - exact))
+        << i;
+  }
+}
+
+}  // namespace
