@@ -27,8 +27,9 @@ Ready waitFor(int fd, short events, int timeoutMs) {
   int rc = pollRetrying(&p, 1, timeoutMs);
   if (rc < 0) return Ready::Error;
   if (rc == 0) return Ready::Timeout;
-  if (p.revents & events) return Ready::Yes;
+  // A hang-up wins over readable: a hung-up terminal may report both with nothing to read.
   if (p.revents & POLLHUP) return Ready::Hangup;
+  if (p.revents & events) return Ready::Yes;
   return Ready::Error;
 }
 

@@ -1,0 +1,55 @@
+#pragma once
+
+// Cuts a byte stream into messages by silence: a message is everything that
+// arrives in one burst, and it is closed once 50 ms pass without new bytes.
+// Times are milliseconds from one monotonic clock, passed in by the caller, so
+// the rule can be driven exactly. Not thread-safe: the owner serialises calls.
+
+#include <cstdint>
+
+inline constexpr int kMessageCapacity = 1000;
+inline constexpr int kMaxReceive = 999;
+inline constexpr int kSilenceMs = 50;
+
+// The silence rule: elapsed seconds, as a float, above 0.05. Because 50/1000 in
+// single precision lies just above 0.05, a gap of 50 ms counts and 49 ms does not.
+bool silenceCounts(std::int64_t earlier, std::int64_t later);
+
+class SilenceFramer {
+ public:
+  // Adds one received chunk (1..999 bytes) that arrived at `now`. A chunk after
+  // a counting gap, and the first chunk of all, starts a new message. Bytes that
+  // would carry a message past 1000 bytes are dropped (and counted): messages up
+  // to 1000 bytes pass unchanged, longer bursts keep their first 1000 bytes.
+  void addChunk(const std::uint8_t* data, int length, std::int64_t now);
+
+  // The publication step. When a chunk is pending and the silence since it
+  // counts, the message moves to the ready slot if the slot is free (otherwise
+  // it is dropped and counted) and the chunk stops pending. True if published.
+  bool publishIfDue(std::int64_t now);
+
+  bool pending() const { return pending_; }
+  // The earliest time at which publishIfDue can act on the pending chunk.
+  std::int64_t dueTime() const { return chunkTime_ + kSilenceMs; }
+
+  bool ready() const { return ready_; }
+  // Copies at most `wanted` bytes of the ready message, empties the slot and
+  // returns the message's full length. Returns 0 when the slot is empty.
+  int readReady(std::uint8_t* destination, int wanted);
+
+  std::int64_t droppedMessages() const { return droppedMessages_; }
+  std::int64_t droppedBytes() const { return droppedBytes_; }
+
+ private:
+  std::uint8_t message_[kMessageCapacity];
+  int messageLen_ = 0;
+  std::uint8_t readyBuf_[kMessageCapacity];
+  int readyLen_ = 0;
+  bool ready_ = false;
+  bool pending_ = false;
+  bool anyChunk_ = false;
+  std::int64_t chunkTime_ = 0;
+  std::int64_t checkTime_ = 0;
+  std::int64_t droppedMessages_ = 0;
+  std::int64_t droppedBytes_ = 0;
+};
