@@ -1,0 +1,171 @@
+#include "sim/engine.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "lms/telegram.h"
+
+const char* scanFateName(ScanFate fate) {
+  switch (fate) {
+    case ScanFate::Sent: return "sent";
+    case ScanFate::CorruptChecksum: return "corrupt-checksum";
+    case ScanFate::FlippedByte: return "flipped-byte";
+    case ScanFate::Short: return "short";
+    case ScanFate::Oversize: return "oversize";
+  }
+  return "?";
+}
+
+std::vector<std::uint8_t> withChecksum(std::vector<std::uint8_t> body) {
+  const std::uint16_t crc = lmsCrc16(body.data(), static_cast<int>(body.size()));
+  body.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+  body.push_back(static_cast<std::uint8_t>(crc >> 8));
+  return body;
+}
+
+std::vector<std::uint8_t> measurementReply(const RangeWords& words) {
+  // Reply command 0xB0, then the value count 361 (0x0169) with its flag bits clear.
+  std::vector<std::uint8_t> r{0x02, 0x80, 0xD6, 0x02, 0xB0, 0x69, 0x01};
+  r.reserve(kReplyLength);
+  for (std::uint16_t w : words) {
+    r.push_back(static_cast<std::uint8_t>(w & 0xFF));
+    r.push_back(static_cast<std::uint8_t>(w >> 8));
+  }
+  r.push_back(0x10);  // status
+  return withChecksum(std::move(r));
+}
+
+SimEngine::SimEngine(const SimFaults& faults, std::uint32_t seed, const ReplayScans* replay)
+    : faults_(faults), scene_(seed), replay_(replay) {}
+
+std::vector<std::uint8_t> SimEngine::replyTo(const ParsedTelegram& t, bool& known) {
+  const auto data = t.data();
+  known = true;
+  switch (t.command()) {
+    case 0x20:  // operating mode, installation mode with password
+      return withChecksum({0x02, 0x80, 0x03, 0x00, 0xA0, 0x00, 0x10});
+    case 0x31:
+      return withChecksum({0x02, 0x80, 0x02, 0x00, 0xB1, 0x10});
+    case 0x3B:  // variant switch: echo angle and resolution
+      if (data.size() == 4) {
+        return withChecksum({0x02, 0x80, 0x07, 0x00, 0xBB, 0x01, data[0], data[1], data[2], data[3], 0x10});
+      }
+      break;
+    case 0x77:  // configuration: echo it
+      if (data.size() == static_cast<std::size_t>(kConfigBytes)) {
+        std::vector<std::uint8_t> r{0x02, 0x80, 0x25, 0x00, 0xF7, 0x01};
+        r.insert(r.end(), data.begin(), data.end());
+        r.push_back(0x10);
+        return withChecksum(std::move(r));
+      }
+      break;
+    default:
+      break;
+  }
+  known = false;
+  return {};
+}
+
+void SimEngine::planAnswer(std::vector<std::uint8_t> reply, std::vector<Piece>& plan, bool measurement) {
+  ++answers_;
+  std::vector<std::uint8_t> head;
+  if (faults_.garbageBytes > 0 && every(faults_.garbageEvery, answers_)) {
+    for (int i = 0; i < faults_.garbageBytes; ++i) head.push_back(static_cast<std::uint8_t>(0xA5 ^ i));
+    ++counters_.faults;
+  }
+  head.push_back(kAck);
+  ++counters_.acks;
+  if (faults_.oversizeEvery > 0 && measurement && every(faults_.oversizeEvery, counters_.scans)) {
+    reply.insert(reply.end(), 400, 0xEE);
+  }
+  if (faults_.ackGapMs > 0 || reply.empty()) {
+    plan.push_back({0, std::move(head)});
+    head.clear();
+  }
+  const std::size_t step = faults_.chunkSize > 0 ? static_cast<std::size_t>(faults_.chunkSize) : reply.size();
+  for (std::size_t at = 0; at < reply.size(); at += step) {
+    Piece p;
+    p.delayMs = at == 0 ? faults_.ackGapMs : faults_.chunkGapMs;
+    p.bytes = std::move(head);
+    head.clear();
+    const std::size_t end = std::min(reply.size(), at + step);
+    p.bytes.insert(p.bytes.end(), reply.begin() + static_cast<std::ptrdiff_t>(at),
+                   reply.begin() + static_cast<std::ptrdiff_t>(end));
+    plan.push_back(std::move(p));
+  }
+}
+
+void SimEngine::handle(const ParsedTelegram& t, std::int64_t nowMs, std::vector<Piece>& plan) {
+  if (!t.checksumOk) {
+    ++counters_.badChecksum;
+    ++counters_.naks;
+    plan.push_back({0, {kNak}});
+    lastAction_ = "checksum mismatch: NAK";
+    return;
+  }
+  ++counters_.requests;
+  // Silence: after N requests, for a while or for ever.
+  if (!silent_ && !silenceDone_ && faults_.silentAfter >= 0 && counters_.requests > faults_.silentAfter) {
+    silent_ = true;
+    silentUntil_ = nowMs + faults_.silentForMs;
+    ++counters_.faults;
+  }
+  if (silent_ && faults_.silentForMs > 0 && nowMs >= silentUntil_) {
+    silent_ = false;
+    silenceDone_ = true;
+  }
+  if (silent_) {
+    ++counters_.ignored;
+    lastAction_ = "request ignored (silent)";
+    return;
+  }
+  if (every(faults_.nakEvery, counters_.requests)) {
+    ++counters_.naks;
+    ++counters_.faults;
+    plan.push_back({0, {kNak}});
+    lastAction_ = "request refused: NAK";
+    return;
+  }
+  if (t.command() == 0x30) {
+    const std::int64_t scanNo = counters_.scans++;
+    const RangeWords words0 = replay_ && !replay_->empty() ? replay_->scan(scanNo) : scene_.scan(scanNo);
+    RangeWords words = words0;
+    ScanFate fate = ScanFate::Sent;
+    const std::int64_t nth = counters_.scans;
+    if (every(faults_.flipByteEvery, nth)) {
+      words[100] = static_cast<std::uint16_t>(words[100] ^ 0x0055);
+      fate = ScanFate::FlippedByte;
+    }
+    std::vector<std::uint8_t> reply = measurementReply(words);
+    if (every(faults_.corruptCrcEvery, nth)) {
+      reply[kReplyLength - 1] ^= 0x5A;
+      fate = ScanFate::CorruptChecksum;
+    }
+    if (every(faults_.shortEvery, nth)) {
+      reply.resize(static_cast<std::size_t>(std::clamp(faults_.shortLength, 0, kReplyLength - 1)));
+      fate = ScanFate::Short;
+    }
+    if (faults_.oversizeEvery > 0 && every(faults_.oversizeEvery, nth)) fate = ScanFate::Oversize;
+    if (fate != ScanFate::Sent) ++counters_.faults;
+    if (onScan) onScan(scanNo, fate, words);
+    planAnswer(std::move(reply), plan, true);
+    lastAction_ = "scan " + std::to_string(scanNo) + " " + scanFateName(fate);
+    if (faults_.closeAfter > 0 && counters_.scans >= faults_.closeAfter) {
+      closeNow_ = true;
+      ++counters_.faults;
+    }
+    return;
+  }
+  bool known = false;
+  std::vector<std::uint8_t> reply = replyTo(t, known);
+  if (!known) {
+    ++counters_.naks;
+    plan.push_back({0, {kNak}});
+    lastAction_ = "unknown command: NAK";
+    return;
+  }
+  char text[48];
+  std::snprintf(text, sizeof text, "command 0x%02X answered", t.command());
+  lastAction_ = text;
+  planAnswer(std::move(reply), plan, false);
+}

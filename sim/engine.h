@@ -1,0 +1,85 @@
+#pragma once
+
+// The scanner's side of the protocol, without any I/O: takes the telegrams a
+// scanner receives and plans what it sends back (bytes, and the pause before
+// each piece), with faults injected on request. One thread uses an engine.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "sim/scene.h"
+#include "sim/telegram_parser.h"
+
+struct SimFaults {
+  int nakEvery = 0;         // refuse every Nth request with NAK
+  int silentAfter = -1;     // answer nothing once N requests have been served (-1: never)
+  int silentForMs = 0;      // ... for this long, then answer again (0: for ever)
+  int corruptCrcEvery = 0;  // spoil the checksum of every Nth measurement reply
+  int flipByteEvery = 0;    // change a range byte of every Nth reply, checksum kept valid
+  int shortEvery = 0;       // cut every Nth reply short ...
+  int shortLength = 400;    // ... to this many bytes
+  int chunkSize = 0;        // send replies in chunks of K bytes ...
+  int chunkGapMs = 0;       // ... with G ms between them
+  int ackGapMs = 0;         // pause between the ACK and the reply (0: one burst)
+  int garbageBytes = 0;     // bytes of garbage before the ACK ...
+  int garbageEvery = 1;     // ... of every Nth answer
+  int closeAfter = 0;       // close the connection after N measurement replies
+  int oversizeEvery = 0;    // make every Nth measurement answer a burst over 1000 bytes
+};
+
+struct SimCounters {
+  std::int64_t requests = 0;     // telegrams with a valid checksum
+  std::int64_t badChecksum = 0;  // telegrams refused for their checksum
+  std::int64_t acks = 0;         // answers that began with ACK
+  std::int64_t naks = 0;         // answers that were NAK
+  std::int64_t scans = 0;        // measurement replies sent (whatever their faults)
+  std::int64_t ignored = 0;      // requests left unanswered while silent
+  std::int64_t faults = 0;       // faults injected
+};
+
+// What became of one measurement reply.
+enum class ScanFate { Sent, CorruptChecksum, FlippedByte, Short, Oversize };
+const char* scanFateName(ScanFate fate);
+
+struct Piece {
+  int delayMs = 0;  // pause before these bytes
+  std::vector<std::uint8_t> bytes;
+};
+
+// A whole measurement reply (732 bytes) carrying `words`.
+std::vector<std::uint8_t> measurementReply(const RangeWords& words);
+// Appends the checksum to a telegram body.
+std::vector<std::uint8_t> withChecksum(std::vector<std::uint8_t> body);
+
+class SimEngine {
+ public:
+  SimEngine(const SimFaults& faults, std::uint32_t seed, const ReplayScans* replay = nullptr);
+
+  // Plans the answer to one telegram received at `nowMs`.
+  void handle(const ParsedTelegram& telegram, std::int64_t nowMs, std::vector<Piece>& plan);
+  // The connection is to be closed once the plan has been sent.
+  bool closeNow() const { return closeNow_; }
+  const SimCounters& counters() const { return counters_; }
+  // One line describing the last exchange, for the verbose log.
+  const std::string& lastAction() const { return lastAction_; }
+  // Called for every measurement reply, with the words as sent.
+  std::function<void(std::int64_t scanNo, ScanFate fate, const RangeWords& words)> onScan;
+
+ private:
+  static bool every(int n, std::int64_t count) { return n > 0 && count % n == 0; }
+  std::vector<std::uint8_t> replyTo(const ParsedTelegram& t, bool& known);
+  void planAnswer(std::vector<std::uint8_t> reply, std::vector<Piece>& plan, bool measurement);
+
+  SimFaults faults_;
+  Scene scene_;
+  const ReplayScans* replay_;
+  SimCounters counters_;
+  std::int64_t answers_ = 0;
+  bool silent_ = false;
+  bool silenceDone_ = false;
+  std::int64_t silentUntil_ = 0;
+  bool closeNow_ = false;
+  std::string lastAction_;
+};

@@ -1,0 +1,98 @@
+// lmssim: a laser scanner emulator speaking the scanner's side of the
+// telegram protocol over TCP or a serial line.
+
+#include <csignal>
+#include <cstdio>
+#include <string>
+
+#include "sim/options.h"
+#include "sim/server.h"
+
+namespace {
+
+SimServer* gServer = nullptr;
+
+extern "C" void onSignal(int) {
+  if (gServer) gServer->stop();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  SimCommandLine cl;
+  std::string error;
+  if (!parseSimCommandLine(argc, argv, &cl, &error)) {
+    std::fprintf(stderr, "lmssim: %s\n", error.c_str());
+    return 2;
+  }
+  if (cl.help) {
+    std::fputs(simUsage(), stdout);
+    return 0;
+  }
+  ReplayScans replay;
+  if (!cl.replayFile.empty() && !replay.load(cl.replayFile, &error)) {
+    std::fprintf(stderr, "lmssim: %s\n", error.c_str());
+    return 2;
+  }
+  std::FILE* scanLog = nullptr;
+  if (!cl.scanLogFile.empty()) {
+    scanLog = std::fopen(cl.scanLogFile.c_str(), "w");
+    if (!scanLog) {
+      std::fprintf(stderr, "lmssim: cannot write %s\n", cl.scanLogFile.c_str());
+      return 2;
+    }
+  }
+  SimOptions options;
+  options.seed = cl.seed;
+  options.replay = cl.replayFile.empty() ? nullptr : &replay;
+  options.pace = !cl.noPace;
+  options.baud = cl.baud;
+  options.verbose = cl.verbose;
+  options.maxSeconds = cl.maxSeconds;
+  options.stopOnEof = cl.stopOnEof;
+  options.scanLog = scanLog;
+  SimServer server(cl.faults, options);
+
+  bool ok = false;
+  switch (cl.mode) {
+    case SimCommandLine::Mode::Tcp:
+      ok = server.listenTcp(cl.address, static_cast<std::uint16_t>(cl.port), cl.anyAddress, &error);
+      if (ok && cl.verbose) std::printf("lmssim: listening on %s:%d\n", cl.address.c_str(), cl.port);
+      break;
+    case SimCommandLine::Mode::Pty:
+      ok = server.createPty(&error);
+      // The path is what the user needs to start the reader: always printed.
+      if (ok) std::printf("lmssim: serial device %s\n", server.devicePath().c_str());
+      break;
+    case SimCommandLine::Mode::Device:
+      ok = server.openDevice(cl.device, &error);
+      break;
+  }
+  if (!ok) {
+    std::fprintf(stderr, "lmssim: %s\n", error.c_str());
+    return 1;
+  }
+  std::fflush(stdout);
+
+  gServer = &server;
+  struct sigaction sa {};
+  sa.sa_handler = onSignal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  server.serve();
+  gServer = nullptr;
+
+  if (cl.counts) {
+    const SimCounters c = server.counters();
+    std::printf("lmssim: requests %lld, scans %lld, acks %lld, naks %lld, ignored %lld, bad checksum %lld, faults %lld\n",
+                static_cast<long long>(c.requests), static_cast<long long>(c.scans),
+                static_cast<long long>(c.acks), static_cast<long long>(c.naks),
+                static_cast<long long>(c.ignored), static_cast<long long>(c.badChecksum),
+                static_cast<long long>(c.faults));
+  }
+  if (scanLog) std::fclose(scanLog);
+  return 0;
+}

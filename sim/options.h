@@ -1,0 +1,30 @@
+#pragma once
+
+// lmssim's command line, parsed without side effects so tests can check it.
+
+#include <string>
+
+#include "sim/engine.h"
+
+struct SimCommandLine {
+  enum class Mode { Tcp, Pty, Device } mode = Mode::Tcp;
+  std::string address = "127.0.0.1";
+  int port = 10002;
+  bool anyAddress = false;
+  std::string device;
+  std::string replayFile;
+  std::string scanLogFile;
+  bool noPace = false;
+  bool counts = false;
+  bool help = false;
+  SimFaults faults;
+  int baud = 9600;
+  unsigned seed = 1;
+  bool verbose = false;
+  double maxSeconds = 0;
+  bool stopOnEof = false;
+};
+
+// False with a one-line message in *error for a bad command line.
+bool parseSimCommandLine(int argc, char** argv, SimCommandLine* out, std::string* error);
+const char* simUsage();

@@ -1,0 +1,97 @@
+#include "sim/scene.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::uint32_t mix(std::uint32_t x) {
+  x ^= x >> 16;
+  x *= 0x7feb352dU;
+  x ^= x >> 15;
+  x *= 0x846ca68bU;
+  x ^= x >> 16;
+  return x;
+}
+
+constexpr double kPi = 3.141592653589793;
+
+}  // namespace
+
+Scene::Scene(std::uint32_t seed) : seed_(seed) {
+  left_ = 1800.0 + mix(seed) % 1500;
+  right_ = 2000.0 + mix(seed + 1) % 1500;
+  back_ = 3500.0 + mix(seed + 2) % 3000;
+  phase_ = (mix(seed + 3) % 628) / 100.0;
+}
+
+RangeWords Scene::scan(std::int64_t index) const {
+  RangeWords words{};
+  const double t = static_cast<double>(index) * 0.15 + phase_;
+  const double ox = 900.0 * std::sin(t);  // object centre, millimetres
+  const double oy = 0.55 * back_ + 400.0 * std::cos(t * 0.7);
+  const double radius = 250.0;
+  for (int i = 0; i < kScanPoints; ++i) {
+    const double a = i * 0.5 * kPi / 180.0;
+    const double dx = std::cos(a);
+    const double dy = std::sin(a);
+    double d = 8191.0;
+    if (dx > 1e-9) d = std::min(d, right_ / dx);
+    if (dx < -1e-9) d = std::min(d, left_ / -dx);
+    if (dy > 1e-9) d = std::min(d, back_ / dy);
+    // Ray against the object's circle.
+    const double b = dx * ox + dy * oy;
+    const double c = ox * ox + oy * oy - radius * radius;
+    const double disc = b * b - c;
+    if (disc >= 0) {
+      const double hit = b - std::sqrt(disc);
+      if (hit > 0) d = std::min(d, hit);
+    }
+    const std::uint32_t h = mix(seed_ ^ static_cast<std::uint32_t>(index * 7919 + i));
+    d += static_cast<double>(h % 11) - 5.0;  // a little measurement noise
+    int raw = static_cast<int>(std::lround(std::clamp(d, 0.0, 8191.0)));
+    std::uint16_t w = static_cast<std::uint16_t>(raw);
+    if ((i + index) % 37 == 0) w = static_cast<std::uint16_t>(w | ((h >> 8) & 0x7) << 13);
+    words[static_cast<std::size_t>(i)] = w;
+  }
+  return words;
+}
+
+bool ReplayScans::load(const std::string& path, std::string* error) {
+  std::ifstream in(path);
+  if (!in) {
+    *error = "cannot read replay file " + path;
+    return false;
+  }
+  std::string line;
+  int lineNo = 0;
+  while (std::getline(in, line)) {
+    ++lineNo;
+    std::istringstream fields(line);
+    std::string field;
+    RangeWords w{};
+    int n = 0;
+    while (fields >> field) {
+      char* end = nullptr;
+      const long v = std::strtol(field.c_str(), &end, 0);
+      if (*end != '\0' || v < 0 || v > 0xFFFF || n >= kScanPoints) {
+        *error = path + ":" + std::to_string(lineNo) + ": expected at most 361 values from 0 to 65535";
+        return false;
+      }
+      w[static_cast<std::size_t>(n++)] = static_cast<std::uint16_t>(v);
+    }
+    if (n > 0) scans_.push_back(w);
+  }
+  if (scans_.empty()) {
+    *error = "replay file " + path + " holds no scan";
+    return false;
+  }
+  return true;
+}
+
+RangeWords ReplayScans::scan(std::int64_t index) const {
+  return scans_[static_cast<std::size_t>(index % static_cast<std::int64_t>(scans_.size()))];
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+// What the emulated scanner sees: a room with three walls a few metres away
+// and a round object that moves a little from scan to scan. Deterministic:
+// the same seed and scan index always give the same range words. Ranges are
+// raw 13-bit values (0..8191); some words carry flag bits in their top three
+// bits, which a reader must ignore.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "lms/scan.h"
+
+using RangeWords = std::array<std::uint16_t, kScanPoints>;
+
+class Scene {
+ public:
+  explicit Scene(std::uint32_t seed = 1);
+  RangeWords scan(std::int64_t index) const;
+
+ private:
+  std::uint32_t seed_;
+  double left_, right_, back_;  // wall distances
+  double phase_;
+};
+
+// Range words replayed from a file: one scan per line, up to 361 whitespace-
+// separated values (decimal or 0x-hex); missing values are 0. Scans repeat.
+class ReplayScans {
+ public:
+  // False, with a one-line reason in *error, when the file cannot be used.
+  bool load(const std::string& path, std::string* error);
+  bool empty() const { return scans_.empty(); }
+  RangeWords scan(std::int64_t index) const;
+  std::size_t size() const { return scans_.size(); }
+
+ private:
+  std::vector<RangeWords> scans_;
+};

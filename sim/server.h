@@ -1,0 +1,69 @@
+#pragma once
+
+// Runs a SimEngine on a real link: a TCP listener (one client at a time), a
+// pseudo-terminal it creates, or a serial device it opens. serve() blocks the
+// calling thread until stop() is called (from any thread or a signal handler),
+// the time limit passes, or standard input ends when asked; every wait in it
+// is bounded.
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "platform/terminal.h"
+#include "platform/unique_fd.h"
+#include "sim/engine.h"
+
+struct SimOptions {
+  std::uint32_t seed = 1;
+  const ReplayScans* replay = nullptr;
+  bool pace = false;           // send serial bytes at the baud rate
+  int baud = 9600;
+  bool verbose = false;        // one line per exchange to `log`
+  std::FILE* log = stdout;
+  double maxSeconds = 0;       // 0: no limit
+  bool stopOnEof = false;      // end when standard input reaches end of input
+  std::FILE* scanLog = nullptr;  // one line per measurement reply: number, fate, words
+};
+
+class SimServer {
+ public:
+  SimServer(const SimFaults& faults, const SimOptions& options);
+  SimServer(const SimServer&) = delete;
+  SimServer& operator=(const SimServer&) = delete;
+
+  // Listens on a loopback address unless `anyAddress` allows others.
+  bool listenTcp(const std::string& address, std::uint16_t port, bool anyAddress, std::string* error);
+  // Creates a pseudo-terminal; its slave side is the device the reader opens.
+  bool createPty(std::string* error);
+  // Opens a serial device at the options' baud rate.
+  bool openDevice(const std::string& path, std::string* error);
+  const std::string& devicePath() const { return devicePath_; }
+
+  void serve();
+  void stop() { stopping_.store(true, std::memory_order_release); wake_.wake(); }
+  SimCounters counters() const;
+
+ private:
+  bool sendPlan(int fd, const std::vector<Piece>& plan);
+  bool writeAll(int fd, const std::uint8_t* p, std::size_t n);
+  bool pause(int ms);  // false when stopping
+  void closeLink();
+  bool stopping() const { return stopping_.load(std::memory_order_acquire); }
+
+  SimEngine engine_;
+  SimOptions options_;
+  mutable std::mutex countersMutex_;
+  SimCounters counters_;
+  TelegramParser parser_;
+  WakeChannel wake_;
+  std::atomic<bool> stopping_{false};
+  UniqueFd listener_;
+  UniqueFd link_;      // the TCP connection, the pty master, or the device
+  UniqueFd ptySlave_;  // held open so the pseudo-terminal stays up between readers
+  bool tcp_ = false;
+  bool linkClosedForGood_ = false;
+  std::string devicePath_;
+};

@@ -1,0 +1,243 @@
+#include "sim/server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/clock.h"
+#include "platform/io.h"
+
+namespace {
+
+bool isLoopback(const in_addr& a) { return (ntohl(a.s_addr) >> 24) == 127; }
+
+void makeRaw(int fd, int baud) {
+  termios t{};
+  if (::tcgetattr(fd, &t) != 0) return;
+  ::cfmakeraw(&t);
+  t.c_cflag |= CLOCAL | CREAD;
+  t.c_cc[VMIN] = 0;
+  t.c_cc[VTIME] = 0;
+  speed_t s = baud == 19200 ? B19200 : baud == 38400 ? B38400 : B9600;
+  ::cfsetispeed(&t, s);
+  ::cfsetospeed(&t, s);
+  ::tcsetattr(fd, TCSANOW, &t);
+}
+
+}  // namespace
+
+SimServer::SimServer(const SimFaults& faults, const SimOptions& options)
+    : engine_(faults, options.seed, options.replay), options_(options) {
+  engine_.onScan = [this](std::int64_t scanNo, ScanFate fate, const RangeWords& words) {
+    if (!options_.scanLog) return;
+    std::fprintf(options_.scanLog, "%lld %s", static_cast<long long>(scanNo), scanFateName(fate));
+    for (std::uint16_t w : words) std::fprintf(options_.scanLog, " %u", static_cast<unsigned>(w));
+    std::fputc('\n', options_.scanLog);
+    std::fflush(options_.scanLog);
+  };
+}
+
+SimCounters SimServer::counters() const {
+  std::lock_guard lock(countersMutex_);
+  return counters_;
+}
+
+bool SimServer::listenTcp(const std::string& address, std::uint16_t port, bool anyAddress,
+                          std::string* error) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  if (::inet_pton(AF_INET, address.c_str(), &a.sin_addr) != 1) {
+    *error = "not a dotted IPv4 address: " + address;
+    return false;
+  }
+  if (!isLoopback(a.sin_addr) && !anyAddress) {
+    *error = "refusing to listen on " + address + " outside 127.0.0.0/8 (use --any-address)";
+    return false;
+  }
+  listener_.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  const int one = 1;
+  ::setsockopt(listener_.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  if (!listener_.valid() || ::bind(listener_.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      ::listen(listener_.get(), 4) != 0) {
+    *error = "cannot listen on " + address + ":" + std::to_string(port) + ": " + errorText(errno);
+    listener_.reset();
+    return false;
+  }
+  tcp_ = true;
+  return true;
+}
+
+bool SimServer::createPty(std::string* error) {
+  UniqueFd master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+  char name[128];
+  if (!master.valid() || ::grantpt(master.get()) != 0 || ::unlockpt(master.get()) != 0 ||
+      ::ptsname_r(master.get(), name, sizeof name) != 0) {
+    *error = "cannot create a pseudo-terminal: " + errorText(errno);
+    return false;
+  }
+  // Raw from the start, so nothing the reader sends is echoed or translated
+  // before it configures the line itself.
+  ptySlave_.reset(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
+  if (!ptySlave_.valid()) {
+    *error = std::string("cannot open ") + name + ": " + errorText(errno);
+    return false;
+  }
+  makeRaw(ptySlave_.get(), options_.baud);
+  link_ = std::move(master);
+  devicePath_ = name;
+  return true;
+}
+
+bool SimServer::openDevice(const std::string& path, std::string* error) {
+  link_.reset(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+  if (!link_.valid()) {
+    *error = "cannot open " + path + ": " + errorText(errno);
+    return false;
+  }
+  makeRaw(link_.get(), options_.baud);
+  devicePath_ = path;
+  return true;
+}
+
+bool SimServer::pause(int ms) {
+  if (ms <= 0) return !stopping();
+  waitReadable(wake_.readFd(), ms);
+  return !stopping();
+}
+
+bool SimServer::writeAll(int fd, const std::uint8_t* p, std::size_t n) {
+  std::size_t done = 0;
+  while (done < n) {
+    ssize_t w = tcp_ ? ::send(fd, p + done, n - done, MSG_NOSIGNAL) : ::write(fd, p + done, n - done);
+    if (w > 0) {
+      done += static_cast<std::size_t>(w);
+    } else if (w < 0 && errno == EINTR) {
+      continue;
+    } else if (w < 0 && errno == EAGAIN) {
+      if (waitWritable(fd, 1000) != Ready::Yes) return false;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool SimServer::sendPlan(int fd, const std::vector<Piece>& plan) {
+  for (const Piece& piece : plan) {
+    if (!pause(piece.delayMs)) return false;
+    if (!options_.pace || tcp_) {
+      if (!writeAll(fd, piece.bytes.data(), piece.bytes.size())) return false;
+      continue;
+    }
+    // At 8N1 a byte takes ten bit times; send slices of ten bytes and sleep
+    // for their time on the line.
+    const double msPerByte = 10000.0 / options_.baud;
+    const std::int64_t start = processMillis();
+    for (std::size_t at = 0; at < piece.bytes.size(); at += 10) {
+      const std::size_t n = std::min<std::size_t>(10, piece.bytes.size() - at);
+      if (!writeAll(fd, piece.bytes.data() + at, n)) return false;
+      const auto due = start + static_cast<std::int64_t>((static_cast<double>(at + n)) * msPerByte);
+      if (!pause(static_cast<int>(due - processMillis()))) return false;
+    }
+  }
+  return true;
+}
+
+void SimServer::closeLink() {
+  link_.reset();
+  parser_.reset();
+  if (!tcp_) {
+    // A serial line that closes is a device gone for good.
+    ptySlave_.reset();
+    linkClosedForGood_ = true;
+  }
+}
+
+void SimServer::serve() {
+  const std::int64_t endAt =
+      options_.maxSeconds > 0 ? processMillis() + static_cast<std::int64_t>(options_.maxSeconds * 1000) : -1;
+  std::vector<Piece> plan;
+  std::int64_t lastInput = 0;
+  while (!stopping()) {
+    const std::int64_t now = processMillis();
+    if (endAt >= 0 && now >= endAt) break;
+    pollfd fds[3];
+    nfds_t n = 0;
+    fds[n++] = {wake_.readFd(), POLLIN, 0};
+    const bool haveLink = link_.valid();
+    if (haveLink) fds[n++] = {link_.get(), POLLIN, 0};
+    else if (listener_.valid()) fds[n++] = {listener_.get(), POLLIN, 0};
+    const nfds_t stdinAt = n;
+    if (options_.stopOnEof) fds[n++] = {0, POLLIN, 0};
+    int rc = ::poll(fds, n, 200);
+    if (rc < 0 && errno != EINTR) break;
+    if (rc <= 0) continue;
+    if (options_.stopOnEof && fds[stdinAt].revents) {
+      char buf[256];
+      ssize_t r = ::read(0, buf, sizeof buf);
+      if (r == 0 || (r < 0 && errno != EINTR && errno != EAGAIN)) break;
+    }
+    if (n < 2 || fds[1].revents == 0 || fds[1].fd == 0) continue;
+    if (!haveLink) {
+      link_.reset(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+      if (link_.valid()) {
+        const int one = 1;
+        ::setsockopt(link_.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        if (options_.verbose && options_.log) std::fprintf(options_.log, "lmssim: client connected\n");
+      }
+      continue;
+    }
+    std::uint8_t buf[1024];
+    ssize_t r = ::read(link_.get(), buf, sizeof buf);
+    if (r < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (r <= 0) {
+      if (options_.verbose && options_.log) std::fprintf(options_.log, "lmssim: client gone\n");
+      if (tcp_) {
+        closeLink();
+      } else {
+        // The reader closed the pseudo-terminal; it can open it again.
+        pause(50);
+      }
+      continue;
+    }
+    // A partial telegram left standing for a second is a broken one.
+    if (parser_.partial() && processMillis() - lastInput > 1000) parser_.reset();
+    lastInput = processMillis();
+    parser_.feed(buf, static_cast<int>(r));
+    ParsedTelegram t;
+    while (parser_.next(t)) {
+      plan.clear();
+      engine_.handle(t, processMillis(), plan);
+      {
+        std::lock_guard lock(countersMutex_);
+        counters_ = engine_.counters();
+      }
+      if (options_.verbose && options_.log) {
+        std::fprintf(options_.log, "lmssim: %s\n", engine_.lastAction().c_str());
+        std::fflush(options_.log);
+      }
+      if (!sendPlan(link_.get(), plan) && tcp_) {
+        closeLink();
+        break;
+      }
+      if (engine_.closeNow()) {
+        if (options_.verbose && options_.log) std::fprintf(options_.log, "lmssim: closing the link\n");
+        closeLink();
+        break;
+      }
+    }
+    if (linkClosedForGood_) break;
+  }
+  std::lock_guard lock(countersMutex_);
+  counters_ = engine_.counters();
+}

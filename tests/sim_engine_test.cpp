@@ -1,0 +1,238 @@
+#include "sim/engine.h"
+
+#include <gtest/gtest.h>
+
+#include "lms/scan.h"
+#include "lms/telegram.h"
+#include "reply_builder.h"
+
+namespace {
+
+ParsedTelegram telegram(const std::uint8_t* body, int length) {
+  TelegramParser p;
+  std::vector<std::uint8_t> t(body, body + length);
+  const std::uint16_t crc = lmsCrc16(body, length);
+  t.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+  t.push_back(static_cast<std::uint8_t>(crc >> 8));
+  p.feed(t.data(), static_cast<int>(t.size()));
+  ParsedTelegram out;
+  EXPECT_TRUE(p.next(out));
+  return out;
+}
+
+template <std::size_t N>
+ParsedTelegram telegram(const std::array<std::uint8_t, N>& a) {
+  return telegram(a.data(), static_cast<int>(N));
+}
+
+std::vector<std::uint8_t> flatten(const std::vector<Piece>& plan) {
+  std::vector<std::uint8_t> all;
+  for (const auto& p : plan) all.insert(all.end(), p.bytes.begin(), p.bytes.end());
+  return all;
+}
+
+// The expected answer: the catalogue's ACK + reply bytes, then the checksum of the reply.
+template <std::size_t N>
+std::vector<std::uint8_t> expectedAnswer(const std::array<std::uint8_t, N>& ack) {
+  std::vector<std::uint8_t> e(ack.begin(), ack.end());
+  const std::uint16_t crc = lmsCrc16(ack.data() + 1, static_cast<int>(N) - 1);
+  e.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+  e.push_back(static_cast<std::uint8_t>(crc >> 8));
+  return e;
+}
+
+std::vector<std::uint8_t> answer(SimEngine& e, const ParsedTelegram& t, std::int64_t now = 0) {
+  std::vector<Piece> plan;
+  e.handle(t, now, plan);
+  return flatten(plan);
+}
+
+TEST(SimEngine, AnswersTheCatalogueAsTheScannerWould) {
+  SimEngine e({}, 1);
+  EXPECT_EQ(answer(e, telegram(msgStopLMS)), expectedAnswer(ackmsgMode));
+  EXPECT_EQ(answer(e, telegram(msgBaud38400)), expectedAnswer(ackmsgMode));
+  EXPECT_EQ(answer(e, telegram(msgPassword)), expectedAnswer(ackmsgMode));
+  EXPECT_EQ(answer(e, telegram(msgRange100Res100)), expectedAnswer(ackmsgRange100Res100));
+  EXPECT_EQ(answer(e, telegram(msgRange100Res50)), expectedAnswer(ackmsgRange100Res50));
+  EXPECT_EQ(answer(e, telegram(msgRange100Res25)), expectedAnswer(ackmsgRange100Res25));
+  EXPECT_EQ(answer(e, telegram(msgRange180Res100)), expectedAnswer(ackmsgRange180Res100));
+  EXPECT_EQ(answer(e, telegram(msgRange180Res50)), expectedAnswer(ackmsgRange180Res50));
+  EXPECT_EQ(answer(e, telegram(msgConfig)), expectedAnswer(ackmsgConfig));
+  auto units0 = msgConfig;
+  units0[kUnitsByte] = 0;
+  auto ack0 = ackmsgConfig;
+  ack0[7 + 6] = 0;
+  EXPECT_EQ(answer(e, telegram(units0)), expectedAnswer(ack0));
+  EXPECT_EQ(answer(e, telegram(msgCommand31))[0], kAck);
+  EXPECT_EQ(e.counters().acks, 11);
+}
+
+TEST(SimEngine, MeasurementReplyHasTheLayoutAndMatchesTheScene) {
+  SimEngine e({}, 7);
+  const auto a = answer(e, telegram(msgRequestScan));
+  ASSERT_EQ(a.size(), 1u + 732u);
+  EXPECT_EQ(a[0], kAck);
+  const std::uint8_t* r = a.data() + 1;
+  EXPECT_EQ(checkMeasurementReply(r, 732), ReplyCheck::Ok);
+  EXPECT_EQ(r[4], 0xB0);
+  EXPECT_EQ(r[5] | (r[6] << 8), 361);
+  const RangeWords w = Scene(7).scan(0);
+  EXPECT_EQ(std::vector<std::uint8_t>(r, r + 732), makeMeasurementReply(std::vector<std::uint16_t>(w.begin(), w.end())));
+  EXPECT_EQ(e.counters().scans, 1);
+}
+
+TEST(SimEngine, SceneIsDeterministicMovesAndStaysInRange) {
+  const Scene a(3), b(3), c(4);
+  EXPECT_EQ(a.scan(5), b.scan(5));
+  EXPECT_NE(a.scan(5), a.scan(6));
+  EXPECT_NE(a.scan(5), c.scan(5));
+  int flagged = 0;
+  for (int k = 0; k < 50; ++k) {
+    for (std::uint16_t w : a.scan(k)) {
+      EXPECT_LE(w & 0x1FFF, 8191);
+      EXPECT_GE(w & 0x1FFF, 500);  // nothing closer than half a metre in this room
+      flagged += (w >> 13) != 0;
+    }
+  }
+  EXPECT_GT(flagged, 0);
+}
+
+TEST(SimEngine, BadChecksumAndUnknownCommandsGetNakOnly) {
+  SimEngine e({}, 1);
+  std::vector<std::uint8_t> t{0x02, 0x00, 0x02, 0x00, 0x30, 0x01, 0x31, 0x19};
+  TelegramParser p;
+  p.feed(t.data(), 8);
+  ParsedTelegram bad;
+  ASSERT_TRUE(p.next(bad));
+  EXPECT_FALSE(bad.checksumOk);
+  EXPECT_EQ(answer(e, bad), std::vector<std::uint8_t>{kNak});
+  const std::uint8_t unknown[] = {0x02, 0x00, 0x01, 0x00, 0x99};
+  EXPECT_EQ(answer(e, telegram(unknown, 5)), std::vector<std::uint8_t>{kNak});
+  EXPECT_EQ(e.counters().badChecksum, 1);
+  EXPECT_EQ(e.counters().naks, 2);
+}
+
+TEST(TelegramParser, ResynchronisesAfterGarbageAndAcrossSplitReads) {
+  std::vector<std::uint8_t> stream{0xFF, 0x02, 0x80, 0x02, 0x13, 0x00};  // garbage with a false start
+  stream.insert(stream.end(), {0x02, 0x00, 0x02, 0x00, 0x30, 0x01, 0x31, 0x18});
+  stream.insert(stream.end(), {0x02, 0x00, 0x02, 0x00, 0x20, 0x25, 0x35, 0x08});
+  TelegramParser p;
+  std::vector<ParsedTelegram> got;
+  for (std::uint8_t b : stream) {  // one byte at a time
+    p.feed(&b, 1);
+    ParsedTelegram t;
+    while (p.next(t)) got.push_back(t);
+  }
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_TRUE(got[0].checksumOk);
+  EXPECT_EQ(got[0].command(), 0x30);
+  EXPECT_EQ(got[0].data(), std::vector<std::uint8_t>{0x01});
+  EXPECT_EQ(got[1].command(), 0x20);
+  EXPECT_EQ(p.skippedBytes(), 6);
+  EXPECT_FALSE(p.partial());
+}
+
+// Each fault option changes the bytes on the wire as stated.
+TEST(SimFaultsOnTheWire, EachFaultChangesTheAnswerAsStated) {
+  const auto req = telegram(msgRequestScan);
+  {
+    SimFaults f;
+    f.nakEvery = 2;
+    SimEngine e(f, 1);
+    EXPECT_EQ(answer(e, req).size(), 733u);
+    EXPECT_EQ(answer(e, req), std::vector<std::uint8_t>{kNak});
+    EXPECT_EQ(answer(e, req).size(), 733u);
+  }
+  {
+    SimFaults f;
+    f.silentAfter = 1;
+    f.silentForMs = 1000;
+    SimEngine e(f, 1);
+    EXPECT_EQ(answer(e, req, 0).size(), 733u);
+    EXPECT_TRUE(answer(e, req, 10).empty());
+    EXPECT_TRUE(answer(e, req, 900).empty());
+    EXPECT_EQ(answer(e, req, 1010).size(), 733u);
+    EXPECT_EQ(answer(e, req, 1020).size(), 733u);  // silence does not come back
+    EXPECT_EQ(e.counters().ignored, 2);
+  }
+  {
+    SimFaults f;
+    f.corruptCrcEvery = 1;
+    SimEngine e(f, 1);
+    auto a = answer(e, req);
+    EXPECT_EQ(checkMeasurementReply(a.data() + 1, 732), ReplyCheck::BadChecksum);
+  }
+  {
+    SimFaults f;
+    f.flipByteEvery = 1;
+    SimEngine e(f, 1);
+    auto a = answer(e, req);
+    EXPECT_EQ(checkMeasurementReply(a.data() + 1, 732), ReplyCheck::Ok);
+    const RangeWords w = Scene(1).scan(0);
+    const int at = 1 + kRangeOffset + 200;
+    EXPECT_EQ(a[static_cast<std::size_t>(at)], static_cast<std::uint8_t>((w[100] ^ 0x55) & 0xFF));
+  }
+  {
+    SimFaults f;
+    f.shortEvery = 1;
+    f.shortLength = 300;
+    SimEngine e(f, 1);
+    EXPECT_EQ(answer(e, req).size(), 301u);
+  }
+  {
+    SimFaults f;
+    f.chunkSize = 100;
+    f.chunkGapMs = 70;
+    f.ackGapMs = 20;
+    SimEngine e(f, 1);
+    std::vector<Piece> plan;
+    e.handle(req, 0, plan);
+    ASSERT_EQ(plan.size(), 1u + 8u);  // the ACK alone, then 8 chunks of up to 100 bytes
+    EXPECT_EQ(plan[0].bytes, std::vector<std::uint8_t>{kAck});
+    EXPECT_EQ(plan[1].delayMs, 20);
+    EXPECT_EQ(plan[2].delayMs, 70);
+    EXPECT_EQ(plan[8].bytes.size(), 32u);
+  }
+  {
+    SimFaults f;
+    f.garbageBytes = 3;
+    SimEngine e(f, 1);
+    auto a = answer(e, req);
+    EXPECT_EQ(a.size(), 736u);
+    EXPECT_EQ(a[3], kAck);
+    EXPECT_NE(a[0], kAck);
+  }
+  {
+    SimFaults f;
+    f.oversizeEvery = 1;
+    SimEngine e(f, 1);
+    std::vector<Piece> plan;
+    e.handle(req, 0, plan);
+    ASSERT_EQ(plan.size(), 1u);
+    EXPECT_GT(plan[0].bytes.size(), 1000u);
+  }
+  {
+    SimFaults f;
+    f.closeAfter = 2;
+    SimEngine e(f, 1);
+    answer(e, req);
+    EXPECT_FALSE(e.closeNow());
+    answer(e, req);
+    EXPECT_TRUE(e.closeNow());
+  }
+}
+
+TEST(SimEngine, ReportsEveryScanWithItsFate) {
+  SimFaults f;
+  f.corruptCrcEvery = 2;
+  SimEngine e(f, 1);
+  std::vector<std::pair<std::int64_t, ScanFate>> seen;
+  e.onScan = [&](std::int64_t n, ScanFate fate, const RangeWords&) { seen.emplace_back(n, fate); };
+  for (int i = 0; i < 3; ++i) answer(e, telegram(msgRequestScan));
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[1].first, 1);
+  EXPECT_EQ(seen[0].second, ScanFate::Sent);
+  EXPECT_EQ(seen[1].second, ScanFate::CorruptChecksum);
+}
+
+}  // namespace
