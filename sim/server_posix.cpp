@@ -238,6 +238,10 @@ void SimServer::serve() {
     }
     if (linkClosedForGood_) break;
   }
+  // A server that stops serving lets go of its link, as its process would.
+  link_.reset();
+  ptySlave_.reset();
+  listener_.reset();
   std::lock_guard lock(countersMutex_);
   counters_ = engine_.counters();
 }

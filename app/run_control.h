@@ -1,0 +1,36 @@
+#pragma once
+
+// One run of the program: create the driver, start the display thread and the
+// acquisition thread, wait for a key, stop, and end.
+//
+// Run state: serialMode, serialDriver and netDriver are written by the main
+// thread before it starts the other threads and only read afterwards (the
+// thread start orders the writes before every read).
+
+#include "lms/driver.h"
+
+extern bool serialMode;
+extern SerialLms* serialDriver;
+extern NetLms* netDriver;
+
+// Grace period after the stop request: the longest the program waits for the
+// acquisition loop to return.
+inline constexpr int kStopGraceMs = 5000;
+// The display's poll period.
+inline constexpr int kDisplayPollMs = 100;
+
+// Exit statuses.
+inline constexpr int kExitStopped = 0;
+inline constexpr int kExitLinkFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+// Runs until a key is pressed, standard input ends, a signal arrives, or the
+// link fails. Returns the process exit status.
+int runLaser(bool serial, const char* portName, const char* address, const char* laserType);
+
+int AcquisitionThread(void* parameter);
+int DataThread(void* parameter);
+
+// Installs the SIGINT/SIGTERM handlers (the run ends cleanly, terminal
+// restored) and ignores SIGPIPE.
+void installSignalHandlers();

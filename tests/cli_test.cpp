@@ -1,0 +1,83 @@
+#include "app/cli.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "transport/tcp_client.h"
+
+namespace {
+
+Invocation parse(std::vector<const char*> args) {
+  args.insert(args.begin(), "lmsview");
+  return parseCommandLine(static_cast<int>(args.size()), args.data());
+}
+
+TEST(CommandLine, AnyOtherArgumentCountIsTheDefaultNetworkMode) {
+  for (const auto& args : {std::vector<const char*>{}, {"COM", "3"}, {"a", "b", "c", "d"}, {"IP"}}) {
+    const Invocation inv = parse(args);
+    EXPECT_EQ(inv.action, Invocation::Action::Run);
+    EXPECT_TRUE(inv.defaultMode);
+    EXPECT_FALSE(inv.serial);
+    EXPECT_EQ(inv.address, kDefaultScannerAddress);
+    EXPECT_EQ(inv.laserType, "LMS");
+    EXPECT_EQ(inv.banner, std::string("Modo Default\nComunicacion IP: ") + kDefaultScannerAddress +
+                              " Tipo de laser LMS\n\n");
+  }
+}
+
+TEST(CommandLine, ComNamesThePortAndKeepsTheLaserTypeAsTyped) {
+  Invocation inv = parse({"COM", "3", "LMS"});
+  EXPECT_EQ(inv.action, Invocation::Action::Run);
+  EXPECT_TRUE(inv.serial);
+  EXPECT_EQ(inv.portName, "COM3");
+  EXPECT_EQ(inv.banner, "Comunicacion serial: COM3 Tipo de laser LMS\n\n");
+  inv = parse({"COM", "10", "PLS"});
+  EXPECT_EQ(inv.portName, "COM10");
+  EXPECT_EQ(inv.laserType, "PLS");
+  inv = parse({"COM", "/dev/ttyUSB0", "PLS"});
+  EXPECT_TRUE(inv.serial);
+  EXPECT_EQ(inv.portName, "/dev/ttyUSB0");
+  EXPECT_EQ(inv.banner, "Comunicacion serial: /dev/ttyUSB0 Tipo de laser PLS\n\n");
+}
+
+TEST(CommandLine, OtherPortTextIsRejectedWithOneLine) {
+  for (const char* port : {"0", "11", "03", "1x", "", "100000", "COM3", "-1"}) {
+    const Invocation inv = parse({"COM", port, "LMS"});
+    EXPECT_EQ(inv.action, Invocation::Action::BadPort) << port;
+    EXPECT_EQ(inv.error.find('\n'), std::string::npos);
+    EXPECT_NE(inv.error.find("invalid port"), std::string::npos);
+    EXPECT_TRUE(inv.banner.empty());
+  }
+}
+
+TEST(CommandLine, IpPassesTheAddressAndTypeAsTyped) {
+  const Invocation inv = parse({"IP", "127.0.0.5", "XYZ"});
+  EXPECT_EQ(inv.action, Invocation::Action::Run);
+  EXPECT_FALSE(inv.serial);
+  EXPECT_FALSE(inv.defaultMode);
+  EXPECT_EQ(inv.address, "127.0.0.5");
+  EXPECT_EQ(inv.laserType, "XYZ");
+  EXPECT_EQ(inv.banner, "Comunicacion IP: 127.0.0.5 Tipo de laser XYZ\n\n");
+}
+
+TEST(CommandLine, UnknownKeywordIsAUsageErrorWithNothingForStandardOutput) {
+  for (const char* kw : {"com", "Ip", "COM3", "TCP", ""}) {
+    const Invocation inv = parse({kw, "3", "LMS"});
+    EXPECT_EQ(inv.action, Invocation::Action::BadKeyword) << kw;
+    EXPECT_TRUE(inv.banner.empty());
+    EXPECT_FALSE(inv.error.empty());
+    EXPECT_EQ(inv.error.find('\n'), std::string::npos);
+  }
+}
+
+TEST(CommandLine, HelpAndVersionAsTheOnlyArgumentNeverRunTheDefault) {
+  EXPECT_EQ(parse({"--help"}).action, Invocation::Action::Help);
+  EXPECT_EQ(parse({"-h"}).action, Invocation::Action::Help);
+  EXPECT_EQ(parse({"--version"}).action, Invocation::Action::Version);
+  const std::string usage = usageText();
+  EXPECT_NE(usage.find("COM"), std::string::npos);
+  EXPECT_NE(usage.find("IP"), std::string::npos);
+}
+
+}  // namespace
