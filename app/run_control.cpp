@@ -122,7 +122,11 @@ int runLaser(bool serial, const char* portName, const char* address, const char*
   KeyWait how = KeyWait::Woken;
   {
     RawKeyMode rawMode(STDIN_FILENO);
-    std::fputs("Press any key to continue . . . ", stdout);
+    // On a terminal the prompt waits at the end of its line, as a console's
+    // does; in a file or pipe it gets a line of its own, so tables that follow
+    // start on a fresh line.
+    std::fputs(isTerminal(STDOUT_FILENO) ? "Press any key to continue . . . " : "Press any key to continue . . .\n",
+               stdout);
     std::fflush(stdout);
     how = waitForKey(STDIN_FILENO, wake);
     rawMode.restore();

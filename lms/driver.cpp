@@ -200,10 +200,43 @@ int LmsDriver<K>::requestScan(Transport& transport) {
 template <LinkKind K>
 int LmsDriver<K>::requestScanAndPause(Transport& transport) {
   const int r = requestScan(transport);
+  if constexpr (!kSerial) {
+    if (r == 0) {
+      gatherDuringPause(transport, kCyclePauseMs);
+      return r;
+    }
+  }
   // The pause holds even when the link has just gone: it keeps a second
   // between two published scans, so the display shows the last one too.
   pauseUnlessStopped(kCyclePauseMs);
   return r;
+}
+
+// The TCP link hands over one message at a time and drops a message that
+// completes while the previous one is still unread. A reply that a gateway
+// splits by pauses longer than the silence rule arrives as several messages,
+// so during the pause each one is moved behind the ACK's carry as it comes.
+// (A serial line queues its bytes in the kernel and needs none of this.)
+template <LinkKind K>
+void LmsDriver<K>::gatherDuringPause(Transport& transport, int ms) {
+  Link link{transport};
+  const std::int64_t deadline = processMillis() + ms;
+  while (!stopping()) {
+    const std::int64_t left = deadline - processMillis();
+    if (left <= 0) return;
+    if (carry_.length >= kReplyReadSize - 1 || link.lost()) {
+      pauseUnlessStopped(static_cast<int>(left));
+      return;
+    }
+    if (link.hasData()) {
+      const int room = kReplyReadSize - carry_.length;
+      const int n = link.read(carry_.bytes.data() + carry_.length, room);
+      if (n > 0) carry_.length += std::min(n, room);
+      continue;
+    }
+    // Slices of the display's poll period keep a stop request prompt.
+    link.waitData(static_cast<int>(std::min<std::int64_t>(left, 100)));
+  }
 }
 
 template <LinkKind K>
@@ -222,7 +255,7 @@ void LmsDriver<K>::readScan(Transport& transport) {
     }
     return true;
   };
-  const std::int64_t deadline = processMillis() + kReplyWaitMs;
+  const std::int64_t deadline = processMillis() + (kSerial ? kSerialReplyWaitMs : kReplyWaitMs);
   while (len < kReplyLength && couldBeReply()) {
     if (link.hasData()) {
       const int n = link.read(buf + len, kReplyReadSize - len);

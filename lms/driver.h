@@ -42,8 +42,10 @@ inline constexpr int kSerialBaud = 9600;
 inline constexpr int kConnectAttempts = 3;
 inline constexpr int kConnectRetryPauseMs = 300;
 // How long readScan waits for the rest of a reply that has begun (or not yet
-// begun) when the pause ends.
+// begun) when the pause ends: a second, and on a serial line also the time a
+// whole reply takes at 9600 baud, since a stop can cut the pause short.
 inline constexpr int kReplyWaitMs = 1000;
+inline constexpr int kSerialReplyWaitMs = kReplyWaitMs + 800;
 
 template <LinkKind K>
 class LmsDriver {
@@ -101,6 +103,7 @@ class LmsDriver {
  private:
   void say(const char* format, ...) __attribute__((format(printf, 2, 3)));
   bool pauseUnlessStopped(int ms);
+  void gatherDuringPause(Transport& transport, int ms);
   AckResult exchange(const std::uint8_t* telegram, int length, Transport& transport);
   void discardStale(Link& link);
   bool linkLost();

@@ -36,7 +36,39 @@ std::vector<std::uint8_t> measurementReply(const RangeWords& words) {
 }
 
 SimEngine::SimEngine(const SimFaults& faults, std::uint32_t seed, const ReplayScans* replay)
-    : faults_(faults), scene_(seed), replay_(replay) {}
+    : configured_(faults), faults_(faults), rng_(faults.chaosSeed | 1u), scene_(seed), replay_(replay) {}
+
+std::uint32_t SimEngine::nextRandom() {
+  // xorshift32: small, deterministic, good enough to pick faults.
+  rng_ ^= rng_ << 13;
+  rng_ ^= rng_ >> 17;
+  rng_ ^= rng_ << 5;
+  return rng_;
+}
+
+void SimEngine::drawChaos(std::int64_t nowMs) {
+  faults_ = configured_;
+  if (configured_.chaosPercent <= 0 || static_cast<int>(nextRandom() % 100) >= configured_.chaosPercent) return;
+  switch (nextRandom() % 10) {
+    case 0: faults_.nakEvery = 1; break;
+    case 1: faults_.corruptCrcEvery = 1; break;
+    case 2: faults_.flipByteEvery = 1; break;
+    case 3: faults_.shortEvery = 1; faults_.shortLength = static_cast<int>(nextRandom() % 731); break;
+    case 4: faults_.chunkSize = 1 + static_cast<int>(nextRandom() % 200); faults_.chunkGapMs = static_cast<int>(nextRandom() % 90); break;
+    case 5: faults_.ackGapMs = static_cast<int>(nextRandom() % 1500); break;
+    case 6: faults_.garbageBytes = 1 + static_cast<int>(nextRandom() % 20); faults_.garbageEvery = 1; break;
+    case 7: faults_.oversizeEvery = 1; break;
+    case 8:
+      // A short silence: this request and those of the next few seconds go unanswered.
+      if (!silent_) {
+        silent_ = true;
+        silentUntil_ = nowMs + 500 + nextRandom() % 4000;
+        ++counters_.faults;
+      }
+      break;
+    default: break;  // a clean answer
+  }
+}
 
 std::vector<std::uint8_t> SimEngine::replyTo(const ParsedTelegram& t, bool& known) {
   const auto data = t.data();
@@ -104,15 +136,16 @@ void SimEngine::handle(const ParsedTelegram& t, std::int64_t nowMs, std::vector<
     return;
   }
   ++counters_.requests;
+  if (configured_.chaosPercent > 0) drawChaos(nowMs);
   // Silence: after N requests, for a while or for ever.
   if (!silent_ && !silenceDone_ && faults_.silentAfter >= 0 && counters_.requests > faults_.silentAfter) {
     silent_ = true;
     silentUntil_ = nowMs + faults_.silentForMs;
     ++counters_.faults;
   }
-  if (silent_ && faults_.silentForMs > 0 && nowMs >= silentUntil_) {
+  if (silent_ && (faults_.silentForMs > 0 || configured_.chaosPercent > 0) && nowMs >= silentUntil_) {
     silent_ = false;
-    silenceDone_ = true;
+    silenceDone_ = configured_.chaosPercent == 0;
   }
   if (silent_) {
     ++counters_.ignored;

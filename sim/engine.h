@@ -27,6 +27,8 @@ struct SimFaults {
   int garbageEvery = 1;     // ... of every Nth answer
   int closeAfter = 0;       // close the connection after N measurement replies
   int oversizeEvery = 0;    // make every Nth measurement answer a burst over 1000 bytes
+  int chaosPercent = 0;     // give this share of requests one fault picked at random ...
+  std::uint32_t chaosSeed = 1;  // ... from this seed (for soak runs)
 };
 
 struct SimCounters {
@@ -72,7 +74,14 @@ class SimEngine {
   std::vector<std::uint8_t> replyTo(const ParsedTelegram& t, bool& known);
   void planAnswer(std::vector<std::uint8_t> reply, std::vector<Piece>& plan, bool measurement);
 
+  // Picks this request's faults when chaos is on: the configured ones plus at
+  // most one drawn at random.
+  void drawChaos(std::int64_t nowMs);
+  std::uint32_t nextRandom();
+
+  SimFaults configured_;
   SimFaults faults_;
+  std::uint32_t rng_;
   Scene scene_;
   const ReplayScans* replay_;
   SimCounters counters_;

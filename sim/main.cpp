@@ -51,7 +51,9 @@ int main(int argc, char** argv) {
   options.maxSeconds = cl.maxSeconds;
   options.stopOnEof = cl.stopOnEof;
   options.scanLog = scanLog;
-  SimServer server(cl.faults, options);
+  SimFaults faults = cl.faults;
+  faults.chaosSeed = cl.seed;
+  SimServer server(faults, options);
 
   bool ok = false;
   switch (cl.mode) {

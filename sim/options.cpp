@@ -39,6 +39,7 @@ const IntOption kIntOptions[] = {
     {"--garbage-every", nullptr, &SimFaults::garbageEvery, 1, 1000000},
     {"--close-after", nullptr, &SimFaults::closeAfter, 0, 1000000},
     {"--oversize-every", nullptr, &SimFaults::oversizeEvery, 0, 1000000},
+    {"--chaos", nullptr, &SimFaults::chaosPercent, 0, 100},
 };
 
 }  // namespace
@@ -76,6 +77,7 @@ const char* simUsage() {
          "  --garbage-every M    ... of every Mth answer (default 1)\n"
          "  --close-after N      close the connection after N measurement replies\n"
          "  --oversize-every N   make every Nth measurement answer a burst over 1000 bytes\n"
+         "  --chaos P            give P% of requests one fault drawn at random (seeded by --seed)\n"
          "\n"
          "Running:\n"
          "  -v, --verbose        print one line per exchange\n"

@@ -66,7 +66,7 @@ TEST(LmsviewOverTcp, ShowsEveryScanTheEmulatorSentAndEndsOnAKey) {
   EXPECT_EQ(expectTablesMatch(tables, sent), static_cast<int>(sent.size()));
   const std::string out = lmsview.out();
   EXPECT_EQ(out.find("Comunicacion IP: 127.0.4.1 Tipo de laser LMS\n\n"), 0u);
-  EXPECT_NE(out.find("Press any key to continue . . . "), std::string::npos);
+  EXPECT_NE(out.find("Press any key to continue . . .\n"), std::string::npos);
   EXPECT_EQ(out.find('\x1b'), std::string::npos);
   EXPECT_EQ(lmsview.err(), "");
 }

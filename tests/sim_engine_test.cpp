@@ -236,3 +236,27 @@ TEST(SimEngine, ReportsEveryScanWithItsFate) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SimChaos, DrawsFaultsDeterministicallyFromItsSeed) {
+  auto run = [](std::uint32_t seed) {
+    SimFaults f;
+    f.chaosPercent = 50;
+    f.chaosSeed = seed;
+    SimEngine e(f, 1);
+    std::vector<std::size_t> sizes;
+    for (int i = 0; i < 200; ++i) sizes.push_back(answer(e, telegram(msgRequestScan), i * 1000).size());
+    return std::make_pair(sizes, e.counters());
+  };
+  const auto [a, ca] = run(7);
+  const auto [b, cb] = run(7);
+  const auto [c, cc] = run(8);
+  EXPECT_EQ(a, b);
+  EXPECT_NE(a, c);
+  EXPECT_GT(ca.faults, 40);
+  EXPECT_LT(ca.faults, 160);
+  EXPECT_GT(ca.scans, 100);  // most requests are still answered
+}
+
+}  // namespace
