@@ -92,7 +92,7 @@ bool LmsDriver<K>::run() {
   }
   if (opened != 1) return true;
   while (!stopRequested.load(std::memory_order_acquire)) {
-    if (requestScanAndPause(*transport_) == 0) readScan(*transport_);
+    cycle(*transport_);
     if (linkLost()) {
       std::string why;
       if constexpr (kSerial) {
@@ -200,34 +200,47 @@ int LmsDriver<K>::requestScan(Transport& transport) {
 template <LinkKind K>
 int LmsDriver<K>::requestScanAndPause(Transport& transport) {
   const int r = requestScan(transport);
-  if constexpr (!kSerial) {
-    if (r == 0) {
-      gatherDuringPause(transport, kCyclePauseMs);
-      return r;
-    }
-  }
-  // The pause holds even when the link has just gone: it keeps a second
-  // between two published scans, so the display shows the last one too.
   pauseUnlessStopped(kCyclePauseMs);
   return r;
 }
 
-// The TCP link hands over one message at a time and drops a message that
-// completes while the previous one is still unread. A reply that a gateway
-// splits by pauses longer than the silence rule arrives as several messages,
-// so during the pause each one is moved behind the ACK's carry as it comes.
-// (A serial line queues its bytes in the kernel and needs none of this.)
+// One cycle: the request, then within the cycle's pause the reply is
+// collected and shown as soon as it is whole; the rest of the pause keeps the
+// one-second pace. The pause holds even when the link has just gone, so two
+// published scans stay a second apart and the display shows the last one too.
 template <LinkKind K>
-void LmsDriver<K>::gatherDuringPause(Transport& transport, int ms) {
+void LmsDriver<K>::cycle(Transport& transport) {
+  const int r = requestScan(transport);
+  const std::int64_t pauseEnd = processMillis() + kCyclePauseMs;
+  if (r == 0) {
+    awaitReply(transport, pauseEnd);
+    readScan(transport);
+  }
+  const std::int64_t left = pauseEnd - processMillis();
+  if (left > 0) pauseUnlessStopped(static_cast<int>(left));
+}
+
+template <LinkKind K>
+bool LmsDriver<K>::carryCanGrowIntoReply() const {
+  static constexpr std::uint8_t kHeader[4] = {0x02, 0x80, 0xD6, 0x02};
+  for (int i = 0; i < std::min(carry_.length, 4); ++i) {
+    if (carry_.bytes[static_cast<std::size_t>(i)] != kHeader[i]) return false;
+  }
+  return carry_.length < kReplyLength;
+}
+
+// Moves reply bytes behind the ACK's carry as they come, until the reply is
+// whole, `deadline` passes, a stop is requested or the link is gone. Over TCP
+// this also keeps a reply that a gateway split by pauses longer than the
+// silence rule: its messages are taken one by one before the single ready
+// slot would drop them. On a serial line it sleeps for the time the rest of
+// the reply needs at the baud rate instead of waking for every byte.
+template <LinkKind K>
+void LmsDriver<K>::awaitReply(Transport& transport, std::int64_t deadline) {
   Link link{transport};
-  const std::int64_t deadline = processMillis() + ms;
-  while (!stopping()) {
+  while (!stopping() && carryCanGrowIntoReply()) {
     const std::int64_t left = deadline - processMillis();
-    if (left <= 0) return;
-    if (carry_.length >= kReplyReadSize - 1 || link.lost()) {
-      pauseUnlessStopped(static_cast<int>(left));
-      return;
-    }
+    if (left <= 0 || link.lost()) return;
     if (link.hasData()) {
       const int room = kReplyReadSize - carry_.length;
       const int n = link.read(carry_.bytes.data() + carry_.length, room);
@@ -235,7 +248,15 @@ void LmsDriver<K>::gatherDuringPause(Transport& transport, int ms) {
       continue;
     }
     // Slices of the display's poll period keep a stop request prompt.
-    link.waitData(static_cast<int>(std::min<std::int64_t>(left, 100)));
+    int wait = static_cast<int>(std::min<std::int64_t>(left, 100));
+    if constexpr (kSerial) {
+      if (carry_.length > 0) {
+        const int lineMs = (kReplyLength - carry_.length) * 10000 / baudRate_ + 1;
+        pauseUnlessStopped(std::min(wait, lineMs));
+        continue;
+      }
+    }
+    link.waitData(wait);
   }
 }
 

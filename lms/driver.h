@@ -103,7 +103,9 @@ class LmsDriver {
  private:
   void say(const char* format, ...) __attribute__((format(printf, 2, 3)));
   bool pauseUnlessStopped(int ms);
-  void gatherDuringPause(Transport& transport, int ms);
+  void cycle(Transport& transport);
+  void awaitReply(Transport& transport, std::int64_t deadline);
+  bool carryCanGrowIntoReply() const;
   AckResult exchange(const std::uint8_t* telegram, int length, Transport& transport);
   void discardStale(Link& link);
   bool linkLost();
