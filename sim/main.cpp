@@ -42,6 +42,14 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  std::FILE* timingLog = nullptr;
+  if (!cl.timingLogFile.empty()) {
+    timingLog = std::fopen(cl.timingLogFile.c_str(), "w");
+    if (!timingLog) {
+      std::fprintf(stderr, "lmssim: cannot write %s\n", cl.timingLogFile.c_str());
+      return 2;
+    }
+  }
   SimOptions options;
   options.seed = cl.seed;
   options.replay = cl.replayFile.empty() ? nullptr : &replay;
@@ -51,6 +59,7 @@ int main(int argc, char** argv) {
   options.maxSeconds = cl.maxSeconds;
   options.stopOnEof = cl.stopOnEof;
   options.scanLog = scanLog;
+  options.timingLog = timingLog;
   SimFaults faults = cl.faults;
   faults.chaosSeed = cl.seed;
   SimServer server(faults, options);
@@ -96,5 +105,6 @@ int main(int argc, char** argv) {
                 static_cast<long long>(c.faults));
   }
   if (scanLog) std::fclose(scanLog);
+  if (timingLog) std::fclose(timingLog);
   return 0;
 }

@@ -61,6 +61,7 @@ const char* simUsage() {
          "  --seed N             scene seed (default 1): room walls and a moving object\n"
          "  --replay FILE        send range words from FILE, one scan per line, instead\n"
          "  --scan-log FILE      write one line per measurement reply: number, fate, words\n"
+         "  --timing-log FILE    write one line per measurement reply: number, monotonic ns of its last byte\n"
          "\n"
          "Faults (N counts requests or replies from 1; 0 turns a fault off):\n"
          "  --nak-every N        refuse every Nth request with NAK\n"
@@ -127,6 +128,9 @@ bool parseSimCommandLine(int argc, char** argv, SimCommandLine* out, std::string
     } else if (arg == "--scan-log") {
       if (!value(&v)) return false;
       out->scanLogFile = v;
+    } else if (arg == "--timing-log") {
+      if (!value(&v)) return false;
+      out->timingLogFile = v;
     } else if (arg == "--seed") {
       int s = 0;
       if (!value(&v) || !toInt(v, 0, 2147483647, &s)) {

@@ -14,6 +14,7 @@ struct SimCommandLine {
   std::string device;
   std::string replayFile;
   std::string scanLogFile;
+  std::string timingLogFile;
   bool noPace = false;
   bool counts = false;
   bool help = false;

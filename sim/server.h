@@ -26,6 +26,7 @@ struct SimOptions {
   double maxSeconds = 0;       // 0: no limit
   bool stopOnEof = false;      // end when standard input reaches end of input
   std::FILE* scanLog = nullptr;  // one line per measurement reply: number, fate, words
+  std::FILE* timingLog = nullptr;  // per measurement reply: number, monotonic ns of its last byte sent
 };
 
 class SimServer {
@@ -66,4 +67,5 @@ class SimServer {
   bool tcp_ = false;
   bool linkClosedForGood_ = false;
   std::string devicePath_;
+  std::int64_t plannedScan_ = -1;  // the measurement reply in the plan being sent
 };

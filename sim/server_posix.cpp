@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 #include "platform/clock.h"
 #include "platform/io.h"
@@ -38,6 +39,7 @@ void makeRaw(int fd, int baud) {
 SimServer::SimServer(const SimFaults& faults, const SimOptions& options)
     : engine_(faults, options.seed, options.replay), options_(options) {
   engine_.onScan = [this](std::int64_t scanNo, ScanFate fate, const RangeWords& words) {
+    plannedScan_ = scanNo;
     if (!options_.scanLog) return;
     std::fprintf(options_.scanLog, "%lld %s", static_cast<long long>(scanNo), scanFateName(fate));
     for (std::uint16_t w : words) std::fprintf(options_.scanLog, " %u", static_cast<unsigned>(w));
@@ -217,6 +219,7 @@ void SimServer::serve() {
     ParsedTelegram t;
     while (parser_.next(t)) {
       plan.clear();
+      plannedScan_ = -1;
       engine_.handle(t, processMillis(), plan);
       {
         std::lock_guard lock(countersMutex_);
@@ -226,7 +229,15 @@ void SimServer::serve() {
         std::fprintf(options_.log, "lmssim: %s\n", engine_.lastAction().c_str());
         std::fflush(options_.log);
       }
-      if (!sendPlan(link_.get(), plan) && tcp_) {
+      const bool sent = sendPlan(link_.get(), plan);
+      if (sent && plannedScan_ >= 0 && options_.timingLog) {
+        timespec ts{};
+        ::clock_gettime(CLOCK_MONOTONIC, &ts);
+        std::fprintf(options_.timingLog, "%lld %lld\n", static_cast<long long>(plannedScan_),
+                     static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec);
+        std::fflush(options_.timingLog);
+      }
+      if (!sent && tcp_) {
         closeLink();
         break;
       }

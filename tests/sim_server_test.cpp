@@ -175,7 +175,8 @@ TEST(SimCommandLine, ParsesEveryOptionAndHelpNamesThem) {
       EXPECT_NE(usage.find(argv[i]), std::string::npos) << argv[i];
     }
   }
-  for (const char* o : {"--serial", "--device", "--baud", "--replay", "--scan-log", "--any-address", "--help"}) {
+  for (const char* o : {"--serial", "--device", "--baud", "--replay", "--scan-log", "--timing-log", "--any-address",
+                        "--chaos", "--help"}) {
     EXPECT_NE(usage.find(o), std::string::npos) << o;
   }
 }

@@ -195,7 +195,8 @@ TEST(TcpEchoLoop, EchoesUntil101MessagesThenEnds) {
   // The peer sends one message at a time and waits for its echo.
   int echoed = 0;
   for (int i = 0; i < 120; ++i) {
-    const std::string msg = "m" + std::to_string(i);
+    std::string msg = "m";
+    msg += std::to_string(i);
     if (!peer.send(msg)) break;
     auto back = peer.receive(msg.size(), 1000);
     if (back.size() != msg.size()) break;
