@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/text.h"
 #include "transport/tcp_client.h"
 
 const char* usageText() {
@@ -42,7 +43,8 @@ Invocation parseCommandLine(int argc, const char* const* argv) {
     inv.defaultMode = true;
     inv.address = kDefaultScannerAddress;
     inv.laserType = "LMS";
-    inv.banner = std::string("Modo Default\nComunicacion IP: ") + kDefaultScannerAddress + " Tipo de laser LMS\n\n";
+    inv.banner =
+        std::string("Modo Default\nComunicacion IP: ") + kDefaultScannerAddress + " Tipo de laser LMS\n\n";
     return inv;
   }
   const char* keyword = argv[1];
@@ -55,7 +57,7 @@ Invocation parseCommandLine(int argc, const char* const* argv) {
       inv.portName = std::string("COM") + where;
     } else {
       inv.action = Invocation::Action::BadPort;
-      inv.error = std::string("lmsview: invalid port '") + where +
+      inv.error = std::string("lmsview: invalid port '") + printable(where) +
                   "': give 1 to 10 (COM1 to COM10) or a device path such as /dev/ttyUSB0";
       return inv;
     }
@@ -69,7 +71,7 @@ Invocation parseCommandLine(int argc, const char* const* argv) {
     return inv;
   }
   inv.action = Invocation::Action::BadKeyword;
-  inv.error = std::string("lmsview: unknown link '") + keyword +
+  inv.error = std::string("lmsview: unknown link '") + printable(keyword) +
               "': use COM <port> <LMS|PLS> or IP <address> <LMS|PLS> (see --help)";
   return inv;
 }

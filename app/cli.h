@@ -13,11 +13,11 @@ struct Invocation {
   Action action = Action::Run;
   bool serial = false;
   bool defaultMode = false;
-  std::string portName;   // "COM1".."COM10", or a device path
-  std::string address;    // dotted IPv4 text, passed on unchanged
+  std::string portName;  // "COM1".."COM10", or a device path
+  std::string address;   // dotted IPv4 text, passed on unchanged
   std::string laserType;
-  std::string banner;     // printed on standard output before the run
-  std::string error;      // one line for standard error when the action is Bad*
+  std::string banner;  // printed on standard output before the run
+  std::string error;   // one line for standard error when the action is Bad*
 };
 
 Invocation parseCommandLine(int argc, const char* const* argv);

@@ -7,7 +7,9 @@ namespace {
 constexpr double kPi = 3.141592653589793;
 
 // Two decimals, rounded as printf's "%2.2f" rounds (to the nearest, exactly).
-char* putFixed2(char* p, char* end, double v) { return std::to_chars(p, end, v, std::chars_format::fixed, 2).ptr; }
+char* putFixed2(char* p, char* end, double v) {
+  return std::to_chars(p, end, v, std::chars_format::fixed, 2).ptr;
+}
 
 }  // namespace
 

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "app/display.h"
+#include "platform/signals.h"
 #include "platform/terminal.h"
 
 bool serialMode = false;
@@ -36,16 +37,23 @@ extern "C" void onSignal(int sig) {
 }
 
 bool takeScan(const float*& ranges, const float*& angles, int& count) {
-  return serialMode ? serialDriver->takeScan(ranges, angles, count) : netDriver->takeScan(ranges, angles, count);
+  return serialMode ? serialDriver->takeScan(ranges, angles, count)
+                    : netDriver->takeScan(ranges, angles, count);
 }
 
 void stopDriver() {
-  if (serialMode) serialDriver->stop();
-  else netDriver->stop();
+  if (serialMode)
+    serialDriver->stop();
+  else
+    netDriver->stop();
 }
 
-RunOutcome driverOutcome() { return serialMode ? serialDriver->outcome() : netDriver->outcome(); }
-std::string driverFailure() { return serialMode ? serialDriver->failureText() : netDriver->failureText(); }
+RunOutcome driverOutcome() {
+  return serialMode ? serialDriver->outcome() : netDriver->outcome();
+}
+std::string driverFailure() {
+  return serialMode ? serialDriver->failureText() : netDriver->failureText();
+}
 
 // Sleeps up to `ms`; false when the display has been told to stop.
 bool displayPause(int ms) {
@@ -56,17 +64,14 @@ bool displayPause(int ms) {
 }  // namespace
 
 void installSignalHandlers() {
-  struct sigaction sa {};
-  sa.sa_handler = onSignal;
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
-  std::signal(SIGPIPE, SIG_IGN);
+  installStopSignals(onSignal);
 }
 
 int AcquisitionThread(void*) {
-  if (serialMode) serialDriver->run();
-  else netDriver->run();
+  if (serialMode)
+    serialDriver->run();
+  else
+    netDriver->run();
   {
     std::lock_guard lock(gRunMutex);
     gAcquisitionDone = true;
@@ -125,8 +130,9 @@ int runLaser(bool serial, const char* portName, const char* address, const char*
     // On a terminal the prompt waits at the end of its line, as a console's
     // does; in a file or pipe it gets a line of its own, so tables that follow
     // start on a fresh line.
-    std::fputs(isTerminal(STDOUT_FILENO) ? "Press any key to continue . . . " : "Press any key to continue . . .\n",
-               stdout);
+    std::fputs(
+        isTerminal(STDOUT_FILENO) ? "Press any key to continue . . . " : "Press any key to continue . . .\n",
+        stdout);
     std::fflush(stdout);
     how = waitForKey(STDIN_FILENO, wake);
     rawMode.restore();
@@ -137,7 +143,8 @@ int runLaser(bool serial, const char* portName, const char* address, const char*
   bool finished = false;
   {
     std::unique_lock lock(gRunMutex);
-    finished = gRunChanged.wait_for(lock, std::chrono::milliseconds(kStopGraceMs), [] { return gAcquisitionDone; });
+    finished =
+        gRunChanged.wait_for(lock, std::chrono::milliseconds(kStopGraceMs), [] { return gAcquisitionDone; });
     gDisplayStop = true;
   }
   gRunChanged.notify_all();

@@ -45,7 +45,8 @@ int main(int argc, char** argv) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(10002);
-    if (::inet_pton(AF_INET, argv[2], &a.sin_addr) != 1 || ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    if (::inet_pton(AF_INET, argv[2], &a.sin_addr) != 1 ||
+        ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
       std::perror("connect");
       return 1;
     }
@@ -67,7 +68,9 @@ int main(int argc, char** argv) {
     std::printf("muestra: %d\n[ punto , Angulo [grad], Radio [cm] ]\n\n", n);
     for (int i = 0; i < 361; ++i) {
       const int raw = reply[8 + 2 * i] + 256 * (reply[9 + 2 * i] & 0x1F);
-      std::printf("%d %2.2f %2.2f\n", i, static_cast<double>(static_cast<float>(i * 0.5 * 3.141592653589793 / 180)) * 180 / 3.141592653589793,
+      std::printf("%d %2.2f %2.2f\n", i,
+                  static_cast<double>(static_cast<float>(i * 0.5 * 3.141592653589793 / 180)) * 180 /
+                      3.141592653589793,
                   static_cast<double>(static_cast<float>(raw / 10.0)));
     }
     std::printf("\n");

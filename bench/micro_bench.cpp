@@ -15,7 +15,9 @@
 
 namespace {
 
-std::vector<std::uint8_t> sampleReply() { return measurementReply(Scene(1).scan(0)); }
+std::vector<std::uint8_t> sampleReply() {
+  return measurementReply(Scene(1).scan(0));
+}
 
 void BM_LmsCrc16Reply(benchmark::State& state) {
   const auto reply = sampleReply();

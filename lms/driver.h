@@ -55,13 +55,10 @@ class LmsDriver {
   using Link = std::conditional_t<kSerial, SerialPortLink, TcpClientLink>;
 
   // Serial: "COM1".."COM10", or a device path ("/dev/ttyUSB0"); laser "LMS" or "PLS".
-  LmsDriver(const char* portName, const char* laserType)
-    requires(kSerial);
-  LmsDriver(int a, int b, int c, int comPort, int baudRate)
-    requires(kSerial);
+  LmsDriver(const char* portName, const char* laserType) requires(K == LinkKind::Serial);
+  LmsDriver(int a, int b, int c, int comPort, int baudRate) requires(K == LinkKind::Serial);
   // Network: the caller keeps `address` alive for the driver's life.
-  LmsDriver(const char* address, int port, const char* laserType)
-    requires(!kSerial);
+  LmsDriver(const char* address, int port, const char* laserType) requires(K == LinkKind::Net);
   LmsDriver(const LmsDriver&) = delete;
   LmsDriver& operator=(const LmsDriver&) = delete;
 
@@ -71,10 +68,8 @@ class LmsDriver {
   bool stop();
   bool stopping() const { return stopRequested.load(std::memory_order_acquire); }
 
-  int connectToLMS(int port, int baud, Transport& transport)
-    requires(kSerial);
-  int connectToLMS(const char* address, int port, Transport& transport)
-    requires(!kSerial);
+  int connectToLMS(int port, int baud, Transport& transport) requires(K == LinkKind::Serial);
+  int connectToLMS(const char* address, int port, Transport& transport) requires(K == LinkKind::Net);
   int requestScan(Transport& transport);
   int requestScanAndPause(Transport& transport);
   void readScan(Transport& transport);
@@ -112,7 +107,7 @@ class LmsDriver {
   void fail(RunOutcome outcome, std::string text);
   static bool parseLaserType(const char* laserType);
 
-  ScanSlot slot;  // first in the object, as the hand-off record
+  ScanSlot slot;                  // first in the object, as the hand-off record
   int reserved_[3] = {16, 4, 0};  // kept from the scanner's settings; nothing depends on them
   int comPort_ = 0;
   std::string devicePath_;
@@ -136,5 +131,4 @@ class LmsDriver {
 using SerialLms = LmsDriver<LinkKind::Serial>;
 using NetLms = LmsDriver<LinkKind::Net>;
 
-extern template class LmsDriver<LinkKind::Serial>;
-extern template class LmsDriver<LinkKind::Net>;
+#include "lms/driver_impl.h"

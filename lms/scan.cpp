@@ -14,10 +14,14 @@ ReplyCheck checkMeasurementReply(const std::uint8_t* buf, int length) {
 
 const char* replyCheckText(ReplyCheck check) {
   switch (check) {
-    case ReplyCheck::Ok: return "valid reply";
-    case ReplyCheck::NotAReply: return "not a measurement reply";
-    case ReplyCheck::TooShort: return "reply too short";
-    case ReplyCheck::BadChecksum: return "checksum mismatch";
+    case ReplyCheck::Ok:
+      return "valid reply";
+    case ReplyCheck::NotAReply:
+      return "not a measurement reply";
+    case ReplyCheck::TooShort:
+      return "reply too short";
+    case ReplyCheck::BadChecksum:
+      return "checksum mismatch";
   }
   return "unknown";
 }

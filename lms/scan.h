@@ -31,7 +31,7 @@ void decodeRanges(int length, const std::uint8_t* data, float* ranges, int* coun
 // angle[i] = i * 0.5 degrees in radians: the float nearest i * pi / 360.
 inline constexpr std::array<float, kScanPoints> kAngleTable = [] {
   std::array<float, kScanPoints> a{};
-  for (int i = 0; i < kScanPoints; ++i) a[static_cast<std::size_t>(i)] =
-      static_cast<float>((i * 0.5 * 3.141592653589793) / 180.0);
+  for (int i = 0; i < kScanPoints; ++i)
+    a[static_cast<std::size_t>(i)] = static_cast<float>((i * 0.5 * 3.141592653589793) / 180.0);
   return a;
 }();

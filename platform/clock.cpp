@@ -7,7 +7,8 @@ const std::chrono::steady_clock::time_point kProcessStart = std::chrono::steady_
 }
 
 std::int64_t processMillis() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - kProcessStart)
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               kProcessStart)
       .count();
 }
 

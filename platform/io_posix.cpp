@@ -35,8 +35,12 @@ Ready waitFor(int fd, short events, int timeoutMs) {
 
 }  // namespace
 
-Ready waitReadable(int fd, int timeoutMs) { return waitFor(fd, POLLIN, timeoutMs); }
-Ready waitWritable(int fd, int timeoutMs) { return waitFor(fd, POLLOUT, timeoutMs); }
+Ready waitReadable(int fd, int timeoutMs) {
+  return waitFor(fd, POLLIN, timeoutMs);
+}
+Ready waitWritable(int fd, int timeoutMs) {
+  return waitFor(fd, POLLOUT, timeoutMs);
+}
 
 int waitEitherReadable(int fd0, int fd1, int timeoutMs) {
   pollfd p[2] = {{fd0, POLLIN, 0}, {fd1, POLLIN, 0}};

@@ -11,7 +11,9 @@
 
 static_assert(sizeof(termios) <= 64, "saved terminal settings do not fit");
 
-bool isTerminal(int fd) { return ::isatty(fd) == 1; }
+bool isTerminal(int fd) {
+  return ::isatty(fd) == 1;
+}
 
 RawKeyMode::RawKeyMode(int fd) : fd_(fd) {
   termios t{};
@@ -23,7 +25,9 @@ RawKeyMode::RawKeyMode(int fd) : fd_(fd) {
   active_ = ::tcsetattr(fd, TCSANOW, &t) == 0;
 }
 
-RawKeyMode::~RawKeyMode() { restore(); }
+RawKeyMode::~RawKeyMode() {
+  restore();
+}
 
 void RawKeyMode::restore() {
   if (!active_) return;

@@ -84,10 +84,13 @@ def run_reader(program, serial, address, scans, sim_extra=(), duration=None):
     buf = b""
     deadline = time.monotonic() + (duration if duration else scans * 1.5 + 20)
     begin = None
+    started = time.monotonic()
     while time.monotonic() < deadline:
+        if duration is not None and begin is None and time.monotonic() - started > 1:
+            begin = (time.monotonic(), task_stats(proc.pid))  # after start-up
         if duration is None and len(table_ends) >= scans:
             break
-        ready, _, _ = select.select([fd], [], [], 0.5)
+        ready, _, _ = select.select([fd], [], [], 0.2)
         if not ready:
             continue
         chunk = os.read(fd, 65536)
@@ -102,7 +105,7 @@ def run_reader(program, serial, address, scans, sim_extra=(), duration=None):
                 break
             table_ends.append(now)
             buf = buf[end + 1:]
-        if begin is None and table_ends:
+        if begin is None and table_ends and duration is None:
             begin = (time.monotonic(), task_stats(proc.pid))
     wall_end = time.monotonic()
     end_stats = task_stats(proc.pid)
@@ -127,7 +130,7 @@ def run_reader(program, serial, address, scans, sim_extra=(), duration=None):
         cpu_ms = (end_stats[0] - cpu0) / 1e6
         switches = (end_stats[1] - v0, end_stats[2] - i0)
     else:
-        seconds, cpu_ms, switches = wall_end, end_stats[0] / 1e6, end_stats[1:]
+        seconds, cpu_ms, switches = wall_end - started, end_stats[0] / 1e6, end_stats[1:]
     return {
         "shown": shown,
         "latency_median": statistics.median(latencies) if latencies else None,

@@ -7,11 +7,16 @@
 
 const char* scanFateName(ScanFate fate) {
   switch (fate) {
-    case ScanFate::Sent: return "sent";
-    case ScanFate::CorruptChecksum: return "corrupt-checksum";
-    case ScanFate::FlippedByte: return "flipped-byte";
-    case ScanFate::Short: return "short";
-    case ScanFate::Oversize: return "oversize";
+    case ScanFate::Sent:
+      return "sent";
+    case ScanFate::CorruptChecksum:
+      return "corrupt-checksum";
+    case ScanFate::FlippedByte:
+      return "flipped-byte";
+    case ScanFate::Short:
+      return "short";
+    case ScanFate::Oversize:
+      return "oversize";
   }
   return "?";
 }
@@ -48,16 +53,36 @@ std::uint32_t SimEngine::nextRandom() {
 
 void SimEngine::drawChaos(std::int64_t nowMs) {
   faults_ = configured_;
-  if (configured_.chaosPercent <= 0 || static_cast<int>(nextRandom() % 100) >= configured_.chaosPercent) return;
+  if (configured_.chaosPercent <= 0 || static_cast<int>(nextRandom() % 100) >= configured_.chaosPercent)
+    return;
   switch (nextRandom() % 10) {
-    case 0: faults_.nakEvery = 1; break;
-    case 1: faults_.corruptCrcEvery = 1; break;
-    case 2: faults_.flipByteEvery = 1; break;
-    case 3: faults_.shortEvery = 1; faults_.shortLength = static_cast<int>(nextRandom() % 731); break;
-    case 4: faults_.chunkSize = 1 + static_cast<int>(nextRandom() % 200); faults_.chunkGapMs = static_cast<int>(nextRandom() % 90); break;
-    case 5: faults_.ackGapMs = static_cast<int>(nextRandom() % 1500); break;
-    case 6: faults_.garbageBytes = 1 + static_cast<int>(nextRandom() % 20); faults_.garbageEvery = 1; break;
-    case 7: faults_.oversizeEvery = 1; break;
+    case 0:
+      faults_.nakEvery = 1;
+      break;
+    case 1:
+      faults_.corruptCrcEvery = 1;
+      break;
+    case 2:
+      faults_.flipByteEvery = 1;
+      break;
+    case 3:
+      faults_.shortEvery = 1;
+      faults_.shortLength = static_cast<int>(nextRandom() % 731);
+      break;
+    case 4:
+      faults_.chunkSize = 1 + static_cast<int>(nextRandom() % 200);
+      faults_.chunkGapMs = static_cast<int>(nextRandom() % 90);
+      break;
+    case 5:
+      faults_.ackGapMs = static_cast<int>(nextRandom() % 1500);
+      break;
+    case 6:
+      faults_.garbageBytes = 1 + static_cast<int>(nextRandom() % 20);
+      faults_.garbageEvery = 1;
+      break;
+    case 7:
+      faults_.oversizeEvery = 1;
+      break;
     case 8:
       // A short silence: this request and those of the next few seconds go unanswered.
       if (!silent_) {
@@ -66,7 +91,8 @@ void SimEngine::drawChaos(std::int64_t nowMs) {
         ++counters_.faults;
       }
       break;
-    default: break;  // a clean answer
+    default:
+      break;  // a clean answer
   }
 }
 

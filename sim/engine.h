@@ -13,21 +13,21 @@
 #include "sim/telegram_parser.h"
 
 struct SimFaults {
-  int nakEvery = 0;         // refuse every Nth request with NAK
-  int silentAfter = -1;     // answer nothing once N requests have been served (-1: never)
-  int silentForMs = 0;      // ... for this long, then answer again (0: for ever)
-  int corruptCrcEvery = 0;  // spoil the checksum of every Nth measurement reply
-  int flipByteEvery = 0;    // change a range byte of every Nth reply, checksum kept valid
-  int shortEvery = 0;       // cut every Nth reply short ...
-  int shortLength = 400;    // ... to this many bytes
-  int chunkSize = 0;        // send replies in chunks of K bytes ...
-  int chunkGapMs = 0;       // ... with G ms between them
-  int ackGapMs = 0;         // pause between the ACK and the reply (0: one burst)
-  int garbageBytes = 0;     // bytes of garbage before the ACK ...
-  int garbageEvery = 1;     // ... of every Nth answer
-  int closeAfter = 0;       // close the connection after N measurement replies
-  int oversizeEvery = 0;    // make every Nth measurement answer a burst over 1000 bytes
-  int chaosPercent = 0;     // give this share of requests one fault picked at random ...
+  int nakEvery = 0;             // refuse every Nth request with NAK
+  int silentAfter = -1;         // answer nothing once N requests have been served (-1: never)
+  int silentForMs = 0;          // ... for this long, then answer again (0: for ever)
+  int corruptCrcEvery = 0;      // spoil the checksum of every Nth measurement reply
+  int flipByteEvery = 0;        // change a range byte of every Nth reply, checksum kept valid
+  int shortEvery = 0;           // cut every Nth reply short ...
+  int shortLength = 400;        // ... to this many bytes
+  int chunkSize = 0;            // send replies in chunks of K bytes ...
+  int chunkGapMs = 0;           // ... with G ms between them
+  int ackGapMs = 0;             // pause between the ACK and the reply (0: one burst)
+  int garbageBytes = 0;         // bytes of garbage before the ACK ...
+  int garbageEvery = 1;         // ... of every Nth answer
+  int closeAfter = 0;           // close the connection after N measurement replies
+  int oversizeEvery = 0;        // make every Nth measurement answer a burst over 1000 bytes
+  int chaosPercent = 0;         // give this share of requests one fault picked at random ...
   std::uint32_t chaosSeed = 1;  // ... from this seed (for soak runs)
 };
 

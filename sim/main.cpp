@@ -1,10 +1,10 @@
 // lmssim: a laser scanner emulator speaking the scanner's side of the
 // telegram protocol over TCP or a serial line.
 
-#include <csignal>
 #include <cstdio>
 #include <string>
 
+#include "platform/signals.h"
 #include "sim/options.h"
 #include "sim/server.h"
 
@@ -86,23 +86,19 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
 
   gServer = &server;
-  struct sigaction sa {};
-  sa.sa_handler = onSignal;
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
-  std::signal(SIGPIPE, SIG_IGN);
+  installStopSignals(onSignal);
 
   server.serve();
   gServer = nullptr;
 
   if (cl.counts) {
     const SimCounters c = server.counters();
-    std::printf("lmssim: requests %lld, scans %lld, acks %lld, naks %lld, ignored %lld, bad checksum %lld, faults %lld\n",
-                static_cast<long long>(c.requests), static_cast<long long>(c.scans),
-                static_cast<long long>(c.acks), static_cast<long long>(c.naks),
-                static_cast<long long>(c.ignored), static_cast<long long>(c.badChecksum),
-                static_cast<long long>(c.faults));
+    std::printf(
+        "lmssim: requests %lld, scans %lld, acks %lld, naks %lld, ignored %lld, bad checksum %lld, faults "
+        "%lld\n",
+        static_cast<long long>(c.requests), static_cast<long long>(c.scans), static_cast<long long>(c.acks),
+        static_cast<long long>(c.naks), static_cast<long long>(c.ignored),
+        static_cast<long long>(c.badChecksum), static_cast<long long>(c.faults));
   }
   if (scanLog) std::fclose(scanLog);
   if (timingLog) std::fclose(timingLog);

@@ -1,5 +1,7 @@
 #include "sim/options.h"
 
+#include "platform/text.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -61,7 +63,8 @@ const char* simUsage() {
          "  --seed N             scene seed (default 1): room walls and a moving object\n"
          "  --replay FILE        send range words from FILE, one scan per line, instead\n"
          "  --scan-log FILE      write one line per measurement reply: number, fate, words\n"
-         "  --timing-log FILE    write one line per measurement reply: number, monotonic ns of its last byte\n"
+         "  --timing-log FILE    write one line per measurement reply: number, monotonic ns of its last "
+         "byte\n"
          "\n"
          "Faults (N counts requests or replies from 1; 0 turns a fault off):\n"
          "  --nak-every N        refuse every Nth request with NAK\n"
@@ -91,7 +94,8 @@ const char* simUsage() {
 
 bool parseSimCommandLine(int argc, char** argv, SimCommandLine* out, std::string* error) {
   for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
+    // Echoed in messages, so shown printable.
+    const std::string arg = printable(argv[i]);
     auto value = [&](const char** v) {
       if (i + 1 >= argc) {
         *error = arg + " needs a value";
@@ -134,7 +138,7 @@ bool parseSimCommandLine(int argc, char** argv, SimCommandLine* out, std::string
     } else if (arg == "--seed") {
       int s = 0;
       if (!value(&v) || !toInt(v, 0, 2147483647, &s)) {
-        *error = "--seed takes a whole number";
+        *error = "--seed takes a whole number from 0 to 2147483647";
         return false;
       }
       out->seed = static_cast<unsigned>(s);
@@ -161,8 +165,10 @@ bool parseSimCommandLine(int argc, char** argv, SimCommandLine* out, std::string
                  std::to_string(found->hi);
         return false;
       }
-      if (found->field) out->*(found->field) = n;
-      else out->faults.*(found->fault) = n;
+      if (found->field)
+        out->*(found->field) = n;
+      else
+        out->faults.*(found->fault) = n;
     }
   }
   return true;

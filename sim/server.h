@@ -19,13 +19,13 @@
 struct SimOptions {
   std::uint32_t seed = 1;
   const ReplayScans* replay = nullptr;
-  bool pace = false;           // send serial bytes at the baud rate
+  bool pace = false;  // send serial bytes at the baud rate
   int baud = 9600;
-  bool verbose = false;        // one line per exchange to `log`
+  bool verbose = false;  // one line per exchange to `log`
   std::FILE* log = stdout;
-  double maxSeconds = 0;       // 0: no limit
-  bool stopOnEof = false;      // end when standard input reaches end of input
-  std::FILE* scanLog = nullptr;  // one line per measurement reply: number, fate, words
+  double maxSeconds = 0;           // 0: no limit
+  bool stopOnEof = false;          // end when standard input reaches end of input
+  std::FILE* scanLog = nullptr;    // one line per measurement reply: number, fate, words
   std::FILE* timingLog = nullptr;  // per measurement reply: number, monotonic ns of its last byte sent
 };
 
@@ -44,7 +44,10 @@ class SimServer {
   const std::string& devicePath() const { return devicePath_; }
 
   void serve();
-  void stop() { stopping_.store(true, std::memory_order_release); wake_.wake(); }
+  void stop() {
+    stopping_.store(true, std::memory_order_release);
+    wake_.wake();
+  }
   SimCounters counters() const;
 
  private:

@@ -19,7 +19,9 @@
 
 namespace {
 
-bool isLoopback(const in_addr& a) { return (ntohl(a.s_addr) >> 24) == 127; }
+bool isLoopback(const in_addr& a) {
+  return (ntohl(a.s_addr) >> 24) == 127;
+}
 
 void makeRaw(int fd, int baud) {
   termios t{};
@@ -148,6 +150,7 @@ bool SimServer::sendPlan(int fd, const std::vector<Piece>& plan) {
     for (std::size_t at = 0; at < piece.bytes.size(); at += 10) {
       const std::size_t n = std::min<std::size_t>(10, piece.bytes.size() - at);
       if (!writeAll(fd, piece.bytes.data() + at, n)) return false;
+      if (at + n >= piece.bytes.size()) break;  // the last byte is out: nothing more to pace
       const auto due = start + static_cast<std::int64_t>((static_cast<double>(at + n)) * msPerByte);
       if (!pause(static_cast<int>(due - processMillis()))) return false;
     }
@@ -177,8 +180,10 @@ void SimServer::serve() {
     nfds_t n = 0;
     fds[n++] = {wake_.readFd(), POLLIN, 0};
     const bool haveLink = link_.valid();
-    if (haveLink) fds[n++] = {link_.get(), POLLIN, 0};
-    else if (listener_.valid()) fds[n++] = {listener_.get(), POLLIN, 0};
+    if (haveLink)
+      fds[n++] = {link_.get(), POLLIN, 0};
+    else if (listener_.valid())
+      fds[n++] = {listener_.get(), POLLIN, 0};
     const nfds_t stdinAt = n;
     if (options_.stopOnEof) fds[n++] = {0, POLLIN, 0};
     int rc = ::poll(fds, n, 200);

@@ -57,7 +57,8 @@ class ChildProcess {
   bool started() const { return pid_ > 0; }
   void pressKey() { write("k"); }
   void write(const std::string& s) {
-    if (stdin_ >= 0) [[maybe_unused]] auto n = ::write(stdin_, s.data(), s.size());
+    if (stdin_ >= 0) [[maybe_unused]]
+      auto n = ::write(stdin_, s.data(), s.size());
   }
   void closeStdin() {
     if (stdin_ >= 0) ::close(stdin_);

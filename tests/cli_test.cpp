@@ -81,3 +81,14 @@ TEST(CommandLine, HelpAndVersionAsTheOnlyArgumentNeverRunTheDefault) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CommandLine, EchoedArgumentsCannotBreakTheMessageLine) {
+  const Invocation inv = parse({"CO\nM", "3", "LMS"});
+  EXPECT_EQ(inv.error.find('\n'), std::string::npos);
+  EXPECT_NE(inv.error.find("CO\\x0AM"), std::string::npos);
+  EXPECT_EQ(parse({"COM", "\x1b[2J", "LMS"}).error.find('\x1b'), std::string::npos);
+}
+
+}  // namespace

@@ -58,7 +58,8 @@ TEST(ScanTable, NumbersAreFormattedExactlyAsPrintfWould) {
   std::string expected = "muestra: 123456\n[ punto , Angulo [grad], Radio [cm] ]\n\n";
   char row[160];
   for (int i = 0; i < kScanPoints; ++i) {
-    std::snprintf(row, sizeof row, "%d %2.2f %2.2f\n", i, static_cast<double>(kAngleTable[static_cast<std::size_t>(i)]) * 180 / 3.141592653589793,
+    std::snprintf(row, sizeof row, "%d %2.2f %2.2f\n", i,
+                  static_cast<double>(kAngleTable[static_cast<std::size_t>(i)]) * 180 / 3.141592653589793,
                   static_cast<double>(ranges[i]));
     expected += row;
   }

@@ -68,6 +68,18 @@ void expectScanMatches(const float* r, const float* a, int count, const RangeWor
   }
 }
 
+// The next `scans` scans taken are those of the scene, from its first on.
+template <class Driver>
+void expectScenesScans(Driver& d, std::uint32_t seed, int scans, int timeoutMs, Captured& out) {
+  for (int k = 0; k < scans; ++k) {
+    const float* r = nullptr;
+    const float* a = nullptr;
+    int count = 0;
+    ASSERT_TRUE(takeWithin(d, timeoutMs, r, a, count)) << out.str();
+    expectScanMatches(r, a, count, Scene(seed).scan(k));
+  }
+}
+
 TEST(NetLms, ShowsTheScenesScansInOrderAndPrintsTheStartLines) {
   SimOptions o;
   o.seed = 11;
@@ -77,13 +89,7 @@ TEST(NetLms, ShowsTheScenesScansInOrderAndPrintsTheStartLines) {
   NetLms d("127.0.3.1", 10002, "LMS");
   d.setOutput(out.file);
   RunningDriver run(d);
-  for (int k = 0; k < 2; ++k) {
-    const float* r = nullptr;
-    const float* a = nullptr;
-    int count = 0;
-    ASSERT_TRUE(takeWithin(d, 4000, r, a, count)) << out.str();
-    expectScanMatches(r, a, count, Scene(11).scan(k));
-  }
+  expectScenesScans(d, 11, 2, 4000, out);
   EXPECT_LT(run.finish(), 700);  // a stop ends the pause at once
   EXPECT_EQ(d.outcome(), RunOutcome::Stopped);
   // The client's threads announce themselves at any moment; the driver's own
@@ -110,13 +116,7 @@ TEST(SerialLms, ShowsTheScenesScansOverAPseudoTerminal) {
   EXPECT_FALSE(d.isLMS());
   d.setOutput(out.file);
   RunningDriver run(d);
-  for (int k = 0; k < 2; ++k) {
-    const float* r = nullptr;
-    const float* a = nullptr;
-    int count = 0;
-    ASSERT_TRUE(takeWithin(d, 5000, r, a, count)) << out.str();
-    expectScanMatches(r, a, count, Scene(12).scan(k));
-  }
+  expectScenesScans(d, 12, 2, 5000, out);
   run.finish();
   const std::string s = out.str();
   EXPECT_EQ(s.find("trying to connect 1\nSerial Conection ( Port: " + sim.server.devicePath() +
@@ -128,7 +128,8 @@ TEST(SerialLms, ShowsTheScenesScansOverAPseudoTerminal) {
 TEST(SerialLms, PortNamesAndLaserTypes) {
   EXPECT_EQ(SerialLms("COM10", "LMS").comPort(), 10);
   EXPECT_EQ(SerialLms("COM1", "LMS").comPort(), 1);
-  for (const char* bad : {"COM11", "COM0", "com3", "COM03"}) EXPECT_EQ(SerialLms(bad, "LMS").comPort(), 0) << bad;
+  for (const char* bad : {"COM11", "COM0", "com3", "COM03"})
+    EXPECT_EQ(SerialLms(bad, "LMS").comPort(), 0) << bad;
   EXPECT_FALSE(SerialLms("COM1", "PLS").isLMS());
   for (const char* t : {"LMS", "pls", "XYZ", ""}) EXPECT_TRUE(SerialLms("COM1", t).isLMS()) << t;
   EXPECT_EQ(NetLms("127.0.0.1", 10002, "LMS").numPoints(), 361);
@@ -193,7 +194,8 @@ TEST(NetLms, SilentScannerIsReportedEachCycleAndStopStillWorks) {
   d.setOutput(out.file);
   RunningDriver run(d);
   const std::int64_t until = processMillis() + 8000;
-  while (out.str().find("requestScan - no answer from LMS\n") == std::string::npos && processMillis() < until) {
+  while (out.str().find("requestScan - no answer from LMS\n") == std::string::npos &&
+         processMillis() < until) {
     sleepMs(20);
   }
   EXPECT_LT(run.finish(), kAckTimeoutMs + 500);

@@ -32,8 +32,10 @@ inline std::vector<ShownTable> parseTables(const std::string& out) {
       if (line.empty() && !cur->rows.empty()) cur = nullptr;
       continue;
     }
-    if (line[0] >= '0' && line[0] <= '9') cur->rows.push_back(line);
-    else cur = nullptr;  // another thread's message: the table had ended
+    if (line[0] >= '0' && line[0] <= '9')
+      cur->rows.push_back(line);
+    else
+      cur = nullptr;  // another thread's message: the table had ended
   }
   return tables;
 }

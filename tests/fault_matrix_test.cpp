@@ -42,7 +42,9 @@ struct FaultCase {
   std::function<void(const Result&)> check;
 };
 
-bool validFate(const SentScan& s) { return s.fate == "sent" || s.fate == "flipped-byte" || s.fate == "oversize"; }
+bool validFate(const SentScan& s) {
+  return s.fate == "sent" || s.fate == "flipped-byte" || s.fate == "oversize";
+}
 
 SimFaults with(std::function<void(SimFaults&)> set) {
   SimFaults f;
@@ -59,25 +61,28 @@ std::vector<FaultCase> cases() {
                  EXPECT_GE(r.counters.naks, 1);
                  EXPECT_EQ(r.out.find("readScan"), std::string::npos);  // a refusal is not an error line
                }});
-  c.push_back({"SilenceThenRecovery", with([](SimFaults& f) { f.silentAfter = 1; f.silentForMs = 2500; }), false,
-               6500, false, 0, nullptr, [](const Result& r) {
+  c.push_back({"SilenceThenRecovery", with([](SimFaults& f) {
+                 f.silentAfter = 1;
+                 f.silentForMs = 2500;
+               }),
+               false, 6500, false, 0, nullptr, [](const Result& r) {
                  EXPECT_GE(countOf(r.out, "requestScan - no answer from LMS\n"), 1);
                  EXPECT_GE(r.sent.size(), 2u);  // it came back
                }});
-  c.push_back({"SilenceForEver", with([](SimFaults& f) { f.silentAfter = 0; }), false, 4500, false, 0, nullptr,
-               [](const Result& r) {
+  c.push_back({"SilenceForEver", with([](SimFaults& f) { f.silentAfter = 0; }), false, 4500, false, 0,
+               nullptr, [](const Result& r) {
                  EXPECT_GE(countOf(r.out, "requestScan - no answer from LMS\n"), 2);
                  // Waiting on a silent link costs next to nothing: far below a
                  // spinning core even under the sanitizers.
                  EXPECT_LT(r.cpuSeconds, 0.2 * r.lifetimeSeconds) << r.cpuSeconds << " s of CPU";
                }});
-  c.push_back({"SilenceForEverSerial", with([](SimFaults& f) { f.silentAfter = 0; }), true, 4500, false, 0, nullptr,
-               [](const Result& r) {
+  c.push_back({"SilenceForEverSerial", with([](SimFaults& f) { f.silentAfter = 0; }), true, 4500, false, 0,
+               nullptr, [](const Result& r) {
                  EXPECT_GE(countOf(r.out, "requestScan - no answer from LMS\n"), 2);
                  EXPECT_LT(r.cpuSeconds, 0.2 * r.lifetimeSeconds) << r.cpuSeconds << " s of CPU";
                }});
-  c.push_back({"CorruptChecksum", with([](SimFaults& f) { f.corruptCrcEvery = 2; }), false, 3300, false, 0, nullptr,
-               [](const Result& r) {
+  c.push_back({"CorruptChecksum", with([](SimFaults& f) { f.corruptCrcEvery = 2; }), false, 3300, false, 0,
+               nullptr, [](const Result& r) {
                  int bad = 0;
                  for (const auto& s : r.sent) bad += s.fate == "corrupt-checksum";
                  EXPECT_EQ(countOf(r.out, "readScan - checksum mismatch\n"), bad);
@@ -91,16 +96,25 @@ std::vector<FaultCase> cases() {
                  EXPECT_EQ(countOf(r.out, "readScan - reply too short (400 of 732 bytes)\n"), shortOnes);
                }});
   c.push_back({"ShortReplySerial", with([](SimFaults& f) { f.shortEvery = 2; }), true});
-  c.push_back({"SmallChunksCloserThan50ms", with([](SimFaults& f) { f.chunkSize = 60; f.chunkGapMs = 20; })});
-  c.push_back({"ChunksFurtherApartThan50ms", with([](SimFaults& f) { f.chunkSize = 200; f.chunkGapMs = 80; })});
+  c.push_back({"SmallChunksCloserThan50ms", with([](SimFaults& f) {
+                 f.chunkSize = 60;
+                 f.chunkGapMs = 20;
+               })});
+  c.push_back({"ChunksFurtherApartThan50ms", with([](SimFaults& f) {
+                 f.chunkSize = 200;
+                 f.chunkGapMs = 80;
+               })});
   c.push_back({"GapBetweenAckAndReply", with([](SimFaults& f) { f.ackGapMs = 300; })});
-  c.push_back({"GarbageBeforeEveryOtherAck", with([](SimFaults& f) { f.garbageBytes = 3; f.garbageEvery = 2; }),
+  c.push_back({"GarbageBeforeEveryOtherAck", with([](SimFaults& f) {
+                 f.garbageBytes = 3;
+                 f.garbageEvery = 2;
+               }),
                false, 4300, false, 0,
                // The verdict is the first byte: an answer that starts with garbage is a refusal.
                [](const SentScan&, std::size_t i) { return (i + 1) % 2 != 0; }});
   c.push_back({"OversizeBurst", with([](SimFaults& f) { f.oversizeEvery = 2; })});
-  c.push_back({"ConnectionClosedAfterThree", with([](SimFaults& f) { f.closeAfter = 3; }), false, 10000, true, 1,
-               nullptr, [](const Result& r) {
+  c.push_back({"ConnectionClosedAfterThree", with([](SimFaults& f) { f.closeAfter = 3; }), false, 10000, true,
+               1, nullptr, [](const Result& r) {
                  EXPECT_EQ(r.tables.size(), 3u);
                  EXPECT_NE(r.out.find("run - connection to LMS lost"), std::string::npos);
                  EXPECT_EQ(r.err.rfind("lmsview: connection to the scanner lost", 0), 0u);
@@ -108,7 +122,9 @@ std::vector<FaultCase> cases() {
   return c;
 }
 
-void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const FaultCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class FaultMatrix : public ::testing::TestWithParam<FaultCase> {};
 
@@ -167,7 +183,8 @@ TEST_P(FaultMatrix, ShowsOnlyGoodScansSaysWhatWentWrongAndStopsInTime) {
   ASSERT_EQ(r.tables.size(), expected.size()) << r.out.substr(0, 2000);
   for (std::size_t t = 0; t < r.tables.size(); ++t) {
     EXPECT_EQ(r.tables[t].sample, static_cast<int>(t));
-    EXPECT_TRUE(r.tables[t].rows == expected[t]->rows) << "table " << t << " is not scan " << expected[t]->number;
+    EXPECT_TRUE(r.tables[t].rows == expected[t]->rows)
+        << "table " << t << " is not scan " << expected[t]->number;
   }
   if (fc.exitCode == 0) {
     EXPECT_EQ(r.err, "");
@@ -176,6 +193,8 @@ TEST_P(FaultMatrix, ShowsOnlyGoodScansSaysWhatWentWrongAndStopsInTime) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultMatrix, ::testing::ValuesIn(cases()),
-                         [](const ::testing::TestParamInfo<FaultCase>& p) { return std::string(p.param.name); });
+                         [](const ::testing::TestParamInfo<FaultCase>& p) {
+                           return std::string(p.param.name);
+                         });
 
 }  // namespace

@@ -158,7 +158,8 @@ TEST(LmsviewFailures, RefusedConnectionAndMissingDeviceEndWithStatus1) {
 }
 
 TEST(LmsviewFailures, BadArgumentsPrintOneLineOnStandardErrorOnly) {
-  for (const auto& args : {std::vector<std::string>{"com", "3", "LMS"}, {"COM", "11", "LMS"}, {"COM", "abc", "PLS"}}) {
+  for (const auto& args :
+       {std::vector<std::string>{"com", "3", "LMS"}, {"COM", "11", "LMS"}, {"COM", "abc", "PLS"}}) {
     std::vector<std::string> argv{kLmsview};
     argv.insert(argv.end(), args.begin(), args.end());
     ChildProcess lmsview(argv);

@@ -41,7 +41,8 @@ class LoopbackPeer {
     return conn_.valid();
   }
   bool send(const std::vector<std::uint8_t>& bytes) {
-    return ::send(conn_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+    return ::send(conn_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+           static_cast<ssize_t>(bytes.size());
   }
   bool send(const std::string& text) { return send(std::vector<std::uint8_t>(text.begin(), text.end())); }
   // Reads what arrives within `timeoutMs` until `want` bytes are in.

@@ -58,7 +58,8 @@ TEST(DecodeRanges, MasksFlagBitsAndDividesByTen) {
 
 TEST(DecodeRanges, AWholeReplyGives361Values) {
   std::vector<std::uint16_t> words;
-  for (int i = 0; i < kScanPoints; ++i) words.push_back(static_cast<std::uint16_t>(i * 20 + 0xE000 * (i % 2)));
+  for (int i = 0; i < kScanPoints; ++i)
+    words.push_back(static_cast<std::uint16_t>(i * 20 + 0xE000 * (i % 2)));
   auto r = makeMeasurementReply(words);
   float ranges[kScanPoints];
   int count = 0;

@@ -77,7 +77,8 @@ TEST(SimEngine, MeasurementReplyHasTheLayoutAndMatchesTheScene) {
   EXPECT_EQ(r[4], 0xB0);
   EXPECT_EQ(r[5] | (r[6] << 8), 361);
   const RangeWords w = Scene(7).scan(0);
-  EXPECT_EQ(std::vector<std::uint8_t>(r, r + 732), makeMeasurementReply(std::vector<std::uint16_t>(w.begin(), w.end())));
+  EXPECT_EQ(std::vector<std::uint8_t>(r, r + 732),
+            makeMeasurementReply(std::vector<std::uint16_t>(w.begin(), w.end())));
   EXPECT_EQ(e.counters().scans, 1);
 }
 

@@ -16,7 +16,8 @@ namespace {
 
 // Runs a server on its own thread for the life of the object.
 struct RunningSim {
-  explicit RunningSim(const SimFaults& faults = {}, SimOptions options = {}) : server(faults, withQuiet(options)) {}
+  explicit RunningSim(const SimFaults& faults = {}, SimOptions options = {})
+      : server(faults, withQuiet(options)) {}
   static SimOptions withQuiet(SimOptions o) {
     o.log = nullptr;
     o.maxSeconds = o.maxSeconds > 0 ? o.maxSeconds : 60;
@@ -53,7 +54,7 @@ std::vector<std::uint8_t> collectReply(Link& link, const ReplyCarry& carry, int 
 TEST(SimServer, RefusesToListenOutsideLoopback) {
   SimServer s({}, {});
   std::string error;
-  EXPECT_FALSE(s.listenTcp("10.1.2.3", 10002, false, &error));
+  EXPECT_FALSE(s.listenTcp("0.0.0.0", 10002, false, &error));  // every interface
   EXPECT_NE(error.find("outside 127.0.0.0/8"), std::string::npos);
   EXPECT_FALSE(s.listenTcp("not-an-address", 10002, false, &error));
 }
@@ -140,12 +141,47 @@ TEST(SimServer, StopsWithinItsTimeLimit) {
 }
 
 TEST(SimCommandLine, ParsesEveryOptionAndHelpNamesThem) {
-  const char* argv[] = {"lmssim", "--address", "127.0.0.9", "--port", "10003", "--nak-every", "3",
-                        "--silent-after", "2", "--silent-for", "500", "--corrupt-crc-every", "4",
-                        "--flip-byte-every", "5", "--short-every", "6", "--short-length", "100",
-                        "--chunk", "50", "--chunk-gap", "60", "--ack-gap", "20", "--garbage", "3",
-                        "--garbage-every", "2", "--close-after", "9", "--oversize-every", "7", "-v",
-                        "--seed", "42", "--max-seconds", "1.5", "--stop-on-eof", "--counts", "--no-pace"};
+  const char* argv[] = {"lmssim",
+                        "--address",
+                        "127.0.0.9",
+                        "--port",
+                        "10003",
+                        "--nak-every",
+                        "3",
+                        "--silent-after",
+                        "2",
+                        "--silent-for",
+                        "500",
+                        "--corrupt-crc-every",
+                        "4",
+                        "--flip-byte-every",
+                        "5",
+                        "--short-every",
+                        "6",
+                        "--short-length",
+                        "100",
+                        "--chunk",
+                        "50",
+                        "--chunk-gap",
+                        "60",
+                        "--ack-gap",
+                        "20",
+                        "--garbage",
+                        "3",
+                        "--garbage-every",
+                        "2",
+                        "--close-after",
+                        "9",
+                        "--oversize-every",
+                        "7",
+                        "-v",
+                        "--seed",
+                        "42",
+                        "--max-seconds",
+                        "1.5",
+                        "--stop-on-eof",
+                        "--counts",
+                        "--no-pace"};
   SimCommandLine cl;
   std::string error;
   ASSERT_TRUE(parseSimCommandLine(static_cast<int>(std::size(argv)), const_cast<char**>(argv), &cl, &error))
@@ -175,8 +211,8 @@ TEST(SimCommandLine, ParsesEveryOptionAndHelpNamesThem) {
       EXPECT_NE(usage.find(argv[i]), std::string::npos) << argv[i];
     }
   }
-  for (const char* o : {"--serial", "--device", "--baud", "--replay", "--scan-log", "--timing-log", "--any-address",
-                        "--chaos", "--help"}) {
+  for (const char* o : {"--serial", "--device", "--baud", "--replay", "--scan-log", "--timing-log",
+                        "--any-address", "--chaos", "--help"}) {
     EXPECT_NE(usage.find(o), std::string::npos) << o;
   }
 }
@@ -188,7 +224,8 @@ TEST(SimCommandLine, RejectsBadInputWithOneLine) {
                                         {"lmssim", "--bogus"}}) {
     SimCommandLine cl;
     std::string error;
-    EXPECT_FALSE(parseSimCommandLine(static_cast<int>(args.size()), const_cast<char**>(args.data()), &cl, &error));
+    EXPECT_FALSE(
+        parseSimCommandLine(static_cast<int>(args.size()), const_cast<char**>(args.data()), &cl, &error));
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(error.find('\n'), std::string::npos);
   }

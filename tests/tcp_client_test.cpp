@@ -154,7 +154,7 @@ TEST(TcpClient, DestroyingRightAfterConnectIsSafe) {
 TEST(TcpClient, FailedConnectionsReturnFalseAndLeaveNothingOpen) {
   const int before = openFdCount();
   TcpClient client(nullptr);
-  EXPECT_FALSE(client.close());  // never connected
+  EXPECT_FALSE(client.close());                             // never connected
   EXPECT_FALSE(client.connect("127.0.1.9", kScannerPort));  // nobody listens: refused
   EXPECT_EQ(client.lastError(), ECONNREFUSED);
   for (const char* bad : {"", "localhost", "127.0.0", "127.0.0.1.5", "256.0.0.1", "1.2.3.4x", " 127.0.0.1"}) {

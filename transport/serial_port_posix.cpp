@@ -16,8 +16,8 @@ struct BaudEntry {
   int baud;
   speed_t speed;
 };
-constexpr BaudEntry kBauds[] = {{1200, B1200},   {2400, B2400},   {4800, B4800},     {9600, B9600},
-                                {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200},
+constexpr BaudEntry kBauds[] = {{1200, B1200},     {2400, B2400},     {4800, B4800},    {9600, B9600},
+                                {19200, B19200},   {38400, B38400},   {57600, B57600},  {115200, B115200},
                                 {230400, B230400}, {460800, B460800}, {500000, B500000}};
 
 bool speedFor(int baud, speed_t* speed) {
@@ -30,7 +30,8 @@ bool speedFor(int baud, speed_t* speed) {
   return false;
 }
 
-constexpr tcflag_t kInputOff = IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY;
+constexpr tcflag_t kInputOff =
+    IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY;
 constexpr tcflag_t kLocalOff = ECHO | ECHONL | ICANON | ISIG | IEXTEN;
 
 // Only the bits raw transfer needs change; parity, stop bits, hardware flow
@@ -50,7 +51,8 @@ bool applied(const termios& want, const termios& got) {
   return (got.c_iflag & kInputOff) == 0 && (got.c_oflag & OPOST) == 0 && (got.c_lflag & kLocalOff) == 0 &&
          (got.c_cflag & CSIZE) == CS8 && (got.c_cflag & (CLOCAL | CREAD)) == (CLOCAL | CREAD) &&
          got.c_cc[VMIN] == 0 && got.c_cc[VTIME] == 0 && cfgetospeed(&got) == cfgetospeed(&want) &&
-         (got.c_cflag & (PARENB | PARODD | CSTOPB | CRTSCTS)) == (want.c_cflag & (PARENB | PARODD | CSTOPB | CRTSCTS));
+         (got.c_cflag & (PARENB | PARODD | CSTOPB | CRTSCTS)) ==
+             (want.c_cflag & (PARENB | PARODD | CSTOPB | CRTSCTS));
 }
 
 }  // namespace
@@ -118,7 +120,9 @@ bool SerialPort::close() {
   return true;
 }
 
-bool SerialPort::writeByte(std::uint8_t byte) { return write(&byte, 1) == 1; }
+bool SerialPort::writeByte(std::uint8_t byte) {
+  return write(&byte, 1) == 1;
+}
 
 int SerialPort::write(const std::uint8_t* bytes, int count) {
   if (!isOpen_ || count <= 0) return 0;
@@ -136,8 +140,10 @@ int SerialPort::write(const std::uint8_t* bytes, int count) {
       lastError_ = ETIMEDOUT;
       break;
     }
-    if (n < 0 && (errno == EIO || errno == ENXIO || errno == ENODEV)) markGone(errno);
-    else lastError_ = n < 0 ? errno : EIO;
+    if (n < 0 && (errno == EIO || errno == ENXIO || errno == ENODEV))
+      markGone(errno);
+    else
+      lastError_ = n < 0 ? errno : EIO;
     break;
   }
   return done;
@@ -163,8 +169,10 @@ int SerialPort::read(std::uint8_t* buffer, int limit) {
     if (got > 0) return static_cast<int>(got);
     if (got < 0 && errno == EINTR) continue;
     // With O_NONBLOCK, 0 means the device is gone; EAGAIN means nothing queued.
-    if (got == 0) markGone(ENODEV);
-    else if (errno != EAGAIN) markGone(errno);
+    if (got == 0)
+      markGone(ENODEV);
+    else if (errno != EAGAIN)
+      markGone(errno);
     return 0;
   }
 }

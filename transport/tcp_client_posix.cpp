@@ -16,7 +16,9 @@
 
 TcpClient::TcpClient(std::FILE* out) : out_(out) {}
 
-TcpClient::~TcpClient() { close(); }
+TcpClient::~TcpClient() {
+  close();
+}
 
 void TcpClient::say(const char* text) {
   if (out_ != nullptr) {

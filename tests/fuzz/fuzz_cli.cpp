@@ -39,7 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   SimCommandLine cl;
   std::string error;
-  if (!parseSimCommandLine(argc, argv.data(), &cl, &error) && (error.empty() || error.find('\n') != std::string::npos)) {
+  if (!parseSimCommandLine(argc, argv.data(), &cl, &error) &&
+      (error.empty() || error.find('\n') != std::string::npos)) {
     std::abort();
   }
   return 0;

@@ -59,7 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         if (n != static_cast<int>(readyModel.size())) std::abort();
         const int stored = n < wanted ? n : wanted;
-        if (stored > 0 && std::memcmp(out, readyModel.data(), static_cast<std::size_t>(stored)) != 0) std::abort();
+        if (stored > 0 && std::memcmp(out, readyModel.data(), static_cast<std::size_t>(stored)) != 0)
+          std::abort();
         readyInModel = false;
         break;
       }

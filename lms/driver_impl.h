@@ -1,4 +1,9 @@
-#include "lms/driver.h"
+#pragma once
+
+// Definitions of the driver template, included by driver.h: each program
+// instantiates only the operations it uses.
+
+#include <algorithm>
 
 #include <cerrno>
 #include <cstdarg>
@@ -14,8 +19,7 @@ bool LmsDriver<K>::parseLaserType(const char* laserType) {
 }
 
 template <LinkKind K>
-LmsDriver<K>::LmsDriver(const char* portName, const char* laserType)
-  requires(kSerial)
+LmsDriver<K>::LmsDriver(const char* portName, const char* laserType) requires(K == LinkKind::Serial)
     : isLMS_(parseLaserType(laserType)) {
   const std::string name = portName ? portName : "";
   for (int n = 1; n <= 10; ++n) {
@@ -25,13 +29,11 @@ LmsDriver<K>::LmsDriver(const char* portName, const char* laserType)
 }
 
 template <LinkKind K>
-LmsDriver<K>::LmsDriver(int a, int b, int c, int comPort, int baudRate)
-  requires(kSerial)
+LmsDriver<K>::LmsDriver(int a, int b, int c, int comPort, int baudRate) requires(K == LinkKind::Serial)
     : reserved_{a, b, c}, comPort_(comPort), baudRate_(baudRate) {}
 
 template <LinkKind K>
-LmsDriver<K>::LmsDriver(const char* address, int port, const char* laserType)
-  requires(!kSerial)
+LmsDriver<K>::LmsDriver(const char* address, int port, const char* laserType) requires(K == LinkKind::Net)
     : ipAddress_(address), ipPort_(port), isLMS_(parseLaserType(laserType)) {}
 
 template <LinkKind K>
@@ -116,9 +118,7 @@ bool LmsDriver<K>::linkLost() {
 }
 
 template <LinkKind K>
-int LmsDriver<K>::connectToLMS(int port, int baud, Transport& transport)
-  requires(kSerial)
-{
+int LmsDriver<K>::connectToLMS(int port, int baud, Transport& transport) requires(K == LinkKind::Serial) {
   const std::string device = devicePath_.empty() ? SerialPort::devicePathFor(port) : devicePath_;
   int attempt = 1;
   for (; attempt <= kConnectAttempts; ++attempt) {
@@ -134,12 +134,14 @@ int LmsDriver<K>::connectToLMS(int port, int baud, Transport& transport)
       return 1;
     }
     const int err = device.empty() ? ENOENT : transport.lastError();
-    say("connectToLMS - Failed to connect 0x%x 0x%x\n", static_cast<unsigned>(err), static_cast<unsigned>(attempt));
+    say("connectToLMS - Failed to connect 0x%x 0x%x\n", static_cast<unsigned>(err),
+        static_cast<unsigned>(attempt));
     // A missing device or a bad setting will not mend itself: no retry for them.
     if (err == ENOENT || err == EINVAL || err == ENOTTY || err == EACCES) break;
     if (attempt < kConnectAttempts && !pauseUnlessStopped(kConnectRetryPauseMs)) break;
   }
-  say("Failed to connect to ladar after many tries! 0x%x\n", static_cast<unsigned>(std::min(attempt, kConnectAttempts)));
+  say("Failed to connect to ladar after many tries! 0x%x\n",
+      static_cast<unsigned>(std::min(attempt, kConnectAttempts)));
   const int err = device.empty() ? ENOENT : transport.lastError();
   fail(RunOutcome::ConnectFailed,
        "cannot open serial port " + (device.empty() ? std::string("(no such port)") : device) + ": " +
@@ -148,9 +150,8 @@ int LmsDriver<K>::connectToLMS(int port, int baud, Transport& transport)
 }
 
 template <LinkKind K>
-int LmsDriver<K>::connectToLMS(const char* address, int port, Transport& transport)
-  requires(!kSerial)
-{
+int LmsDriver<K>::connectToLMS(const char* address, int port,
+                               Transport& transport) requires(K == LinkKind::Net) {
   int attempt = 1;
   for (; attempt <= kConnectAttempts; ++attempt) {
     say("trying to connect %d\n", attempt);
@@ -161,15 +162,18 @@ int LmsDriver<K>::connectToLMS(const char* address, int port, Transport& transpo
       return 1;
     }
     const int err = transport.lastError();
-    say("connectToLMS - Failed to connect 0x%x 0x%x\n", static_cast<unsigned>(err), static_cast<unsigned>(attempt));
+    say("connectToLMS - Failed to connect 0x%x 0x%x\n", static_cast<unsigned>(err),
+        static_cast<unsigned>(attempt));
     if (err == EINVAL) break;  // not an address: retrying cannot help
     if (attempt < kConnectAttempts && !pauseUnlessStopped(kConnectRetryPauseMs)) break;
   }
-  say("Failed to connect to ladar after many tries! 0x%x\n", static_cast<unsigned>(std::min(attempt, kConnectAttempts)));
+  say("Failed to connect to ladar after many tries! 0x%x\n",
+      static_cast<unsigned>(std::min(attempt, kConnectAttempts)));
   const int err = transport.lastError();
   const std::string where = std::string(address ? address : "(none)") + " port " + std::to_string(port);
-  fail(RunOutcome::ConnectFailed, err == EINVAL ? "not a dotted IPv4 address: " + std::string(address ? address : "")
-                                                : "cannot connect to " + where + ": " + errorText(err));
+  fail(RunOutcome::ConnectFailed, err == EINVAL
+                                      ? "not a dotted IPv4 address: " + std::string(address ? address : "")
+                                      : "cannot connect to " + where + ": " + errorText(err));
   return 0;
 }
 
@@ -306,12 +310,23 @@ template <LinkKind K>
 int LmsDriver<K>::setRangeRes(int selector, Transport& transport) {
   const std::uint8_t* msg = msgRange100Res100.data();
   switch (selector) {
-    case 20: msg = msgRange180Res50.data(); break;
-    case 24: msg = msgRange180Res100.data(); break;
-    case 34: msg = msgRange100Res25.data(); break;
-    case 36: msg = msgRange100Res50.data(); break;
-    case 40: break;
-    default: say("Invalid resolution selected. Drop back to default\n"); break;
+    case 20:
+      msg = msgRange180Res50.data();
+      break;
+    case 24:
+      msg = msgRange180Res100.data();
+      break;
+    case 34:
+      msg = msgRange100Res25.data();
+      break;
+    case 36:
+      msg = msgRange100Res50.data();
+      break;
+    case 40:
+      break;
+    default:
+      say("Invalid resolution selected. Drop back to default\n");
+      break;
   }
   if (exchange(msg, 9, transport) != AckResult::Ack) {
     say("setRangeRes - Resolution mode setting failure\n");
@@ -391,6 +406,3 @@ std::uint8_t LmsDriver<K>::rdLMSbyte(Transport& transport) {
   if (link.hasData()) link.read(&b, 1);
   return b;
 }
-
-template class LmsDriver<LinkKind::Serial>;
-template class LmsDriver<LinkKind::Net>;
