@@ -99,7 +99,7 @@ def main():
     out.seek(0)
     text = out.read().decode(errors="replace")
     shown = len(re.findall(r"^muestra: \d+$", text, re.M))
-    reasons = collections.Counter(m for m in re.findall(r"^(readScan - [a-z ]+|requestScan - [a-z ]+)", text, re.M))
+    reasons = collections.Counter(m.strip() for m in re.findall(r"^((?:readScan|requestScan) - [^(\n]+)", text, re.M))
     counts = re.search(r"requests (\d+), scans (\d+), acks (\d+), naks (\d+), ignored (\d+), bad checksum (\d+), faults (\d+)",
                        sim_out or "")
     print(f"soak: {args.minutes:g} min over {'a pseudo-terminal' if args.serial else 'TCP ' + args.address}, "
