@@ -226,11 +226,7 @@ void LmsDriver<K>::cycle(Transport& transport) {
 
 template <LinkKind K>
 bool LmsDriver<K>::carryCanGrowIntoReply() const {
-  static constexpr std::uint8_t kHeader[4] = {0x02, 0x80, 0xD6, 0x02};
-  for (int i = 0; i < std::min(carry_.length, 4); ++i) {
-    if (carry_.bytes[static_cast<std::size_t>(i)] != kHeader[i]) return false;
-  }
-  return carry_.length < kReplyLength;
+  return carry_.length < kReplyLength && mayBeginMeasurementReply(carry_.bytes.data(), carry_.length);
 }
 
 // Moves reply bytes behind the ACK's carry as they come, until the reply is
@@ -248,8 +244,10 @@ void LmsDriver<K>::awaitReply(Transport& transport, std::int64_t deadline) {
     if (link.hasData()) {
       const int room = kReplyReadSize - carry_.length;
       const int n = link.read(carry_.bytes.data() + carry_.length, room);
-      if (n > 0) carry_.length += std::min(n, room);
-      continue;
+      if (n > 0) {
+        carry_.length += std::min(n, room);
+        continue;
+      }
     }
     // Slices of the display's poll period keep a stop request prompt.
     int wait = static_cast<int>(std::min<std::int64_t>(left, 100));
@@ -273,19 +271,14 @@ void LmsDriver<K>::readScan(Transport& transport) {
   carry_.clear();
   // Gather the reply: what followed the ACK, then what the link holds, waiting
   // (bounded) for the rest while what we have can still become a reply.
-  static constexpr std::uint8_t kHeader[4] = {0x02, 0x80, 0xD6, 0x02};
-  auto couldBeReply = [&] {
-    for (int i = 0; i < std::min(len, 4); ++i) {
-      if (buf[i] != kHeader[i]) return false;
-    }
-    return true;
-  };
   const std::int64_t deadline = processMillis() + (kSerial ? kSerialReplyWaitMs : kReplyWaitMs);
-  while (len < kReplyLength && couldBeReply()) {
+  while (len < kReplyLength && mayBeginMeasurementReply(buf, len)) {
     if (link.hasData()) {
       const int n = link.read(buf + len, kReplyReadSize - len);
-      if (n > 0) len += std::min(n, kReplyReadSize - len);
-      continue;
+      if (n > 0) {
+        len += std::min(n, kReplyReadSize - len);
+        continue;
+      }
     }
     const std::int64_t left = deadline - processMillis();
     if (left <= 0 || link.lost()) break;

@@ -2,10 +2,19 @@
 
 #include "lms/telegram.h"
 
-ReplyCheck checkMeasurementReply(const std::uint8_t* buf, int length) {
-  if (length < 4 || buf[0] != 0x02 || buf[1] != 0x80 || buf[2] != 0xD6 || buf[3] != 0x02) {
-    return ReplyCheck::NotAReply;
+namespace {
+constexpr std::uint8_t kReplyHeader[4] = {0x02, 0x80, 0xD6, 0x02};
+}
+
+bool mayBeginMeasurementReply(const std::uint8_t* buf, int length) {
+  for (int i = 0; i < length && i < 4; ++i) {
+    if (buf[i] != kReplyHeader[i]) return false;
   }
+  return true;
+}
+
+ReplyCheck checkMeasurementReply(const std::uint8_t* buf, int length) {
+  if (length < 4 || !mayBeginMeasurementReply(buf, 4)) return ReplyCheck::NotAReply;
   if (length < kReplyLength) return ReplyCheck::TooShort;
   const std::uint16_t crc = lmsCrc16(buf, kReplyLength - 2);
   const std::uint16_t sent = static_cast<std::uint16_t>(buf[kReplyLength - 2] | (buf[kReplyLength - 1] << 8));

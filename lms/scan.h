@@ -21,6 +21,10 @@ enum class ReplyCheck { Ok, NotAReply, TooShort, BadChecksum };
 // at least 732 bytes, and a checksum over bytes 0..729 equal to bytes 730-731.
 ReplyCheck checkMeasurementReply(const std::uint8_t* buf, int length);
 
+// Whether `length` bytes (possibly fewer than four) agree with the start of a
+// measurement reply, so that more bytes could make one.
+bool mayBeginMeasurementReply(const std::uint8_t* buf, int length);
+
 // Why a buffer was rejected, as a few words for the driver's message.
 const char* replyCheckText(ReplyCheck check);
 
