@@ -81,15 +81,12 @@ void LmsDriver<K>::fail(RunOutcome outcome, std::string text) {
 template <LinkKind K>
 bool LmsDriver<K>::run() {
   outcome_.store(RunOutcome::Running, std::memory_order_release);
-  if constexpr (kSerial) {
-    transport_ = std::make_unique<Transport>();
-  } else {
-    transport_ = std::make_unique<Transport>(out_);
-  }
   int opened = 0;
   if constexpr (kSerial) {
+    transport_ = std::make_unique<Transport>();
     opened = connectToLMS(comPort_, baudRate_, *transport_);
   } else {
+    transport_ = std::make_unique<Transport>(out_);
     opened = connectToLMS(ipAddress_, ipPort_, *transport_);
   }
   if (opened != 1) return true;

@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "captured_output.h"
 #include "fd_count.h"
 #include "loopback_peer.h"
 #include "platform/clock.h"
@@ -16,22 +17,6 @@
 // Addresses 127.0.3.x belong to this file.
 
 namespace {
-
-// Captures what a driver prints.
-struct Captured {
-  Captured() { file = open_memstream(&text, &size); }
-  ~Captured() {
-    if (file) std::fclose(file);
-    std::free(text);
-  }
-  std::string str() {
-    std::fflush(file);
-    return std::string(text, size);
-  }
-  std::FILE* file = nullptr;
-  char* text = nullptr;
-  std::size_t size = 0;
-};
 
 // Runs a driver's loop on a thread of its own.
 template <class Driver>

@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "captured_output.h"
 #include "fd_count.h"
 #include "loopback_peer.h"
 #include "platform/clock.h"
@@ -170,17 +171,13 @@ TEST(TcpClient, FailedConnectionsReturnFalseAndLeaveNothingOpen) {
 
 TEST(TcpClient, ProgressLinesGoToTheGivenOutput) {
   LoopbackPeer peer("127.0.1.10");
-  char* text = nullptr;
-  std::size_t size = 0;
-  std::FILE* out = open_memstream(&text, &size);
+  Captured out;
   {
-    TcpClient client(out);
+    TcpClient client(out.file);
     ASSERT_TRUE(client.connect("127.0.1.10", kScannerPort));
     sleepMs(300);
   }
-  std::fclose(out);
-  const std::string s(text, size);
-  std::free(text);
+  const std::string s = out.str();
   EXPECT_EQ(s.find("conexion iniciada\n"), 0u);
   EXPECT_NE(s.find("SocketThread\n"), std::string::npos);
   EXPECT_NE(s.find("Init Wait\n"), std::string::npos);
@@ -188,10 +185,8 @@ TEST(TcpClient, ProgressLinesGoToTheGivenOutput) {
 
 TEST(TcpEchoLoop, EchoesUntil101MessagesThenEnds) {
   LoopbackPeer peer("127.0.1.11");
-  char* text = nullptr;
-  std::size_t size = 0;
-  std::FILE* out = open_memstream(&text, &size);
-  std::thread echo([out] { tcpEchoLoop("127.0.1.11", kScannerPort, out, 30000); });
+  Captured out;
+  std::thread echo([&out] { tcpEchoLoop("127.0.1.11", kScannerPort, out.file, 30000); });
   ASSERT_TRUE(peer.accept());
   auto lines = peer.receive(std::string("socket 0\n").size() * 10);
   EXPECT_EQ(std::string(lines.begin(), lines.end()).substr(0, 18), "socket 0\nsocket 1\n");
@@ -206,9 +201,7 @@ TEST(TcpEchoLoop, EchoesUntil101MessagesThenEnds) {
     ++echoed;
   }
   echo.join();
-  std::fclose(out);
-  const std::string s(text, size);
-  std::free(text);
+  const std::string s = out.str();
   EXPECT_EQ(echoed, 101);
   EXPECT_NE(s.find("men 0: m0\n"), std::string::npos);
   EXPECT_NE(s.find("men 100: m100\n"), std::string::npos);
@@ -217,13 +210,9 @@ TEST(TcpEchoLoop, EchoesUntil101MessagesThenEnds) {
 }
 
 TEST(TcpEchoLoop, ReportsAFailedConnection) {
-  char* text = nullptr;
-  std::size_t size = 0;
-  std::FILE* out = open_memstream(&text, &size);
-  tcpEchoLoop("127.0.1.12", kScannerPort, out, 1000);
-  std::fclose(out);
-  EXPECT_EQ(std::string(text, size), "conexion no realizada\n");
-  std::free(text);
+  Captured out;
+  tcpEchoLoop("127.0.1.12", kScannerPort, out.file, 1000);
+  EXPECT_EQ(out.str(), "conexion no realizada\n");
 }
 
 }  // namespace

@@ -1,0 +1,25 @@
+#pragma once
+
+// A FILE* whose output the test can read back: what a driver, a client or the
+// echo routine prints.
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+struct Captured {
+  Captured() { file = open_memstream(&text, &size); }
+  Captured(const Captured&) = delete;
+  Captured& operator=(const Captured&) = delete;
+  ~Captured() {
+    if (file) std::fclose(file);
+    std::free(text);
+  }
+  std::string str() {
+    std::fflush(file);
+    return std::string(text, size);
+  }
+  std::FILE* file = nullptr;
+  char* text = nullptr;
+  std::size_t size = 0;
+};
