@@ -2,8 +2,13 @@
 
 #include <cstring>
 
+#include "lms/scanner.h"
 #include "platform/text.h"
-#include "transport/tcp_client.h"
+#include "transport/serial_port.h"
+
+namespace app {
+
+using platform::printable;
 
 const char* usageText() {
   return "usage: lmsview COM <1-10 | device path> <LMS | PLS>\n"
@@ -41,17 +46,17 @@ Invocation parseCommandLine(int argc, const char* const* argv) {
   }
   if (argc != 4) {
     inv.defaultMode = true;
-    inv.address = kDefaultScannerAddress;
+    inv.address = lms::kDefaultScannerAddress;
     inv.laserType = "LMS";
-    inv.banner =
-        std::string("Modo Default\nComunicacion IP: ") + kDefaultScannerAddress + " Tipo de laser LMS\n\n";
+    inv.banner = std::string("Modo Default\nComunicacion IP: ") + lms::kDefaultScannerAddress +
+                 " Tipo de laser LMS\n\n";
     return inv;
   }
   const char* keyword = argv[1];
   const char* where = argv[2];
   inv.laserType = argv[3];
   if (std::strcmp(keyword, "COM") == 0) {
-    if (where[0] == '/') {
+    if (transport::isDevicePath(where)) {
       inv.portName = where;
     } else if (isComNumber(where)) {
       inv.portName = std::string("COM") + where;
@@ -62,12 +67,14 @@ Invocation parseCommandLine(int argc, const char* const* argv) {
       return inv;
     }
     inv.serial = true;
-    inv.banner = "Comunicacion serial: " + inv.portName + " Tipo de laser " + inv.laserType + "\n\n";
+    inv.banner = "Comunicacion serial: " + printable(inv.portName) + " Tipo de laser " +
+                 printable(inv.laserType) + "\n\n";
     return inv;
   }
   if (std::strcmp(keyword, "IP") == 0) {
     inv.address = where;
-    inv.banner = "Comunicacion IP: " + inv.address + " Tipo de laser " + inv.laserType + "\n\n";
+    inv.banner = "Comunicacion IP: " + printable(inv.address) + " Tipo de laser " + printable(inv.laserType) +
+                 "\n\n";
     return inv;
   }
   inv.action = Invocation::Action::BadKeyword;
@@ -75,3 +82,5 @@ Invocation parseCommandLine(int argc, const char* const* argv) {
               "': use COM <port> <LMS|PLS> or IP <address> <LMS|PLS> (see --help)";
   return inv;
 }
+
+}  // namespace app

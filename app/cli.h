@@ -6,7 +6,9 @@
 
 #include <string>
 
-inline constexpr const char* kVersion = "1.0.0";
+namespace app {
+
+inline constexpr const char* kVersion = LMS_VERSION;
 
 struct Invocation {
   enum class Action { Run, Help, Version, BadKeyword, BadPort };
@@ -16,9 +18,11 @@ struct Invocation {
   std::string portName;  // "COM1".."COM10", or a device path
   std::string address;   // dotted IPv4 text, passed on unchanged
   std::string laserType;
-  std::string banner;  // printed on standard output before the run
+  std::string banner;  // printed on standard output before the run; user text in it is printable
   std::string error;   // one line for standard error when the action is Bad*
 };
 
 Invocation parseCommandLine(int argc, const char* const* argv);
 const char* usageText();
+
+}  // namespace app

@@ -1,10 +1,11 @@
 #include "app/display.h"
 
 #include <charconv>
+#include <numbers>
+
+namespace app {
 
 namespace {
-
-constexpr double kPi = 3.141592653589793;
 
 // Two decimals, rounded as printf's "%2.2f" rounds (to the nearest, exactly).
 char* putFixed2(char* p, char* end, double v) {
@@ -30,7 +31,7 @@ void formatScanTable(std::string& out, int sample, const float* ranges, const fl
   for (int i = 0; i < count; ++i) {
     p = std::to_chars(p, end, i).ptr;
     *p++ = ' ';
-    p = putFixed2(p, end, static_cast<double>(angles[i]) * 180.0 / kPi);
+    p = putFixed2(p, end, static_cast<double>(angles[i]) * 180.0 / std::numbers::pi);
     *p++ = ' ';
     p = putFixed2(p, end, static_cast<double>(ranges[i]));
     *p++ = '\n';
@@ -38,3 +39,5 @@ void formatScanTable(std::string& out, int sample, const float* ranges, const fl
   if (!clear) *p++ = '\n';
   out.resize(static_cast<std::size_t>(p - out.data()));
 }
+
+}  // namespace app

@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace app {
+
 // The escape sequence that clears a terminal and homes the cursor.
 inline constexpr const char* kClearScreen = "\x1b[H\x1b[2J";
 
@@ -13,3 +15,5 @@ inline constexpr const char* kClearScreen = "\x1b[H\x1b[2J";
 // tables in a file or pipe stay apart.
 void formatScanTable(std::string& out, int sample, const float* ranges, const float* angles, int count,
                      bool clear);
+
+}  // namespace app

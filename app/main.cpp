@@ -6,24 +6,24 @@
 #include "app/run_control.h"
 
 int main(int argc, char** argv) {
-  const Invocation inv = parseCommandLine(argc, argv);
+  const app::Invocation inv = app::parseCommandLine(argc, argv);
   switch (inv.action) {
-    case Invocation::Action::Help:
-      std::fputs(usageText(), stdout);
-      return kExitStopped;
-    case Invocation::Action::Version:
-      std::printf("lmsview %s\n", kVersion);
-      return kExitStopped;
-    case Invocation::Action::BadKeyword:
-    case Invocation::Action::BadPort:
+    case app::Invocation::Action::Help:
+      std::fputs(app::usageText(), stdout);
+      return app::kExitStopped;
+    case app::Invocation::Action::Version:
+      std::printf("lmsview %s\n", app::kVersion);
+      return app::kExitStopped;
+    case app::Invocation::Action::BadKeyword:
+    case app::Invocation::Action::BadPort:
       std::fprintf(stderr, "%s\n", inv.error.c_str());
-      return kExitUsage;
-    case Invocation::Action::Run:
+      return app::kExitUsage;
+    case app::Invocation::Action::Run:
       break;
   }
-  installSignalHandlers();
+  app::installSignalHandlers();
   std::fputs(inv.banner.c_str(), stdout);
   std::fflush(stdout);
-  return runLaser(inv.serial, inv.serial ? inv.portName.c_str() : nullptr,
-                  inv.serial ? nullptr : inv.address.c_str(), inv.laserType.c_str());
+  return app::runLaser(inv.serial, inv.serial ? inv.portName.c_str() : nullptr,
+                       inv.serial ? nullptr : inv.address.c_str(), inv.laserType.c_str());
 }

@@ -1,11 +1,10 @@
 #include "app/run_control.h"
 
-#include <unistd.h>
-
-#include <cerrno>
+#include <atomic>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -14,77 +13,73 @@
 #include "platform/signals.h"
 #include "platform/terminal.h"
 
+namespace app {
+
 bool serialMode = false;
-SerialLms* serialDriver = nullptr;
-NetLms* netDriver = nullptr;
+lms::SerialLms* serialDriver = nullptr;
+lms::NetLms* netDriver = nullptr;
 
 namespace {
 
-// Ends the key wait: written by the acquisition thread when its loop returns,
-// and by the signal handlers.
-WakeChannel* gWake = nullptr;
-volatile std::sig_atomic_t gSignal = 0;
+// The one place that picks the active driver, by serialMode as the run state
+// says (never by the pointers).
+template <class F>
+decltype(auto) withDriver(F&& f) {
+  return serialMode ? f(*serialDriver) : f(*netDriver);
+}
 
-// The acquisition loop's end, and the display's stop.
-std::mutex gRunMutex;
-std::condition_variable gRunChanged;
-bool gAcquisitionDone = false;
-bool gDisplayStop = false;
+// What the threads of one run share besides the run state.
+struct Run {
+  // Ends the key wait: woken by the acquisition thread when its loop
+  // returns, and by the signal handlers (hence a lock-free atomic pointer).
+  std::atomic<platform::WakeChannel*> wake{nullptr};
+  volatile std::sig_atomic_t signal = 0;
+
+  // The acquisition loop's end, and the display's stop.
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool acquisitionDone = false;
+  bool displayStop = false;
+
+  void wakeKeyWait() {
+    if (platform::WakeChannel* w = wake.load(std::memory_order_acquire)) w->wake();
+  }
+  // Sleeps up to `ms`; false when the display has been told to stop.
+  bool displayPause(int ms) {
+    std::unique_lock lock(mutex);
+    return !changed.wait_for(lock, std::chrono::milliseconds(ms), [this] { return displayStop; });
+  }
+};
+static_assert(std::atomic<platform::WakeChannel*>::is_always_lock_free);
+
+Run gRun;
 
 extern "C" void onSignal(int sig) {
-  gSignal = sig;
-  if (gWake) gWake->wake();
-}
-
-bool takeScan(const float*& ranges, const float*& angles, int& count) {
-  return serialMode ? serialDriver->takeScan(ranges, angles, count)
-                    : netDriver->takeScan(ranges, angles, count);
-}
-
-void stopDriver() {
-  if (serialMode)
-    serialDriver->stop();
-  else
-    netDriver->stop();
-}
-
-RunOutcome driverOutcome() {
-  return serialMode ? serialDriver->outcome() : netDriver->outcome();
-}
-std::string driverFailure() {
-  return serialMode ? serialDriver->failureText() : netDriver->failureText();
-}
-
-// Sleeps up to `ms`; false when the display has been told to stop.
-bool displayPause(int ms) {
-  std::unique_lock lock(gRunMutex);
-  return !gRunChanged.wait_for(lock, std::chrono::milliseconds(ms), [] { return gDisplayStop; });
+  gRun.signal = sig;
+  gRun.wakeKeyWait();
 }
 
 }  // namespace
 
 void installSignalHandlers() {
-  installStopSignals(onSignal);
+  platform::installStopSignals(onSignal);
 }
 
 int AcquisitionThread(void*) {
-  if (serialMode)
-    serialDriver->run();
-  else
-    netDriver->run();
+  withDriver([](auto& d) { return d.run(); });
   {
-    std::lock_guard lock(gRunMutex);
-    gAcquisitionDone = true;
+    std::lock_guard lock(gRun.mutex);
+    gRun.acquisitionDone = true;
   }
-  gRunChanged.notify_all();
-  if (gWake) gWake->wake();
+  gRun.changed.notify_all();
+  gRun.wakeKeyWait();
   return 0;
 }
 
 int DataThread(void*) {
   std::fputs("DataThread\n", stdout);
   std::fflush(stdout);
-  const bool terminal = isTerminal(STDOUT_FILENO);
+  const bool terminal = platform::isTerminal(platform::StdStream::Out);
   std::string table;
   table.reserve(64 * 1024);
   int sample = 0;
@@ -94,69 +89,69 @@ int DataThread(void*) {
   // Every scan taken is shown, the first one included; after a stop one last
   // look shows a scan published during the grace period.
   for (bool going = true;;) {
-    if (takeScan(ranges, angles, count)) {
+    if (withDriver([&](auto& d) { return d.takeScan(ranges, angles, count); })) {
       formatScanTable(table, sample, ranges, angles, count, terminal);
       std::fwrite(table.data(), 1, table.size(), stdout);
       std::fflush(stdout);
       ++sample;
     }
     if (!going) break;
-    going = displayPause(kDisplayPollMs);
+    going = gRun.displayPause(kDisplayPollMs);
   }
   return 0;
 }
 
 int runLaser(bool serial, const char* portName, const char* address, const char* laserType) {
   serialMode = serial;
-  std::unique_ptr<SerialLms> serialOwner;
-  std::unique_ptr<NetLms> netOwner;
+  std::unique_ptr<lms::SerialLms> serialOwner;
+  std::unique_ptr<lms::NetLms> netOwner;
   if (serialMode) {
-    serialOwner = std::make_unique<SerialLms>(portName, laserType);
+    serialOwner = std::make_unique<lms::SerialLms>(portName, laserType);
     serialDriver = serialOwner.get();
   } else {
-    netOwner = std::make_unique<NetLms>(address, kScannerPort, laserType);
+    netOwner = std::make_unique<lms::NetLms>(address, lms::kScannerPort, laserType);
     netDriver = netOwner.get();
   }
-  WakeChannel wake;
-  gWake = &wake;
+  platform::WakeChannel wake;
+  gRun.wake.store(&wake, std::memory_order_release);
 
   std::thread display(DataThread, nullptr);
   std::thread acquisition(AcquisitionThread, nullptr);
 
-  const bool keyboard = isTerminal(STDIN_FILENO);
-  KeyWait how = KeyWait::Woken;
+  const bool keyboard = platform::isTerminal(platform::StdStream::In);
+  platform::KeyWait how = platform::KeyWait::Woken;
   {
-    RawKeyMode rawMode(STDIN_FILENO);
+    platform::RawKeyMode rawMode;
     // On a terminal the prompt waits at the end of its line, as a console's
     // does; in a file or pipe it gets a line of its own, so tables that follow
     // start on a fresh line.
-    std::fputs(
-        isTerminal(STDOUT_FILENO) ? "Press any key to continue . . . " : "Press any key to continue . . .\n",
-        stdout);
+    std::fputs(platform::isTerminal(platform::StdStream::Out) ? "Press any key to continue . . . "
+                                                               : "Press any key to continue . . .\n",
+               stdout);
     std::fflush(stdout);
-    how = waitForKey(STDIN_FILENO, wake);
+    how = platform::waitForKey(wake);
     rawMode.restore();
-    if (keyboard && how == KeyWait::Key) std::fputs("\n", stdout);
+    if (keyboard && how == platform::KeyWait::Key) std::fputs("\n", stdout);
   }
 
-  stopDriver();
+  withDriver([](auto& d) { return d.stop(); });
   bool finished = false;
   {
-    std::unique_lock lock(gRunMutex);
-    finished =
-        gRunChanged.wait_for(lock, std::chrono::milliseconds(kStopGraceMs), [] { return gAcquisitionDone; });
-    gDisplayStop = true;
+    std::unique_lock lock(gRun.mutex);
+    finished = gRun.changed.wait_for(lock, std::chrono::milliseconds(kStopGraceMs),
+                                     [] { return gRun.acquisitionDone; });
+    gRun.displayStop = true;
   }
-  gRunChanged.notify_all();
+  gRun.changed.notify_all();
   display.join();
 
   int status = kExitStopped;
-  const RunOutcome outcome = driverOutcome();
-  if (outcome == RunOutcome::ConnectFailed || outcome == RunOutcome::LinkLost) {
-    std::fprintf(stderr, "lmsview: %s\n", driverFailure().c_str());
+  const lms::RunOutcome outcome = withDriver([](auto& d) { return d.outcome(); });
+  if (outcome == lms::RunOutcome::ConnectFailed || outcome == lms::RunOutcome::LinkLost) {
+    std::fprintf(stderr, "lmsview: %s\n", withDriver([](auto& d) { return d.failureText(); }).c_str());
     status = kExitLinkFailed;
-  } else if (gSignal != 0) {
-    status = 128 + gSignal;
+  } else if (gRun.signal != 0) {
+    status = 128 + gRun.signal;
   }
   std::fflush(stdout);
   std::fflush(stderr);
@@ -165,9 +160,13 @@ int runLaser(bool serial, const char* portName, const char* address, const char*
     // grace period, so the process ends around it.
     std::fprintf(stderr, "lmsview: acquisition did not stop within %d ms\n", kStopGraceMs);
     std::fflush(stderr);
-    ::_exit(status);
+    std::_Exit(status);
   }
   acquisition.join();
-  gWake = nullptr;
+  gRun.wake.store(nullptr, std::memory_order_release);
+  serialDriver = nullptr;
+  netDriver = nullptr;
   return status;
 }
+
+}  // namespace app

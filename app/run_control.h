@@ -5,13 +5,16 @@
 //
 // Run state: serialMode, serialDriver and netDriver are written by the main
 // thread before it starts the other threads and only read afterwards (the
-// thread start orders the writes before every read).
+// thread start orders the writes before every read); runLaser clears the
+// driver pointers before it returns, when its driver is gone.
 
 #include "lms/driver.h"
 
+namespace app {
+
 extern bool serialMode;
-extern SerialLms* serialDriver;
-extern NetLms* netDriver;
+extern lms::SerialLms* serialDriver;
+extern lms::NetLms* netDriver;
 
 // Grace period after the stop request: the longest the program waits for the
 // acquisition loop to return.
@@ -34,3 +37,5 @@ int DataThread(void* parameter);
 // Installs the SIGINT/SIGTERM handlers (the run ends cleanly, terminal
 // restored) and ignores SIGPIPE.
 void installSignalHandlers();
+
+}  // namespace app

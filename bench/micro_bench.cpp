@@ -13,6 +13,10 @@
 #include "sim/engine.h"
 #include "sim/scene.h"
 
+using namespace app;
+using namespace lms;
+using namespace sim;
+
 namespace {
 
 std::vector<std::uint8_t> sampleReply() {
@@ -61,7 +65,7 @@ void BM_HandOffPublishAndTake(benchmark::State& state) {
   const float* a = nullptr;
   int count = 0;
   for (auto _ : state) {
-    slot->publishScan(ranges, kAngleTable.data(), kScanPoints);
+    slot->publishScan(ranges, kScanPoints);
     benchmark::DoNotOptimize(slot->takeScan(r, a, count));
   }
 }

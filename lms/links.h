@@ -1,29 +1,90 @@
 #pragma once
 
-// Binds the two transports to the three operations the exchanges need (and the
-// optional wait and loss queries). Plain value wrappers; no virtual calls.
+// The two transports bound to what the exchanges and the driver need: the
+// link operations (see TelegramLink), how one is opened, and what differs
+// between them (how a loss is described, how long a reply may take). Plain
+// value adapters holding a pointer to the transport; no virtual calls.
 
 #include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <system_error>
 
+#include "lms/exchange.h"
 #include "transport/serial_port.h"
 #include "transport/tcp_client.h"
 
+namespace lms {
+
+// How long readScan waits for a reply that has not begun or not ended when
+// the cycle's pause is over (a stop can cut the pause short).
+inline constexpr int kReplyWaitMs = 1000;
+
 // Serial line: bytes as they arrive.
 struct SerialPortLink {
-  SerialPort& port;
-  int write(const std::uint8_t* bytes, int count) { return port.write(bytes, count); }
-  bool hasData() { return port.available() > 0; }
-  int read(std::uint8_t* buffer, int room) { return port.read(buffer, room); }
-  bool waitData(int ms) { return port.waitData(ms); }
-  bool lost() { return port.gone(); }
+  using Transport = transport::SerialPort;
+  // Where to open: COM`comPort`, or `devicePath` when one is named.
+  struct Target {
+    int comPort = 0;
+    std::string devicePath;
+    int baud = 0;
+  };
+
+  Transport* port = nullptr;
+
+  int write(const std::uint8_t* bytes, int count) { return port->write(bytes, count); }
+  bool hasData() { return port->available() > 0; }
+  int read(std::uint8_t* buffer, int room) { return port->read(buffer, room); }
+  bool waitData(int ms) { return port->waitData(ms); }
+  bool lost() { return port->gone(); }
+  // Ten bit times a byte (8N1), rounded up.
+  int restOfReplyMs(int have) const { return lineMs(kReplyLength - have); }
+  int replyWaitMs() const { return kReplyWaitMs + lineMs(kReplyReadSize); }
+  std::string lossText() const { return "serial device " + port->deviceName() + " is gone"; }
+
+  static std::unique_ptr<Transport> makeTransport(std::FILE*) { return std::make_unique<Transport>(); }
+  static std::string devicePathOf(const Target& t) {
+    return t.devicePath.empty() ? Transport::devicePathFor(t.comPort) : t.devicePath;
+  }
+  static std::error_code open(Transport& port, const Target& t);
+  // A missing device or a bad setting will not mend itself: no retry for them.
+  static bool worthRetrying(std::error_code ec);
+  static std::string openedText(const Target& t);
+  static std::string openFailureText(const Target& t, std::error_code ec);
+
+ private:
+  int lineMs(int bytes) const { return bytes * 10000 / port->baud() + 1; }
 };
 
 // TCP: whole messages, closed by silence.
 struct TcpClientLink {
-  TcpClient& client;
-  int write(const std::uint8_t* bytes, int count) { return client.send(bytes, count); }
-  bool hasData() { return client.hasReady() == 1; }
-  int read(std::uint8_t* buffer, int room) { return client.readReady(buffer, room); }
-  bool waitData(int ms) { return client.waitReady(ms); }
-  bool lost() { return client.drained(); }
+  using Transport = transport::TcpClient;
+  struct Target {
+    const char* address = nullptr;  // kept by the caller for the driver's life
+    int port = 0;
+  };
+
+  Transport* client = nullptr;
+
+  int write(const std::uint8_t* bytes, int count) { return client->send(bytes, count); }
+  bool hasData() { return client->hasReady() == 1; }
+  int read(std::uint8_t* buffer, int room) { return client->readReady(buffer, room); }
+  bool waitData(int ms) { return client->waitReady(ms); }
+  bool lost() { return client->drained(); }
+  int restOfReplyMs(int) const { return 0; }
+  int replyWaitMs() const { return kReplyWaitMs; }
+  std::string lossText() const;
+
+  static std::unique_ptr<Transport> makeTransport(std::FILE* out) { return std::make_unique<Transport>(out); }
+  static std::error_code open(Transport& client, const Target& t);
+  // Text that is not an address will not become one.
+  static bool worthRetrying(std::error_code ec);
+  static std::string openedText(const Target& t);
+  static std::string openFailureText(const Target& t, std::error_code ec);
 };
+
+static_assert(TelegramLink<SerialPortLink>);
+static_assert(TelegramLink<TcpClientLink>);
+
+}  // namespace lms

@@ -2,6 +2,8 @@
 
 #include "lms/telegram.h"
 
+namespace lms {
+
 namespace {
 constexpr std::uint8_t kReplyHeader[4] = {0x02, 0x80, 0xD6, 0x02};
 }
@@ -43,3 +45,5 @@ void decodeRanges(int length, const std::uint8_t* data, float* ranges, int* coun
   }
   *count = index;
 }
+
+}  // namespace lms

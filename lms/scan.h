@@ -9,6 +9,9 @@
 
 #include <array>
 #include <cstdint>
+#include <numbers>
+
+namespace lms {
 
 inline constexpr int kScanPoints = 361;
 inline constexpr int kReplyLength = 732;
@@ -32,10 +35,13 @@ const char* replyCheckText(ReplyCheck check);
 // stores the number of values written in *count.
 void decodeRanges(int length, const std::uint8_t* data, float* ranges, int* count);
 
-// angle[i] = i * 0.5 degrees in radians: the float nearest i * pi / 360.
+// angle[i] = i * 0.5 degrees in radians: the float nearest i * pi / 360. The
+// one table every scan shares.
 inline constexpr std::array<float, kScanPoints> kAngleTable = [] {
   std::array<float, kScanPoints> a{};
   for (int i = 0; i < kScanPoints; ++i)
-    a[static_cast<std::size_t>(i)] = static_cast<float>((i * 0.5 * 3.141592653589793) / 180.0);
+    a[static_cast<std::size_t>(i)] = static_cast<float>((i * 0.5 * std::numbers::pi) / 180.0);
   return a;
 }();
+
+}  // namespace lms

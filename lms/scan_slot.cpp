@@ -2,13 +2,14 @@
 
 #include <algorithm>
 
+namespace lms {
+
 ScanSlot::ScanSlot() : buffers_{} {}
 
-void ScanSlot::publishScan(const float* ranges, const float* angles, int count) {
+void ScanSlot::publishScan(const float* ranges, int count) {
   count = std::clamp(count, 0, kScanPoints);
   Buffer& b = buffers_[back_];
   std::copy(ranges, ranges + count, b.ranges);
-  std::copy(angles, angles + count, b.angles);
   b.count = count;
   // Release: the values above become visible with the mark. Acquire: the
   // buffer we get back was last read by the reader before it let go of it.
@@ -22,7 +23,9 @@ bool ScanSlot::takeScan(const float*& ranges, const float*& angles, int& count) 
   front_ = middle_.exchange(front_, std::memory_order_acq_rel) & kIndexMask;
   const Buffer& b = buffers_[front_];
   ranges = b.ranges;
-  angles = b.angles;
+  angles = kAngleTable.data();
   count = b.count;
   return true;
 }
+
+}  // namespace lms

@@ -1,5 +1,7 @@
 #include "lms/telegram.h"
 
+namespace lms {
+
 std::uint16_t lmsCrc16(const std::uint8_t* data, int length) {
   std::uint16_t reg = 0;
   std::uint8_t prev = 0;
@@ -16,3 +18,5 @@ std::uint16_t lmsCrc16(const std::uint8_t* data, int length) {
   }
   return reg;
 }
+
+}  // namespace lms

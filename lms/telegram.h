@@ -1,31 +1,20 @@
 #pragma once
 
-// Telegram framing, checksum and the fixed catalogue of the scanner protocol,
-// and the two exchange operations every command goes through.
+// Telegram framing, checksum and the fixed catalogue of the scanner protocol.
 //
 // A telegram is: 0x02, address, 16-bit little-endian length L (command + data),
 // command, data, then the 16-bit checksum low byte first: L + 6 bytes in all.
 // The scanner answers with 0x06 (ACK) followed by its reply telegram, or with
 // another byte (0x15, NAK) when it refuses.
-//
-// The exchange operations run on one thread (the acquisition thread) and take
-// the link explicitly; they keep no state of their own.
 
 #include <array>
-#include <concepts>
 #include <cstdint>
 
-#include "platform/clock.h"
+namespace lms {
 
 inline constexpr std::uint8_t kStx = 0x02;
 inline constexpr std::uint8_t kAck = 0x06;
 inline constexpr std::uint8_t kNak = 0x15;
-
-// Size of one read of an answer.
-inline constexpr int kReplyReadSize = 802;
-// How long waitAck waits for the first answer byte. A scanner answers within a
-// few milliseconds; a second and a half also covers a slow serial gateway.
-inline constexpr int kAckTimeoutMs = 1500;
 
 std::uint16_t lmsCrc16(const std::uint8_t* data, int length);
 
@@ -77,83 +66,4 @@ inline constexpr std::array<std::uint8_t, 42> ackmsgConfig = [] {
   return a;
 }();
 
-// ---- the link the exchange operations need ----
-// write bytes; tell whether received data is waiting; read up to n bytes.
-// `read` stores at most n bytes and returns the count of the message or bytes
-// it took (a message link may report more than it stored).
-template <class T>
-concept TelegramLink = requires(T& t, const std::uint8_t* in, std::uint8_t* out, int n) {
-  { t.write(in, n) } -> std::convertible_to<int>;
-  { t.hasData() } -> std::convertible_to<bool>;
-  { t.read(out, n) } -> std::convertible_to<int>;
-};
-
-// A link may also offer `bool waitData(int ms)` (block until data or timeout)
-// and `bool lost()` (the peer or device is gone); waitAck uses them if present.
-template <class T>
-concept WaitableLink = requires(T& t, int ms) {
-  { t.waitData(ms) } -> std::convertible_to<bool>;
-};
-template <class T>
-concept LossAwareLink = requires(T& t) {
-  { t.lost() } -> std::convertible_to<bool>;
-};
-
-// Bytes that came after the ACK byte in the same read: the start of the reply.
-struct ReplyCarry {
-  std::array<std::uint8_t, kReplyReadSize> bytes{};
-  int length = 0;
-  void clear() { length = 0; }
-};
-
-enum class AckResult { Ack, Refused, Timeout, LinkLost };
-
-// Writes the telegram, then its checksum low byte and high byte: three writes.
-template <TelegramLink T>
-void sendTelegram(const std::uint8_t* data, int length, T& link) {
-  const std::uint16_t crc = lmsCrc16(data, length);
-  const std::uint8_t lo = static_cast<std::uint8_t>(crc & 0xFF);
-  const std::uint8_t hi = static_cast<std::uint8_t>(crc >> 8);
-  link.write(data, length);
-  link.write(&lo, 1);
-  link.write(&hi, 1);
-}
-
-// Waits (bounded by `timeoutMs`) for the answer, reads it once and tells how it
-// began. Bytes after an ACK go to `carry` so the reply is not lost.
-template <TelegramLink T>
-AckResult awaitAck(T& link, ReplyCarry* carry, int timeoutMs = kAckTimeoutMs) {
-  if (carry) carry->clear();
-  const std::int64_t deadline = processMillis() + timeoutMs;
-  while (!link.hasData()) {
-    if constexpr (LossAwareLink<T>) {
-      if (link.lost()) return AckResult::LinkLost;
-    }
-    const std::int64_t left = deadline - processMillis();
-    if (left <= 0) return AckResult::Timeout;
-    if constexpr (WaitableLink<T>) {
-      link.waitData(static_cast<int>(left));
-    } else {
-      sleepMs(1);  // a poll, not a spin
-    }
-  }
-  std::uint8_t buf[kReplyReadSize];
-  const int n = link.read(buf, kReplyReadSize);
-  if (n <= 0) return AckResult::Refused;
-  if (buf[0] != kAck) return AckResult::Refused;
-  if (carry) {
-    const int stored = n < kReplyReadSize ? n : kReplyReadSize;
-    for (int i = 1; i < stored; ++i) carry->bytes[static_cast<std::size_t>(i - 1)] = buf[i];
-    carry->length = stored - 1;
-  }
-  return AckResult::Ack;
-}
-
-// True when the answer began with ACK. `expected` and `expectedLength` name the
-// reply the caller expects; only the first byte decides.
-template <TelegramLink T>
-bool waitAck(const std::uint8_t* expected, int expectedLength, T& link, ReplyCarry* carry = nullptr) {
-  (void)expected;
-  (void)expectedLength;
-  return awaitAck(link, carry) == AckResult::Ack;
-}
+}  // namespace lms

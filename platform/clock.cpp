@@ -2,6 +2,8 @@
 
 #include <thread>
 
+namespace platform {
+
 namespace {
 const std::chrono::steady_clock::time_point kProcessStart = std::chrono::steady_clock::now();
 }
@@ -19,3 +21,5 @@ std::chrono::steady_clock::time_point processTimePoint(std::int64_t ms) {
 void sleepMs(int ms) {
   if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
+
+}  // namespace platform

@@ -3,9 +3,10 @@
 #include <chrono>
 #include <cstdint>
 
-// Wall-clock milliseconds since the process started, from the monotonic clock.
-// (The C library's process clock counts CPU time on this platform and cannot
-// measure silence on a link.)
+namespace platform {
+
+// Monotonic milliseconds since the process started. (The C library's process
+// clock counts CPU time on Linux and cannot measure silence on a link.)
 std::int64_t processMillis();
 
 // The monotonic time point at which processMillis() reaches `ms`, for timed waits.
@@ -13,3 +14,5 @@ std::chrono::steady_clock::time_point processTimePoint(std::int64_t ms);
 
 // Sleeps the calling thread; negative or zero returns at once.
 void sleepMs(int ms);
+
+}  // namespace platform

@@ -2,6 +2,8 @@
 
 #include <csignal>
 
+namespace platform {
+
 void installStopSignals(void (*handler)(int)) {
   struct sigaction sa {};
   sa.sa_handler = handler;
@@ -10,3 +12,5 @@ void installStopSignals(void (*handler)(int)) {
   sigaction(SIGTERM, &sa, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
 }
+
+}  // namespace platform

@@ -1,47 +1,60 @@
 #pragma once
 
-// The console services the front end needs: is an output a terminal, wait for
-// one key without Enter and without echo, and a wake-up channel through which
-// other threads and signal handlers end that wait.
+// The console services the front end needs: is a standard stream a terminal,
+// wait for one key without Enter and without echo, and a wake-up channel
+// through which other threads and signal handlers end that wait.
 
-bool isTerminal(int fd);
+#include <memory>
+
+namespace platform {
+
+enum class StdStream { In, Out, Err };
+
+bool isTerminal(StdStream stream);
 
 // Result of waiting for the key.
 enum class KeyWait { Key, EndOfInput, Woken, Error };
 
-// Puts a terminal into single-key mode (no line editing, no echo; Ctrl-C still
-// raises SIGINT) and restores the saved settings when destroyed. On anything
-// that is not a terminal it does nothing.
+// Puts the terminal on standard input into single-key mode (no line editing,
+// no echo; Ctrl-C still raises SIGINT) and restores the saved settings when
+// destroyed. When standard input is not a terminal it does nothing.
 class RawKeyMode {
  public:
-  explicit RawKeyMode(int fd);
+  RawKeyMode();
   RawKeyMode(const RawKeyMode&) = delete;
   RawKeyMode& operator=(const RawKeyMode&) = delete;
   ~RawKeyMode();
   void restore();
 
  private:
-  int fd_;
   bool active_ = false;
-  unsigned char saved_[64];  // a struct termios, kept opaque so this header includes no OS header
+  alignas(8) unsigned char saved_[64];  // the saved settings, opaque so no OS header is needed here
 };
 
-// A self-pipe: `wake` may be called from any thread and from a signal handler.
+// Wakes a sleeper: `wake` may be called from any thread and from a signal
+// handler; the wake-up stays pending until a wait sees it. The OS object
+// behind it is the platform's own.
 class WakeChannel {
  public:
   WakeChannel();
   WakeChannel(const WakeChannel&) = delete;
   WakeChannel& operator=(const WakeChannel&) = delete;
   ~WakeChannel();
-  bool valid() const { return readFd_ >= 0; }
+  bool valid() const;
   void wake() const;  // async-signal-safe
-  int readFd() const { return readFd_; }
+  // Sleeps until a wake-up is pending or `timeoutMs` passes; true if woken.
+  // The wake-up is left pending.
+  bool waitFor(int timeoutMs) const;
+
+  struct Native;
+  const Native& native() const { return *native_; }
 
  private:
-  int readFd_ = -1;
-  int writeFd_ = -1;
+  std::unique_ptr<Native> native_;
 };
 
-// Waits for one byte on `fd` (a key, or any byte when `fd` is not a terminal),
-// end of input, or a wake-up on `wake`. Blocks without spinning.
-KeyWait waitForKey(int fd, const WakeChannel& wake);
+// Waits for one byte on standard input (a key, or any byte when it is not a
+// terminal), its end, or a wake-up on `wake`. Blocks without spinning.
+KeyWait waitForKey(const WakeChannel& wake);
+
+}  // namespace platform

@@ -7,22 +7,39 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/io.h"
+#include "platform/posix/io.h"
+#include "platform/posix/wake_channel.h"
+
+namespace platform {
 
 static_assert(sizeof(termios) <= 64, "saved terminal settings do not fit");
 
-bool isTerminal(int fd) {
-  return ::isatty(fd) == 1;
+namespace {
+int fdOf(StdStream stream) {
+  switch (stream) {
+    case StdStream::In:
+      return STDIN_FILENO;
+    case StdStream::Out:
+      return STDOUT_FILENO;
+    case StdStream::Err:
+      return STDERR_FILENO;
+  }
+  return -1;
+}
+}  // namespace
+
+bool isTerminal(StdStream stream) {
+  return ::isatty(fdOf(stream)) == 1;
 }
 
-RawKeyMode::RawKeyMode(int fd) : fd_(fd) {
+RawKeyMode::RawKeyMode() {
   termios t{};
-  if (!isTerminal(fd) || ::tcgetattr(fd, &t) != 0) return;
+  if (!isTerminal(StdStream::In) || ::tcgetattr(STDIN_FILENO, &t) != 0) return;
   std::memcpy(saved_, &t, sizeof t);
   t.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
   t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
-  active_ = ::tcsetattr(fd, TCSANOW, &t) == 0;
+  active_ = ::tcsetattr(STDIN_FILENO, TCSANOW, &t) == 0;
 }
 
 RawKeyMode::~RawKeyMode() {
@@ -33,40 +50,50 @@ void RawKeyMode::restore() {
   if (!active_) return;
   termios t{};
   std::memcpy(&t, saved_, sizeof t);
-  ::tcsetattr(fd_, TCSANOW, &t);
+  ::tcsetattr(STDIN_FILENO, TCSANOW, &t);
   active_ = false;
 }
 
-WakeChannel::WakeChannel() {
+WakeChannel::WakeChannel() : native_(std::make_unique<Native>()) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
-    readFd_ = fds[0];
-    writeFd_ = fds[1];
+    native_->readFd = fds[0];
+    native_->writeFd = fds[1];
   }
 }
 
 WakeChannel::~WakeChannel() {
-  if (readFd_ >= 0) ::close(readFd_);
-  if (writeFd_ >= 0) ::close(writeFd_);
+  if (native_->readFd >= 0) ::close(native_->readFd);
+  if (native_->writeFd >= 0) ::close(native_->writeFd);
+}
+
+bool WakeChannel::valid() const {
+  return native_->readFd >= 0;
 }
 
 void WakeChannel::wake() const {
   const int saved = errno;
   const char b = 1;
   // A full pipe already wakes the reader; nothing more to do.
-  [[maybe_unused]] ssize_t n = ::write(writeFd_, &b, 1);
+  [[maybe_unused]] ssize_t n = ::write(native_->writeFd, &b, 1);
   errno = saved;
 }
 
-KeyWait waitForKey(int fd, const WakeChannel& wake) {
+bool WakeChannel::waitFor(int timeoutMs) const {
+  return waitReadable(native_->readFd, timeoutMs) == Ready::Yes;
+}
+
+KeyWait waitForKey(const WakeChannel& wake) {
   for (;;) {
-    int which = waitEitherReadable(fd, wake.readFd(), -1);
+    const int which = waitEitherReadable(STDIN_FILENO, wake.native().readFd, -1);
     if (which == 1) return KeyWait::Woken;
     if (which < 0) return KeyWait::Error;
     unsigned char c = 0;
-    ssize_t n = ::read(fd, &c, 1);
+    const ssize_t n = ::read(STDIN_FILENO, &c, 1);
     if (n == 1) return KeyWait::Key;
     if (n == 0) return KeyWait::EndOfInput;
     if (errno != EINTR && errno != EAGAIN) return KeyWait::Error;
   }
 }
+
+}  // namespace platform

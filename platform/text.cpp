@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace platform {
+
 std::string printable(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -17,3 +19,5 @@ std::string printable(std::string_view text) {
   }
   return out;
 }
+
+}  // namespace platform

@@ -5,6 +5,14 @@
 
 #include "lms/telegram.h"
 
+namespace sim {
+
+using lms::kAck;
+using lms::kConfigBytes;
+using lms::kNak;
+using lms::kReplyLength;
+using lms::lmsCrc16;
+
 const char* scanFateName(ScanFate fate) {
   switch (fate) {
     case ScanFate::Sent:
@@ -228,3 +236,5 @@ void SimEngine::handle(const ParsedTelegram& t, std::int64_t nowMs, std::vector<
   lastAction_ = text;
   planAnswer(std::move(reply), plan, false);
 }
+
+}  // namespace sim

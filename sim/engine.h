@@ -12,6 +12,8 @@
 #include "sim/scene.h"
 #include "sim/telegram_parser.h"
 
+namespace sim {
+
 struct SimFaults {
   int nakEvery = 0;             // refuse every Nth request with NAK
   int silentAfter = -1;         // answer nothing once N requests have been served (-1: never)
@@ -92,3 +94,5 @@ class SimEngine {
   bool closeNow_ = false;
   std::string lastAction_;
 };
+
+}  // namespace sim

@@ -10,7 +10,7 @@
 
 namespace {
 
-SimServer* gServer = nullptr;
+sim::SimServer* gServer = nullptr;
 
 extern "C" void onSignal(int) {
   if (gServer) gServer->stop();
@@ -19,6 +19,7 @@ extern "C" void onSignal(int) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  using namespace sim;
   SimCommandLine cl;
   std::string error;
   if (!parseSimCommandLine(argc, argv, &cl, &error)) {
@@ -27,6 +28,10 @@ int main(int argc, char** argv) {
   }
   if (cl.help) {
     std::fputs(simUsage(), stdout);
+    return 0;
+  }
+  if (cl.version) {
+    std::printf("lmssim %s\n", LMS_VERSION);
     return 0;
   }
   ReplayScans replay;
@@ -86,7 +91,7 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
 
   gServer = &server;
-  installStopSignals(onSignal);
+  platform::installStopSignals(onSignal);
 
   server.serve();
   gServer = nullptr;

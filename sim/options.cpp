@@ -1,12 +1,19 @@
 #include "sim/options.h"
 
+#include "platform/posix/serial_line.h"
 #include "platform/text.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
+namespace sim {
+
+using platform::printable;
+
 namespace {
+
+constexpr const char* kBaudList = "1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400, 460800, 500000";
 
 bool toInt(const char* text, long lo, long hi, int* out) {
   char* end = nullptr;
@@ -56,7 +63,7 @@ const char* simUsage() {
          "  --any-address        allow an address outside 127.0.0.0/8\n"
          "  --serial             create a pseudo-terminal and print its device path\n"
          "  --device PATH        serve on an existing serial device\n"
-         "  --baud N             line speed for --serial/--device (default 9600)\n"
+         "  --baud N             line speed for --serial/--device (default 9600; 1200 to 500000)\n"
          "  --no-pace            on a serial line, send at once instead of at the baud rate\n"
          "\n"
          "Scans:\n"
@@ -89,6 +96,7 @@ const char* simUsage() {
          "  --max-seconds S      end after S seconds\n"
          "  --stop-on-eof        end when standard input reaches end of input\n"
          "  -h, --help           show this text\n"
+         "  --version            show the version\n"
          "Ends on SIGINT or SIGTERM.\n";
 }
 
@@ -107,6 +115,8 @@ bool parseSimCommandLine(int argc, char** argv, SimCommandLine* out, std::string
     const char* v = nullptr;
     if (arg == "-h" || arg == "--help") {
       out->help = true;
+    } else if (arg == "--version") {
+      out->version = true;
     } else if (arg == "-v" || arg == "--verbose") {
       out->verbose = true;
     } else if (arg == "--any-address") {
@@ -171,5 +181,12 @@ bool parseSimCommandLine(int argc, char** argv, SimCommandLine* out, std::string
         out->faults.*(found->fault) = n;
     }
   }
+  // The line is set up at exactly this rate, so only a rate it knows will do.
+  if (!platform::serialBaudSupported(out->baud)) {
+    *error = "--baud " + std::to_string(out->baud) + " is not a rate the serial line knows (" + kBaudList + ")";
+    return false;
+  }
   return true;
 }
+
+}  // namespace sim

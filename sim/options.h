@@ -6,6 +6,8 @@
 
 #include "sim/engine.h"
 
+namespace sim {
+
 struct SimCommandLine {
   enum class Mode { Tcp, Pty, Device } mode = Mode::Tcp;
   std::string address = "127.0.0.1";
@@ -18,6 +20,7 @@ struct SimCommandLine {
   bool noPace = false;
   bool counts = false;
   bool help = false;
+  bool version = false;
   SimFaults faults;
   int baud = 9600;
   unsigned seed = 1;
@@ -29,3 +32,5 @@ struct SimCommandLine {
 // False with a one-line message in *error for a bad command line.
 bool parseSimCommandLine(int argc, char** argv, SimCommandLine* out, std::string* error);
 const char* simUsage();
+
+}  // namespace sim

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <sstream>
 
+namespace sim {
+
 namespace {
 
 std::uint32_t mix(std::uint32_t x) {
@@ -95,3 +97,5 @@ bool ReplayScans::load(const std::string& path, std::string* error) {
 RangeWords ReplayScans::scan(std::int64_t index) const {
   return scans_[static_cast<std::size_t>(index % static_cast<std::int64_t>(scans_.size()))];
 }
+
+}  // namespace sim

@@ -13,6 +13,10 @@
 
 #include "lms/scan.h"
 
+namespace sim {
+
+using lms::kScanPoints;
+
 using RangeWords = std::array<std::uint16_t, kScanPoints>;
 
 class Scene {
@@ -39,3 +43,5 @@ class ReplayScans {
  private:
   std::vector<RangeWords> scans_;
 };
+
+}  // namespace sim

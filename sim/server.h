@@ -1,7 +1,8 @@
 #pragma once
 
 // Runs a SimEngine on a real link: a TCP listener (one client at a time), a
-// pseudo-terminal it creates, or a serial device it opens. serve() blocks the
+// pseudo-terminal it creates, or a serial device it opens. POSIX only: the
+// emulator runs on Linux. serve() blocks the
 // calling thread until stop() is called (from any thread or a signal handler),
 // the time limit passes, or standard input ends when asked; every wait in it
 // is bounded.
@@ -13,8 +14,10 @@
 #include <string>
 
 #include "platform/terminal.h"
-#include "platform/unique_fd.h"
+#include "platform/posix/unique_fd.h"
 #include "sim/engine.h"
+
+namespace sim {
 
 struct SimOptions {
   std::uint32_t seed = 1;
@@ -42,6 +45,8 @@ class SimServer {
   // Opens a serial device at the options' baud rate.
   bool openDevice(const std::string& path, std::string* error);
   const std::string& devicePath() const { return devicePath_; }
+  // The TCP port listened on (the one the system chose when asked for 0).
+  std::uint16_t boundPort() const;
 
   void serve();
   void stop() {
@@ -62,13 +67,15 @@ class SimServer {
   mutable std::mutex countersMutex_;
   SimCounters counters_;
   TelegramParser parser_;
-  WakeChannel wake_;
+  platform::WakeChannel wake_;
   std::atomic<bool> stopping_{false};
-  UniqueFd listener_;
-  UniqueFd link_;      // the TCP connection, the pty master, or the device
-  UniqueFd ptySlave_;  // held open so the pseudo-terminal stays up between readers
+  platform::UniqueFd listener_;
+  platform::UniqueFd link_;      // the TCP connection, the pty master, or the device
+  platform::UniqueFd ptySlave_;  // held open so the pseudo-terminal stays up between readers
   bool tcp_ = false;
   bool linkClosedForGood_ = false;
   std::string devicePath_;
   std::int64_t plannedScan_ = -1;  // the measurement reply in the plan being sent
 };
+
+}  // namespace sim

@@ -15,25 +15,24 @@
 #include <ctime>
 
 #include "platform/clock.h"
-#include "platform/io.h"
+#include "platform/error.h"
+#include "platform/posix/io.h"
+#include "platform/posix/serial_line.h"
+#include "platform/posix/wake_channel.h"
+
+namespace sim {
+
+using platform::errorText;
+using platform::lastOsError;
+using platform::processMillis;
+using platform::Ready;
+using platform::UniqueFd;
+using platform::waitWritable;
 
 namespace {
 
 bool isLoopback(const in_addr& a) {
   return (ntohl(a.s_addr) >> 24) == 127;
-}
-
-void makeRaw(int fd, int baud) {
-  termios t{};
-  if (::tcgetattr(fd, &t) != 0) return;
-  ::cfmakeraw(&t);
-  t.c_cflag |= CLOCAL | CREAD;
-  t.c_cc[VMIN] = 0;
-  t.c_cc[VTIME] = 0;
-  speed_t s = baud == 19200 ? B19200 : baud == 38400 ? B38400 : B9600;
-  ::cfsetispeed(&t, s);
-  ::cfsetospeed(&t, s);
-  ::tcsetattr(fd, TCSANOW, &t);
 }
 
 }  // namespace
@@ -73,7 +72,7 @@ bool SimServer::listenTcp(const std::string& address, std::uint16_t port, bool a
   ::setsockopt(listener_.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   if (!listener_.valid() || ::bind(listener_.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
       ::listen(listener_.get(), 4) != 0) {
-    *error = "cannot listen on " + address + ":" + std::to_string(port) + ": " + errorText(errno);
+    *error = "cannot listen on " + address + ":" + std::to_string(port) + ": " + errorText(lastOsError());
     listener_.reset();
     return false;
   }
@@ -81,22 +80,33 @@ bool SimServer::listenTcp(const std::string& address, std::uint16_t port, bool a
   return true;
 }
 
+std::uint16_t SimServer::boundPort() const {
+  sockaddr_in a{};
+  socklen_t len = sizeof a;
+  if (!listener_.valid() || ::getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&a), &len) != 0) return 0;
+  return ntohs(a.sin_port);
+}
+
 bool SimServer::createPty(std::string* error) {
   UniqueFd master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
   char name[128];
   if (!master.valid() || ::grantpt(master.get()) != 0 || ::unlockpt(master.get()) != 0 ||
       ::ptsname_r(master.get(), name, sizeof name) != 0) {
-    *error = "cannot create a pseudo-terminal: " + errorText(errno);
+    *error = "cannot create a pseudo-terminal: " + errorText(lastOsError());
     return false;
   }
   // Raw from the start, so nothing the reader sends is echoed or translated
   // before it configures the line itself.
   ptySlave_.reset(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
   if (!ptySlave_.valid()) {
-    *error = std::string("cannot open ") + name + ": " + errorText(errno);
+    *error = std::string("cannot open ") + name + ": " + errorText(lastOsError());
     return false;
   }
-  makeRaw(ptySlave_.get(), options_.baud);
+  if (const auto ec = platform::configureRawLine(ptySlave_.get(), options_.baud)) {
+    *error = std::string("cannot set up ") + name + " at " + std::to_string(options_.baud) +
+             " baud: " + errorText(ec);
+    return false;
+  }
   link_ = std::move(master);
   devicePath_ = name;
   return true;
@@ -105,17 +115,21 @@ bool SimServer::createPty(std::string* error) {
 bool SimServer::openDevice(const std::string& path, std::string* error) {
   link_.reset(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
   if (!link_.valid()) {
-    *error = "cannot open " + path + ": " + errorText(errno);
+    *error = "cannot open " + path + ": " + errorText(lastOsError());
     return false;
   }
-  makeRaw(link_.get(), options_.baud);
+  if (const auto ec = platform::configureRawLine(link_.get(), options_.baud)) {
+    *error = "cannot set up " + path + " at " + std::to_string(options_.baud) + " baud: " + errorText(ec);
+    link_.reset();
+    return false;
+  }
   devicePath_ = path;
   return true;
 }
 
 bool SimServer::pause(int ms) {
   if (ms <= 0) return !stopping();
-  waitReadable(wake_.readFd(), ms);
+  wake_.waitFor(ms);
   return !stopping();
 }
 
@@ -178,7 +192,7 @@ void SimServer::serve() {
     if (endAt >= 0 && now >= endAt) break;
     pollfd fds[3];
     nfds_t n = 0;
-    fds[n++] = {wake_.readFd(), POLLIN, 0};
+    fds[n++] = {wake_.native().readFd, POLLIN, 0};
     const bool haveLink = link_.valid();
     if (haveLink)
       fds[n++] = {link_.get(), POLLIN, 0};
@@ -261,3 +275,5 @@ void SimServer::serve() {
   std::lock_guard lock(countersMutex_);
   counters_ = engine_.counters();
 }
+
+}  // namespace sim

@@ -2,6 +2,11 @@
 
 #include "lms/telegram.h"
 
+namespace sim {
+
+using lms::kStx;
+using lms::lmsCrc16;
+
 std::vector<std::uint8_t> ParsedTelegram::data() const {
   if (bytes.size() < 7) return {};
   return std::vector<std::uint8_t>(bytes.begin() + 5, bytes.end() - 2);
@@ -36,3 +41,5 @@ bool TelegramParser::next(ParsedTelegram& out) {
   buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(start));
   return false;
 }
+
+}  // namespace sim

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace sim {
+
 struct ParsedTelegram {
   bool checksumOk = false;
   std::vector<std::uint8_t> bytes;  // the whole telegram, start byte to checksum
@@ -33,3 +35,5 @@ class TelegramParser {
   std::vector<std::uint8_t> buffer_;
   std::int64_t skipped_ = 0;
 };
+
+}  // namespace sim

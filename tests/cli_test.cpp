@@ -4,7 +4,10 @@
 
 #include <vector>
 
-#include "transport/tcp_client.h"
+#include "lms/scanner.h"
+
+using namespace app;
+using namespace lms;
 
 namespace {
 

@@ -8,6 +8,9 @@
 
 #include "lms/scan.h"
 
+using namespace app;
+using namespace lms;
+
 namespace {
 
 std::vector<std::string> lines(const std::string& s) {

@@ -14,6 +14,11 @@
 #include "pty_pair.h"
 #include "sim_fixture.h"
 
+using namespace lms;
+using namespace transport;
+using namespace platform;
+using namespace sim;
+
 // Addresses 127.0.3.x belong to this file.
 
 namespace {

@@ -1,12 +1,15 @@
 #pragma once
 
 // A scripted link for the exchange operations: records every write as one
-// entry, and hands out queued answers one read at a time.
+// entry, and hands out queued answers one read at a time, as a message link
+// does.
 
 #include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <vector>
+
+#include "platform/clock.h"
 
 using ByteVec = std::vector<std::uint8_t>;
 
@@ -15,6 +18,9 @@ struct FakeLink {
   std::deque<ByteVec> answers;
   int reads = 0;
   int hasDataCalls = 0;
+  int waits = 0;
+  bool isLost = false;
+  int restMs = 0;  // what restOfReplyMs says: 0 behaves as a message link
 
   int write(const std::uint8_t* p, int n) {
     writes.emplace_back(p, p + n);
@@ -24,7 +30,7 @@ struct FakeLink {
     ++hasDataCalls;
     return !answers.empty();
   }
-  // Message semantics: one answer per read, cut to the room given, full length returned.
+  // One answer per read, cut to the room given, full length returned.
   int read(std::uint8_t* out, int room) {
     ++reads;
     if (answers.empty()) return 0;
@@ -33,6 +39,15 @@ struct FakeLink {
     std::copy_n(a.begin(), std::min<std::size_t>(a.size(), static_cast<std::size_t>(room)), out);
     return static_cast<int>(a.size());
   }
+  // Nothing arrives while the test waits: the whole bound passes.
+  bool waitData(int ms) {
+    ++waits;
+    platform::sleepMs(ms);
+    return !answers.empty();
+  }
+  bool lost() const { return isLost; }
+  int restOfReplyMs(int) const { return restMs; }
+
   ByteVec wire() const {
     ByteVec all;
     for (const auto& w : writes) all.insert(all.end(), w.begin(), w.end());

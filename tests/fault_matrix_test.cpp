@@ -12,6 +12,10 @@
 #include "platform/clock.h"
 #include "sim_fixture.h"
 
+using namespace lms;
+using namespace platform;
+using namespace sim;
+
 // Addresses 127.0.5.x belong to this file.
 
 namespace {

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/unique_fd.h"
+#include "platform/posix/unique_fd.h"
 
 class LoopbackPeer {
  public:
@@ -63,7 +63,7 @@ class LoopbackPeer {
   int connectionFd() const { return conn_.get(); }
 
  private:
-  UniqueFd listener_;
-  UniqueFd conn_;
+  platform::UniqueFd listener_;
+  platform::UniqueFd conn_;
   bool ok_ = false;
 };

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/unique_fd.h"
+#include "platform/posix/unique_fd.h"
 
 class PtyPair {
  public:
@@ -50,6 +50,6 @@ class PtyPair {
   }
 
  private:
-  UniqueFd master_;
+  platform::UniqueFd master_;
   std::string path_;
 };

@@ -10,13 +10,13 @@
 
 inline std::vector<std::uint8_t> makeMeasurementReply(const std::vector<std::uint16_t>& words) {
   std::vector<std::uint8_t> r{0x02, 0x80, 0xD6, 0x02, 0xB0, 0x69, 0x01};
-  for (int i = 0; i < kScanPoints; ++i) {
+  for (int i = 0; i < lms::kScanPoints; ++i) {
     const std::uint16_t w = i < static_cast<int>(words.size()) ? words[static_cast<std::size_t>(i)] : 0;
     r.push_back(static_cast<std::uint8_t>(w & 0xFF));
     r.push_back(static_cast<std::uint8_t>(w >> 8));
   }
   r.push_back(0x10);
-  const std::uint16_t crc = lmsCrc16(r.data(), static_cast<int>(r.size()));
+  const std::uint16_t crc = lms::lmsCrc16(r.data(), static_cast<int>(r.size()));
   r.push_back(static_cast<std::uint8_t>(crc & 0xFF));
   r.push_back(static_cast<std::uint8_t>(crc >> 8));
   return r;

@@ -5,19 +5,17 @@
 #include <memory>
 #include <thread>
 
+using namespace lms;
+
 namespace {
 
 struct Scan {
   float ranges[kScanPoints];
-  float angles[kScanPoints];
 };
 
 Scan makeScan(float value) {
   Scan s{};
-  for (int i = 0; i < kScanPoints; ++i) {
-    s.ranges[i] = value;
-    s.angles[i] = kAngleTable[static_cast<std::size_t>(i)];
-  }
+  for (float& r : s.ranges) r = value;
   return s;
 }
 
@@ -34,7 +32,7 @@ TEST(ScanSlot, TakeBeforeAnyPublishReturnsFalseAndLeavesArgumentsAlone) {
 TEST(ScanSlot, OnePublishIsTakenOnce) {
   auto slot = std::make_unique<ScanSlot>();
   Scan s = makeScan(12.5f);
-  slot->publishScan(s.ranges, s.angles, kScanPoints);
+  slot->publishScan(s.ranges, kScanPoints);
   EXPECT_TRUE(slot->newScan());
   const float* r = nullptr;
   const float* a = nullptr;
@@ -42,7 +40,7 @@ TEST(ScanSlot, OnePublishIsTakenOnce) {
   ASSERT_TRUE(slot->takeScan(r, a, count));
   EXPECT_EQ(count, kScanPoints);
   EXPECT_EQ(r[360], 12.5f);
-  EXPECT_EQ(a[360], kAngleTable[360]);
+  EXPECT_EQ(a, kAngleTable.data());  // the one table, not a copy per scan
   EXPECT_FALSE(slot->newScan());
   const float* r2 = nullptr;
   EXPECT_FALSE(slot->takeScan(r2, a, count));
@@ -53,8 +51,8 @@ TEST(ScanSlot, TwoPublishesThenOneTakeHandsOutTheNewer) {
   auto slot = std::make_unique<ScanSlot>();
   Scan first = makeScan(1.0f);
   Scan second = makeScan(2.0f);
-  slot->publishScan(first.ranges, first.angles, kScanPoints);
-  slot->publishScan(second.ranges, second.angles, 7);
+  slot->publishScan(first.ranges, kScanPoints);
+  slot->publishScan(second.ranges, 7);
   const float* r = nullptr;
   const float* a = nullptr;
   int count = 0;
@@ -67,7 +65,7 @@ TEST(ScanSlot, TwoPublishesThenOneTakeHandsOutTheNewer) {
 TEST(ScanSlot, TakenArraysKeepTheirValuesWhileTheWriterGoesOn) {
   auto slot = std::make_unique<ScanSlot>();
   Scan s = makeScan(5.0f);
-  slot->publishScan(s.ranges, s.angles, kScanPoints);
+  slot->publishScan(s.ranges, kScanPoints);
   const float* r = nullptr;
   const float* a = nullptr;
   int count = 0;
@@ -76,7 +74,7 @@ TEST(ScanSlot, TakenArraysKeepTheirValuesWhileTheWriterGoesOn) {
   // must never reach the arrays the reader holds.
   for (int i = 0; i < 10; ++i) {
     s = makeScan(100.0f + static_cast<float>(i));
-    slot->publishScan(s.ranges, s.angles, kScanPoints);
+    slot->publishScan(s.ranges, kScanPoints);
   }
   for (int i = 0; i < kScanPoints; ++i) ASSERT_EQ(r[i], 5.0f);
 }
@@ -84,7 +82,7 @@ TEST(ScanSlot, TakenArraysKeepTheirValuesWhileTheWriterGoesOn) {
 TEST(ScanSlot, ClampsCountToTheArraySize) {
   auto slot = std::make_unique<ScanSlot>();
   Scan s = makeScan(1.0f);
-  slot->publishScan(s.ranges, s.angles, -3);
+  slot->publishScan(s.ranges, -3);
   const float* r = nullptr;
   const float* a = nullptr;
   int count = 9;
@@ -103,7 +101,7 @@ TEST(ScanSlot, ThousandsOfScansAcrossTwoThreadsStayConsistent) {
     Scan buf = makeScan(0);
     for (int n = 1; n <= kScans; ++n) {
       for (float& v : buf.ranges) v = static_cast<float>(n);
-      slot->publishScan(buf.ranges, buf.angles, kScanPoints);
+      slot->publishScan(buf.ranges, kScanPoints);
       if (n % 64 == 0) std::this_thread::yield();
     }
     writerDone.store(true, std::memory_order_release);

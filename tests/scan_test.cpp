@@ -6,6 +6,8 @@
 
 #include "reply_builder.h"
 
+using namespace lms;
+
 namespace {
 
 TEST(CheckMeasurementReply, AcceptsAWholeReplyWithValidChecksum) {

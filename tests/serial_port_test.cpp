@@ -7,6 +7,9 @@
 #include "platform/clock.h"
 #include "pty_pair.h"
 
+using namespace transport;
+using namespace platform;
+
 namespace {
 
 std::vector<std::uint8_t> allByteValues() {
@@ -78,7 +81,7 @@ TEST(SerialPort, OpenOfAMissingDeviceFailsAndLeavesNothingOpen) {
   const int before = openFdCount();
   SerialPort port;
   EXPECT_FALSE(port.open("/dev/lmsview-no-such-device", 9600));
-  EXPECT_EQ(port.lastError(), ENOENT);
+  EXPECT_EQ(port.lastError(), std::errc::no_such_file_or_directory);
   EXPECT_FALSE(port.isOpen());
   EXPECT_FALSE(port.open(0, 9600));
   EXPECT_EQ(openFdCount(), before);
@@ -119,7 +122,7 @@ TEST(SerialPort, SecondProgramCannotOpenTheSameDevice) {
   ASSERT_TRUE(first.open(pty.slavePath().c_str(), 9600));
   SerialPort second;
   EXPECT_FALSE(second.open(pty.slavePath().c_str(), 9600));
-  EXPECT_EQ(second.lastError(), EBUSY);
+  EXPECT_EQ(second.lastError(), std::errc::device_or_resource_busy);
   first.close();
   EXPECT_TRUE(second.open(pty.slavePath().c_str(), 9600));
 }

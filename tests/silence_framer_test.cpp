@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+using namespace transport;
+
 namespace {
 
 void add(SilenceFramer& f, const std::string& s, std::int64_t t) {

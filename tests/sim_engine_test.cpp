@@ -6,6 +6,9 @@
 #include "lms/telegram.h"
 #include "reply_builder.h"
 
+using namespace lms;
+using namespace sim;
+
 namespace {
 
 ParsedTelegram telegram(const std::uint8_t* body, int length) {

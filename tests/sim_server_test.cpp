@@ -9,47 +9,17 @@
 #include "lms/telegram.h"
 #include "platform/clock.h"
 #include "sim/options.h"
+#include "sim_fixture.h"
+#include "wait_until.h"
+
+using namespace lms;
+using namespace transport;
+using namespace platform;
+using namespace sim;
 
 // Addresses 127.0.2.x belong to this file.
 
 namespace {
-
-// Runs a server on its own thread for the life of the object.
-struct RunningSim {
-  explicit RunningSim(const SimFaults& faults = {}, SimOptions options = {})
-      : server(faults, withQuiet(options)) {}
-  static SimOptions withQuiet(SimOptions o) {
-    o.log = nullptr;
-    o.maxSeconds = o.maxSeconds > 0 ? o.maxSeconds : 60;
-    return o;
-  }
-  void start() {
-    thread = std::thread([this] { server.serve(); });
-  }
-  ~RunningSim() {
-    server.stop();
-    if (thread.joinable()) thread.join();
-  }
-  SimServer server;
-  std::thread thread;
-};
-
-// Collects the reply that follows an ACK, by whatever reads the link needs.
-template <class Link>
-std::vector<std::uint8_t> collectReply(Link& link, const ReplyCarry& carry, int want, int timeoutMs = 3000) {
-  std::vector<std::uint8_t> r(carry.bytes.begin(), carry.bytes.begin() + carry.length);
-  const std::int64_t until = processMillis() + timeoutMs;
-  while (static_cast<int>(r.size()) < want && processMillis() < until) {
-    if (!link.hasData()) {
-      link.waitData(50);
-      continue;
-    }
-    std::uint8_t buf[kReplyReadSize];
-    int n = link.read(buf, kReplyReadSize);
-    r.insert(r.end(), buf, buf + std::min(n, kReplyReadSize));
-  }
-  return r;
-}
 
 TEST(SimServer, RefusesToListenOutsideLoopback) {
   SimServer s({}, {});
@@ -60,13 +30,11 @@ TEST(SimServer, RefusesToListenOutsideLoopback) {
 }
 
 TEST(SimServer, RoundTripOverTcpLoopback) {
-  RunningSim sim;
-  std::string error;
-  ASSERT_TRUE(sim.server.listenTcp("127.0.2.1", 10002, false, &error)) << error;
-  sim.start();
+  SimFixture sim;
+  ASSERT_TRUE(sim.listen("127.0.0.1", 0));
   TcpClient client(nullptr);
-  ASSERT_TRUE(client.connect("127.0.2.1", 10002));
-  TcpClientLink link{client};
+  ASSERT_TRUE(client.connect("127.0.0.1", sim.port()));
+  TcpClientLink link{&client};
   for (int i = 0; i < 2; ++i) {
     sendTelegram(msgRequestScan.data(), 6, link);
     ReplyCarry carry;
@@ -90,21 +58,19 @@ TEST(SimServer, RoundTripOverAPseudoTerminalAtTheBaudRate) {
   SimOptions o;
   o.pace = true;
   o.seed = 5;
-  RunningSim sim({}, o);
-  std::string error;
-  ASSERT_TRUE(sim.server.createPty(&error)) << error;
-  sim.start();
+  SimFixture sim({}, o);
+  ASSERT_TRUE(sim.pty());
   SerialPort port;
   ASSERT_TRUE(port.open(sim.server.devicePath().c_str(), 9600));
-  SerialPortLink link{port};
+  SerialPortLink link{&port};
   sendTelegram(msgRequestScan.data(), 6, link);
   ReplyCarry carry;
   const std::int64_t t0 = processMillis();
   ASSERT_EQ(awaitAck(link, &carry, 3000), AckResult::Ack);
-  auto reply = collectReply(link, carry, kReplyLength);
+  ASSERT_TRUE(collectReply(link, carry, processMillis() + 3000));
   const std::int64_t took = processMillis() - t0;
-  ASSERT_EQ(static_cast<int>(reply.size()), kReplyLength);
-  EXPECT_EQ(checkMeasurementReply(reply.data(), kReplyLength), ReplyCheck::Ok);
+  const auto& reply = carry.bytes;
+  EXPECT_EQ(checkMeasurementReply(reply.data(), carry.length), ReplyCheck::Ok);
   EXPECT_GE(took, 600);  // 733 bytes at 9600 baud take about 760 ms
   const RangeWords w = Scene(5).scan(0);
   EXPECT_EQ(reply[kRangeOffset + 1], w[0] >> 8);
@@ -113,19 +79,16 @@ TEST(SimServer, RoundTripOverAPseudoTerminalAtTheBaudRate) {
 TEST(SimServer, ClosesTheConnectionAfterNReplies) {
   SimFaults f;
   f.closeAfter = 1;
-  RunningSim sim(f);
-  std::string error;
-  ASSERT_TRUE(sim.server.listenTcp("127.0.2.2", 10002, false, &error)) << error;
-  sim.start();
+  SimFixture sim(f);
+  ASSERT_TRUE(sim.listen("127.0.0.1", 0));
   TcpClient client(nullptr);
-  ASSERT_TRUE(client.connect("127.0.2.2", 10002));
-  TcpClientLink link{client};
+  ASSERT_TRUE(client.connect("127.0.0.1", sim.port()));
+  TcpClientLink link{&client};
   sendTelegram(msgRequestScan.data(), 6, link);
   ReplyCarry carry;
   ASSERT_EQ(awaitAck(link, &carry, 3000), AckResult::Ack);
   EXPECT_EQ(carry.length, kReplyLength);
-  const std::int64_t until = processMillis() + 3000;
-  while (!client.drained() && processMillis() < until) client.waitReady(50);
+  EXPECT_TRUE(waitUntil([&] { return client.drained(); }, 3000));
   EXPECT_TRUE(client.connectionLost());
 }
 

@@ -1,4 +1,5 @@
 #include "transport/tcp_client.h"
+#include "lms/scanner.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,10 @@
 #include "fd_count.h"
 #include "loopback_peer.h"
 #include "platform/clock.h"
+
+using namespace transport;
+using namespace platform;
+using namespace lms;
 
 // Addresses 127.0.1.x belong to this file.
 
@@ -160,10 +165,10 @@ TEST(TcpClient, FailedConnectionsReturnFalseAndLeaveNothingOpen) {
   TcpClient client(nullptr);
   EXPECT_FALSE(client.close());                             // never connected
   EXPECT_FALSE(client.connect("127.0.1.9", kScannerPort));  // nobody listens: refused
-  EXPECT_EQ(client.lastError(), ECONNREFUSED);
+  EXPECT_EQ(client.lastError(), std::errc::connection_refused);
   for (const char* bad : {"", "localhost", "127.0.0", "127.0.0.1.5", "256.0.0.1", "1.2.3.4x", " 127.0.0.1"}) {
     EXPECT_FALSE(client.connect(bad, kScannerPort)) << bad;
-    EXPECT_EQ(client.lastError(), EINVAL) << bad;
+    EXPECT_EQ(client.lastError(), std::errc::invalid_argument) << bad;
   }
   EXPECT_FALSE(client.connect(nullptr, kScannerPort));
   EXPECT_EQ(openFdCount(), before);

@@ -4,7 +4,8 @@
 
 #include <string>
 
-#include "fake_link.h"
+
+using namespace lms;
 
 namespace {
 
@@ -83,81 +84,6 @@ TEST(Catalogue, ConfigWithUnitsZeroDiffersInByte11AndHasChecksum6BBA) {
   const std::uint16_t crc = lmsCrc16(units0.data(), 39);
   EXPECT_EQ(crc & 0xFF, 0x6B);
   EXPECT_EQ(crc >> 8, 0xBA);
-}
-
-TEST(SendTelegram, WritesBodyThenLowThenHighChecksumByte) {
-  FakeLink link;
-  sendTelegram(msgRequestScan.data(), 6, link);
-  ASSERT_EQ(link.writes.size(), 3u);
-  EXPECT_EQ(link.writes[0].size(), 6u);
-  EXPECT_EQ(link.writes[1], ByteVec{0x31});
-  EXPECT_EQ(link.writes[2], ByteVec{0x18});
-  EXPECT_EQ(link.wire(), (ByteVec{0x02, 0x00, 0x02, 0x00, 0x30, 0x01, 0x31, 0x18}));
-  EXPECT_EQ(link.reads, 0);
-}
-
-TEST(WaitAck, VerdictIsTheFirstByteWhateverIsExpected) {
-  for (int b = 0; b < 256; ++b) {
-    FakeLink link;
-    link.answers.push_back({static_cast<std::uint8_t>(b)});
-    EXPECT_EQ(waitAck(ackmsgMode.data(), 8, link), b == kAck) << b;
-  }
-  FakeLink link;
-  link.answers.push_back({0x06, 0x02, 0x80});
-  EXPECT_TRUE(waitAck(ackmsgConfig.data(), 42, link));
-  link.answers.push_back({0x06});
-  EXPECT_TRUE(waitAck(nullptr, 0, link));
-  link.answers.push_back({});  // a read that delivers nothing
-  EXPECT_FALSE(waitAck(ackmsgMode.data(), 8, link));
-}
-
-TEST(WaitAck, KeepsEveryByteThatFollowedTheAckInOrder) {
-  FakeLink link;
-  ByteVec burst{0x06};
-  for (int i = 0; i < 732; ++i) burst.push_back(static_cast<std::uint8_t>(i * 7));
-  link.answers.push_back(burst);
-  ReplyCarry carry;
-  EXPECT_EQ(awaitAck(link, &carry), AckResult::Ack);
-  ASSERT_EQ(carry.length, 732);
-  EXPECT_TRUE(std::equal(burst.begin() + 1, burst.end(), carry.bytes.begin()));
-  EXPECT_EQ(link.reads, 1);
-}
-
-TEST(WaitAck, CarryIsBoundedByOneRead) {
-  FakeLink link;
-  link.answers.push_back(ByteVec(1000, 0x06));
-  ReplyCarry carry;
-  EXPECT_EQ(awaitAck(link, &carry), AckResult::Ack);
-  EXPECT_EQ(carry.length, kReplyReadSize - 1);
-}
-
-TEST(WaitAck, RefusalKeepsNothing) {
-  FakeLink link;
-  link.answers.push_back({kNak, 0x02, 0x80});
-  ReplyCarry carry;
-  carry.length = 5;
-  EXPECT_EQ(awaitAck(link, &carry), AckResult::Refused);
-  EXPECT_EQ(carry.length, 0);
-}
-
-TEST(WaitAck, GivesUpOnSilenceAndPollsWithPauses) {
-  FakeLink link;
-  ReplyCarry carry;
-  EXPECT_EQ(awaitAck(link, &carry, 60), AckResult::Timeout);
-  // With a pause of about 1 ms between polls, 60 ms allow about 60 polls; a
-  // spinning loop would make hundreds of thousands.
-  EXPECT_LT(link.hasDataCalls, 200);
-  EXPECT_GT(link.hasDataCalls, 3);
-  EXPECT_EQ(link.reads, 0);
-}
-
-struct LostLink : FakeLink {
-  bool lost() const { return true; }
-};
-
-TEST(WaitAck, ReturnsAtOnceWhenTheLinkIsLost) {
-  LostLink link;
-  EXPECT_EQ(awaitAck(link, nullptr, 10'000), AckResult::LinkLost);
 }
 
 }  // namespace

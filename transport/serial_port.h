@@ -5,27 +5,34 @@
 //
 // Threads: one thread uses a port (the acquisition thread).
 // Errors: operations fold failures into false or 0 and print nothing; the
-// errno of the last failure is kept for the caller's message (lastError).
+// error of the last failure is kept for the caller's message (lastError).
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
+#include <system_error>
 
-#include "platform/unique_fd.h"
+namespace transport {
 
 // Bound on a write that the line cannot take at once.
 inline constexpr int kSerialWriteWaitMs = 1000;
 
+// Whether the user named a serial device by its path (a USB adapter, a
+// pseudo-terminal...) rather than by a COM number.
+bool isDevicePath(std::string_view name);
+
 class SerialPort {
  public:
-  SerialPort() = default;
+  SerialPort();
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
-  ~SerialPort() { close(); }
+  ~SerialPort();
 
   // Opens COM`port` (1-based: COM1 is the first serial device of the system).
   // True when open, also when it already was (nothing changes then).
   bool open(int port, int baud);
-  // Opens a device by path (a USB adapter, a pseudo-terminal...).
+  // Opens a device by path. A failed open leaves the device as it found it.
   bool open(const char* device, int baud);
   // Always true.
   bool close();
@@ -44,20 +51,25 @@ class SerialPort {
   // The device went away (unplugged, or the other end of a pseudo-terminal closed).
   bool gone() const { return gone_; }
   bool isOpen() const { return isOpen_; }
-  int lastError() const { return lastError_; }
+  std::error_code lastError() const { return lastError_; }
   // The device path opened last, or the one a failed open tried.
-  const std::string& deviceName() const { return szPort; }
+  const std::string& deviceName() const { return devicePath_; }
+  int baud() const { return baud_; }
 
   // The device path of COM`port`, or "" when `port` is below 1.
   static std::string devicePathFor(int port);
 
  private:
-  bool fail(int err);
-  void markGone(int err);
+  struct Native;
+  bool fail(std::error_code ec);
+  void markGone(std::error_code ec);
 
-  UniqueFd handle;
+  std::unique_ptr<Native> native_;
   bool isOpen_ = false;
   bool gone_ = false;
-  int lastError_ = 0;
-  std::string szPort;
+  int baud_ = 0;
+  std::error_code lastError_;
+  std::string devicePath_;
 };
+
+}  // namespace transport

@@ -3,81 +3,88 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 
-#include "platform/io.h"
+#include "platform/error.h"
+#include "platform/posix/io.h"
+#include "platform/posix/serial_line.h"
+#include "platform/posix/unique_fd.h"
+
+namespace transport {
+
+using platform::lastOsError;
+using platform::osError;
+
+struct SerialPort::Native {
+  platform::UniqueFd fd;
+};
 
 namespace {
 
-struct BaudEntry {
-  int baud;
-  speed_t speed;
-};
-constexpr BaudEntry kBauds[] = {{1200, B1200},     {2400, B2400},     {4800, B4800},    {9600, B9600},
-                                {19200, B19200},   {38400, B38400},   {57600, B57600},  {115200, B115200},
-                                {230400, B230400}, {460800, B460800}, {500000, B500000}};
-
-bool speedFor(int baud, speed_t* speed) {
-  for (const auto& e : kBauds) {
-    if (e.baud == baud) {
-      *speed = e.speed;
-      return true;
-    }
+// Exclusive use, locked twice: TIOCEXCL stops other opens but not root's;
+// flock stops every cooperating program but not a plain open. Each alone has
+// a hole. Held until committed, so every failed open undoes both.
+class ExclusiveUse {
+ public:
+  explicit ExclusiveUse(int fd) : fd_(fd) {}
+  ExclusiveUse(const ExclusiveUse&) = delete;
+  ExclusiveUse& operator=(const ExclusiveUse&) = delete;
+  ~ExclusiveUse() {
+    if (committed_) return;
+    if (excl_) ::ioctl(fd_, TIOCNXCL);
+    if (locked_) ::flock(fd_, LOCK_UN);
   }
-  return false;
-}
+  std::error_code take() {
+    excl_ = ::ioctl(fd_, TIOCEXCL) == 0;
+    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0)
+      return errno == EWOULDBLOCK ? std::make_error_code(std::errc::device_or_resource_busy) : lastOsError();
+    locked_ = true;
+    return {};
+  }
+  void commit() { committed_ = true; }
 
-constexpr tcflag_t kInputOff =
-    IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY;
-constexpr tcflag_t kLocalOff = ECHO | ECHONL | ICANON | ISIG | IEXTEN;
-
-// Only the bits raw transfer needs change; parity, stop bits, hardware flow
-// control and HUPCL keep the device's settings.
-void makeRaw(termios& t) {
-  t.c_iflag &= ~kInputOff;
-  t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-  t.c_lflag &= ~kLocalOff;
-  t.c_cflag &= ~static_cast<tcflag_t>(CSIZE);
-  t.c_cflag |= CS8 | CLOCAL | CREAD;
-  t.c_cc[VMIN] = 0;
-  t.c_cc[VTIME] = 0;
-}
-
-// tcsetattr succeeds when any one change applied: compare what we asked for.
-bool applied(const termios& want, const termios& got) {
-  return (got.c_iflag & kInputOff) == 0 && (got.c_oflag & OPOST) == 0 && (got.c_lflag & kLocalOff) == 0 &&
-         (got.c_cflag & CSIZE) == CS8 && (got.c_cflag & (CLOCAL | CREAD)) == (CLOCAL | CREAD) &&
-         got.c_cc[VMIN] == 0 && got.c_cc[VTIME] == 0 && cfgetospeed(&got) == cfgetospeed(&want) &&
-         (got.c_cflag & (PARENB | PARODD | CSTOPB | CRTSCTS)) ==
-             (want.c_cflag & (PARENB | PARODD | CSTOPB | CRTSCTS));
-}
+ private:
+  int fd_;
+  bool excl_ = false;
+  bool locked_ = false;
+  bool committed_ = false;
+};
 
 }  // namespace
+
+bool isDevicePath(std::string_view name) {
+  return !name.empty() && name.front() == '/';
+}
 
 std::string SerialPort::devicePathFor(int port) {
   if (port < 1) return "";
   return "/dev/ttyS" + std::to_string(port - 1);
 }
 
-bool SerialPort::fail(int err) {
-  lastError_ = err;
-  handle.reset();
+SerialPort::SerialPort() : native_(std::make_unique<Native>()) {}
+
+SerialPort::~SerialPort() {
+  close();
+}
+
+bool SerialPort::fail(std::error_code ec) {
+  lastError_ = ec;
+  native_->fd.reset();
   return false;
 }
 
-void SerialPort::markGone(int err) {
+void SerialPort::markGone(std::error_code ec) {
   gone_ = true;
-  lastError_ = err;
+  lastError_ = ec;
 }
 
 bool SerialPort::open(int port, int baud) {
   if (isOpen_) return true;
   if (port < 1) {
-    szPort.clear();
-    lastError_ = ENOENT;
+    devicePath_.clear();
+    lastError_ = std::make_error_code(std::errc::no_such_file_or_directory);
     return false;
   }
   return open(devicePathFor(port).c_str(), baud);
@@ -85,37 +92,25 @@ bool SerialPort::open(int port, int baud) {
 
 bool SerialPort::open(const char* device, int baud) {
   if (isOpen_) return true;
-  szPort = device ? device : "";
+  devicePath_ = device ? device : "";
   gone_ = false;
-  speed_t speed{};
-  if (!speedFor(baud, &speed)) return fail(EINVAL);
-  handle.reset(::open(szPort.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-  if (!handle.valid()) return fail(errno);
-  // Exclusive use, locked twice: TIOCEXCL stops other opens but not root's;
-  // flock stops every cooperating program but not a plain open. Each alone has a hole.
-  const bool excl = ::ioctl(handle.get(), TIOCEXCL) == 0;
-  if (::flock(handle.get(), LOCK_EX | LOCK_NB) != 0) {
-    const int err = errno == EWOULDBLOCK ? EBUSY : errno;
-    if (excl) ::ioctl(handle.get(), TIOCNXCL);
-    return fail(err);
-  }
-  termios t{};
-  if (::tcgetattr(handle.get(), &t) != 0) return fail(errno);
-  makeRaw(t);
-  if (::cfsetispeed(&t, speed) != 0 || ::cfsetospeed(&t, speed) != 0) return fail(EINVAL);
-  if (::tcsetattr(handle.get(), TCSANOW, &t) != 0) return fail(errno);
-  termios back{};
-  if (::tcgetattr(handle.get(), &back) != 0) return fail(errno);
-  if (!applied(t, back)) return fail(EINVAL);
+  if (!platform::serialBaudSupported(baud)) return fail(std::make_error_code(std::errc::invalid_argument));
+  native_->fd.reset(::open(devicePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!native_->fd.valid()) return fail(lastOsError());
+  ExclusiveUse exclusive(native_->fd.get());
+  if (const auto ec = exclusive.take()) return fail(ec);
+  if (const auto ec = platform::configureRawLine(native_->fd.get(), baud)) return fail(ec);
+  exclusive.commit();
   isOpen_ = true;
-  lastError_ = 0;
+  baud_ = baud;
+  lastError_.clear();
   return true;
 }
 
 bool SerialPort::close() {
-  if (!isOpen_ || !handle.valid()) return true;
-  ::ioctl(handle.get(), TIOCNXCL);
-  handle.reset();  // also releases the flock
+  if (!isOpen_ || !native_->fd.valid()) return true;
+  ::ioctl(native_->fd.get(), TIOCNXCL);
+  native_->fd.reset();  // also releases the flock
   isOpen_ = false;
   return true;
 }
@@ -126,9 +121,10 @@ bool SerialPort::writeByte(std::uint8_t byte) {
 
 int SerialPort::write(const std::uint8_t* bytes, int count) {
   if (!isOpen_ || count <= 0) return 0;
+  const int fd = native_->fd.get();
   int done = 0;
   while (done < count) {
-    ssize_t n = ::write(handle.get(), bytes + done, static_cast<std::size_t>(count - done));
+    const ssize_t n = ::write(fd, bytes + done, static_cast<std::size_t>(count - done));
     if (n > 0) {
       done += static_cast<int>(n);
       continue;
@@ -136,14 +132,14 @@ int SerialPort::write(const std::uint8_t* bytes, int count) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       // The output queue is full: wait for room, within a bound.
-      if (waitWritable(handle.get(), kSerialWriteWaitMs) == Ready::Yes) continue;
-      lastError_ = ETIMEDOUT;
+      if (platform::waitWritable(fd, kSerialWriteWaitMs) == platform::Ready::Yes) continue;
+      lastError_ = std::make_error_code(std::errc::timed_out);
       break;
     }
     if (n < 0 && (errno == EIO || errno == ENXIO || errno == ENODEV))
-      markGone(errno);
+      markGone(lastOsError());
     else
-      lastError_ = n < 0 ? errno : EIO;
+      lastError_ = n < 0 ? lastOsError() : osError(EIO);
     break;
   }
   return done;
@@ -152,8 +148,8 @@ int SerialPort::write(const std::uint8_t* bytes, int count) {
 int SerialPort::available() {
   if (!isOpen_) return 0;
   int n = 0;
-  if (::ioctl(handle.get(), FIONREAD, &n) != 0) {
-    markGone(errno);
+  if (::ioctl(native_->fd.get(), FIONREAD, &n) != 0) {
+    markGone(lastOsError());
     return 0;
   }
   return n;
@@ -165,33 +161,35 @@ int SerialPort::read(std::uint8_t* buffer, int limit) {
   if (n <= 0) return 0;
   if (limit < n) n = limit;
   for (;;) {
-    ssize_t got = ::read(handle.get(), buffer, static_cast<std::size_t>(n));
+    const ssize_t got = ::read(native_->fd.get(), buffer, static_cast<std::size_t>(n));
     if (got > 0) return static_cast<int>(got);
     if (got < 0 && errno == EINTR) continue;
     // With O_NONBLOCK, 0 means the device is gone; EAGAIN means nothing queued.
     if (got == 0)
-      markGone(ENODEV);
+      markGone(osError(ENODEV));
     else if (errno != EAGAIN)
-      markGone(errno);
+      markGone(lastOsError());
     return 0;
   }
 }
 
 bool SerialPort::waitData(int timeoutMs) {
   if (!isOpen_) return false;
-  switch (waitReadable(handle.get(), timeoutMs)) {
-    case Ready::Yes:
+  switch (platform::waitReadable(native_->fd.get(), timeoutMs)) {
+    case platform::Ready::Yes:
       return available() > 0;
-    case Ready::Hangup:
+    case platform::Ready::Hangup:
       // Bytes queued before the hang-up are still delivered.
       if (available() > 0) return true;
-      markGone(ENODEV);
+      markGone(osError(ENODEV));
       return false;
-    case Ready::Error:
-      markGone(ENODEV);
+    case platform::Ready::Error:
+      markGone(osError(ENODEV));
       return false;
-    case Ready::Timeout:
+    case platform::Ready::Timeout:
       return false;
   }
   return false;
 }
+
+}  // namespace transport

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace transport {
+
 bool silenceCounts(std::int64_t earlier, std::int64_t later) {
   const float elapsed = static_cast<float>(later - earlier) / 1000.0f;
   return static_cast<double>(elapsed) > 0.05;
@@ -42,3 +44,5 @@ int SilenceFramer::readReady(std::uint8_t* destination, int wanted) {
   ready_ = false;
   return readyLen_;
 }
+
+}  // namespace transport

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+namespace transport {
+
 inline constexpr int kMessageCapacity = 1000;
 inline constexpr int kMaxReceive = 999;
 inline constexpr int kSilenceMs = 50;
@@ -53,3 +55,5 @@ class SilenceFramer {
   std::int64_t droppedMessages_ = 0;
   std::int64_t droppedBytes_ = 0;
 };
+
+}  // namespace transport

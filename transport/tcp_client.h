@@ -7,28 +7,30 @@
 // SocketThread blocks in receive and adds each chunk to the framer;
 // FramingThread sleeps until a chunk is pending, then until that chunk's
 // silence deadline, and publishes the message. The framer (message and ready
-// slot) is guarded by one mutex; `running` and `socketThreadDone` are atomics
-// (release on store, acquire on load). Neither thread spins: each blocks in
-// receive or in a condition wait with a deadline.
+// slot) and the last error are guarded by one mutex. Five flags are atomics,
+// stored with release and loaded with acquire: `running_`, `closing_`,
+// `socketThreadDone_`, `framingThreadDone_` and `lost_`; the ones the
+// condition waits test are also changed under the mutex, so no wake-up is
+// missed. Neither thread spins: each blocks in receive or in a condition wait
+// with a deadline.
 //
-// Lifetime: close() (and the destructor) clears `running`, shuts the socket
-// down so a blocked receive returns, joins both threads and only then closes
-// the descriptor, so no thread touches a client after it is gone.
+// Lifetime: close() (and the destructor) clears `running_`, interrupts the
+// socket so a blocked receive returns, joins both threads and only then
+// closes the socket, so no thread touches a client after it is gone.
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
-#include "platform/unique_fd.h"
 #include "transport/silence_framer.h"
+#include "transport/stream_socket.h"
 
-// The scanner address used when the user names none: a fixed private-network
-// address. Tests never use it.
-inline constexpr const char* kDefaultScannerAddress = "192.168.0.10";
-inline constexpr std::uint16_t kScannerPort = 10002;
+namespace transport {
+
 // Bound on a connection attempt, so an unreachable host does not hold the
 // program for minutes.
 inline constexpr int kConnectTimeoutMs = 3000;
@@ -50,8 +52,6 @@ class TcpClient {
   bool connect(const char* address, std::uint16_t port, int timeoutMs = kConnectTimeoutMs);
   // One send call for all bytes; the socket's own result (-1 on error). Never raises SIGPIPE.
   int send(const void* bytes, int count);
-  // One receive of up to `size` bytes; used by SocketThread. Retries EINTR.
-  int recv(std::uint8_t* buffer, int size);
   // 1 when a message is waiting in the ready slot, else 0.
   int hasReady();
   // Takes the ready message: stores at most `wanted` bytes, returns its full length.
@@ -69,8 +69,8 @@ class TcpClient {
   bool connectionLost() const { return lost_.load(std::memory_order_acquire); }
   // The connection is lost and every message it carried has been taken.
   bool drained();
-  // errno of the last failure (connect, or the receive that lost the link).
-  int lastError() const { return lastError_.load(std::memory_order_acquire); }
+  // The last failure (connect, or the receive that lost the link).
+  std::error_code lastError() const;
   std::int64_t droppedMessages() const;
   std::int64_t droppedBytes() const;
 
@@ -80,28 +80,29 @@ class TcpClient {
   void say(const char* text);
   bool pauseUnlessClosing(int ms);
   void endThreads();
+  void setLastError(std::error_code ec);
 
   std::FILE* out_;
-  UniqueFd sock;
-  std::thread socketThreadHandle;
-  std::thread framingThreadHandle;
+  StreamSocket socket_;
+  std::thread socketThread_;
+  std::thread framingThread_;
   std::atomic<bool> running_{false};
   std::atomic<bool> closing_{false};
   std::atomic<bool> socketThreadDone_{false};
   std::atomic<bool> framingThreadDone_{false};
   std::atomic<bool> lost_{false};
-  std::atomic<int> lastError_{0};
-  std::uint8_t recvBuf[kMessageCapacity];
-  int chunkLen = 0;
+  std::uint8_t recvBuf_[kMessageCapacity];  // SocketThread's own
 
   mutable std::mutex mutex_;
   std::condition_variable framerWake_;  // a chunk arrived, or stopping
   std::condition_variable readyWake_;   // a message was published, or the link is gone
   SilenceFramer framer_;
+  std::error_code lastError_;
 };
 
 // Stand-alone echo routine: connects, sends ten lines "socket %d\n", then
-// prints and echoes every message until 101 have been echoed, the peer goes
-// away, or `timeoutMs` passes. Its default address is the built-in one.
-void tcpEchoLoop(const char* address = kDefaultScannerAddress, std::uint16_t port = kScannerPort,
-                 std::FILE* out = stdout, int timeoutMs = 60000);
+// prints and echoes every message (cut to 999 bytes) until 101 have been
+// echoed, the peer goes away, or `timeoutMs` passes.
+void tcpEchoLoop(const char* address, std::uint16_t port, std::FILE* out = stdout, int timeoutMs = 60000);
+
+}  // namespace transport

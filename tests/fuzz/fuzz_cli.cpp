@@ -8,6 +8,9 @@
 #include "app/cli.h"
 #include "sim/options.h"
 
+using namespace app;
+using namespace sim;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::vector<std::string> args{"prog"};
   std::string cur;

@@ -8,6 +8,8 @@
 
 #include "transport/silence_framer.h"
 
+using namespace transport;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   SilenceFramer framer;
   std::vector<std::uint8_t> burst;  // the model: bytes of the current burst

@@ -5,6 +5,8 @@
 
 #include "lms/scan.h"
 
+using namespace lms;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const int length = static_cast<int>(size > 100000 ? 100000 : size);
   const ReplyCheck check = checkMeasurementReply(data, length);

@@ -9,6 +9,9 @@
 #include "sim/engine.h"
 #include "sim/telegram_parser.h"
 
+using namespace lms;
+using namespace sim;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
   TelegramParser parser;

@@ -1,9 +1,11 @@
 #pragma once
 
-#include <string>
+// POSIX only: thin helpers over descriptor readiness, for the POSIX
+// implementations of the platform and transport layers and the emulator.
+// All waits are bounded by their timeout and retry EINTR with the remaining time.
 
-// Thin helpers over descriptor readiness. All waits are bounded by their
-// timeout and retry EINTR with the remaining time.
+namespace platform {
+
 enum class Ready { Yes, Timeout, Hangup, Error };
 
 Ready waitReadable(int fd, int timeoutMs);
@@ -14,5 +16,4 @@ Ready waitWritable(int fd, int timeoutMs);
 // for the main thread's key wait, which a wake-up descriptor can always end).
 int waitEitherReadable(int fd0, int fd1, int timeoutMs);
 
-// strerror text for an errno value, safe to call from any thread.
-std::string errorText(int err);
+}  // namespace platform

@@ -1,18 +1,10 @@
 #include "transport/tcp_client.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-
 #include "platform/clock.h"
-#include "platform/io.h"
+
+namespace transport {
+
+using platform::processMillis;
 
 TcpClient::TcpClient(std::FILE* out) : out_(out) {}
 
@@ -27,71 +19,34 @@ void TcpClient::say(const char* text) {
   }
 }
 
-bool TcpClient::connect(const char* address, std::uint16_t port, int timeoutMs) {
-  if (sock.valid() || address == nullptr) return false;
-  sockaddr_in target{};
-  target.sin_family = AF_INET;
-  target.sin_port = htons(port);
-  if (::inet_pton(AF_INET, address, &target.sin_addr) != 1) {
-    lastError_.store(EINVAL, std::memory_order_release);
-    return false;
-  }
-  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP));
-  if (!fd.valid()) {
-    lastError_.store(errno, std::memory_order_release);
-    return false;
-  }
-  // Non-blocking connect with a bound, then back to blocking for the receiver.
-  int rc = ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&target), sizeof target);
-  if (rc != 0 && errno != EINPROGRESS && errno != EINTR) {
-    lastError_.store(errno, std::memory_order_release);
-    return false;
-  }
-  if (rc != 0) {
-    Ready r = waitWritable(fd.get(), timeoutMs);
-    if (r == Ready::Timeout) {
-      lastError_.store(ETIMEDOUT, std::memory_order_release);
-      return false;
-    }
-    int err = 0;
-    socklen_t len = sizeof err;
-    if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
-    if (err == 0 && r != Ready::Yes) err = ECONNREFUSED;
-    if (err != 0) {
-      lastError_.store(err, std::memory_order_release);
-      return false;
-    }
-  }
-  const int flags = ::fcntl(fd.get(), F_GETFL);
-  ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
-  // Telegrams are a few bytes in three sends: no Nagle delay for them.
-  const int one = 1;
-  ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+void TcpClient::setLastError(std::error_code ec) {
+  std::lock_guard lock(mutex_);
+  lastError_ = ec;
+}
 
-  sock = std::move(fd);
+std::error_code TcpClient::lastError() const {
+  std::lock_guard lock(mutex_);
+  return lastError_;
+}
+
+bool TcpClient::connect(const char* address, std::uint16_t port, int timeoutMs) {
+  if (socket_.valid()) return false;
+  if (const std::error_code ec = socket_.connect(address, port, timeoutMs)) {
+    setLastError(ec);
+    return false;
+  }
   closing_.store(false, std::memory_order_release);
   socketThreadDone_.store(false, std::memory_order_release);
   framingThreadDone_.store(false, std::memory_order_release);
   lost_.store(false, std::memory_order_release);
   say("conexion iniciada\n");
-  socketThreadHandle = std::thread(SocketThread, std::ref(*this));
-  framingThreadHandle = std::thread(FramingThread, std::ref(*this));
+  socketThread_ = std::thread(SocketThread, std::ref(*this));
+  framingThread_ = std::thread(FramingThread, std::ref(*this));
   return true;
 }
 
 int TcpClient::send(const void* bytes, int count) {
-  if (!sock.valid() || count < 0) return -1;
-  for (;;) {
-    ssize_t n = ::send(sock.get(), bytes, static_cast<std::size_t>(count), MSG_NOSIGNAL);
-    if (n >= 0 || errno != EINTR) return static_cast<int>(n);
-  }
-}
-
-int TcpClient::recv(std::uint8_t* buffer, int size) {
-  for (;;) {
-    ssize_t n = ::recv(sock.get(), buffer, static_cast<std::size_t>(size), 0);
-    if (n >= 0 || errno != EINTR) return static_cast<int>(n);
-  }
+  return socket_.send(bytes, count);
 }
 
 int TcpClient::hasReady() {
@@ -124,21 +79,19 @@ void TcpClient::stopRunning() {
     running_.store(false, std::memory_order_release);
   }
   framerWake_.notify_all();
-  // A receiver blocked in recv cannot see the flag; shutting the read side
-  // down makes the receive return.
-  if (sock.valid()) ::shutdown(sock.get(), SHUT_RDWR);
+  socket_.interrupt();
 }
 
 void TcpClient::endThreads() {
   stopRunning();
-  if (socketThreadHandle.joinable()) socketThreadHandle.join();
-  if (framingThreadHandle.joinable()) framingThreadHandle.join();
+  if (socketThread_.joinable()) socketThread_.join();
+  if (framingThread_.joinable()) framingThread_.join();
 }
 
 bool TcpClient::close() {
-  if (!sock.valid()) return false;
+  if (!socket_.valid()) return false;
   endThreads();
-  sock.reset();
+  socket_.close();
   return true;
 }
 
@@ -169,19 +122,20 @@ int SocketThread(TcpClient& c) {
     c.framerWake_.notify_all();
     if (c.running() && c.pauseUnlessClosing(100)) {
       while (c.running_.load(std::memory_order_acquire)) {
-        c.chunkLen = c.recv(c.recvBuf, kMaxReceive);
-        if (c.chunkLen <= 0) {
+        std::error_code ec;
+        const int n = c.socket_.receive(c.recvBuf_, kMaxReceive, &ec);
+        if (n <= 0) {
           // Peer closed (0) or the socket failed (-1): the connection is gone,
           // unless the owner is closing it on purpose.
           if (!c.closing_.load(std::memory_order_acquire)) {
-            c.lastError_.store(c.chunkLen == 0 ? ECONNRESET : errno, std::memory_order_release);
+            c.setLastError(n == 0 ? std::make_error_code(std::errc::connection_reset) : ec);
             c.lost_.store(true, std::memory_order_release);
           }
           break;
         }
         {
           std::lock_guard lock(c.mutex_);
-          c.framer_.addChunk(c.recvBuf, c.chunkLen, processMillis());
+          c.framer_.addChunk(c.recvBuf_, n, processMillis());
         }
         c.framerWake_.notify_all();
       }
@@ -224,7 +178,7 @@ int FramingThread(TcpClient& c) {
       c.readyWake_.notify_all();
       continue;
     }
-    if (c.framer_.pending()) c.framerWake_.wait_until(lock, processTimePoint(c.framer_.dueTime()));
+    if (c.framer_.pending()) c.framerWake_.wait_until(lock, platform::processTimePoint(c.framer_.dueTime()));
   }
   c.framingThreadDone_.store(true, std::memory_order_release);
   lock.unlock();
@@ -244,14 +198,14 @@ void tcpEchoLoop(const char* address, std::uint16_t port, std::FILE* out, int ti
   say("conexion iniciada\n");
   char buf[kMessageCapacity];
   for (int i = 0; i < 10; ++i) {
-    int n = std::snprintf(buf, sizeof buf, "socket %d\n", i);
+    const int n = std::snprintf(buf, sizeof buf, "socket %d\n", i);
     client.send(buf, n);
   }
   int counter = 0;
   const std::int64_t deadline = processMillis() + timeoutMs;
   while (!client.socketThreadDone() && processMillis() < deadline) {
     if (client.hasReady()) {
-      int len = client.readReady(reinterpret_cast<std::uint8_t*>(buf), kMaxReceive);
+      const int len = client.readReady(reinterpret_cast<std::uint8_t*>(buf), kMaxReceive);
       // Room is kept for the terminating zero: a message is cut to 999 bytes.
       const int kept = len < kMaxReceive ? len : kMaxReceive;
       buf[kept] = '\0';
@@ -266,3 +220,5 @@ void tcpEchoLoop(const char* address, std::uint16_t port, std::FILE* out, int ti
   say("conexion terminada\n");
   if (out) std::fflush(out);
 }
+
+}  // namespace transport

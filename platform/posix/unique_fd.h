@@ -1,8 +1,11 @@
 #pragma once
 
-// Move-only owner of one file descriptor. -1 means "none". The destructor
-// closes without throwing; close is never retried (on Linux the descriptor is
-// released even when close reports EINTR, and a retry could close a reused one).
+namespace platform {
+
+// POSIX only: move-only owner of one file descriptor. -1 means "none". The
+// destructor closes without throwing; close is never retried (on Linux the
+// descriptor is released even when close reports EINTR, and a retry could
+// close a reused one).
 class UniqueFd {
  public:
   UniqueFd() = default;
@@ -25,3 +28,5 @@ class UniqueFd {
  private:
   int fd_ = -1;
 };
+
+}  // namespace platform

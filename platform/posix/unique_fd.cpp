@@ -1,6 +1,8 @@
-#include "platform/unique_fd.h"
+#include "platform/posix/unique_fd.h"
 
 #include <unistd.h>
+
+namespace platform {
 
 UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
   if (this != &other) reset(other.release());
@@ -11,3 +13,5 @@ void UniqueFd::reset(int fd) {
   if (fd_ >= 0) ::close(fd_);
   fd_ = fd;
 }
+
+}  // namespace platform

@@ -1,10 +1,11 @@
-#include "platform/io.h"
+#include "platform/posix/io.h"
 
 #include <poll.h>
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
+
+namespace platform {
 
 namespace {
 
@@ -52,9 +53,4 @@ int waitEitherReadable(int fd0, int fd1, int timeoutMs) {
   return -1;
 }
 
-std::string errorText(int err) {
-  char buf[256];
-  // GNU strerror_r may return a static string instead of filling buf.
-  const char* text = strerror_r(err, buf, sizeof buf);
-  return text ? std::string(text) : std::string("error ") + std::to_string(err);
-}
+}  // namespace platform

@@ -1,0 +1,252 @@
+#include "lms/driver.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstring>
+
+#include "platform/clock.h"
+#include "transport/serial_port.h"
+
+namespace lms {
+
+using platform::processMillis;
+
+template <class Link>
+bool LmsDriver<Link>::parseLaserType(const char* laserType) {
+  // Only "PLS" selects the other family; any other text counts as LMS.
+  return laserType == nullptr || std::strcmp(laserType, "PLS") != 0;
+}
+
+template <class Link>
+LmsDriver<Link>::LmsDriver(const char* portName, const char* laserType) requires SerialLink<Link>
+    : isLMS_(parseLaserType(laserType)) {
+  const std::string name = portName ? portName : "";
+  for (int n = 1; n <= 10; ++n) {
+    if (name == "COM" + std::to_string(n)) target_.comPort = n;
+  }
+  if (transport::isDevicePath(name)) target_.devicePath = name;
+  target_.baud = kSerialBaud;
+}
+
+template <class Link>
+LmsDriver<Link>::LmsDriver(int a, int b, int c, int comPort, int baudRate) requires SerialLink<Link>
+    : reserved_{a, b, c} {
+  target_.comPort = comPort;
+  target_.baud = baudRate;
+}
+
+template <class Link>
+LmsDriver<Link>::LmsDriver(const char* address, int port, const char* laserType) requires NetLink<Link>
+    : isLMS_(parseLaserType(laserType)) {
+  target_.address = address;
+  target_.port = port;
+}
+
+template <class Link>
+LmsDriver<Link>::~LmsDriver() = default;
+
+template <class Link>
+void LmsDriver<Link>::say(const char* format, ...) {
+  if (out_ == nullptr) return;
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(out_, format, args);
+  va_end(args);
+  std::fflush(out_);
+}
+
+template <class Link>
+bool LmsDriver<Link>::stop() {
+  {
+    std::lock_guard lock(mutex_);
+    stopRequested_.store(true, std::memory_order_release);
+  }
+  stopWake_.notify_all();
+  return true;
+}
+
+template <class Link>
+bool LmsDriver<Link>::pauseUnlessStopped(int ms) {
+  std::unique_lock lock(mutex_);
+  return !stopWake_.wait_for(lock, std::chrono::milliseconds(ms),
+                             [this] { return stopRequested_.load(std::memory_order_acquire); });
+}
+
+template <class Link>
+std::string LmsDriver<Link>::failureText() const {
+  std::lock_guard lock(mutex_);
+  return failureText_;
+}
+
+template <class Link>
+void LmsDriver<Link>::fail(RunOutcome outcome, std::string text) {
+  {
+    std::lock_guard lock(mutex_);
+    failureText_ = std::move(text);
+  }
+  outcome_.store(outcome, std::memory_order_release);
+}
+
+template <class Link>
+bool LmsDriver<Link>::run() {
+  outcome_.store(RunOutcome::Running, std::memory_order_release);
+  transport_ = Link::makeTransport(out_);
+  if (connectWithRetries(target_, *transport_) != 1) return true;
+  link_ = linkOf(*transport_);
+  while (!stopRequested_.load(std::memory_order_acquire)) {
+    cycle();
+    if (link_.lost()) {
+      const std::string why = link_.lossText();
+      say("run - connection to LMS lost: %s\n", why.c_str());
+      fail(RunOutcome::LinkLost, "connection to the scanner lost: " + why);
+      return true;
+    }
+  }
+  outcome_.store(RunOutcome::Stopped, std::memory_order_release);
+  return true;
+}
+
+template <class Link>
+int LmsDriver<Link>::connectToLMS(int port, int baud, Transport& transport) requires SerialLink<Link> {
+  typename Link::Target target = target_;
+  target.comPort = port;
+  target.baud = baud;
+  return connectWithRetries(target, transport);
+}
+
+template <class Link>
+int LmsDriver<Link>::connectToLMS(const char* address, int port,
+                                  Transport& transport) requires NetLink<Link> {
+  return connectWithRetries({address, port}, transport);
+}
+
+template <class Link>
+int LmsDriver<Link>::connectWithRetries(const typename Link::Target& target, Transport& transport) {
+  std::error_code ec;
+  int attempt = 1;
+  for (; attempt <= kConnectAttempts; ++attempt) {
+    say("trying to connect %d\n", attempt);
+    ec = Link::open(transport, target);
+    if (!ec) {
+      say("%s", Link::openedText(target).c_str());
+      connected_ = 1;
+      say("connected to LMS\n");
+      return 1;
+    }
+    say("connectToLMS - Failed to connect 0x%x 0x%x\n", static_cast<unsigned>(ec.value()),
+        static_cast<unsigned>(attempt));
+    if (!Link::worthRetrying(ec)) break;
+    if (attempt < kConnectAttempts && !pauseUnlessStopped(kConnectRetryPauseMs)) break;
+  }
+  say("Failed to connect to ladar after many tries! 0x%x\n",
+      static_cast<unsigned>(std::min(attempt, kConnectAttempts)));
+  fail(RunOutcome::ConnectFailed, Link::openFailureText(target, ec));
+  return 0;
+}
+
+template <class Link>
+AckResult LmsDriver<Link>::exchange(const std::uint8_t* telegram, int length, Link& link) {
+  discardStale(link);
+  carry_.clear();
+  sendTelegram(telegram, length, link);
+  return awaitAck(link, &carry_);
+}
+
+template <class Link>
+AckResult LmsDriver<Link>::exchange(const std::uint8_t* telegram, int length, Transport& transport) {
+  Link link = linkOf(transport);
+  return exchange(telegram, length, link);
+}
+
+template <class Link>
+int LmsDriver<Link>::request(Link& link) {
+  const AckResult r = exchange(msgRequestScan.data(), static_cast<int>(msgRequestScan.size()), link);
+  if (r == AckResult::Timeout) say("requestScan - no answer from LMS\n");
+  return r == AckResult::Ack ? 0 : 1;
+}
+
+template <class Link>
+int LmsDriver<Link>::requestScan(Transport& transport) {
+  Link link = linkOf(transport);
+  return request(link);
+}
+
+template <class Link>
+int LmsDriver<Link>::requestScanAndPause(Transport& transport) {
+  const int r = requestScan(transport);
+  pauseUnlessStopped(kCyclePauseMs);
+  return r;
+}
+
+// One cycle: the request, then within the cycle's pause the reply is
+// collected and shown as soon as it is whole; the rest of the pause keeps the
+// one-second pace. The pause holds even when the link has just gone, so two
+// published scans stay a second apart and the display shows the last one too.
+template <class Link>
+void LmsDriver<Link>::cycle() {
+  const int r = request(link_);
+  const std::int64_t pauseEnd = processMillis() + kCyclePauseMs;
+  if (r == 0) {
+    collectReply(link_, carry_, pauseEnd, &stopRequested_);
+    read(link_);
+  }
+  const std::int64_t left = pauseEnd - processMillis();
+  if (left > 0) pauseUnlessStopped(static_cast<int>(left));
+}
+
+template <class Link>
+void LmsDriver<Link>::readScan(Transport& transport) {
+  Link link = linkOf(transport);
+  read(link);
+}
+
+// Finishes gathering the reply (bounded: a stop may have cut the pause short
+// while it was still on the line), then checks, reports and publishes it.
+template <class Link>
+void LmsDriver<Link>::read(Link& link) {
+  collectReply(link, carry_, processMillis() + link.replyWaitMs());
+  const int len = carry_.length;
+  carry_.clear();  // the bytes stay for the check and the decoding below
+  const ReplyCheck check = checkMeasurementReply(carry_.bytes.data(), len);
+  if (check != ReplyCheck::Ok) {
+    if (len == 0) {
+      say("readScan - no reply from LMS\n");
+    } else if (check == ReplyCheck::TooShort) {
+      say("readScan - reply too short (%d of %d bytes)\n", len, kReplyLength);
+    } else {
+      say("readScan - %s\n", replyCheckText(check));
+    }
+    return;
+  }
+  decodeRanges(2 * numPoints_, carry_.bytes.data() + kRangeOffset, rangeBuf_, &numPoints_);
+  slot_.publishScan(rangeBuf_, numPoints_);
+}
+
+template <class Link>
+int LmsDriver<Link>::rdLMSmsg(int length, std::uint8_t* destination, Transport& transport) {
+  Link link = linkOf(transport);
+  int remaining = length;
+  int position = 0;
+  int last = 0;
+  while (remaining > 0) {
+    const int chunk = std::min(remaining, 255);
+    remaining -= chunk;
+    last = link.hasData() ? link.read(destination + position, chunk) : 0;
+    position += std::min(last, chunk);
+    if (last != chunk) break;
+  }
+  return last;
+}
+
+template <class Link>
+std::uint8_t LmsDriver<Link>::rdLMSbyte(Transport& transport) {
+  Link link = linkOf(transport);
+  std::uint8_t b = 0;
+  if (link.hasData()) link.read(&b, 1);
+  return b;
+}
+
+template class LmsDriver<SerialPortLink>;
+template class LmsDriver<TcpClientLink>;
+
+}  // namespace lms

@@ -1,0 +1,139 @@
+#pragma once
+
+// The exchanges every telegram goes through: send it, wait for the answer and
+// tell how it began, and gather the reply that follows an acknowledge.
+//
+// They run on one thread (the acquisition thread), take the link explicitly
+// and keep no state of their own beyond the caller's ReplyCarry.
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <concepts>
+#include <cstdint>
+#include <cstring>
+
+#include "lms/scan.h"
+#include "lms/telegram.h"
+#include "platform/clock.h"
+
+namespace lms {
+
+// Size of one read of an answer.
+inline constexpr int kReplyReadSize = 802;
+// How long awaitAck waits for the first answer byte. A scanner answers within a
+// few milliseconds; a second and a half also covers a slow serial gateway.
+inline constexpr int kAckTimeoutMs = 1500;
+// Longest single wait while gathering a reply that a stop may cut short.
+inline constexpr int kStopCheckMs = 100;
+
+// What an exchange needs of a link:
+// - write(bytes, n): the count written;
+// - hasData(): received data is waiting;
+// - read(buffer, n): stores at most n bytes and returns the count of the
+//   message or bytes it took (a message link may report more than it stored);
+// - waitData(ms): blocks until data is waiting or `ms` pass;
+// - lost(): the peer or device is gone and nothing more will come;
+// - restOfReplyMs(have): how long the rest of a reply needs on the line once
+//   `have` bytes of it are in, or 0 where whole messages arrive at once.
+template <class T>
+concept TelegramLink = requires(T& t, const std::uint8_t* in, std::uint8_t* out, int n) {
+  { t.write(in, n) } -> std::convertible_to<int>;
+  { t.hasData() } -> std::convertible_to<bool>;
+  { t.read(out, n) } -> std::convertible_to<int>;
+  { t.waitData(n) } -> std::convertible_to<bool>;
+  { t.lost() } -> std::convertible_to<bool>;
+  { t.restOfReplyMs(n) } -> std::convertible_to<int>;
+};
+
+// The answer being gathered after an acknowledge: the bytes that came behind
+// the ACK byte, then the rest of the reply as it arrives. Replies are checked
+// and decoded straight from here.
+struct ReplyCarry {
+  std::array<std::uint8_t, kReplyReadSize> bytes{};
+  int length = 0;
+  void clear() { length = 0; }
+};
+
+enum class AckResult { Ack, Refused, Timeout, LinkLost };
+
+// Writes the telegram, then its checksum low byte and high byte: three writes.
+template <TelegramLink T>
+void sendTelegram(const std::uint8_t* data, int length, T& link) {
+  const std::uint16_t crc = lmsCrc16(data, length);
+  const std::uint8_t lo = static_cast<std::uint8_t>(crc & 0xFF);
+  const std::uint8_t hi = static_cast<std::uint8_t>(crc >> 8);
+  link.write(data, length);
+  link.write(&lo, 1);
+  link.write(&hi, 1);
+}
+
+// Input still waiting from an earlier exchange (a late reply, the tail of a
+// refused answer) would be taken for the answer to the next telegram.
+template <TelegramLink T>
+void discardStale(T& link) {
+  std::uint8_t scratch[kReplyReadSize];
+  for (int i = 0; i < 16 && link.hasData(); ++i) link.read(scratch, kReplyReadSize);
+}
+
+// Waits (bounded by `timeoutMs`) for the answer, reads it once and tells how it
+// began. Bytes after an ACK stay in `carry` so the reply is not lost.
+template <TelegramLink T>
+AckResult awaitAck(T& link, ReplyCarry* carry, int timeoutMs = kAckTimeoutMs) {
+  if (carry) carry->clear();
+  const std::int64_t deadline = platform::processMillis() + timeoutMs;
+  while (!link.hasData()) {
+    if (link.lost()) return AckResult::LinkLost;
+    const std::int64_t left = deadline - platform::processMillis();
+    if (left <= 0) return AckResult::Timeout;
+    link.waitData(static_cast<int>(left));
+  }
+  ReplyCarry scratch;
+  ReplyCarry& into = carry ? *carry : scratch;
+  const int n = std::min(link.read(into.bytes.data(), kReplyReadSize), kReplyReadSize);
+  if (n <= 0 || into.bytes[0] != kAck) return AckResult::Refused;
+  std::memmove(into.bytes.data(), into.bytes.data() + 1, static_cast<std::size_t>(n - 1));
+  into.length = n - 1;
+  return AckResult::Ack;
+}
+
+// True when the answer began with ACK. `expected` and `expectedLength` name the
+// reply the caller expects; only the first byte decides.
+template <TelegramLink T>
+bool waitAck(const std::uint8_t* expected, int expectedLength, T& link, ReplyCarry* carry = nullptr) {
+  (void)expected;
+  (void)expectedLength;
+  return awaitAck(link, carry) == AckResult::Ack;
+}
+
+// Gathers the measurement reply behind what `carry` holds, as it arrives,
+// until the carry holds a whole reply (true) or something that cannot become
+// one, `deadline` (process milliseconds) passes, the link is gone, or `stop`
+// (when given) is raised. Over a message link this takes a reply that a
+// gateway split into several messages one by one; on a serial line it sleeps
+// for the time the rest needs at the baud rate instead of waking for each byte.
+template <TelegramLink T>
+bool collectReply(T& link, ReplyCarry& carry, std::int64_t deadline, const std::atomic<bool>* stop = nullptr) {
+  while (carry.length < kReplyLength && mayBeginMeasurementReply(carry.bytes.data(), carry.length)) {
+    if (stop && stop->load(std::memory_order_acquire)) break;
+    if (link.hasData()) {
+      const int room = kReplyReadSize - carry.length;
+      const int n = link.read(carry.bytes.data() + carry.length, room);
+      if (n > 0) {
+        carry.length += std::min(n, room);
+        continue;
+      }
+    }
+    const std::int64_t left = deadline - platform::processMillis();
+    if (left <= 0 || link.lost()) break;
+    const int wait = static_cast<int>(stop ? std::min<std::int64_t>(left, kStopCheckMs) : left);
+    const int line = carry.length > 0 ? link.restOfReplyMs(carry.length) : 0;
+    if (line > 0)
+      platform::sleepMs(std::min(wait, line));
+    else
+      link.waitData(wait);
+  }
+  return carry.length >= kReplyLength;
+}
+
+}  // namespace lms

@@ -1,0 +1,55 @@
+#include "lms/links.h"
+
+#include "platform/error.h"
+
+namespace lms {
+
+std::error_code SerialPortLink::open(Transport& port, const Target& t) {
+  const std::string device = devicePathOf(t);
+  if (device.empty()) return std::make_error_code(std::errc::no_such_file_or_directory);
+  return port.open(device.c_str(), t.baud) ? std::error_code() : port.lastError();
+}
+
+bool SerialPortLink::worthRetrying(std::error_code ec) {
+  return ec != std::errc::no_such_file_or_directory && ec != std::errc::invalid_argument &&
+         ec != std::errc::inappropriate_io_control_operation && ec != std::errc::permission_denied;
+}
+
+std::string SerialPortLink::openedText(const Target& t) {
+  // A COM number is shown as COMn, a device named by path as its path.
+  const std::string port = t.devicePath.empty() ? "COM" + std::to_string(t.comPort) : t.devicePath;
+  return "Serial Conection ( Port: " + port + " , Baud : " + std::to_string(t.baud) + " )is open\n";
+}
+
+std::string SerialPortLink::openFailureText(const Target& t, std::error_code ec) {
+  const std::string device = devicePathOf(t);
+  return "cannot open serial port " + (device.empty() ? std::string("(no such port)") : device) + ": " +
+         (ec == std::errc::device_or_resource_busy ? std::string("in use by another program")
+                                                   : platform::errorText(ec));
+}
+
+std::string TcpClientLink::lossText() const {
+  return "the scanner closed the connection (" + platform::errorText(client->lastError()) + ")";
+}
+
+std::error_code TcpClientLink::open(Transport& client, const Target& t) {
+  return client.connect(t.address, static_cast<std::uint16_t>(t.port)) ? std::error_code() : client.lastError();
+}
+
+bool TcpClientLink::worthRetrying(std::error_code ec) {
+  return ec != std::errc::invalid_argument;
+}
+
+std::string TcpClientLink::openedText(const Target& t) {
+  return "Network Conection ( IP: " + std::string(t.address ? t.address : "") +
+         "  Port: " + std::to_string(t.port) + " ) is open\n";
+}
+
+std::string TcpClientLink::openFailureText(const Target& t, std::error_code ec) {
+  const std::string address = t.address ? t.address : "";
+  if (ec == std::errc::invalid_argument) return "not a dotted IPv4 address: " + address;
+  return "cannot connect to " + (t.address ? address : std::string("(none)")) + " port " +
+         std::to_string(t.port) + ": " + platform::errorText(ec);
+}
+
+}  // namespace lms
