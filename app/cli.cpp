@@ -73,8 +73,8 @@ Invocation parseCommandLine(int argc, const char* const* argv) {
   }
   if (std::strcmp(keyword, "IP") == 0) {
     inv.address = where;
-    inv.banner = "Comunicacion IP: " + printable(inv.address) + " Tipo de laser " + printable(inv.laserType) +
-                 "\n\n";
+    inv.banner =
+        "Comunicacion IP: " + printable(inv.address) + " Tipo de laser " + printable(inv.laserType) + "\n\n";
     return inv;
   }
   inv.action = Invocation::Action::BadKeyword;

@@ -13,7 +13,8 @@ using platform::printable;
 
 namespace {
 
-constexpr const char* kBaudList = "1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400, 460800, 500000";
+constexpr const char* kBaudList =
+    "1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400, 460800, 500000";
 
 bool toInt(const char* text, long lo, long hi, int* out) {
   char* end = nullptr;
@@ -183,7 +184,8 @@ bool parseSimCommandLine(int argc, char** argv, SimCommandLine* out, std::string
   }
   // The line is set up at exactly this rate, so only a rate it knows will do.
   if (!platform::serialBaudSupported(out->baud)) {
-    *error = "--baud " + std::to_string(out->baud) + " is not a rate the serial line knows (" + kBaudList + ")";
+    *error =
+        "--baud " + std::to_string(out->baud) + " is not a rate the serial line knows (" + kBaudList + ")";
     return false;
   }
   return true;

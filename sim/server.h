@@ -13,8 +13,8 @@
 #include <mutex>
 #include <string>
 
-#include "platform/terminal.h"
 #include "platform/posix/unique_fd.h"
+#include "platform/terminal.h"
 #include "sim/engine.h"
 
 namespace sim {

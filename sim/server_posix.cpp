@@ -83,7 +83,8 @@ bool SimServer::listenTcp(const std::string& address, std::uint16_t port, bool a
 std::uint16_t SimServer::boundPort() const {
   sockaddr_in a{};
   socklen_t len = sizeof a;
-  if (!listener_.valid() || ::getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&a), &len) != 0) return 0;
+  if (!listener_.valid() || ::getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&a), &len) != 0)
+    return 0;
   return ntohs(a.sin_port);
 }
 

@@ -94,4 +94,12 @@ TEST(CommandLine, EchoedArgumentsCannotBreakTheMessageLine) {
   EXPECT_EQ(parse({"COM", "\x1b[2J", "LMS"}).error.find('\x1b'), std::string::npos);
 }
 
+TEST(CommandLine, TheBannerShowsUserTextPrintableToo) {
+  const Invocation ip = parse({"IP", "127.0.0.1\x1b[2J", "LM\nS"});
+  EXPECT_EQ(ip.banner, "Comunicacion IP: 127.0.0.1\\x1B[2J Tipo de laser LM\\x0AS\n\n");
+  const Invocation com = parse({"COM", "/dev/tty\x07", "P\rLS"});
+  EXPECT_EQ(com.banner, "Comunicacion serial: /dev/tty\\x07 Tipo de laser P\\x0DLS\n\n");
+  EXPECT_EQ(com.portName, "/dev/tty\x07");  // the device itself is opened by its real name
+}
+
 }  // namespace

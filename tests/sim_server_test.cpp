@@ -1,5 +1,10 @@
 #include "sim/server.h"
 
+#include <fcntl.h>
+#include <termios.h>
+
+#include <utility>
+
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -103,94 +108,20 @@ TEST(SimServer, StopsWithinItsTimeLimit) {
   EXPECT_LT(processMillis() - t0, 2000);
 }
 
-TEST(SimCommandLine, ParsesEveryOptionAndHelpNamesThem) {
-  const char* argv[] = {"lmssim",
-                        "--address",
-                        "127.0.0.9",
-                        "--port",
-                        "10003",
-                        "--nak-every",
-                        "3",
-                        "--silent-after",
-                        "2",
-                        "--silent-for",
-                        "500",
-                        "--corrupt-crc-every",
-                        "4",
-                        "--flip-byte-every",
-                        "5",
-                        "--short-every",
-                        "6",
-                        "--short-length",
-                        "100",
-                        "--chunk",
-                        "50",
-                        "--chunk-gap",
-                        "60",
-                        "--ack-gap",
-                        "20",
-                        "--garbage",
-                        "3",
-                        "--garbage-every",
-                        "2",
-                        "--close-after",
-                        "9",
-                        "--oversize-every",
-                        "7",
-                        "-v",
-                        "--seed",
-                        "42",
-                        "--max-seconds",
-                        "1.5",
-                        "--stop-on-eof",
-                        "--counts",
-                        "--no-pace"};
-  SimCommandLine cl;
-  std::string error;
-  ASSERT_TRUE(parseSimCommandLine(static_cast<int>(std::size(argv)), const_cast<char**>(argv), &cl, &error))
-      << error;
-  EXPECT_EQ(cl.address, "127.0.0.9");
-  EXPECT_EQ(cl.port, 10003);
-  EXPECT_EQ(cl.faults.nakEvery, 3);
-  EXPECT_EQ(cl.faults.silentAfter, 2);
-  EXPECT_EQ(cl.faults.silentForMs, 500);
-  EXPECT_EQ(cl.faults.corruptCrcEvery, 4);
-  EXPECT_EQ(cl.faults.flipByteEvery, 5);
-  EXPECT_EQ(cl.faults.shortEvery, 6);
-  EXPECT_EQ(cl.faults.shortLength, 100);
-  EXPECT_EQ(cl.faults.chunkSize, 50);
-  EXPECT_EQ(cl.faults.chunkGapMs, 60);
-  EXPECT_EQ(cl.faults.ackGapMs, 20);
-  EXPECT_EQ(cl.faults.garbageBytes, 3);
-  EXPECT_EQ(cl.faults.garbageEvery, 2);
-  EXPECT_EQ(cl.faults.closeAfter, 9);
-  EXPECT_EQ(cl.faults.oversizeEvery, 7);
-  EXPECT_EQ(cl.seed, 42u);
-  EXPECT_DOUBLE_EQ(cl.maxSeconds, 1.5);
-  EXPECT_TRUE(cl.verbose && cl.stopOnEof && cl.counts && cl.noPace);
-  const std::string usage = simUsage();
-  for (int i = 1; i < static_cast<int>(std::size(argv)); ++i) {
-    if (argv[i][0] == '-') {
-      EXPECT_NE(usage.find(argv[i]), std::string::npos) << argv[i];
-    }
-  }
-  for (const char* o : {"--serial", "--device", "--baud", "--replay", "--scan-log", "--timing-log",
-                        "--any-address", "--chaos", "--help"}) {
-    EXPECT_NE(usage.find(o), std::string::npos) << o;
-  }
-}
-
-TEST(SimCommandLine, RejectsBadInputWithOneLine) {
-  for (std::vector<const char*> args : {std::vector<const char*>{"lmssim", "--port"},
-                                        {"lmssim", "--port", "70000"},
-                                        {"lmssim", "--nak-every", "x"},
-                                        {"lmssim", "--bogus"}}) {
-    SimCommandLine cl;
-    std::string error;
-    EXPECT_FALSE(
-        parseSimCommandLine(static_cast<int>(args.size()), const_cast<char**>(args.data()), &cl, &error));
-    EXPECT_FALSE(error.empty());
-    EXPECT_EQ(error.find('\n'), std::string::npos);
+TEST(SimServer, SetsTheLineUpAtTheRateItIsGiven) {
+  const std::pair<int, speed_t> rates[] = {
+      {9600, B9600}, {19200, B19200}, {38400, B38400}, {115200, B115200}, {500000, B500000}};
+  for (const auto& [baud, speed] : rates) {
+    sim::SimOptions o;
+    o.baud = baud;
+    SimFixture sim({}, o);
+    ASSERT_TRUE(sim.pty());
+    platform::UniqueFd line(::open(sim.server.devicePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    ASSERT_TRUE(line.valid());
+    termios t{};
+    ASSERT_EQ(::tcgetattr(line.get(), &t), 0);
+    EXPECT_EQ(cfgetospeed(&t), speed) << baud;
+    EXPECT_EQ(cfgetispeed(&t), speed) << baud;
   }
 }
 

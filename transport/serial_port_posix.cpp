@@ -97,10 +97,15 @@ bool SerialPort::open(const char* device, int baud) {
   if (!platform::serialBaudSupported(baud)) return fail(std::make_error_code(std::errc::invalid_argument));
   native_->fd.reset(::open(devicePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!native_->fd.valid()) return fail(lastOsError());
-  ExclusiveUse exclusive(native_->fd.get());
-  if (const auto ec = exclusive.take()) return fail(ec);
-  if (const auto ec = platform::configureRawLine(native_->fd.get(), baud)) return fail(ec);
-  exclusive.commit();
+  // The lock is undone (on failure) before fail() closes the descriptor.
+  const std::error_code ec = [fd = native_->fd.get(), baud] {
+    ExclusiveUse exclusive(fd);
+    if (const auto e = exclusive.take()) return e;
+    if (const auto e = platform::configureRawLine(fd, baud)) return e;
+    exclusive.commit();
+    return std::error_code();
+  }();
+  if (ec) return fail(ec);
   isOpen_ = true;
   baud_ = baud;
   lastError_.clear();
