@@ -126,7 +126,7 @@ int runLaser(bool serial, const char* portName, const char* address, const char*
     // does; in a file or pipe it gets a line of its own, so tables that follow
     // start on a fresh line.
     std::fputs(platform::isTerminal(platform::StdStream::Out) ? "Press any key to continue . . . "
-                                                               : "Press any key to continue . . .\n",
+                                                              : "Press any key to continue . . .\n",
                stdout);
     std::fflush(stdout);
     how = platform::waitForKey(wake);

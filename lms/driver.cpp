@@ -117,7 +117,10 @@ int LmsDriver<Link>::connectToLMS(int port, int baud, Transport& transport) requ
 template <class Link>
 int LmsDriver<Link>::connectToLMS(const char* address, int port,
                                   Transport& transport) requires NetLink<Link> {
-  return connectWithRetries({address, port}, transport);
+  typename Link::Target target = target_;
+  target.address = address;
+  target.port = port;
+  return connectWithRetries(target, transport);
 }
 
 template <class Link>

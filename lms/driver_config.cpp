@@ -83,11 +83,11 @@ bool LmsDriver<Link>::resetLMS(Transport& transport, int baudRate) {
 }
 
 // The rest of the class is instantiated in driver.cpp.
-#define LMS_INSTANTIATE_CONFIG(LinkType)                                               \
-  template int LmsDriver<LinkType>::setRangeRes(int, LinkType::Transport&);            \
-  template int LmsDriver<LinkType>::sendPassword(LinkType::Transport&);                \
-  template int LmsDriver<LinkType>::setUnits(int, LinkType::Transport&);               \
-  template void LmsDriver<LinkType>::stopLMS(LinkType::Transport&);                    \
+#define LMS_INSTANTIATE_CONFIG(LinkType)                                    \
+  template int LmsDriver<LinkType>::setRangeRes(int, LinkType::Transport&); \
+  template int LmsDriver<LinkType>::sendPassword(LinkType::Transport&);     \
+  template int LmsDriver<LinkType>::setUnits(int, LinkType::Transport&);    \
+  template void LmsDriver<LinkType>::stopLMS(LinkType::Transport&);         \
   template bool LmsDriver<LinkType>::resetLMS(LinkType::Transport&, int);
 LMS_INSTANTIATE_CONFIG(SerialPortLink)
 LMS_INSTANTIATE_CONFIG(TcpClientLink)

@@ -113,7 +113,8 @@ bool waitAck(const std::uint8_t* expected, int expectedLength, T& link, ReplyCar
 // gateway split into several messages one by one; on a serial line it sleeps
 // for the time the rest needs at the baud rate instead of waking for each byte.
 template <TelegramLink T>
-bool collectReply(T& link, ReplyCarry& carry, std::int64_t deadline, const std::atomic<bool>* stop = nullptr) {
+bool collectReply(T& link, ReplyCarry& carry, std::int64_t deadline,
+                  const std::atomic<bool>* stop = nullptr) {
   while (carry.length < kReplyLength && mayBeginMeasurementReply(carry.bytes.data(), carry.length)) {
     if (stop && stop->load(std::memory_order_acquire)) break;
     if (link.hasData()) {

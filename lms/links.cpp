@@ -33,7 +33,8 @@ std::string TcpClientLink::lossText() const {
 }
 
 std::error_code TcpClientLink::open(Transport& client, const Target& t) {
-  return client.connect(t.address, static_cast<std::uint16_t>(t.port)) ? std::error_code() : client.lastError();
+  return client.connect(t.address, static_cast<std::uint16_t>(t.port)) ? std::error_code()
+                                                                       : client.lastError();
 }
 
 bool TcpClientLink::worthRetrying(std::error_code ec) {

@@ -21,15 +21,22 @@ namespace lms {
 // the cycle's pause is over (a stop can cut the pause short).
 inline constexpr int kReplyWaitMs = 1000;
 
+// Where a driver opens its link. One shape for both adapters, each reading
+// its own fields, so the driver's code is the same for both.
+struct LinkTarget {
+  // Serial: COM`comPort`, or `devicePath` when one is named, at `baud`.
+  int comPort = 0;
+  std::string devicePath;
+  int baud = 0;
+  // Network: `address` (kept by the caller for the driver's life) and `port`.
+  const char* address = nullptr;
+  int port = 0;
+};
+
 // Serial line: bytes as they arrive.
 struct SerialPortLink {
   using Transport = transport::SerialPort;
-  // Where to open: COM`comPort`, or `devicePath` when one is named.
-  struct Target {
-    int comPort = 0;
-    std::string devicePath;
-    int baud = 0;
-  };
+  using Target = LinkTarget;
 
   Transport* port = nullptr;
 
@@ -60,10 +67,7 @@ struct SerialPortLink {
 // TCP: whole messages, closed by silence.
 struct TcpClientLink {
   using Transport = transport::TcpClient;
-  struct Target {
-    const char* address = nullptr;  // kept by the caller for the driver's life
-    int port = 0;
-  };
+  using Target = LinkTarget;
 
   Transport* client = nullptr;
 

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, when it is missing (Debian).
+#   LMS_WITH_FUZZ=1  also clang and libFuzzer
+#   LMS_WITH_LINT=1  also clang-format and clang-tidy
 set -euo pipefail
 
 need=()
@@ -7,12 +9,18 @@ command -v cmake >/dev/null || need+=(cmake)
 command -v g++ >/dev/null || need+=(g++)
 command -v ninja >/dev/null || need+=(ninja-build)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
-[ -f /usr/include/gmock/gmock.h ] || need+=(libgmock-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
 command -v python3 >/dev/null || need+=(python3)
+command -v ip >/dev/null || need+=(iproute2)
+command -v unshare >/dev/null || need+=(util-linux)
+command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)
 if [ "${LMS_WITH_FUZZ:-0}" = 1 ]; then
   command -v clang++ >/dev/null || need+=(clang)
   ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-dev)
+fi
+if [ "${LMS_WITH_LINT:-0}" = 1 ]; then
+  command -v clang-format >/dev/null || need+=(clang-format)
+  command -v run-clang-tidy >/dev/null || need+=(clang-tidy)
 fi
 
 if [ ${#need[@]} -gt 0 ]; then

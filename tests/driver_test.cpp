@@ -13,13 +13,14 @@
 #include "platform/clock.h"
 #include "pty_pair.h"
 #include "sim_fixture.h"
+#include "wait_until.h"
 
 using namespace lms;
 using namespace transport;
 using namespace platform;
 using namespace sim;
 
-// Addresses 127.0.3.x belong to this file.
+// Peers listen on ephemeral ports of 127.0.0.1; a refused connect uses 127.0.3.x.
 
 namespace {
 
@@ -42,12 +43,7 @@ struct RunningDriver {
 
 template <class Driver>
 bool takeWithin(Driver& d, int ms, const float*& r, const float*& a, int& count) {
-  const std::int64_t until = processMillis() + ms;
-  while (processMillis() < until) {
-    if (d.takeScan(r, a, count)) return true;
-    sleepMs(10);
-  }
-  return false;
+  return waitUntil([&] { return d.takeScan(r, a, count); }, ms);
 }
 
 void expectScanMatches(const float* r, const float* a, int count, const RangeWords& words) {
@@ -74,9 +70,9 @@ TEST(NetLms, ShowsTheScenesScansInOrderAndPrintsTheStartLines) {
   SimOptions o;
   o.seed = 11;
   SimFixture sim({}, o);
-  ASSERT_TRUE(sim.listen("127.0.3.1"));
+  ASSERT_TRUE(sim.listen("127.0.0.1", 0));
   Captured out;
-  NetLms d("127.0.3.1", 10002, "LMS");
+  NetLms d("127.0.0.1", sim.port(), "LMS");
   d.setOutput(out.file);
   RunningDriver run(d);
   expectScenesScans(d, 11, 2, 4000, out);
@@ -89,7 +85,8 @@ TEST(NetLms, ShowsTheScenesScansInOrderAndPrintsTheStartLines) {
     if (const auto at = s.find(noise); at != std::string::npos) s.erase(at, noise.size());
   }
   EXPECT_EQ(s.find("trying to connect 1\nconexion iniciada\n"
-                   "Network Conection ( IP: 127.0.3.1  Port: 10002 ) is open\nconnected to LMS\n"),
+                   "Network Conection ( IP: 127.0.0.1  Port: " +
+                   std::to_string(sim.port()) + " ) is open\nconnected to LMS\n"),
             0u)
       << s;
   EXPECT_EQ(s.find("readScan"), std::string::npos) << s;
@@ -158,9 +155,9 @@ TEST(NetLms, CorruptedReplyIsReportedAndNotShownAndTheNextGoodOneIs) {
   SimOptions o;
   o.seed = 13;
   SimFixture sim(f, o);
-  ASSERT_TRUE(sim.listen("127.0.3.3"));
+  ASSERT_TRUE(sim.listen("127.0.0.1", 0));
   Captured out;
-  NetLms d("127.0.3.3", 10002, "LMS");
+  NetLms d("127.0.0.1", sim.port(), "LMS");
   d.setOutput(out.file);
   RunningDriver run(d);
   const float* r = nullptr;
@@ -178,16 +175,12 @@ TEST(NetLms, SilentScannerIsReportedEachCycleAndStopStillWorks) {
   SimFaults f;
   f.silentAfter = 0;
   SimFixture sim(f, {});
-  ASSERT_TRUE(sim.listen("127.0.3.4"));
+  ASSERT_TRUE(sim.listen("127.0.0.1", 0));
   Captured out;
-  NetLms d("127.0.3.4", 10002, "LMS");
+  NetLms d("127.0.0.1", sim.port(), "LMS");
   d.setOutput(out.file);
   RunningDriver run(d);
-  const std::int64_t until = processMillis() + 8000;
-  while (out.str().find("requestScan - no answer from LMS\n") == std::string::npos &&
-         processMillis() < until) {
-    sleepMs(20);
-  }
+  waitUntil([&] { return out.str().find("requestScan - no answer from LMS\n") != std::string::npos; }, 8000);
   EXPECT_LT(run.finish(), kAckTimeoutMs + 500);
   EXPECT_NE(out.str().find("requestScan - no answer from LMS\n"), std::string::npos);
   EXPECT_EQ(d.outcome(), RunOutcome::Stopped);
@@ -197,13 +190,12 @@ TEST(NetLms, ClosedConnectionEndsTheRunWithAReason) {
   SimFaults f;
   f.closeAfter = 1;
   SimFixture sim(f, {});
-  ASSERT_TRUE(sim.listen("127.0.3.5"));
+  ASSERT_TRUE(sim.listen("127.0.0.1", 0));
   Captured out;
-  NetLms d("127.0.3.5", 10002, "LMS");
+  NetLms d("127.0.0.1", sim.port(), "LMS");
   d.setOutput(out.file);
   std::thread t([&] { d.run(); });
-  const std::int64_t until = processMillis() + 8000;
-  while (d.outcome() != RunOutcome::LinkLost && processMillis() < until) sleepMs(20);
+  waitUntil([&] { return d.outcome() == RunOutcome::LinkLost; }, 8000);
   t.join();
   EXPECT_EQ(d.outcome(), RunOutcome::LinkLost);
   EXPECT_NE(out.str().find("run - connection to LMS lost"), std::string::npos);
@@ -222,28 +214,16 @@ TEST(SerialLms, DeviceThatDisappearsEndsTheRun) {
   std::thread t([&] { d.run(); });
   sleepMs(300);
   sim.stop();  // the emulator closes its side of the pseudo-terminal
-  const std::int64_t until = processMillis() + 8000;
-  while (d.outcome() != RunOutcome::LinkLost && processMillis() < until) sleepMs(20);
+  waitUntil([&] { return d.outcome() == RunOutcome::LinkLost; }, 8000);
   d.stop();
   t.join();
   EXPECT_EQ(d.outcome(), RunOutcome::LinkLost);
   EXPECT_NE(out.str().find("run - connection to LMS lost: serial device"), std::string::npos);
 }
 
-// A scripted scanner on the other end, to see exactly what the driver sends.
-struct WireFixture {
-  explicit WireFixture(const char* address) : peer(address) {
-    client = std::make_unique<TcpClient>(nullptr);
-    ok = client->connect(address, 10002) && peer.accept();
-  }
-  LoopbackPeer peer;
-  std::unique_ptr<TcpClient> client;
-  bool ok = false;
-};
-
 TEST(NetLms, EachCycleSendsExactlyTheRequestTelegram) {
-  LoopbackPeer peer("127.0.3.6");
-  NetLms d("127.0.3.6", 10002, "LMS");
+  LoopbackPeer peer("127.0.0.1", 0);
+  NetLms d("127.0.0.1", peer.port(), "LMS");
   d.setOutput(nullptr);
   RunningDriver run(d);
   ASSERT_TRUE(peer.accept());
@@ -253,91 +233,40 @@ TEST(NetLms, EachCycleSendsExactlyTheRequestTelegram) {
   EXPECT_EQ(again, (std::vector<std::uint8_t>{0x02, 0x00, 0x02, 0x00, 0x30, 0x01, 0x31, 0x18}));
 }
 
-TEST(DriverOperations, InvalidValuesSendNothingAndReportFailure) {
-  WireFixture w("127.0.3.7");
-  ASSERT_TRUE(w.ok);
-  Captured out;
-  NetLms d("127.0.3.7", 10002, "LMS");
-  d.setOutput(out.file);
-  EXPECT_EQ(d.setUnits(2, *w.client), 1);
-  EXPECT_FALSE(d.resetLMS(*w.client, 57600));
-  const std::string s = out.str();
-  EXPECT_NE(s.find("setUnits - Invalid units specified\n"), std::string::npos);
-  EXPECT_NE(s.find("resetLMS - Baud rate changes failure\n"), std::string::npos);
-  EXPECT_TRUE(w.peer.receive(1, 200).empty());  // nothing reached the wire
-  EXPECT_EQ(w.client->send("x", 1), 1);         // and the link is still open
-}
-
-TEST(DriverOperations, TelegramsOnTheWireAndFailureMessages) {
-  WireFixture w("127.0.3.8");
-  ASSERT_TRUE(w.ok);
-  Captured out;
-  NetLms d("127.0.3.8", 10002, "LMS");
-  d.setOutput(out.file);
-  std::thread scanner([&] {
-    // Refuse everything so the failure messages show.
-    for (int i = 0; i < 4; ++i) {
-      auto got = w.peer.receive(1, 3000);
-      if (got.empty()) break;
-      sleepMs(100);
-      w.peer.receive(100, 50);
-      w.peer.send(std::vector<std::uint8_t>{kNak});
-    }
-  });
-  EXPECT_EQ(d.setRangeRes(21, *w.client), 1);
-  EXPECT_EQ(d.setUnits(0, *w.client), 1);
-  EXPECT_EQ(d.sendPassword(*w.client), 1);
-  d.stopLMS(*w.client);
-  scanner.join();
-  const std::string s = out.str();
-  EXPECT_NE(s.find("Invalid resolution selected. Drop back to default\n"), std::string::npos);
-  EXPECT_NE(s.find("setRangeRes - Resolution mode setting failure\n"), std::string::npos);
-  EXPECT_NE(s.find("setUnits - Measurement mode setting failure2\n"), std::string::npos);
-  EXPECT_NE(s.find("sendPassword - Measurement mode setting failure\n"), std::string::npos);
-  EXPECT_NE(s.find("stopLMS - LMS fails to stop\n"), std::string::npos);
-}
-
-TEST(DriverOperations, ConfigurationSucceedsAgainstTheEmulator) {
-  SimFixture sim({}, {});
-  ASSERT_TRUE(sim.listen("127.0.3.9"));
-  TcpClient client(nullptr);
-  ASSERT_TRUE(client.connect("127.0.3.9", 10002));
-  Captured out;
-  NetLms d("127.0.3.9", 10002, "LMS");
-  d.setOutput(out.file);
-  for (int sel : {20, 24, 34, 36, 40}) EXPECT_EQ(d.setRangeRes(sel, client), 0) << sel;
-  EXPECT_EQ(d.sendPassword(client), 0);
-  EXPECT_EQ(d.setUnits(0, client), 0);
-  EXPECT_EQ(d.setUnits(1, client), 0);
-  d.stopLMS(client);
-  EXPECT_TRUE(d.resetLMS(client, 38400));
-  EXPECT_EQ(out.str(), "");
-  EXPECT_EQ(sim.server.counters().requests, 10);
-}
-
-TEST(DriverOperations, RawReadsTakeWhatIsThereWithoutWaiting) {
-  PtyPair pty;
-  SerialPort port;
-  ASSERT_TRUE(port.open(pty.slavePath().c_str(), 9600));
-  SerialLms d("COM1", "LMS");
-  d.setOutput(nullptr);
-  std::uint8_t buf[400];
-  EXPECT_EQ(d.rdLMSmsg(0, buf, port), 0);
-  EXPECT_EQ(d.rdLMSbyte(port), 0);
-  auto waitQueued = [&](int n) {
-    const std::int64_t until = processMillis() + 2000;
-    while (port.available() < n && processMillis() < until) port.waitData(20);
-  };
-  ASSERT_TRUE(pty.write(std::vector<std::uint8_t>(300, 0x41)));
-  waitQueued(300);
-  EXPECT_EQ(d.rdLMSmsg(300, buf, port), 45);
-  ASSERT_TRUE(pty.write(std::vector<std::uint8_t>(100, 0x42)));
-  waitQueued(100);
-  EXPECT_EQ(d.rdLMSmsg(300, buf, port), 100);
-  EXPECT_EQ(buf[99], 0x42);
-  ASSERT_TRUE(pty.write({0x7E}));
-  waitQueued(1);
-  EXPECT_EQ(d.rdLMSbyte(port), 0x7E);
+// A late answer from an earlier exchange must not be taken for the answer to
+// the next telegram: whatever waits is discarded before it goes out.
+TEST(DriverExchange, StaleInputIsDiscardedBeforeATelegramGoesOut) {
+  using Bytes = std::vector<std::uint8_t>;
+  {
+    LoopbackPeer peer("127.0.0.1", 0);
+    TcpClient client(nullptr);
+    ASSERT_TRUE(client.connect("127.0.0.1", peer.port()) && peer.accept());
+    NetLms d("127.0.0.1", peer.port(), "LMS");
+    d.setOutput(nullptr);
+    peer.send(Bytes{kNak, 0x02, 0x80});
+    ASSERT_TRUE(client.waitReady(2000));
+    std::thread scanner([&] {
+      EXPECT_EQ(peer.receive(8, 3000).size(), 8u);
+      peer.send(Bytes{kAck});
+    });
+    EXPECT_EQ(d.requestScan(client), 0);
+    scanner.join();
+  }
+  {
+    PtyPair pty;
+    SerialPort port;
+    ASSERT_TRUE(port.open(pty.slavePath().c_str(), 9600));
+    SerialLms d(pty.slavePath().c_str(), "LMS");
+    d.setOutput(nullptr);
+    ASSERT_TRUE(pty.write(Bytes{kNak, kNak, 0x41}));
+    ASSERT_TRUE(waitUntil([&] { return port.available() == 3; }, 2000));
+    std::thread scanner([&] {
+      EXPECT_EQ(pty.read(8, 3000).size(), 8u);
+      pty.write(Bytes{kAck});
+    });
+    EXPECT_EQ(d.requestScan(port), 0);
+    scanner.join();
+  }
 }
 
 }  // namespace

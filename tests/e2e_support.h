@@ -59,9 +59,10 @@ inline std::vector<SentScan> readScanLog(std::FILE* log) {
     unsigned w = 0;
     for (int i = 0; in >> w; ++i) {
       char row[96];
-      std::snprintf(row, sizeof row, "%d %2.2f %2.2f", i,
-                    static_cast<double>(lms::kAngleTable[static_cast<std::size_t>(i)]) * 180 / 3.141592653589793,
-                    static_cast<double>(static_cast<float>((w & 0x1FFF) / 10.0)));
+      std::snprintf(
+          row, sizeof row, "%d %2.2f %2.2f", i,
+          static_cast<double>(lms::kAngleTable[static_cast<std::size_t>(i)]) * 180 / 3.141592653589793,
+          static_cast<double>(static_cast<float>((w & 0x1FFF) / 10.0)));
       s.rows.push_back(row);
     }
     scans.push_back(std::move(s));

@@ -105,7 +105,8 @@ TEST(CollectReply, JoinsAReplySplitIntoMessagesInOrder) {
   ReplyCarry carry;
   carry.length = 10;
   std::copy_n(reply.begin(), 10, carry.bytes.begin());
-  link.answers = {ByteVec(reply.begin() + 10, reply.begin() + 300), ByteVec(reply.begin() + 300, reply.end())};
+  link.answers = {ByteVec(reply.begin() + 10, reply.begin() + 300),
+                  ByteVec(reply.begin() + 300, reply.end())};
   EXPECT_TRUE(collectReply(link, carry, platform::processMillis() + 1000));
   ASSERT_EQ(carry.length, kReplyLength);
   EXPECT_TRUE(std::equal(reply.begin(), reply.end(), carry.bytes.begin()));

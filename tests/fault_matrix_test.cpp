@@ -53,92 +53,91 @@ bool validFate(const SentScan& s) {
   return s.fate == "sent" || s.fate == "flipped-byte" || s.fate == "oversize";
 }
 
-SimFaults with(std::function<void(SimFaults&)> set) {
-  SimFaults f;
-  set(f);
-  return f;
-}
-
 std::vector<FaultCase> cases() {
   std::vector<FaultCase> c;
-  c.push_back({"CleanBurst", {}, false});
-  c.push_back({"CleanSerial", {}, true});
-  c.push_back({"NakEveryOther", with([](SimFaults& f) { f.nakEvery = 2; }), false, 4300, false, 0, nullptr,
-               [](const Result& r) {
-                 EXPECT_GE(r.counters.naks, 1);
-                 EXPECT_EQ(r.out.find("readScan"), std::string::npos);  // a refusal is not an error line
-               }});
-  c.push_back({"SilenceThenRecovery", with([](SimFaults& f) {
-                 f.silentAfter = 1;
-                 f.silentForMs = 2500;
-               }),
-               false, 6500, false, 0, nullptr, [](const Result& r) {
+  c.push_back({.name = "CleanBurst"});
+  c.push_back({.name = "CleanSerial", .serial = true});
+  c.push_back(
+      {.name = "NakEveryOther", .faults = {.nakEvery = 2}, .runMs = 4300, .check = [](const Result& r) {
+         EXPECT_GE(r.counters.naks, 1);
+         EXPECT_EQ(r.out.find("readScan"), std::string::npos);  // a refusal is not an error line
+       }});
+  c.push_back({.name = "SilenceThenRecovery",
+               .faults = {.silentAfter = 1, .silentForMs = 2500},
+               .runMs = 6500,
+               .check = [](const Result& r) {
                  EXPECT_GE(countOf(r.out, "requestScan - no answer from LMS\n"), 1);
                  EXPECT_GE(r.sent.size(), 2u);  // it came back
                }});
-  c.push_back({"SilenceForEver", with([](SimFaults& f) { f.silentAfter = 0; }), false, 4500, false, 0,
-               nullptr, [](const Result& r) {
+  c.push_back(
+      {.name = "SilenceForEver", .faults = {.silentAfter = 0}, .runMs = 4500, .check = [](const Result& r) {
+         EXPECT_GE(countOf(r.out, "requestScan - no answer from LMS\n"), 2);
+         // Waiting on a silent link costs next to nothing: far below a
+         // spinning core even under the sanitizers.
+         EXPECT_LT(r.cpuSeconds, 0.2 * r.lifetimeSeconds) << r.cpuSeconds << " s of CPU";
+       }});
+  c.push_back({.name = "SilenceForEverSerial",
+               .faults = {.silentAfter = 0},
+               .serial = true,
+               .runMs = 4500,
+               .check = [](const Result& r) {
                  EXPECT_GE(countOf(r.out, "requestScan - no answer from LMS\n"), 2);
-                 // Waiting on a silent link costs next to nothing: far below a
-                 // spinning core even under the sanitizers.
                  EXPECT_LT(r.cpuSeconds, 0.2 * r.lifetimeSeconds) << r.cpuSeconds << " s of CPU";
                }});
-  c.push_back({"SilenceForEverSerial", with([](SimFaults& f) { f.silentAfter = 0; }), true, 4500, false, 0,
-               nullptr, [](const Result& r) {
-                 EXPECT_GE(countOf(r.out, "requestScan - no answer from LMS\n"), 2);
-                 EXPECT_LT(r.cpuSeconds, 0.2 * r.lifetimeSeconds) << r.cpuSeconds << " s of CPU";
-               }});
-  c.push_back({"CorruptChecksum", with([](SimFaults& f) { f.corruptCrcEvery = 2; }), false, 3300, false, 0,
-               nullptr, [](const Result& r) {
+  c.push_back({.name = "CorruptChecksum", .faults = {.corruptCrcEvery = 2}, .check = [](const Result& r) {
                  int bad = 0;
                  for (const auto& s : r.sent) bad += s.fate == "corrupt-checksum";
                  EXPECT_EQ(countOf(r.out, "readScan - checksum mismatch\n"), bad);
                }});
-  c.push_back({"CorruptChecksumSerial", with([](SimFaults& f) { f.corruptCrcEvery = 2; }), true});
-  c.push_back({"FlippedByteValidChecksum", with([](SimFaults& f) { f.flipByteEvery = 2; })});
-  c.push_back({"ShortReply", with([](SimFaults& f) { f.shortEvery = 2; }), false, 3300, false, 0, nullptr,
-               [](const Result& r) {
+  c.push_back({.name = "CorruptChecksumSerial", .faults = {.corruptCrcEvery = 2}, .serial = true});
+  c.push_back({.name = "FlippedByteValidChecksum", .faults = {.flipByteEvery = 2}});
+  c.push_back({.name = "ShortReply", .faults = {.shortEvery = 2}, .check = [](const Result& r) {
                  int shortOnes = 0;
                  for (const auto& s : r.sent) shortOnes += s.fate == "short";
                  EXPECT_EQ(countOf(r.out, "readScan - reply too short (400 of 732 bytes)\n"), shortOnes);
                }});
-  c.push_back({"ShortReplySerial", with([](SimFaults& f) { f.shortEvery = 2; }), true});
-  c.push_back({"SmallChunksCloserThan50ms", with([](SimFaults& f) {
-                 f.chunkSize = 60;
-                 f.chunkGapMs = 20;
-               })});
-  c.push_back({"ChunksFurtherApartThan50ms", with([](SimFaults& f) {
-                 f.chunkSize = 200;
-                 f.chunkGapMs = 80;
-               })});
-  c.push_back({"GapBetweenAckAndReply", with([](SimFaults& f) { f.ackGapMs = 300; })});
-  c.push_back({"GarbageBeforeEveryOtherAck", with([](SimFaults& f) {
-                 f.garbageBytes = 3;
-                 f.garbageEvery = 2;
-               }),
-               false, 4300, false, 0,
+  c.push_back({.name = "ShortReplySerial", .faults = {.shortEvery = 2}, .serial = true});
+  // An acknowledge with nothing behind it: the scanner said yes and sent no reply.
+  c.push_back({.name = "AckWithoutReply",
+               .faults = {.shortEvery = 2, .shortLength = 0},
+               .runMs = 4300,
+               .check = [](const Result& r) {
+                 int empty = 0;
+                 for (const auto& s : r.sent) empty += s.fate == "short";
+                 EXPECT_GE(empty, 1);
+                 EXPECT_EQ(countOf(r.out, "readScan - no reply from LMS\n"), empty);
+               }});
+  c.push_back({.name = "SmallChunksCloserThan50ms", .faults = {.chunkSize = 60, .chunkGapMs = 20}});
+  c.push_back({.name = "ChunksFurtherApartThan50ms", .faults = {.chunkSize = 200, .chunkGapMs = 80}});
+  c.push_back({.name = "GapBetweenAckAndReply", .faults = {.ackGapMs = 300}});
+  c.push_back({.name = "GarbageBeforeEveryOtherAck",
+               .faults = {.garbageBytes = 3, .garbageEvery = 2},
+               .runMs = 4300,
                // The verdict is the first byte: an answer that starts with garbage is a refusal.
-               [](const SentScan&, std::size_t i) { return (i + 1) % 2 != 0; }});
-  c.push_back({"OversizeBurst", with([](SimFaults& f) { f.oversizeEvery = 2; })});
-  c.push_back({"ConnectionClosedAfterThree", with([](SimFaults& f) { f.closeAfter = 3; }), false, 10000, true,
-               1, nullptr, [](const Result& r) {
+               .shouldShow = [](const SentScan&, std::size_t i) { return (i + 1) % 2 != 0; }});
+  c.push_back({.name = "OversizeBurst", .faults = {.oversizeEvery = 2}});
+  c.push_back({.name = "ConnectionClosedAfterThree",
+               .faults = {.closeAfter = 3},
+               .runMs = 10000,
+               .endsByItself = true,
+               .exitCode = 1,
+               .check = [](const Result& r) {
                  EXPECT_EQ(r.tables.size(), 3u);
                  EXPECT_NE(r.out.find("run - connection to LMS lost"), std::string::npos);
                  EXPECT_EQ(r.err.rfind("lmsview: connection to the scanner lost", 0), 0u);
                }});
-  c.push_back({"SerialDeviceGone",
-               {},
-               true,
-               10000,
-               true,
-               1,
-               nullptr,
-               [](const Result& r) {
-                 EXPECT_GE(r.tables.size(), 1u);
-                 EXPECT_NE(r.out.find("run - connection to LMS lost: serial device"), std::string::npos);
-                 EXPECT_EQ(r.err.rfind("lmsview: connection to the scanner lost", 0), 0u);
-               },
-               2500});
+  c.push_back({.name = "SerialDeviceGone",
+               .serial = true,
+               .runMs = 10000,
+               .endsByItself = true,
+               .exitCode = 1,
+               .check =
+                   [](const Result& r) {
+                     EXPECT_GE(r.tables.size(), 1u);
+                     EXPECT_NE(r.out.find("run - connection to LMS lost: serial device"), std::string::npos);
+                     EXPECT_EQ(r.err.rfind("lmsview: connection to the scanner lost", 0), 0u);
+                   },
+               .simGoneAfterMs = 2500});
   return c;
 }
 

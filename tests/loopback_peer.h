@@ -1,6 +1,7 @@
 #pragma once
 
-// A TCP peer on a loopback address for tests: listens, accepts one
+// The one TCP peer of the tests, on a loopback address: listens (on the
+// scanner's port, or on an ephemeral one with port 0), accepts one
 // connection, and lets the test send and receive raw bytes. Only addresses in
 // 127.0.0.0/8 are ever used. Every wait is bounded.
 
@@ -31,6 +32,12 @@ class LoopbackPeer {
           ::listen(listener_.get(), 4) == 0;
   }
   bool listening() const { return ok_; }
+  std::uint16_t port() const {
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    if (::getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&a), &len) != 0) return 0;
+    return ntohs(a.sin_port);
+  }
 
   bool accept(int timeoutMs = 3000) {
     pollfd p{listener_.get(), POLLIN, 0};

@@ -152,4 +152,30 @@ TEST(SerialPort, DeviceThatGoesAwayIsReportedNotSpunOn) {
   EXPECT_EQ(port.read(&b, 1), 0);
 }
 
+TEST(SerialPort, WriteToALineThatTakesNothingEndsWithinItsBound) {
+  PtyPair pty;  // nobody reads the other end, so the line's queue fills up
+  SerialPort port;
+  ASSERT_TRUE(port.open(pty.slavePath().c_str(), 9600));
+  const std::vector<std::uint8_t> big(1 << 20, 0x55);
+  const std::int64_t t0 = processMillis();
+  const int written = port.write(big.data(), static_cast<int>(big.size()));
+  const std::int64_t took = processMillis() - t0;
+  EXPECT_GT(written, 0);
+  EXPECT_LT(written, static_cast<int>(big.size()));  // the count is what went out, not what was asked
+  EXPECT_EQ(port.lastError(), std::errc::timed_out);
+  EXPECT_GE(took, kSerialWriteWaitMs - 50);
+  EXPECT_LT(took, kSerialWriteWaitMs + 1500);
+  EXPECT_FALSE(port.gone());
+}
+
+TEST(SerialPort, DevicePathsAreTellFromComNumbers) {
+  EXPECT_TRUE(isDevicePath("/dev/ttyUSB0"));
+  EXPECT_FALSE(isDevicePath("3"));
+  EXPECT_FALSE(isDevicePath(""));
+  EXPECT_FALSE(isDevicePath("COM3"));
+  EXPECT_EQ(SerialPort::devicePathFor(1), "/dev/ttyS0");
+  EXPECT_EQ(SerialPort::devicePathFor(10), "/dev/ttyS9");
+  EXPECT_EQ(SerialPort::devicePathFor(0), "");
+}
+
 }  // namespace

@@ -16,7 +16,7 @@ using namespace transport;
 using namespace platform;
 using namespace lms;
 
-// Addresses 127.0.1.x belong to this file.
+// Peers listen on ephemeral ports of 127.0.0.1; a refused connect uses 127.0.1.x.
 
 namespace {
 
@@ -26,10 +26,11 @@ std::string takeText(TcpClient& c) {
   return std::string(buf, buf + std::min(n, 1000));
 }
 
+// A client connected to a peer on an ephemeral loopback port.
 struct Connected {
-  explicit Connected(const char* address) : peer(address) {
+  Connected() : peer("127.0.0.1", 0) {
     EXPECT_TRUE(peer.listening());
-    ok = client.connect(address, kScannerPort) && peer.accept();
+    ok = client.connect("127.0.0.1", peer.port()) && peer.accept();
   }
   LoopbackPeer peer;
   TcpClient client{nullptr};
@@ -37,7 +38,7 @@ struct Connected {
 };
 
 TEST(TcpClient, ChunksCloserThan50msArriveAsOneMessage) {
-  Connected c("127.0.1.1");
+  Connected c;
   ASSERT_TRUE(c.ok);
   // Three sends in quick succession (the exact 49/50 ms edges are the
   // framer's own tests, driven by its clock; here a loaded machine must not
@@ -56,7 +57,7 @@ TEST(TcpClient, ChunksCloserThan50msArriveAsOneMessage) {
 }
 
 TEST(TcpClient, BurstsFarApartAreSeparateMessages) {
-  Connected c("127.0.1.2");
+  Connected c;
   ASSERT_TRUE(c.ok);
   c.peer.send("first");
   ASSERT_TRUE(c.client.waitReady(3000));
@@ -68,7 +69,7 @@ TEST(TcpClient, BurstsFarApartAreSeparateMessages) {
 }
 
 TEST(TcpClient, SecondMessageIsDroppedWhileTheFirstIsUnread) {
-  Connected c("127.0.1.3");
+  Connected c;
   ASSERT_TRUE(c.ok);
   c.peer.send("first");
   ASSERT_TRUE(c.client.waitReady(3000));
@@ -84,7 +85,7 @@ TEST(TcpClient, SecondMessageIsDroppedWhileTheFirstIsUnread) {
 }
 
 TEST(TcpClient, ZeroHeavyRepliesArriveIntactAndWantedOneTakesTheWhole) {
-  Connected c("127.0.1.4");
+  Connected c;
   ASSERT_TRUE(c.ok);
   std::vector<std::uint8_t> reply(732, 0);
   reply[0] = 0x02;
@@ -106,7 +107,7 @@ TEST(TcpClient, ZeroHeavyRepliesArriveIntactAndWantedOneTakesTheWhole) {
 }
 
 TEST(TcpClient, SendPutsRawBytesOnTheWire) {
-  Connected c("127.0.1.5");
+  Connected c;
   ASSERT_TRUE(c.ok);
   const std::uint8_t telegram[] = {0x02, 0x00, 0x02, 0x00, 0x30, 0x01};
   EXPECT_EQ(c.client.send(telegram, 6), 6);
@@ -115,7 +116,7 @@ TEST(TcpClient, SendPutsRawBytesOnTheWire) {
 }
 
 TEST(TcpClient, PeerCloseEndsTheReceiverAndIsReported) {
-  Connected c("127.0.1.6");
+  Connected c;
   ASSERT_TRUE(c.ok);
   c.peer.send("last words");
   c.peer.closeConnection();
@@ -137,9 +138,9 @@ TEST(TcpClient, PeerCloseEndsTheReceiverAndIsReported) {
 TEST(TcpClient, CloseWakesABlockedReceiverAndLeaksNoDescriptor) {
   const int before = openFdCount();
   {
-    LoopbackPeer peer("127.0.1.7");
+    LoopbackPeer peer("127.0.0.1", 0);
     TcpClient client(nullptr);
-    ASSERT_TRUE(client.connect("127.0.1.7", kScannerPort));
+    ASSERT_TRUE(client.connect("127.0.0.1", peer.port()));
     ASSERT_TRUE(peer.accept());
     sleepMs(300);  // the receiver is now blocked in receive
     const std::int64_t t0 = processMillis();
@@ -153,10 +154,10 @@ TEST(TcpClient, CloseWakesABlockedReceiverAndLeaksNoDescriptor) {
 }
 
 TEST(TcpClient, DestroyingRightAfterConnectIsSafe) {
-  LoopbackPeer peer("127.0.1.8");
+  LoopbackPeer peer("127.0.0.1", 0);
   for (int i = 0; i < 5; ++i) {
     TcpClient client(nullptr);
-    ASSERT_TRUE(client.connect("127.0.1.8", kScannerPort));
+    ASSERT_TRUE(client.connect("127.0.0.1", peer.port()));
   }
 }
 
@@ -175,11 +176,11 @@ TEST(TcpClient, FailedConnectionsReturnFalseAndLeaveNothingOpen) {
 }
 
 TEST(TcpClient, ProgressLinesGoToTheGivenOutput) {
-  LoopbackPeer peer("127.0.1.10");
+  LoopbackPeer peer("127.0.0.1", 0);
   Captured out;
   {
     TcpClient client(out.file);
-    ASSERT_TRUE(client.connect("127.0.1.10", kScannerPort));
+    ASSERT_TRUE(client.connect("127.0.0.1", peer.port()));
     sleepMs(300);
   }
   const std::string s = out.str();
@@ -189,9 +190,9 @@ TEST(TcpClient, ProgressLinesGoToTheGivenOutput) {
 }
 
 TEST(TcpEchoLoop, EchoesUntil101MessagesThenEnds) {
-  LoopbackPeer peer("127.0.1.11");
+  LoopbackPeer peer("127.0.0.1", 0);
   Captured out;
-  std::thread echo([&out] { tcpEchoLoop("127.0.1.11", kScannerPort, out.file, 30000); });
+  std::thread echo([&] { tcpEchoLoop("127.0.0.1", peer.port(), out.file, 30000); });
   ASSERT_TRUE(peer.accept());
   auto lines = peer.receive(std::string("socket 0\n").size() * 10);
   EXPECT_EQ(std::string(lines.begin(), lines.end()).substr(0, 18), "socket 0\nsocket 1\n");
@@ -218,6 +219,34 @@ TEST(TcpEchoLoop, ReportsAFailedConnection) {
   Captured out;
   tcpEchoLoop("127.0.1.12", kScannerPort, out.file, 1000);
   EXPECT_EQ(out.str(), "conexion no realizada\n");
+}
+
+TEST(TcpEchoLoop, CutsAMessageTo999BytesAndEchoesThat) {
+  LoopbackPeer peer("127.0.0.1", 0);
+  Captured out;
+  std::thread echo([&] { tcpEchoLoop("127.0.0.1", peer.port(), out.file, 30000); });
+  ASSERT_TRUE(peer.accept());
+  peer.receive(std::string("socket 0\n").size() * 10);
+  const std::string big(1000, 'x');
+  ASSERT_TRUE(peer.send(big));
+  const auto back = peer.receive(1000, 2000);
+  EXPECT_EQ(back.size(), 999u);  // room is kept for the terminating zero
+  peer.closeConnection();
+  echo.join();
+  EXPECT_NE(out.str().find("men 0: " + std::string(999, 'x') + "\n"), std::string::npos);
+}
+
+TEST(TcpEchoLoop, EndsWithinItsTimeBoundOnASilentPeer) {
+  LoopbackPeer peer("127.0.0.1", 0);
+  Captured out;
+  const std::int64_t t0 = processMillis();
+  std::thread echo([&] { tcpEchoLoop("127.0.0.1", peer.port(), out.file, 400); });
+  ASSERT_TRUE(peer.accept());
+  echo.join();  // the peer never answers and never closes
+  const std::int64_t took = processMillis() - t0;
+  EXPECT_GE(took, 400);
+  EXPECT_LT(took, 2000);
+  EXPECT_NE(out.str().find("conexion terminada\n"), std::string::npos);
 }
 
 }  // namespace
