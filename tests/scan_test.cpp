@@ -60,6 +60,7 @@ TEST(DecodeRanges, MasksFlagBitsAndDividesByTen) {
 
 TEST(DecodeRanges, AWholeReplyGives361Values) {
   std::vector<std::uint16_t> words;
+  words.reserve(kScanPoints);
   for (int i = 0; i < kScanPoints; ++i)
     words.push_back(static_cast<std::uint16_t>(i * 20 + 0xE000 * (i % 2)));
   auto r = makeMeasurementReply(words);

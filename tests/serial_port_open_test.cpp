@@ -21,7 +21,10 @@ namespace {
 std::atomic<bool> gFailLineSetup{false};
 }
 
+// The linker's wrapping scheme fixes these names.
+// NOLINTNEXTLINE(bugprone-reserved-identifier)
 extern "C" int __real_tcsetattr(int fd, int actions, const termios* t);
+// NOLINTNEXTLINE(bugprone-reserved-identifier)
 extern "C" int __wrap_tcsetattr(int fd, int actions, const termios* t) {
   if (gFailLineSetup.load()) {
     errno = EIO;

@@ -230,6 +230,7 @@ TEST(SimChaos, DrawsFaultsDeterministicallyFromItsSeed) {
     f.chaosSeed = seed;
     SimEngine e(f, 1);
     std::vector<std::size_t> sizes;
+    sizes.reserve(200);
     for (int i = 0; i < 200; ++i) sizes.push_back(answer(e, telegram(msgRequestScan), i * 1000).size());
     return std::make_pair(sizes, e.counters());
   };
