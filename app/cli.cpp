@@ -1,6 +1,10 @@
 #include "app/cli.h"
 
+#include <charconv>
+#include <cmath>
 #include <cstring>
+#include <string_view>
+#include <vector>
 
 #include "lms/scanner.h"
 #include "platform/text.h"
@@ -11,16 +15,33 @@ namespace app {
 using platform::printable;
 
 const char* usageText() {
-  return "usage: lmsview COM <1-10 | device path> <LMS | PLS>\n"
-         "       lmsview IP <scanner IPv4 address> <LMS | PLS>\n"
+  return "usage: lmsview [options] COM <1-10 | device path> <LMS | PLS>\n"
+         "       lmsview [options] IP <scanner IPv4 address> <LMS | PLS>\n"
          "       lmsview --help | --version\n"
          "Reads a laser scanner about once a second and shows each scan as a table of\n"
          "angle and range. COM n is /dev/ttyS(n-1) at 9600 baud; a path such as\n"
          "/dev/ttyUSB0 names the serial device itself; IP connects to TCP port 10002.\n"
          "Any other number of arguments connects to the built-in address "
          "(Modo Default).\n"
-         "A key press ends the run. Exit status: 0 stopped by a key, 1 the link could\n"
-         "not be opened or was lost, 2 bad arguments, 130/143 ended by SIGINT/SIGTERM.\n";
+         "\n"
+         "Options (anywhere on the line):\n"
+         "  --format F       table (default), csv or jsonl: csv and jsonl put data only\n"
+         "                   on standard output, every message on standard error\n"
+         "  --frame-id ID    frame_id of the jsonl scans (default laser)\n"
+         "  --count N        stop after N scans shown\n"
+         "  --seconds S      stop after S seconds\n"
+         "  --interval MS    time from one request to the next (default 1000; 0: as fast\n"
+         "                   as the link carries the replies)\n"
+         "  --record FILE    also write every scan shown to FILE as JSON Lines with its\n"
+         "                   raw range words (lmssim --replay FILE sends them again)\n"
+         "  --force          let --record replace an existing FILE\n"
+         "  -h, --help       show this text\n"
+         "  --version        show the version\n"
+         "\n"
+         "A key press ends the run; so does the end of standard input when it is not a\n"
+         "terminal, unless --count or --seconds is given. Exit status: 0 stopped (key,\n"
+         "end of input, --count, --seconds), 1 the link could not be opened or was lost,\n"
+         "2 bad arguments, 130/143 ended by SIGINT/SIGTERM.\n";
 }
 
 namespace {
@@ -32,19 +53,143 @@ bool isComNumber(const char* s) {
   return false;
 }
 
+bool wholeNumber(std::string_view text, long long lo, long long hi, long long* out) {
+  long long v = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (ec != std::errc() || end != text.data() + text.size() || v < lo || v > hi) return false;
+  *out = v;
+  return true;
+}
+
+bool seconds(std::string_view text, double* out) {
+  double v = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(v) || v <= 0 || v > 1e7)
+    return false;
+  *out = v;
+  return true;
+}
+
+struct OptionSpec {
+  const char* name;
+  bool takesValue;
+};
+constexpr OptionSpec kOptions[] = {{"--format", true},  {"--frame-id", true}, {"--count", true},
+                                   {"--seconds", true}, {"--interval", true}, {"--record", true},
+                                   {"--force", false},  {"--help", false},    {"--version", false}};
+
+// Applies one option; false with a one-line reason in *error.
+bool apply(std::string_view name, std::string_view value, Invocation& inv, std::string* error) {
+  RunOptions& o = inv.options;
+  const std::string shown = printable(value);
+  long long n = 0;
+  if (name == "--format") {
+    if (value == "table") {
+      o.format = OutputFormat::Table;
+    } else if (value == "csv") {
+      o.format = OutputFormat::Csv;
+    } else if (value == "jsonl") {
+      o.format = OutputFormat::Jsonl;
+    } else {
+      *error = "--format takes table, csv or jsonl, not '" + shown + "'";
+      return false;
+    }
+  } else if (name == "--frame-id") {
+    if (value.empty()) {
+      *error = "--frame-id needs a name";
+      return false;
+    }
+    o.frameId = value;
+  } else if (name == "--count") {
+    if (!wholeNumber(value, 1, 1'000'000'000, &n)) {
+      *error = "--count takes a whole number from 1 to 1000000000, not '" + shown + "'";
+      return false;
+    }
+    o.count = static_cast<int>(n);
+  } else if (name == "--seconds") {
+    if (!seconds(value, &o.seconds)) {
+      *error = "--seconds takes a number of seconds above 0 and up to 10000000, not '" + shown + "'";
+      return false;
+    }
+  } else if (name == "--interval") {
+    if (!wholeNumber(value, 0, 3'600'000, &n)) {
+      *error = "--interval takes milliseconds from 0 to 3600000, not '" + shown + "'";
+      return false;
+    }
+    o.intervalMs = static_cast<int>(n);
+  } else if (name == "--record") {
+    if (value.empty()) {
+      *error = "--record needs a file name";
+      return false;
+    }
+    o.recordPath = value;
+  } else if (name == "--force") {
+    o.force = true;
+  } else if (name == "--help") {
+    inv.action = Invocation::Action::Help;
+  } else if (name == "--version") {
+    inv.action = Invocation::Action::Version;
+  }
+  return true;
+}
+
+Invocation badOption(std::string text) {
+  Invocation inv;
+  inv.action = Invocation::Action::BadOption;
+  inv.error = "lmsview: " + std::move(text) + " (see --help)";
+  return inv;
+}
+
 }  // namespace
 
 Invocation parseCommandLine(int argc, const char* const* argv) {
   Invocation inv;
-  if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
-    inv.action = Invocation::Action::Help;
-    return inv;
+  std::vector<const char*> positional;
+  std::vector<std::string_view> seen;
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (optionsEnded || (arg.substr(0, 2) != "--" && arg != "-h")) {
+      positional.push_back(argv[i]);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    // "--name=value" or "--name value".
+    const std::string_view word = arg == "-h" ? std::string_view("--help") : arg;
+    const std::size_t eq = word.find('=');
+    const std::string_view name = word.substr(0, eq);
+    const OptionSpec* spec = nullptr;
+    for (const OptionSpec& s : kOptions) {
+      if (name == s.name) spec = &s;
+    }
+    if (spec == nullptr) return badOption("unknown option '" + printable(name) + "'");
+    for (const std::string_view s : seen) {
+      if (s == name) return badOption(std::string(name) + " is given twice");
+    }
+    seen.push_back(spec->name);
+    std::string_view value;
+    if (spec->takesValue) {
+      if (eq != std::string_view::npos) {
+        value = word.substr(eq + 1);
+      } else if (i + 1 < argc) {
+        value = argv[++i];
+      } else {
+        return badOption(std::string(name) + " needs a value");
+      }
+    } else if (eq != std::string_view::npos) {
+      return badOption(std::string(name) + " takes no value");
+    }
+    std::string error;
+    const Invocation::Action before = inv.action;
+    if (!apply(name, value, inv, &error)) return badOption(error);
+    if (before != Invocation::Action::Run) inv.action = before;  // the first of --help and --version wins
   }
-  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-    inv.action = Invocation::Action::Version;
-    return inv;
-  }
-  if (argc != 4) {
+  if (inv.action != Invocation::Action::Run) return inv;
+
+  if (positional.size() != 3) {
     inv.defaultMode = true;
     inv.address = lms::kDefaultScannerAddress;
     inv.laserType = "LMS";
@@ -52,9 +197,9 @@ Invocation parseCommandLine(int argc, const char* const* argv) {
                  " Tipo de laser LMS\n\n";
     return inv;
   }
-  const char* keyword = argv[1];
-  const char* where = argv[2];
-  inv.laserType = argv[3];
+  const char* keyword = positional[0];
+  const char* where = positional[1];
+  inv.laserType = positional[2];
   if (std::strcmp(keyword, "COM") == 0) {
     if (transport::isDevicePath(where)) {
       inv.portName = where;

@@ -1,8 +1,12 @@
 #pragma once
 
-// The command line: link keyword, port or address, laser type. Parsing has no
-// side effects, so every row of the argument table can be tested without
-// opening a link.
+// The command line: options (words that begin with "--", anywhere), then the
+// positional arguments: link keyword, port or address, laser type. Options
+// are taken out before the positional arguments are counted, so a line
+// without options behaves as it always did (any count other than three is
+// the default mode). A bad option is a usage error: it never falls into the
+// default mode. Parsing has no side effects, so every case can be tested
+// without opening a link.
 
 #include <string>
 
@@ -10,15 +14,29 @@ namespace app {
 
 inline constexpr const char* kVersion = LMS_VERSION;
 
+enum class OutputFormat { Table, Csv, Jsonl };
+
+// What the options ask of a run.
+struct RunOptions {
+  OutputFormat format = OutputFormat::Table;
+  std::string frameId = "laser";
+  int count = 0;          // stop after this many scans shown (0: no limit)
+  double seconds = 0;     // stop after this long (0: no limit)
+  int intervalMs = 1000;  // from one request to the next
+  std::string recordPath;
+  bool force = false;  // --record may replace an existing file
+};
+
 struct Invocation {
-  enum class Action { Run, Help, Version, BadKeyword, BadPort };
+  enum class Action { Run, Help, Version, BadKeyword, BadPort, BadOption };
   Action action = Action::Run;
   bool serial = false;
   bool defaultMode = false;
   std::string portName;  // "COM1".."COM10", or a device path
   std::string address;   // dotted IPv4 text, passed on unchanged
   std::string laserType;
-  std::string banner;  // printed on standard output before the run; user text in it is printable
+  RunOptions options;
+  std::string banner;  // printed before the run; user text in it is printable
   std::string error;   // one line for standard error when the action is Bad*
 };
 

@@ -1,5 +1,6 @@
 #include "app/run_control.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <csignal>
@@ -10,6 +11,9 @@
 #include <thread>
 
 #include "app/display.h"
+#include "app/recorder.h"
+#include "app/scan_formats.h"
+#include "platform/clock.h"
 #include "platform/signals.h"
 #include "platform/terminal.h"
 
@@ -31,9 +35,15 @@ decltype(auto) withDriver(F&& f) {
 // What the threads of one run share besides the run state.
 struct Run {
   // Ends the key wait: woken by the acquisition thread when its loop
-  // returns, and by the signal handlers (hence a lock-free atomic pointer).
+  // returns, by the display when the count is reached, and by the signal
+  // handlers (hence a lock-free atomic pointer).
   std::atomic<platform::WakeChannel*> wake{nullptr};
   volatile std::sig_atomic_t signal = 0;
+
+  // Set by runLaser before the threads start; read-only afterwards.
+  RunOptions options;
+  std::FILE* messages = stdout;
+  Recorder* recorder = nullptr;
 
   // The acquisition loop's end, and the display's stop.
   std::mutex mutex;
@@ -44,10 +54,9 @@ struct Run {
   void wakeKeyWait() {
     if (platform::WakeChannel* w = wake.load(std::memory_order_acquire)) w->wake();
   }
-  // Sleeps up to `ms`; false when the display has been told to stop.
-  bool displayPause(int ms) {
-    std::unique_lock lock(mutex);
-    return !changed.wait_for(lock, std::chrono::milliseconds(ms), [this] { return displayStop; });
+  bool displayStopped() {
+    std::lock_guard lock(mutex);
+    return displayStop;
   }
 };
 static_assert(std::atomic<platform::WakeChannel*>::is_always_lock_free);
@@ -59,7 +68,54 @@ extern "C" void onSignal(int sig) {
   gRun.wakeKeyWait();
 }
 
+// Formats one scan taken from the slot in the run's format; the record line
+// too when recording.
+class ScanWriter {
+ public:
+  ScanWriter() : terminal_(platform::isTerminal(platform::StdStream::Out)) { text_.reserve(64 * 1024); }
+
+  void show(const lms::ScanView& view, int sample) {
+    const RunOptions& o = gRun.options;
+    const ShownScan scan{sample, view.receivedNs, view.ranges, view.words, view.count};
+    switch (o.format) {
+      case OutputFormat::Table:
+        formatScanTable(text_, sample, view.ranges, view.angles, view.count, terminal_);
+        break;
+      case OutputFormat::Csv:
+        if (sample == 0) {
+          formatCsvHeader(header_, view.count);
+          put(header_);
+        }
+        formatCsvRow(text_, scan);
+        break;
+      case OutputFormat::Jsonl:
+        formatJsonLine(text_, scan, o.frameId, false);
+        break;
+    }
+    put(text_);
+    if (gRun.recorder != nullptr && gRun.recorder->active()) {
+      formatJsonLine(record_, scan, o.frameId, true);
+      gRun.recorder->write(record_, gRun.messages);
+    }
+  }
+
+ private:
+  static void put(const std::string& s) {
+    std::fwrite(s.data(), 1, s.size(), stdout);
+    std::fflush(stdout);
+  }
+
+  bool terminal_;
+  std::string text_;
+  std::string header_;
+  std::string record_;
+};
+
 }  // namespace
+
+std::FILE* messageStream(const RunOptions& options) {
+  return options.format == OutputFormat::Table ? stdout : stderr;
+}
 
 void installSignalHandlers() {
   platform::installStopSignals(onSignal);
@@ -77,31 +133,76 @@ int AcquisitionThread(void*) {
 }
 
 int DataThread(void*) {
-  std::fputs("DataThread\n", stdout);
-  std::fflush(stdout);
-  const bool terminal = platform::isTerminal(platform::StdStream::Out);
-  std::string table;
-  table.reserve(64 * 1024);
+  std::fputs("DataThread\n", gRun.messages);
+  std::fflush(gRun.messages);
+  ScanWriter writer;
   int sample = 0;
-  const float* ranges = nullptr;
-  const float* angles = nullptr;
-  int count = 0;
-  // Every scan taken is shown, the first one included; after a stop one last
-  // look shows a scan published during the grace period.
+  lms::ScanView view;
+  // The display sleeps until a scan is published (or it is told to stop), so
+  // a scan is shown as soon as it is whole and none is skipped while the
+  // output keeps up. Every scan taken is shown, the first one included;
+  // after a stop one last look shows a scan published during the grace period.
+  const int count = gRun.options.count;
   for (bool going = true;;) {
-    if (withDriver([&](auto& d) { return d.takeScan(ranges, angles, count); })) {
-      formatScanTable(table, sample, ranges, angles, count, terminal);
-      std::fwrite(table.data(), 1, table.size(), stdout);
-      std::fflush(stdout);
+    if (withDriver([&](auto& d) { return d.takeScan(view); })) {
+      writer.show(view, sample);
       ++sample;
+      if (sample == count) {
+        // Enough shown: end the run, and show nothing more.
+        gRun.wakeKeyWait();
+        std::unique_lock lock(gRun.mutex);
+        gRun.changed.wait(lock, [] { return gRun.displayStop; });
+        break;
+      }
     }
     if (!going) break;
-    going = gRun.displayPause(kDisplayPollMs);
+    withDriver([](auto& d) { return d.waitForScan(); });
+    going = !gRun.displayStopped();
   }
   return 0;
 }
 
-int runLaser(bool serial, const char* portName, const char* address, const char* laserType) {
+namespace {
+
+// The main thread's wait: a key (or, unless a count or a time bound is set,
+// the end of standard input), a wake-up, or the time bound.
+void waitForTheEnd(const platform::WakeChannel& wake) {
+  const RunOptions& o = gRun.options;
+  const bool bounded = o.count > 0 || o.seconds > 0;
+  const std::int64_t endAt =
+      o.seconds > 0 ? platform::processMillis() + static_cast<std::int64_t>(o.seconds * 1000) : -1;
+  auto left = [endAt]() -> int {
+    if (endAt < 0) return -1;
+    const std::int64_t ms = endAt - platform::processMillis();
+    return ms > 0 ? static_cast<int>(std::min<std::int64_t>(ms, 1 << 30)) : 0;
+  };
+  const bool keyboard = platform::isTerminal(platform::StdStream::In);
+  platform::RawKeyMode rawMode;
+  // On a terminal the prompt waits at the end of its line, as a console's
+  // does; in a file or pipe it gets a line of its own, so tables that follow
+  // start on a fresh line.
+  const bool promptOnTerminal =
+      platform::isTerminal(gRun.messages == stdout ? platform::StdStream::Out : platform::StdStream::Err);
+  std::fputs(promptOnTerminal ? "Press any key to continue . . . " : "Press any key to continue . . .\n",
+             gRun.messages);
+  std::fflush(gRun.messages);
+  platform::KeyWait how = platform::waitForKey(wake, left());
+  if (how == platform::KeyWait::EndOfInput && bounded) {
+    // A script's empty input does not end a bounded run: only the bound,
+    // the link or a signal does.
+    wake.waitFor(left());
+  }
+  rawMode.restore();
+  if (keyboard && how == platform::KeyWait::Key) std::fputs("\n", gRun.messages);
+}
+
+}  // namespace
+
+int runLaser(bool serial, const char* portName, const char* address, const char* laserType,
+             const RunOptions& options, Recorder* recorder) {
+  gRun.options = options;
+  gRun.messages = messageStream(options);
+  gRun.recorder = recorder;
   serialMode = serial;
   std::unique_ptr<lms::SerialLms> serialOwner;
   std::unique_ptr<lms::NetLms> netOwner;
@@ -112,27 +213,18 @@ int runLaser(bool serial, const char* portName, const char* address, const char*
     netOwner = std::make_unique<lms::NetLms>(address, lms::kScannerPort, laserType);
     netDriver = netOwner.get();
   }
+  withDriver([&](auto& d) {
+    d.setOutput(gRun.messages);
+    d.setInterval(options.intervalMs);
+    return 0;
+  });
   platform::WakeChannel wake;
   gRun.wake.store(&wake, std::memory_order_release);
 
   std::thread display(DataThread, nullptr);
   std::thread acquisition(AcquisitionThread, nullptr);
 
-  const bool keyboard = platform::isTerminal(platform::StdStream::In);
-  platform::KeyWait how = platform::KeyWait::Woken;
-  {
-    platform::RawKeyMode rawMode;
-    // On a terminal the prompt waits at the end of its line, as a console's
-    // does; in a file or pipe it gets a line of its own, so tables that follow
-    // start on a fresh line.
-    std::fputs(platform::isTerminal(platform::StdStream::Out) ? "Press any key to continue . . . "
-                                                              : "Press any key to continue . . .\n",
-               stdout);
-    std::fflush(stdout);
-    how = platform::waitForKey(wake);
-    rawMode.restore();
-    if (keyboard && how == platform::KeyWait::Key) std::fputs("\n", stdout);
-  }
+  waitForTheEnd(wake);
 
   withDriver([](auto& d) { return d.stop(); });
   bool finished = false;
@@ -143,6 +235,10 @@ int runLaser(bool serial, const char* portName, const char* address, const char*
     gRun.displayStop = true;
   }
   gRun.changed.notify_all();
+  withDriver([](auto& d) {
+    d.wakeScanReader();
+    return 0;
+  });
   display.join();
 
   int status = kExitStopped;

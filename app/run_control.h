@@ -8,9 +8,12 @@
 // thread start orders the writes before every read); runLaser clears the
 // driver pointers before it returns, when its driver is gone.
 
+#include "app/cli.h"
 #include "lms/driver.h"
 
 namespace app {
+
+class Recorder;
 
 extern bool serialMode;
 extern lms::SerialLms* serialDriver;
@@ -19,20 +22,26 @@ extern lms::NetLms* netDriver;
 // Grace period after the stop request: the longest the program waits for the
 // acquisition loop to return.
 inline constexpr int kStopGraceMs = 5000;
-// The display's poll period.
-inline constexpr int kDisplayPollMs = 100;
 
 // Exit statuses.
 inline constexpr int kExitStopped = 0;
 inline constexpr int kExitLinkFailed = 1;
 inline constexpr int kExitUsage = 2;
 
-// Runs until a key is pressed, standard input ends, a signal arrives, or the
-// link fails. Returns the process exit status.
-int runLaser(bool serial, const char* portName, const char* address, const char* laserType);
+// Runs until a key is pressed, standard input ends (unless options.count or
+// options.seconds is set), the count or the time is reached, a signal
+// arrives, or the link fails. Returns the process exit status. Scans go to
+// standard output in options.format; `recorder`, when given and open, gets
+// every scan shown.
+int runLaser(bool serial, const char* portName, const char* address, const char* laserType,
+             const RunOptions& options = {}, Recorder* recorder = nullptr);
 
 int AcquisitionThread(void* parameter);
 int DataThread(void* parameter);
+
+// Where run messages go: standard output for tables, standard error when
+// standard output carries data (csv, jsonl).
+std::FILE* messageStream(const RunOptions& options);
 
 // Installs the SIGINT/SIGTERM handlers (the run ends cleanly, terminal
 // restored) and ignores SIGPIPE.

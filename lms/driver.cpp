@@ -177,7 +177,7 @@ int LmsDriver<Link>::requestScan(Transport& transport) {
 template <class Link>
 int LmsDriver<Link>::requestScanAndPause(Transport& transport) {
   const int r = requestScan(transport);
-  pauseUnlessStopped(kCyclePauseMs);
+  pauseUnlessStopped(intervalMs_);
   return r;
 }
 
@@ -185,10 +185,15 @@ int LmsDriver<Link>::requestScanAndPause(Transport& transport) {
 // collected and shown as soon as it is whole; the rest of the pause keeps the
 // one-second pace. The pause holds even when the link has just gone, so two
 // published scans stay a second apart and the display shows the last one too.
+//
+// The interval runs from the request when it was acknowledged; a request
+// that was refused or not answered waits the whole interval after it, so a
+// silent scanner is not asked faster than the pace.
 template <class Link>
 void LmsDriver<Link>::cycle() {
+  const std::int64_t start = processMillis();
   const int r = request(link_);
-  const std::int64_t pauseEnd = processMillis() + kCyclePauseMs;
+  const std::int64_t pauseEnd = (r == 0 ? start : processMillis()) + intervalMs_;
   if (r == 0) {
     collectReply(link_, carry_, pauseEnd, &stopRequested_);
     read(link_);
@@ -222,7 +227,8 @@ void LmsDriver<Link>::read(Link& link) {
     return;
   }
   decodeRanges(2 * numPoints_, carry_.bytes.data() + kRangeOffset, rangeBuf_, &numPoints_);
-  slot_.publishScan(rangeBuf_, numPoints_);
+  decodeWords(carry_.bytes.data() + kRangeOffset, numPoints_, wordBuf_);
+  slot_.publishScan(rangeBuf_, numPoints_, wordBuf_, platform::wallClockNanos());
 }
 
 template <class Link>

@@ -85,6 +85,15 @@ class LmsDriver {
   bool takeScan(const float*& ranges, const float*& angles, int& count) {
     return slot_.takeScan(ranges, angles, count);
   }
+  bool takeScan(ScanView& view) { return slot_.takeScan(view); }
+  // The display sleeps here until a scan is published or it is woken.
+  bool waitForScan() { return slot_.waitForScan(); }
+  void wakeScanReader() { slot_.wakeReader(); }
+
+  // The pause of a cycle: from one request's answer to the next request
+  // (kCyclePauseMs unless set before run()). The next request still waits
+  // for the reply or its bound, so a short pause is limited by the link.
+  void setInterval(int ms) { intervalMs_ = ms; }
 
   RunOutcome outcome() const { return outcome_.load(std::memory_order_acquire); }
   // One line saying why the run failed (empty when it did not).
@@ -113,6 +122,8 @@ class LmsDriver {
   typename Link::Target target_;
   int numPoints_ = kScanPoints;
   float rangeBuf_[kScanPoints] = {};
+  std::uint16_t wordBuf_[kScanPoints] = {};
+  int intervalMs_ = kCyclePauseMs;
   bool isLMS_ = true;
   int connected_ = 0;
   std::unique_ptr<Transport> transport_;

@@ -46,4 +46,8 @@ void decodeRanges(int length, const std::uint8_t* data, float* ranges, int* coun
   *count = index;
 }
 
+void decodeWords(const std::uint8_t* data, int count, std::uint16_t* words) {
+  for (int i = 0; i < count; ++i) words[i] = static_cast<std::uint16_t>(data[2 * i] | (data[2 * i + 1] << 8));
+}
+
 }  // namespace lms

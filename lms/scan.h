@@ -35,6 +35,9 @@ const char* replyCheckText(ReplyCheck check);
 // stores the number of values written in *count.
 void decodeRanges(int length, const std::uint8_t* data, float* ranges, int* count);
 
+// The raw 16-bit range words (flag bits included) of `count` points.
+void decodeWords(const std::uint8_t* data, int count, std::uint16_t* words);
+
 // angle[i] = i * 0.5 degrees in radians: the float nearest i * pi / 360. The
 // one table every scan shares.
 inline constexpr std::array<float, kScanPoints> kAngleTable = [] {

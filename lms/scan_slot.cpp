@@ -6,25 +6,66 @@ namespace lms {
 
 ScanSlot::ScanSlot() : buffers_{} {}
 
-void ScanSlot::publishScan(const float* ranges, int count) {
+void ScanSlot::publishScan(const float* ranges, int count, const std::uint16_t* words,
+                           std::int64_t receivedNs) {
   count = std::clamp(count, 0, kScanPoints);
   Buffer& b = buffers_[back_];
   std::copy(ranges, ranges + count, b.ranges);
+  if (words)
+    std::copy(words, words + count, b.words);
+  else
+    std::fill(b.words, b.words + count, std::uint16_t{0});
   b.count = count;
-  // Release: the values above become visible with the mark. Acquire: the
-  // buffer we get back was last read by the reader before it let go of it.
-  back_ = middle_.exchange(back_ | kNewScanBit, std::memory_order_acq_rel) & kIndexMask;
+  b.receivedNs = receivedNs;
+  back_ = swapMiddle(back_, kNewScanBit) & kIndexMask;
+  middle_.notify_one();
+}
+
+unsigned ScanSlot::swapMiddle(unsigned index, unsigned marks) {
+  // Release: the values written before become visible with the swap. Acquire:
+  // the buffer we get back was last used by the other side before it let go.
+  unsigned old = middle_.load(std::memory_order_relaxed);
+  while (!middle_.compare_exchange_weak(old, index | marks | (old & kWakeBit), std::memory_order_acq_rel,
+                                        std::memory_order_relaxed)) {
+  }
+  return old;
+}
+
+bool ScanSlot::waitForScan() {
+  unsigned v = middle_.load(std::memory_order_acquire);
+  while ((v & (kNewScanBit | kWakeBit)) == 0) {
+    middle_.wait(v, std::memory_order_acquire);
+    v = middle_.load(std::memory_order_acquire);
+  }
+  if (v & kWakeBit) v = middle_.fetch_and(~kWakeBit, std::memory_order_acq_rel);
+  return (v & kNewScanBit) != 0;
+}
+
+void ScanSlot::wakeReader() {
+  middle_.fetch_or(kWakeBit, std::memory_order_release);
+  middle_.notify_all();
+}
+
+bool ScanSlot::takeScan(ScanView& view) {
+  if ((middle_.load(std::memory_order_relaxed) & kNewScanBit) == 0) return false;
+  // Only the reader clears the mark, so it is still set here: the swap takes
+  // the newest scan and clears the mark in one step.
+  front_ = swapMiddle(front_, 0) & kIndexMask;
+  const Buffer& b = buffers_[front_];
+  view.ranges = b.ranges;
+  view.angles = kAngleTable.data();
+  view.words = b.words;
+  view.count = b.count;
+  view.receivedNs = b.receivedNs;
+  return true;
 }
 
 bool ScanSlot::takeScan(const float*& ranges, const float*& angles, int& count) {
-  if ((middle_.load(std::memory_order_relaxed) & kNewScanBit) == 0) return false;
-  // Only the reader clears the mark, so it is still set here: the exchange
-  // takes the newest scan and clears the mark in one step.
-  front_ = middle_.exchange(front_, std::memory_order_acq_rel) & kIndexMask;
-  const Buffer& b = buffers_[front_];
-  ranges = b.ranges;
-  angles = kAngleTable.data();
-  count = b.count;
+  ScanView view;
+  if (!takeScan(view)) return false;
+  ranges = view.ranges;
+  angles = view.angles;
+  count = view.count;
   return true;
 }
 

@@ -10,6 +10,11 @@
 // test-and-clear is one step, and the writer never writes a buffer the reader
 // holds. Nothing is allocated per scan. The angles are the same for every
 // scan: the slot hands out the one constant table instead of copying it.
+//
+// The reader can sleep until a scan is published (waitForScan): it waits on
+// the same atomic word (C++20 atomic wait, a futex on Linux), which a publish
+// or wakeReader() changes and notifies. A wake-up bit in that word survives
+// both swaps until the reader sees it, so no wake-up is lost.
 
 #include <atomic>
 #include <cstdint>
@@ -18,28 +23,51 @@
 
 namespace lms {
 
+// One scan as the reader gets it. The arrays stay unchanged and readable
+// until this reader's next successful take, or the slot's end.
+struct ScanView {
+  const float* ranges = nullptr;         // centimetres
+  const float* angles = nullptr;         // radians: kAngleTable
+  const std::uint16_t* words = nullptr;  // the raw range words as received, flag bits included
+  int count = 0;
+  std::int64_t receivedNs = 0;  // host wall-clock time of reception, ns since the epoch (UTC)
+};
+
 class ScanSlot {
  public:
   ScanSlot();
 
-  // Writer only. Copies `count` ranges (clamped to 0..361).
-  void publishScan(const float* ranges, int count);
+  // Writer only. Copies `count` ranges (clamped to 0..361) and, when given,
+  // as many raw words (otherwise the words read 0).
+  void publishScan(const float* ranges, int count, const std::uint16_t* words = nullptr,
+                   std::int64_t receivedNs = 0);
 
   // Reader only. On true the pointers and count describe the newest scan
-  // (`angles` is kAngleTable); the ranges stay unchanged and readable until
-  // this reader's next takeScan that returns true, or the slot's end. On false
-  // the arguments are left as they were.
+  // (`angles` is kAngleTable); on false the arguments are left as they were.
   bool takeScan(const float*& ranges, const float*& angles, int& count);
+  bool takeScan(ScanView& view);
+
+  // Reader only. Sleeps, without a timeout, until a scan is waiting or
+  // wakeReader() was called; true when a scan is waiting.
+  bool waitForScan();
+  // Any thread: ends the reader's waitForScan (now, or the next one).
+  void wakeReader();
 
   // Whether a scan is waiting (for diagnostics and tests).
   bool newScan() const { return (middle_.load(std::memory_order_acquire) & kNewScanBit) != 0; }
 
  private:
-  static constexpr unsigned kNewScanBit = 4;
   static constexpr unsigned kIndexMask = 3;
+  static constexpr unsigned kNewScanBit = 4;
+  static constexpr unsigned kWakeBit = 8;
+  // Swaps the middle buffer index for `index` (with `marks`), keeping a
+  // pending wake-up; returns the old word.
+  unsigned swapMiddle(unsigned index, unsigned marks);
   struct Buffer {
     float ranges[kScanPoints];
+    std::uint16_t words[kScanPoints];
     int count;
+    std::int64_t receivedNs;
   };
   Buffer buffers_[3];
   std::atomic<unsigned> middle_{1};

@@ -18,6 +18,12 @@ std::chrono::steady_clock::time_point processTimePoint(std::int64_t ms) {
   return kProcessStart + std::chrono::milliseconds(ms);
 }
 
+std::int64_t wallClockNanos() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
 void sleepMs(int ms) {
   if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }

@@ -13,7 +13,7 @@ enum class StdStream { In, Out, Err };
 bool isTerminal(StdStream stream);
 
 // Result of waiting for the key.
-enum class KeyWait { Key, EndOfInput, Woken, Error };
+enum class KeyWait { Key, EndOfInput, Woken, Timeout, Error };
 
 // Puts the terminal on standard input into single-key mode (no line editing,
 // no echo; Ctrl-C still raises SIGINT) and restores the saved settings when
@@ -42,8 +42,8 @@ class WakeChannel {
   ~WakeChannel();
   bool valid() const;
   void wake() const;  // async-signal-safe
-  // Sleeps until a wake-up is pending or `timeoutMs` passes; true if woken.
-  // The wake-up is left pending.
+  // Sleeps until a wake-up is pending or `timeoutMs` passes (< 0: no bound);
+  // true if woken. The wake-up is left pending.
   bool waitFor(int timeoutMs) const;
 
   struct Native;
@@ -54,7 +54,8 @@ class WakeChannel {
 };
 
 // Waits for one byte on standard input (a key, or any byte when it is not a
-// terminal), its end, or a wake-up on `wake`. Blocks without spinning.
-KeyWait waitForKey(const WakeChannel& wake);
+// terminal), its end, a wake-up on `wake`, or `timeoutMs` (< 0: no bound).
+// Blocks without spinning.
+KeyWait waitForKey(const WakeChannel& wake, int timeoutMs = -1);
 
 }  // namespace platform

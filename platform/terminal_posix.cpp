@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "platform/posix/io.h"
@@ -83,11 +84,23 @@ bool WakeChannel::waitFor(int timeoutMs) const {
   return waitReadable(native_->readFd, timeoutMs) == Ready::Yes;
 }
 
-KeyWait waitForKey(const WakeChannel& wake) {
+KeyWait waitForKey(const WakeChannel& wake, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
-    const int which = waitEitherReadable(STDIN_FILENO, wake.native().readFd, -1);
+    int left = -1;
+    if (timeoutMs >= 0) {
+      const auto ms =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+              .count();
+      if (ms <= 0) return KeyWait::Timeout;
+      left = static_cast<int>(ms);
+    }
+    const int which = waitEitherReadable(STDIN_FILENO, wake.native().readFd, left);
     if (which == 1) return KeyWait::Woken;
-    if (which < 0) return KeyWait::Error;
+    if (which < 0) {
+      if (timeoutMs >= 0 && std::chrono::steady_clock::now() >= deadline) return KeyWait::Timeout;
+      return KeyWait::Error;
+    }
     unsigned char c = 0;
     const ssize_t n = ::read(STDIN_FILENO, &c, 1);
     if (n == 1) return KeyWait::Key;

@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
   SimOptions options;
   options.seed = cl.seed;
   options.replay = cl.replayFile.empty() ? nullptr : &replay;
+  options.replayOnce = cl.replayOnce;
   options.pace = !cl.noPace;
   options.baud = cl.baud;
   options.verbose = cl.verbose;

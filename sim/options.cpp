@@ -70,6 +70,8 @@ const char* simUsage() {
          "Scans:\n"
          "  --seed N             scene seed (default 1): room walls and a moving object\n"
          "  --replay FILE        send range words from FILE, one scan per line, instead\n"
+         "                       (plain numbers, or a file lmsview --record wrote); it loops\n"
+         "  --once               with --replay: end after the file's last scan\n"
          "  --scan-log FILE      write one line per measurement reply: number, fate, words\n"
          "  --timing-log FILE    write one line per measurement reply: number, monotonic ns of its last "
          "byte\n"
@@ -124,6 +126,8 @@ bool parseSimCommandLine(int argc, char** argv, SimCommandLine* out, std::string
       out->anyAddress = true;
     } else if (arg == "--serial") {
       out->mode = SimCommandLine::Mode::Pty;
+    } else if (arg == "--once") {
+      out->replayOnce = true;
     } else if (arg == "--no-pace") {
       out->noPace = true;
     } else if (arg == "--counts") {

@@ -15,6 +15,7 @@ struct SimCommandLine {
   bool anyAddress = false;
   std::string device;
   std::string replayFile;
+  bool replayOnce = false;
   std::string scanLogFile;
   std::string timingLogFile;
   bool noPace = false;

@@ -1,10 +1,10 @@
 #include "sim/scene.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <fstream>
-#include <sstream>
+#include <numbers>
 
 namespace sim {
 
@@ -18,8 +18,6 @@ std::uint32_t mix(std::uint32_t x) {
   x ^= x >> 16;
   return x;
 }
-
-constexpr double kPi = 3.141592653589793;
 
 }  // namespace
 
@@ -37,7 +35,7 @@ RangeWords Scene::scan(std::int64_t index) const {
   const double oy = 0.55 * back_ + 400.0 * std::cos(t * 0.7);
   const double radius = 250.0;
   for (int i = 0; i < kScanPoints; ++i) {
-    const double a = i * 0.5 * kPi / 180.0;
+    const double a = i * 0.5 * std::numbers::pi / 180.0;
     const double dx = std::cos(a);
     const double dy = std::sin(a);
     double d = 8191.0;
@@ -62,30 +60,108 @@ RangeWords Scene::scan(std::int64_t index) const {
   return words;
 }
 
+namespace {
+
+// One number of a plain replay line: decimal, or hexadecimal after 0x.
+bool parseWord(std::string_view field, std::uint16_t* out) {
+  int base = 10;
+  if (field.size() > 2 && field[0] == '0' && (field[1] == 'x' || field[1] == 'X')) {
+    field.remove_prefix(2);
+    base = 16;
+  }
+  unsigned v = 0;
+  const auto [end, ec] = std::from_chars(field.data(), field.data() + field.size(), v, base);
+  if (field.empty() || ec != std::errc() || end != field.data() + field.size() || v > 0xFFFF) return false;
+  *out = static_cast<std::uint16_t>(v);
+  return true;
+}
+
+bool isSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\r';
+}
+
+}  // namespace
+
+bool ReplayScans::addLine(std::string_view line, std::string* why) {
+  std::size_t at = 0;
+  while (at < line.size() && isSpace(line[at])) ++at;
+  if (at == line.size()) return true;  // blank
+  RangeWords w{};
+  int n = 0;
+  std::string_view values = line.substr(at);
+  char separator = ' ';
+  if (line[at] == '{') {
+    // A line lmsview --record wrote: its raw words are what the scanner sent.
+    const std::size_t key = line.find("\"words\":[");
+    const std::size_t close = key == std::string_view::npos ? key : line.find(']', key);
+    if (close == std::string_view::npos) {
+      *why = "a JSON line without a \"words\" array (record with lmsview --record)";
+      return false;
+    }
+    const std::size_t open = key + 9;
+    values = line.substr(open, close - open);
+    separator = ',';
+  }
+  while (!values.empty()) {
+    const std::size_t stop = separator == ' ' ? values.find_first_of(" \t\r") : values.find(separator);
+    std::string_view field = values.substr(0, stop);
+    while (!field.empty() && isSpace(field.front())) field.remove_prefix(1);
+    while (!field.empty() && isSpace(field.back())) field.remove_suffix(1);
+    values = stop == std::string_view::npos ? std::string_view() : values.substr(stop + 1);
+    if (field.empty() && separator == ' ') continue;
+    if (n >= kScanPoints || !parseWord(field, &w[static_cast<std::size_t>(n)])) {
+      *why = "expected at most 361 values from 0 to 65535 (decimal, or hexadecimal after 0x)";
+      return false;
+    }
+    ++n;
+  }
+  if (n > 0) scans_.push_back(w);
+  return true;
+}
+
 bool ReplayScans::load(const std::string& path, std::string* error) {
-  std::ifstream in(path);
+  std::ifstream in(path, std::ios::binary);
   if (!in) {
     *error = "cannot read replay file " + path;
     return false;
   }
+  // Read in pieces with a bound on the line and on the file, so a file with
+  // no newline (or /dev/zero) cannot take all memory.
   std::string line;
-  int lineNo = 0;
-  while (std::getline(in, line)) {
-    ++lineNo;
-    std::istringstream fields(line);
-    std::string field;
-    RangeWords w{};
-    int n = 0;
-    while (fields >> field) {
-      char* end = nullptr;
-      const long v = std::strtol(field.c_str(), &end, 0);
-      if (*end != '\0' || v < 0 || v > 0xFFFF || n >= kScanPoints) {
-        *error = path + ":" + std::to_string(lineNo) + ": expected at most 361 values from 0 to 65535";
+  std::int64_t total = 0;
+  int lineNo = 1;
+  char buf[65536];
+  std::string why;
+  while (in) {
+    in.read(buf, sizeof buf);
+    const std::streamsize got = in.gcount();
+    total += got;
+    if (total > kMaxReplayFileBytes) {
+      *error =
+          "replay file " + path + " is larger than " + std::to_string(kMaxReplayFileBytes >> 20) + " MiB";
+      return false;
+    }
+    for (std::streamsize i = 0; i < got; ++i) {
+      if (buf[i] != '\n') {
+        if (line.size() >= kMaxReplayLineBytes) {
+          *error = path + ":" + std::to_string(lineNo) + ": line longer than " +
+                   std::to_string(kMaxReplayLineBytes) + " bytes";
+          return false;
+        }
+        line.push_back(buf[i]);
+        continue;
+      }
+      if (!addLine(line, &why)) {
+        *error = path + ":" + std::to_string(lineNo) + ": " + why;
         return false;
       }
-      w[static_cast<std::size_t>(n++)] = static_cast<std::uint16_t>(v);
+      line.clear();
+      ++lineNo;
     }
-    if (n > 0) scans_.push_back(w);
+  }
+  if (!addLine(line, &why)) {
+    *error = path + ":" + std::to_string(lineNo) + ": " + why;
+    return false;
   }
   if (scans_.empty()) {
     *error = "replay file " + path + " holds no scan";

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "lms/scan.h"
@@ -30,12 +31,20 @@ class Scene {
   double phase_;
 };
 
-// Range words replayed from a file: one scan per line, up to 361 whitespace-
-// separated values (decimal or 0x-hex); missing values are 0. Scans repeat.
+// Bounds on a replay file, so a file with no newline cannot take all memory.
+inline constexpr std::int64_t kMaxReplayFileBytes = std::int64_t{256} << 20;
+inline constexpr std::size_t kMaxReplayLineBytes = 64 * 1024;
+
+// Range words replayed from a file, one scan per line: either up to 361
+// whitespace-separated values (decimal, or hexadecimal after 0x; missing
+// values are 0), or a JSON line that lmsview --record wrote, whose "words"
+// are sent. Scans repeat.
 class ReplayScans {
  public:
   // False, with a one-line reason in *error, when the file cannot be used.
   bool load(const std::string& path, std::string* error);
+  // One line of such a file; false with the reason in *why.
+  bool addLine(std::string_view line, std::string* why);
   bool empty() const { return scans_.empty(); }
   RangeWords scan(std::int64_t index) const;
   std::size_t size() const { return scans_.size(); }

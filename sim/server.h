@@ -22,7 +22,8 @@ namespace sim {
 struct SimOptions {
   std::uint32_t seed = 1;
   const ReplayScans* replay = nullptr;
-  bool pace = false;  // send serial bytes at the baud rate
+  bool replayOnce = false;  // stop serving once every replayed scan has been sent
+  bool pace = false;        // send serial bytes at the baud rate
   int baud = 9600;
   bool verbose = false;  // one line per exchange to `log`
   std::FILE* log = stdout;

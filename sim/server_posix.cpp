@@ -188,6 +188,7 @@ void SimServer::serve() {
       options_.maxSeconds > 0 ? processMillis() + static_cast<std::int64_t>(options_.maxSeconds * 1000) : -1;
   std::vector<Piece> plan;
   std::int64_t lastInput = 0;
+  bool replayDone = false;
   while (!stopping()) {
     const std::int64_t now = processMillis();
     if (endAt >= 0 && now >= endAt) break;
@@ -261,13 +262,19 @@ void SimServer::serve() {
         closeLink();
         break;
       }
+      if (options_.replay && options_.replayOnce &&
+          engine_.counters().scans >= static_cast<std::int64_t>(options_.replay->size())) {
+        if (options_.verbose && options_.log) std::fprintf(options_.log, "lmssim: replay done\n");
+        replayDone = true;
+        break;
+      }
       if (engine_.closeNow()) {
         if (options_.verbose && options_.log) std::fprintf(options_.log, "lmssim: closing the link\n");
         closeLink();
         break;
       }
     }
-    if (linkClosedForGood_) break;
+    if (linkClosedForGood_ || replayDone) break;
   }
   // A server that stops serving lets go of its link, as its process would.
   link_.reset();

@@ -103,3 +103,78 @@ TEST(CommandLine, TheBannerShowsUserTextPrintableToo) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CommandLineOptions, StandAnywhereAndAreTakenOutBeforeCounting) {
+  Invocation inv = parse({"--format", "csv", "IP", "127.0.0.5", "LMS"});
+  EXPECT_EQ(inv.action, Invocation::Action::Run);
+  EXPECT_FALSE(inv.defaultMode);
+  EXPECT_EQ(inv.address, "127.0.0.5");
+  EXPECT_EQ(inv.options.format, OutputFormat::Csv);
+  inv = parse({"COM", "--count=3", "3", "--interval", "0", "LMS", "--format=jsonl", "--frame-id", "front",
+               "--seconds", "2.5", "--record", "r.jsonl", "--force"});
+  EXPECT_EQ(inv.action, Invocation::Action::Run);
+  EXPECT_EQ(inv.portName, "COM3");
+  EXPECT_EQ(inv.options.count, 3);
+  EXPECT_EQ(inv.options.intervalMs, 0);
+  EXPECT_EQ(inv.options.format, OutputFormat::Jsonl);
+  EXPECT_EQ(inv.options.frameId, "front");
+  EXPECT_EQ(inv.options.seconds, 2.5);
+  EXPECT_EQ(inv.options.recordPath, "r.jsonl");
+  EXPECT_TRUE(inv.options.force);
+  // Without options nothing changes, the default mode included.
+  inv = parse({"IP", "127.0.0.5", "LMS"});
+  EXPECT_EQ(inv.options.format, OutputFormat::Table);
+  EXPECT_EQ(inv.options.intervalMs, 1000);
+  EXPECT_EQ(inv.options.count, 0);
+  EXPECT_TRUE(parse({"--format", "csv", "IP", "127.0.0.5"}).defaultMode);
+  // After "--" everything is positional.
+  inv = parse({"--", "COM", "/dev/--odd", "LMS"});
+  EXPECT_EQ(inv.portName, "/dev/--odd");
+  EXPECT_EQ(parse({"IP", "127.0.0.5", "LMS", "--help"}).action, Invocation::Action::Help);
+  EXPECT_EQ(parse({"--version", "COM", "3"}).action, Invocation::Action::Version);
+}
+
+TEST(CommandLineOptions, AMistakeIsAUsageErrorNeverTheDefaultMode) {
+  const std::vector<std::vector<const char*>> bad = {
+      {"--bogus"},
+      {"--formt", "csv", "IP", "1.2.3.4"},
+      {"--format"},
+      {"--format", "xml", "IP", "127.0.0.5", "LMS"},
+      {"--count", "0", "IP", "127.0.0.5", "LMS"},
+      {"--count", "3x", "IP", "127.0.0.5", "LMS"},
+      {"--count", "99999999999", "IP", "127.0.0.5", "LMS"},
+      {"--seconds", "nan"},
+      {"--seconds", "inf"},
+      {"--seconds", "-1"},
+      {"--seconds", "1e300"},
+      {"--interval", "-1"},
+      {"--interval", "3600001"},
+      {"--record", ""},
+      {"--frame-id="},
+      {"--force=yes"},
+      {"--count", "1", "--count", "2"},
+      {"--help", "--help"},
+      {"-x"},  // not an option: a positional argument, so this is simply the default mode
+  };
+  for (std::size_t i = 0; i + 1 < bad.size(); ++i) {
+    const Invocation inv = parse(bad[i]);
+    EXPECT_EQ(inv.action, Invocation::Action::BadOption) << bad[i][0];
+    EXPECT_FALSE(inv.defaultMode);
+    EXPECT_TRUE(inv.banner.empty());
+    EXPECT_EQ(inv.error.find('\n'), std::string::npos);
+    EXPECT_EQ(inv.error.rfind("lmsview: ", 0), 0u) << inv.error;
+  }
+  EXPECT_NE(parse({"--count", "1", "--count", "2"}).error.find("given twice"), std::string::npos);
+  EXPECT_NE(parse({"--count"}).error.find("needs a value"), std::string::npos);
+  EXPECT_NE(parse({"--b\x1b[2Jx"}).error.find("\\x1B"), std::string::npos);
+  EXPECT_TRUE(parse(bad.back()).defaultMode);
+  // The help text names every option.
+  const std::string usage = usageText();
+  for (const char* o : {"--format", "--frame-id", "--count", "--seconds", "--interval", "--record", "--force",
+                        "--help", "--version"})
+    EXPECT_NE(usage.find(o), std::string::npos) << o;
+}
+
+}  // namespace

@@ -133,4 +133,56 @@ TEST(ScanSlot, ThousandsOfScansAcrossTwoThreadsStayConsistent) {
   EXPECT_EQ(last, static_cast<float>(kScans));  // the newest scan is never lost
 }
 
+// The reader sleeps in waitForScan and is woken by each publish: with a
+// writer that waits for each scan to be taken, every one arrives, in order,
+// with its words and time stamp, and a wake-up ends the last wait.
+TEST(ScanSlot, AWaitingReaderIsWokenByEveryPublishAndByWakeReader) {
+  auto slot = std::make_unique<ScanSlot>();
+  constexpr int kScans = 2000;
+  std::atomic<int> takenCount{0};
+  std::thread writer([&] {
+    Scan buf = makeScan(0);
+    std::uint16_t words[kScanPoints] = {};
+    for (int n = 1; n <= kScans; ++n) {
+      for (float& v : buf.ranges) v = static_cast<float>(n);
+      words[0] = static_cast<std::uint16_t>(n);
+      slot->publishScan(buf.ranges, kScanPoints, words, 1000 + n);
+      while (takenCount.load(std::memory_order_acquire) < n) std::this_thread::yield();
+    }
+    slot->wakeReader();
+  });
+  int expected = 1;
+  bool inOrder = true;
+  while (slot->waitForScan()) {
+    ScanView v;
+    ASSERT_TRUE(slot->takeScan(v));
+    inOrder = inOrder && v.ranges[0] == static_cast<float>(expected) && v.words[0] == expected &&
+              v.receivedNs == 1000 + expected && v.angles == kAngleTable.data();
+    takenCount.store(expected, std::memory_order_release);
+    ++expected;
+  }
+  writer.join();
+  EXPECT_TRUE(inOrder);
+  EXPECT_EQ(expected, kScans + 1);
+  EXPECT_FALSE(slot->newScan());
+}
+
+TEST(ScanSlot, AWakeUpBeforeTheWaitIsNotLost) {
+  auto slot = std::make_unique<ScanSlot>();
+  slot->wakeReader();
+  Scan s = makeScan(3.0f);
+  slot->publishScan(s.ranges, kScanPoints);  // the swap keeps the pending wake-up
+  const float* r = nullptr;
+  const float* a = nullptr;
+  int count = 0;
+  ASSERT_TRUE(slot->takeScan(r, a, count));  // and so does the reader's
+  EXPECT_FALSE(slot->waitForScan());         // returns at once: woken, no scan
+  slot->publishScan(s.ranges, kScanPoints);
+  EXPECT_TRUE(slot->waitForScan());  // a scan waits
+  std::thread waker([&] { slot->wakeReader(); });
+  ASSERT_TRUE(slot->takeScan(r, a, count));
+  slot->waitForScan();  // ends when the other thread wakes it
+  waker.join();
+}
+
 }  // namespace

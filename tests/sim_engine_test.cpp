@@ -245,3 +245,41 @@ TEST(SimChaos, DrawsFaultsDeterministicallyFromItsSeed) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ReplayScans, ReadsPlainNumbersAndRecordingsExactly) {
+  ReplayScans r;
+  std::string why;
+  EXPECT_TRUE(r.addLine("010 0x10 0X1f  20\t30", &why)) << why;  // 010 is ten, not octal eight
+  EXPECT_TRUE(r.addLine("   ", &why));                           // blank lines are skipped
+  EXPECT_TRUE(r.addLine("{\"seq\":0,\"ranges\":[0.1,0.2],\"words\":[57345, 2,3]}", &why)) << why;
+  ASSERT_EQ(r.size(), 2u);
+  EXPECT_EQ(r.scan(0)[0], 10);
+  EXPECT_EQ(r.scan(0)[1], 16);
+  EXPECT_EQ(r.scan(0)[2], 31);
+  EXPECT_EQ(r.scan(0)[4], 30);
+  EXPECT_EQ(r.scan(0)[5], 0);
+  EXPECT_EQ(r.scan(1)[0], 57345);  // flag bits kept
+  EXPECT_EQ(r.scan(1)[2], 3);
+  EXPECT_EQ(r.scan(2)[0], 10);  // scans repeat
+  for (const char* bad : {"08x", "65536", "-1", "0x", "1 2 x", "{\"seq\":1}", "{\"words\":[1,,2]}"}) {
+    ReplayScans b;
+    EXPECT_FALSE(b.addLine(bad, &why)) << bad;
+  }
+  std::string many;
+  for (int i = 0; i < 362; ++i) many += "1 ";
+  EXPECT_FALSE(r.addLine(many, &why));
+}
+
+TEST(ReplayScans, FilesWithoutEndAreRefusedWithTheLimitNamed) {
+  ReplayScans r;
+  std::string error;
+  EXPECT_FALSE(r.load("/dev/zero", &error));
+  EXPECT_NE(error.find("line longer than 65536 bytes"), std::string::npos) << error;
+  EXPECT_FALSE(r.load("/nonexistent/replay.txt", &error));
+  EXPECT_FALSE(r.load("/dev/null", &error));
+  EXPECT_NE(error.find("holds no scan"), std::string::npos) << error;
+}
+
+}  // namespace

@@ -1,0 +1,126 @@
+#include "app/scan_formats.h"
+
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+
+namespace app {
+
+namespace {
+
+void putInt(std::string& out, long long v) {
+  char buf[24];
+  out.append(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+}
+
+// Shortest text that reads back as the same double.
+void putDouble(std::string& out, double v) {
+  char buf[32];
+  out.append(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+}
+
+// The raw range (millimetres) behind a shown value: the table shows raw / 10
+// as a float, which holds it closely enough to recover raw exactly.
+long long rawOf(float centimetres) {
+  return std::llround(static_cast<double>(centimetres) * 10.0);
+}
+
+void putJsonString(std::string& out, std::string_view text) {
+  out.push_back('"');
+  for (const char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out.push_back('\\');
+      out.push_back(c);
+    } else if (b < 0x20) {
+      char esc[8];
+      std::snprintf(esc, sizeof esc, "\\u%04x", b);
+      out += esc;
+    } else {
+      out.push_back(c);
+    }
+  }
+  out.push_back('"');
+}
+
+}  // namespace
+
+std::string isoTimeUtc(std::int64_t nanosSinceEpoch) {
+  using namespace std::chrono;
+  const sys_time<nanoseconds> t{nanoseconds(nanosSinceEpoch)};
+  const sys_days day = floor<days>(t);
+  const year_month_day ymd{day};
+  const hh_mm_ss<milliseconds> time{floor<milliseconds>(t - day)};
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(ymd.year()),
+                static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()),
+                static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                static_cast<int>(time.seconds().count()), static_cast<int>(time.subseconds().count()));
+  return buf;
+}
+
+void formatCsvHeader(std::string& out, int count) {
+  out = "seq,time_utc,time_ns";
+  char name[32];
+  for (int i = 0; i < count; ++i) {
+    std::snprintf(name, sizeof name, ",r_%03d_%ddeg_cm", i / 2, (i % 2) * 5);
+    out += name;
+  }
+  out.push_back('\n');
+}
+
+void formatCsvRow(std::string& out, const ShownScan& scan) {
+  out.clear();
+  putInt(out, scan.seq);
+  out.push_back(',');
+  out += isoTimeUtc(scan.stampNs);
+  out.push_back(',');
+  putInt(out, scan.stampNs);
+  for (int i = 0; i < scan.count; ++i) {
+    const long long raw = rawOf(scan.ranges[i]);
+    out.push_back(',');
+    putInt(out, raw / 10);
+    out.push_back('.');
+    putInt(out, raw % 10);
+  }
+  out.push_back('\n');
+}
+
+void formatJsonLine(std::string& out, const ShownScan& scan, std::string_view frameId, bool withWords) {
+  out.clear();
+  out += "{\"seq\":";
+  putInt(out, scan.seq);
+  const long long sec =
+      scan.stampNs >= 0 ? scan.stampNs / 1'000'000'000 : (scan.stampNs + 1) / 1'000'000'000 - 1;
+  out += ",\"stamp\":{\"sec\":";
+  putInt(out, sec);
+  out += ",\"nanosec\":";
+  putInt(out, scan.stampNs - sec * 1'000'000'000);
+  out += "},\"frame_id\":";
+  putJsonString(out, frameId);
+  out += ",\"angle_min\":0,\"angle_max\":";
+  putDouble(out, std::numbers::pi);
+  out += ",\"angle_increment\":";
+  putDouble(out, std::numbers::pi / 360.0);
+  out += ",\"time_increment\":0,\"scan_time\":0,\"range_min\":0,\"range_max\":";
+  putDouble(out, kRangeMaxMetres);
+  out += ",\"ranges\":[";
+  for (int i = 0; i < scan.count; ++i) {
+    if (i > 0) out.push_back(',');
+    putDouble(out, static_cast<double>(rawOf(scan.ranges[i])) / 1000.0);
+  }
+  out += "],\"intensities\":[]";
+  if (withWords && scan.words) {
+    out += ",\"words\":[";
+    for (int i = 0; i < scan.count; ++i) {
+      if (i > 0) out.push_back(',');
+      putInt(out, scan.words[i]);
+    }
+    out.push_back(']');
+  }
+  out += "}\n";
+}
+
+}  // namespace app

@@ -1,0 +1,44 @@
+#pragma once
+
+// Scans as data for other programs: CSV (one line a scan) and JSON Lines in
+// the conventions of the common robotics laser-scan message (one object a
+// scan), so a line converts to such a message without arithmetic.
+//
+// Angles: 0 rad is the scanner's right, pi/2 straight ahead, pi its left,
+// counter-clockwise seen from above; index i is i * pi/360.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace app {
+
+// One scan as shown: its sequence number (the table's sample number), the
+// host's UTC time of reception, and its ranges (centimetres, as the table
+// shows them) with their raw words.
+struct ShownScan {
+  int seq = 0;
+  std::int64_t stampNs = 0;
+  const float* ranges = nullptr;
+  const std::uint16_t* words = nullptr;
+  int count = 0;
+};
+
+// The largest range a 13-bit word carries, in metres.
+inline constexpr double kRangeMaxMetres = 8.191;
+
+// "2026-12-07T08:21:15.123Z": ISO 8601, UTC, milliseconds.
+std::string isoTimeUtc(std::int64_t nanosSinceEpoch);
+
+// The header line: seq, time_utc, time_ns, then r_000_0deg_cm ... r_180_0deg_cm.
+void formatCsvHeader(std::string& out, int count);
+// Replaces `out` with one data line (ranges in centimetres, one decimal).
+void formatCsvRow(std::string& out, const ShownScan& scan);
+
+// Replaces `out` with one JSON object and a newline: seq, stamp {sec,
+// nanosec}, frame_id, angle_min/max/increment, time_increment, scan_time,
+// range_min/max, ranges (metres) and intensities (empty); with `withWords`
+// also the raw range words, so a replay sends exactly what was received.
+void formatJsonLine(std::string& out, const ShownScan& scan, std::string_view frameId, bool withWords);
+
+}  // namespace app
