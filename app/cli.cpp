@@ -32,7 +32,7 @@ const char* usageText() {
          "  --seconds S      stop after S seconds\n"
          "  --interval MS    time from one request to the next (default 1000; 0: as fast\n"
          "                   as the link carries the replies)\n"
-         "  --record FILE    also write every scan shown to FILE as JSON Lines with its\n"
+         "  --record FILE    also write every valid scan to FILE as JSON Lines with its\n"
          "                   raw range words (lmssim --replay FILE sends them again)\n"
          "  --force          let --record replace an existing FILE\n"
          "  -h, --help       show this text\n"

@@ -4,8 +4,8 @@
 // at once, so a crash loses at most the line being written. A write error is
 // reported once and recording stops; the run goes on.
 //
-// Threads: opened by the main thread before the run; written by the display
-// thread only.
+// Threads: opened by the main thread before the run; written by the
+// acquisition thread only.
 
 #include <cstdio>
 #include <string>

@@ -93,10 +93,6 @@ class ScanWriter {
         break;
     }
     put(text_);
-    if (gRun.recorder != nullptr && gRun.recorder->active()) {
-      formatJsonLine(record_, scan, o.frameId, true);
-      gRun.recorder->write(record_, gRun.messages);
-    }
   }
 
  private:
@@ -108,7 +104,23 @@ class ScanWriter {
   bool terminal_;
   std::string text_;
   std::string header_;
-  std::string record_;
+};
+
+// --record: every valid scan, on the acquisition thread as it is received, so
+// none is missed when the display skips one.
+class ScanRecorder {
+ public:
+  void operator()(const lms::ScanView& view) {
+    Recorder* recorder = gRun.recorder;
+    if (recorder == nullptr || !recorder->active()) return;
+    formatJsonLine(line_, {seq_++, view.receivedNs, view.ranges, view.words, view.count}, gRun.options.frameId,
+                   true);
+    recorder->write(line_, gRun.messages);
+  }
+
+ private:
+  int seq_ = 0;
+  std::string line_;
 };
 
 }  // namespace
@@ -216,6 +228,7 @@ int runLaser(bool serial, const char* portName, const char* address, const char*
   withDriver([&](auto& d) {
     d.setOutput(gRun.messages);
     d.setInterval(options.intervalMs);
+    if (gRun.recorder != nullptr) d.setScanObserver(ScanRecorder());
     return 0;
   });
   platform::WakeChannel wake;

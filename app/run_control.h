@@ -32,7 +32,7 @@ inline constexpr int kExitUsage = 2;
 // options.seconds is set), the count or the time is reached, a signal
 // arrives, or the link fails. Returns the process exit status. Scans go to
 // standard output in options.format; `recorder`, when given and open, gets
-// every scan shown.
+// every valid scan received.
 int runLaser(bool serial, const char* portName, const char* address, const char* laserType,
              const RunOptions& options = {}, Recorder* recorder = nullptr);
 

@@ -228,7 +228,9 @@ void LmsDriver<Link>::read(Link& link) {
   }
   decodeRanges(2 * numPoints_, carry_.bytes.data() + kRangeOffset, rangeBuf_, &numPoints_);
   decodeWords(carry_.bytes.data() + kRangeOffset, numPoints_, wordBuf_);
-  slot_.publishScan(rangeBuf_, numPoints_, wordBuf_, platform::wallClockNanos());
+  const std::int64_t receivedNs = platform::wallClockNanos();
+  slot_.publishScan(rangeBuf_, numPoints_, wordBuf_, receivedNs);
+  if (observer_) observer_({rangeBuf_, kAngleTable.data(), wordBuf_, numPoints_, receivedNs});
 }
 
 template <class Link>

@@ -23,6 +23,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -90,6 +91,11 @@ class LmsDriver {
   bool waitForScan() { return slot_.waitForScan(); }
   void wakeScanReader() { slot_.wakeReader(); }
 
+  // Called on the acquisition thread with every valid scan, right after it
+  // is published (the display may skip a scan when a newer one comes before
+  // it looks; this sees them all). Set before run().
+  void setScanObserver(std::function<void(const ScanView&)> observer) { observer_ = std::move(observer); }
+
   // The pause of a cycle: from one request's answer to the next request
   // (kCyclePauseMs unless set before run()). The next request still waits
   // for the reply or its bound, so a short pause is limited by the link.
@@ -135,6 +141,7 @@ class LmsDriver {
   std::string failureText_;
   ReplyCarry carry_;
   std::FILE* out_ = stdout;
+  std::function<void(const ScanView&)> observer_;
 };
 
 using SerialLms = LmsDriver<SerialPortLink>;

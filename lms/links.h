@@ -80,7 +80,12 @@ struct TcpClientLink {
   int replyWaitMs() const { return kReplyWaitMs; }
   std::string lossText() const;
 
-  static std::unique_ptr<Transport> makeTransport(std::FILE* out) { return std::make_unique<Transport>(out); }
+  // A reply is whole at its last byte, not 50 ms later.
+  static std::unique_ptr<Transport> makeTransport(std::FILE* out) {
+    auto client = std::make_unique<Transport>(out);
+    client->setMessageCheck(&wholeTelegramLength);
+    return client;
+  }
   static std::error_code open(Transport& client, const Target& t);
   // Text that is not an address will not become one.
   static bool worthRetrying(std::error_code ec);

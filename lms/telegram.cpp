@@ -19,4 +19,16 @@ std::uint16_t lmsCrc16(const std::uint8_t* data, int length) {
   return reg;
 }
 
+int wholeTelegramLength(const std::uint8_t* bytes, int length) {
+  const int at = length > 0 && bytes[0] == kAck ? 1 : 0;
+  const int have = length - at;
+  if (have < 4 || bytes[at] != kStx) return 0;
+  const int body = bytes[at + 2] | (bytes[at + 3] << 8);  // command and data
+  const int whole = body + 6;
+  if (have < whole) return 0;
+  const std::uint16_t crc = lmsCrc16(bytes + at, whole - 2);
+  const int sent = bytes[at + whole - 2] | (bytes[at + whole - 1] << 8);
+  return crc == sent ? at + whole : 0;
+}
+
 }  // namespace lms

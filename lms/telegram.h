@@ -18,6 +18,12 @@ inline constexpr std::uint8_t kNak = 0x15;
 
 std::uint16_t lmsCrc16(const std::uint8_t* data, int length);
 
+// The length of the whole telegram at the start of `bytes` (after at most one
+// ACK byte, which it counts): its length field satisfied and its checksum
+// right. 0 when there is none (yet). Lets a message link end a reply at its
+// last byte instead of waiting for silence.
+int wholeTelegramLength(const std::uint8_t* bytes, int length);
+
 // ---- catalogue: telegrams to the scanner, without checksum ----
 using Bytes6 = std::array<std::uint8_t, 6>;
 using Bytes9 = std::array<std::uint8_t, 9>;

@@ -123,3 +123,86 @@ TEST(SilenceFramer, BurstBeyond1000BytesKeepsItsFirst1000) {
 }
 
 }  // namespace
+
+namespace {
+
+// A stand-in for the telegram check the driver passes: a message is whole
+// when it starts with 'T', its second byte gives its length, and its last
+// byte is 'E'. The framer must treat it as opaque.
+int toyCheck(const std::uint8_t* b, int n) {
+  if (n < 2 || b[0] != 'T' || n < b[1]) return 0;
+  return b[b[1] - 1] == 'E' ? b[1] : 0;
+}
+
+std::vector<std::uint8_t> toy(int length) {
+  std::vector<std::uint8_t> m(static_cast<std::size_t>(length), 'x');
+  m[0] = 'T';
+  m[1] = static_cast<std::uint8_t>(length);
+  m.back() = 'E';
+  return m;
+}
+
+std::vector<std::uint8_t> takeBytes(SilenceFramer& f) {
+  std::uint8_t buf[kMessageCapacity];
+  const int n = f.readReady(buf, kMessageCapacity);
+  return {buf, buf + n};
+}
+
+TEST(SilenceFramerWithCheck, AWholeMessageIsPublishedAtItsLastByte) {
+  SilenceFramer f;
+  f.setMessageCheck(toyCheck);
+  const auto m = toy(20);
+  EXPECT_EQ(f.addChunk(m.data(), 20, 1000), 1);  // in one chunk: at once, no silence needed
+  EXPECT_TRUE(f.ready());
+  EXPECT_FALSE(f.pending());
+  EXPECT_EQ(takeBytes(f), m);
+  // In several chunks: published with the chunk that completes it.
+  EXPECT_EQ(f.addChunk(m.data(), 7, 2000), 0);
+  EXPECT_EQ(f.addChunk(m.data() + 7, 6, 2010), 0);
+  EXPECT_EQ(f.addChunk(m.data() + 13, 7, 2020), 1);
+  EXPECT_EQ(takeBytes(f), m);
+}
+
+TEST(SilenceFramerWithCheck, WhatIsNotWholeWaitsForTheSilenceAsBefore) {
+  SilenceFramer f;
+  f.setMessageCheck(toyCheck);
+  auto bad = toy(20);
+  bad.back() = 'X';  // the check says no
+  EXPECT_EQ(f.addChunk(bad.data(), 20, 1000), 0);
+  EXPECT_FALSE(f.publishIfDue(1049));
+  EXPECT_TRUE(f.publishIfDue(1050));
+  EXPECT_EQ(takeBytes(f), bad);
+  const auto m = toy(30);
+  EXPECT_EQ(f.addChunk(m.data(), 29, 2000), 0);  // one byte short
+  EXPECT_FALSE(f.ready());
+  EXPECT_TRUE(f.publishIfDue(2050));
+  EXPECT_EQ(takeBytes(f).size(), 29u);
+}
+
+TEST(SilenceFramerWithCheck, TwoMessagesBackToBackAreTwoAndTheRestStartsTheNext) {
+  SilenceFramer f;
+  f.setMessageCheck(toyCheck);
+  auto burst = toy(10);
+  const auto second = toy(12);
+  burst.insert(burst.end(), second.begin(), second.end());
+  burst.push_back('z');  // the start of what comes next
+  EXPECT_EQ(f.addChunk(burst.data(), static_cast<int>(burst.size()), 1000), 1);
+  EXPECT_EQ(takeBytes(f), toy(10));
+  EXPECT_TRUE(f.ready());  // the second waited for the slot, and took it when it was read
+  EXPECT_EQ(takeBytes(f), second);
+  EXPECT_TRUE(f.pending());
+  EXPECT_TRUE(f.publishIfDue(1050));
+  EXPECT_EQ(takeBytes(f), std::vector<std::uint8_t>{'z'});
+  EXPECT_EQ(f.droppedMessages(), 0);
+}
+
+TEST(SilenceFramerWithCheck, WithoutACheckNothingChanges) {
+  SilenceFramer f;
+  const auto m = toy(20);
+  EXPECT_EQ(f.addChunk(m.data(), 20, 1000), 0);
+  EXPECT_FALSE(f.ready());
+  EXPECT_FALSE(f.publishIfDue(1049));
+  EXPECT_TRUE(f.publishIfDue(1050));
+}
+
+}  // namespace

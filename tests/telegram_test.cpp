@@ -86,3 +86,32 @@ TEST(Catalogue, ConfigWithUnitsZeroDiffersInByte11AndHasChecksum6BBA) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<std::uint8_t> withCrc(std::vector<std::uint8_t> t) {
+  const std::uint16_t crc = lmsCrc16(t.data(), static_cast<int>(t.size()));
+  t.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+  t.push_back(static_cast<std::uint8_t>(crc >> 8));
+  return t;
+}
+
+TEST(WholeTelegramLength, CountsAWholeTelegramWithOrWithoutItsAck) {
+  const auto stop = withCrc({msgStopLMS.begin(), msgStopLMS.end()});
+  EXPECT_EQ(wholeTelegramLength(stop.data(), 8), 8);
+  std::vector<std::uint8_t> acked{kAck};
+  acked.insert(acked.end(), stop.begin(), stop.end());
+  EXPECT_EQ(wholeTelegramLength(acked.data(), 9), 9);
+  acked.push_back(0x41);  // what follows is not counted
+  EXPECT_EQ(wholeTelegramLength(acked.data(), 10), 9);
+  for (int n = 0; n < 9; ++n) EXPECT_EQ(wholeTelegramLength(acked.data(), n), 0) << n;  // not yet
+  auto spoiled = acked;
+  spoiled[8] ^= 1;
+  EXPECT_EQ(wholeTelegramLength(spoiled.data(), 9), 0);  // a wrong checksum is not whole
+  const std::uint8_t nak[] = {kNak, 0x02, 0x80};
+  EXPECT_EQ(wholeTelegramLength(nak, 3), 0);
+  const std::uint8_t twoAcks[] = {kAck, kAck, 0x02};
+  EXPECT_EQ(wholeTelegramLength(twoAcks, 3), 0);
+}
+
+}  // namespace

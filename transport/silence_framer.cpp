@@ -9,8 +9,8 @@ bool silenceCounts(std::int64_t earlier, std::int64_t later) {
   return static_cast<double>(elapsed) > 0.05;
 }
 
-void SilenceFramer::addChunk(const std::uint8_t* data, int length, std::int64_t now) {
-  if (length <= 0) return;
+int SilenceFramer::addChunk(const std::uint8_t* data, int length, std::int64_t now) {
+  if (length <= 0) return 0;
   if (!anyChunk_ || silenceCounts(chunkTime_, now)) messageLen_ = 0;
   anyChunk_ = true;
   chunkTime_ = now;
@@ -20,6 +20,25 @@ void SilenceFramer::addChunk(const std::uint8_t* data, int length, std::int64_t 
   std::copy(data, data + taken, message_ + messageLen_);
   messageLen_ += taken;
   droppedBytes_ += length - taken;
+  return publishWhole();
+}
+
+// Moves whole messages from the start of the one being gathered to the free
+// ready slot; what follows stays as the start of the next message.
+int SilenceFramer::publishWhole() {
+  int published = 0;
+  while (check_ != nullptr && !ready_ && messageLen_ > 0) {
+    const int n = check_(message_, messageLen_);
+    if (n <= 0 || n > messageLen_) break;
+    std::copy(message_, message_ + n, readyBuf_);
+    readyLen_ = n;
+    ready_ = true;
+    std::copy(message_ + n, message_ + messageLen_, message_);
+    messageLen_ -= n;
+    pending_ = messageLen_ > 0;
+    ++published;
+  }
+  return published;
 }
 
 bool SilenceFramer::publishIfDue(std::int64_t now) {
@@ -42,7 +61,9 @@ int SilenceFramer::readReady(std::uint8_t* destination, int wanted) {
   const int n = std::clamp(wanted, 0, readyLen_);
   std::copy(readyBuf_, readyBuf_ + n, destination);
   ready_ = false;
-  return readyLen_;
+  const int length = readyLen_;
+  if (pending_) publishWhole();
+  return length;
 }
 
 }  // namespace transport

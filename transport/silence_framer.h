@@ -4,6 +4,12 @@
 // arrives in one burst, and it is closed once 50 ms pass without new bytes.
 // Times are milliseconds from one monotonic clock, passed in by the caller, so
 // the rule can be driven exactly. Not thread-safe: the owner serialises calls.
+//
+// A caller that knows when a message is whole may pass a check: a burst that
+// begins with a whole message by that check is published as soon as its last
+// byte arrives, and the bytes after it start the next message. Without a
+// check, or for bytes the check does not recognise, the silence rule alone
+// applies. The framer itself knows nothing of what a message holds.
 
 #include <cstdint>
 
@@ -12,6 +18,10 @@ namespace transport {
 inline constexpr int kMessageCapacity = 1000;
 inline constexpr int kMaxReceive = 999;
 inline constexpr int kSilenceMs = 50;
+
+// The length of the whole message at the start of `bytes`, or 0 when there
+// is none (yet).
+using MessageCheck = int (*)(const std::uint8_t* bytes, int length);
 
 // The silence rule: elapsed seconds, as a float, above 0.05. Because 50/1000 in
 // single precision lies just above 0.05, a gap of 50 ms counts and 49 ms does not.
@@ -23,7 +33,11 @@ class SilenceFramer {
   // a counting gap, and the first chunk of all, starts a new message. Bytes that
   // would carry a message past 1000 bytes are dropped (and counted): messages up
   // to 1000 bytes pass unchanged, longer bursts keep their first 1000 bytes.
-  void addChunk(const std::uint8_t* data, int length, std::int64_t now);
+  // With a check, whole messages move to the ready slot at once while it is
+  // free; returns how many did.
+  int addChunk(const std::uint8_t* data, int length, std::int64_t now);
+
+  void setMessageCheck(MessageCheck check) { check_ = check; }
 
   // The publication step. When a chunk is pending and the silence since it
   // counts, the message moves to the ready slot if the slot is free (otherwise
@@ -36,13 +50,17 @@ class SilenceFramer {
 
   bool ready() const { return ready_; }
   // Copies at most `wanted` bytes of the ready message, empties the slot and
-  // returns the message's full length. Returns 0 when the slot is empty.
+  // returns the message's full length. Returns 0 when the slot is empty. A
+  // whole message (by the check) that waited for the slot takes it at once.
   int readReady(std::uint8_t* destination, int wanted);
 
   std::int64_t droppedMessages() const { return droppedMessages_; }
   std::int64_t droppedBytes() const { return droppedBytes_; }
 
  private:
+  int publishWhole();
+
+  MessageCheck check_ = nullptr;
   std::uint8_t message_[kMessageCapacity];
   int messageLen_ = 0;
   std::uint8_t readyBuf_[kMessageCapacity];

@@ -29,6 +29,11 @@ std::error_code TcpClient::lastError() const {
   return lastError_;
 }
 
+void TcpClient::setMessageCheck(MessageCheck check) {
+  std::lock_guard lock(mutex_);
+  framer_.setMessageCheck(check);
+}
+
 bool TcpClient::connect(const char* address, std::uint16_t port, int timeoutMs) {
   if (socket_.valid()) return false;
   if (const std::error_code ec = socket_.connect(address, port, timeoutMs)) {
@@ -133,11 +138,13 @@ int SocketThread(TcpClient& c) {
           }
           break;
         }
+        int published = 0;
         {
           std::lock_guard lock(c.mutex_);
-          c.framer_.addChunk(c.recvBuf_, n, processMillis());
+          published = c.framer_.addChunk(c.recvBuf_, n, processMillis());
         }
         c.framerWake_.notify_all();
+        if (published > 0) c.readyWake_.notify_all();
       }
     }
   }

@@ -47,6 +47,10 @@ class TcpClient {
   TcpClient& operator=(const TcpClient&) = delete;
   ~TcpClient();
 
+  // Lets whole messages by `check` out as soon as their last byte arrives
+  // (see SilenceFramer). Called before connect.
+  void setMessageCheck(MessageCheck check);
+
   // Connects to a dotted-decimal IPv4 address; false for any failure (a
   // malformed address, refused, unreachable, or not done within `timeoutMs`).
   bool connect(const char* address, std::uint16_t port, int timeoutMs = kConnectTimeoutMs);

@@ -32,9 +32,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   switch (inv.action) {
     case Invocation::Action::Run:
       if (inv.banner.empty() || (inv.serial && inv.portName.empty())) std::abort();
+      // Options keep their ranges.
+      if (inv.options.count < 0 || inv.options.intervalMs < 0 || !(inv.options.seconds >= 0)) std::abort();
       break;
     case Invocation::Action::BadKeyword:
     case Invocation::Action::BadPort:
+    case Invocation::Action::BadOption:
       if (inv.error.empty() || inv.error.find('\n') != std::string::npos || !inv.banner.empty()) std::abort();
       break;
     default:
