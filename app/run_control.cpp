@@ -14,6 +14,8 @@
 #include "app/recorder.h"
 #include "app/scan_formats.h"
 #include "platform/clock.h"
+#include "platform/error.h"
+#include "platform/output.h"
 #include "platform/signals.h"
 #include "platform/terminal.h"
 
@@ -50,6 +52,7 @@ struct Run {
   std::condition_variable changed;
   bool acquisitionDone = false;
   bool displayStop = false;
+  std::error_code outputError;  // standard output failed: the run ends
 
   void wakeKeyWait() {
     if (platform::WakeChannel* w = wake.load(std::memory_order_acquire)) w->wake();
@@ -57,6 +60,13 @@ struct Run {
   bool displayStopped() {
     std::lock_guard lock(mutex);
     return displayStop;
+  }
+  void outputFailed(std::error_code ec) {
+    {
+      std::lock_guard lock(mutex);
+      outputError = ec;
+    }
+    wakeKeyWait();
   }
 };
 static_assert(std::atomic<platform::WakeChannel*>::is_always_lock_free);
@@ -74,7 +84,8 @@ class ScanWriter {
  public:
   ScanWriter() : terminal_(platform::isTerminal(platform::StdStream::Out)) { text_.reserve(64 * 1024); }
 
-  void show(const lms::ScanView& view, int sample) {
+  // False when standard output failed (the run is then ending).
+  bool show(const lms::ScanView& view, int sample) {
     const RunOptions& o = gRun.options;
     const ShownScan scan{sample, view.receivedNs, view.ranges, view.words, view.count};
     switch (o.format) {
@@ -84,7 +95,10 @@ class ScanWriter {
       case OutputFormat::Csv:
         if (sample == 0) {
           formatCsvHeader(header_, view.count);
-          put(header_);
+          text_ = header_;
+          formatCsvRow(row_, scan);
+          text_ += row_;
+          break;
         }
         formatCsvRow(text_, scan);
         break;
@@ -92,18 +106,21 @@ class ScanWriter {
         formatJsonLine(text_, scan, o.frameId, false);
         break;
     }
-    put(text_);
+    // One write for the whole table or line, past stdio, so a reader of a
+    // pipe never gets half of it from one read of ours.
+    std::fflush(stdout);
+    if (const std::error_code ec = platform::writeStdout(text_)) {
+      gRun.outputFailed(ec);
+      return false;
+    }
+    return true;
   }
 
  private:
-  static void put(const std::string& s) {
-    std::fwrite(s.data(), 1, s.size(), stdout);
-    std::fflush(stdout);
-  }
-
   bool terminal_;
   std::string text_;
   std::string header_;
+  std::string row_;
 };
 
 // --record: every valid scan, on the acquisition thread as it is received, so
@@ -157,7 +174,7 @@ int DataThread(void*) {
   const int count = gRun.options.count;
   for (bool going = true;;) {
     if (withDriver([&](auto& d) { return d.takeScan(view); })) {
-      writer.show(view, sample);
+      if (!writer.show(view, sample)) break;
       ++sample;
       if (sample == count) {
         // Enough shown: end the run, and show nothing more.
@@ -256,7 +273,19 @@ int runLaser(bool serial, const char* portName, const char* address, const char*
 
   int status = kExitStopped;
   const lms::RunOutcome outcome = withDriver([](auto& d) { return d.outcome(); });
-  if (outcome == lms::RunOutcome::ConnectFailed || outcome == lms::RunOutcome::LinkLost) {
+  std::error_code outputError;
+  {
+    std::lock_guard lock(gRun.mutex);
+    outputError = gRun.outputError;
+  }
+  if (outputError == std::errc::broken_pipe) {
+    // The reader went away (`lmsview ... | head`): end quietly with the status
+    // a pipeline expects from a writer that SIGPIPE would have ended.
+    status = kExitBrokenPipe;
+  } else if (outputError) {
+    std::fprintf(stderr, "lmsview: cannot write to standard output: %s\n", platform::errorText(outputError).c_str());
+    status = kExitLinkFailed;
+  } else if (outcome == lms::RunOutcome::ConnectFailed || outcome == lms::RunOutcome::LinkLost) {
     std::fprintf(stderr, "lmsview: %s\n", withDriver([](auto& d) { return d.failureText(); }).c_str());
     status = kExitLinkFailed;
   } else if (gRun.signal != 0) {

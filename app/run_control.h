@@ -27,6 +27,9 @@ inline constexpr int kStopGraceMs = 5000;
 inline constexpr int kExitStopped = 0;
 inline constexpr int kExitLinkFailed = 1;
 inline constexpr int kExitUsage = 2;
+// Standard output is a pipe whose reader has gone: 128 + SIGPIPE, as a
+// shell reports a writer that the signal ended.
+inline constexpr int kExitBrokenPipe = 141;
 
 // Runs until a key is pressed, standard input ends (unless options.count or
 // options.seconds is set), the count or the time is reached, a signal

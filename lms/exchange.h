@@ -26,6 +26,9 @@ inline constexpr int kReplyReadSize = 802;
 inline constexpr int kAckTimeoutMs = 1500;
 // Longest single wait while gathering a reply that a stop may cut short.
 inline constexpr int kStopCheckMs = 100;
+// On a line, the last stretch of a reply is waited for byte by byte (so the
+// reply is taken the moment it is whole); before that, it sleeps.
+inline constexpr int kLineTailMs = 10;
 
 // What an exchange needs of a link:
 // - write(bytes, n): the count written;
@@ -111,7 +114,8 @@ bool waitAck(const std::uint8_t* expected, int expectedLength, T& link, ReplyCar
 // one, `deadline` (process milliseconds) passes, the link is gone, or `stop`
 // (when given) is raised. Over a message link this takes a reply that a
 // gateway split into several messages one by one; on a serial line it sleeps
-// for the time the rest needs at the baud rate instead of waking for each byte.
+// for the time the rest needs at the baud rate instead of waking for each
+// byte, and waits for the data itself only over the last kLineTailMs.
 template <TelegramLink T>
 bool collectReply(T& link, ReplyCarry& carry, std::int64_t deadline,
                   const std::atomic<bool>* stop = nullptr) {
@@ -129,8 +133,8 @@ bool collectReply(T& link, ReplyCarry& carry, std::int64_t deadline,
     if (left <= 0 || link.lost()) break;
     const int wait = static_cast<int>(stop ? std::min<std::int64_t>(left, kStopCheckMs) : left);
     const int line = carry.length > 0 ? link.restOfReplyMs(carry.length) : 0;
-    if (line > 0)
-      platform::sleepMs(std::min(wait, line));
+    if (line > kLineTailMs)
+      platform::sleepMs(std::min(wait, line - kLineTailMs));
     else
       link.waitData(wait);
   }
