@@ -6,8 +6,11 @@
 #include "app/cli.h"
 #include "app/recorder.h"
 #include "app/run_control.h"
+#include "lms/scanner.h"
+#include "platform/terminal.h"
 
 int main(int argc, char** argv) {
+  platform::ensureStandardStreams();
   const app::Invocation inv = app::parseCommandLine(argc, argv);
   switch (inv.action) {
     case app::Invocation::Action::Help:
@@ -37,6 +40,14 @@ int main(int argc, char** argv) {
   std::FILE* messages = app::messageStream(inv.options);
   std::fputs(inv.banner.c_str(), messages);
   std::fflush(messages);
+  if (inv.defaultMode) {
+    // One missing word reaches the network: say where, and how to name a link.
+    std::fprintf(
+        stderr,
+        "lmsview: no link named: connecting to the built-in address %s port %u (see lmsview --help)\n",
+        lms::kDefaultScannerAddress, static_cast<unsigned>(lms::kScannerPort));
+    std::fflush(stderr);
+  }
   return app::runLaser(inv.serial, inv.serial ? inv.portName.c_str() : nullptr,
                        inv.serial ? nullptr : inv.address.c_str(), inv.laserType.c_str(), inv.options,
                        &recorder);

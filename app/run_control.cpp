@@ -130,8 +130,8 @@ class ScanRecorder {
   void operator()(const lms::ScanView& view) {
     Recorder* recorder = gRun.recorder;
     if (recorder == nullptr || !recorder->active()) return;
-    formatJsonLine(line_, {seq_++, view.receivedNs, view.ranges, view.words, view.count}, gRun.options.frameId,
-                   true);
+    formatJsonLine(line_, {seq_++, view.receivedNs, view.ranges, view.words, view.count},
+                   gRun.options.frameId, true);
     recorder->write(line_, gRun.messages);
   }
 
@@ -205,24 +205,18 @@ void waitForTheEnd(const platform::WakeChannel& wake) {
     const std::int64_t ms = endAt - platform::processMillis();
     return ms > 0 ? static_cast<int>(std::min<std::int64_t>(ms, 1 << 30)) : 0;
   };
-  const bool keyboard = platform::isTerminal(platform::StdStream::In);
   platform::RawKeyMode rawMode;
-  // On a terminal the prompt waits at the end of its line, as a console's
-  // does; in a file or pipe it gets a line of its own, so tables that follow
-  // start on a fresh line.
-  const bool promptOnTerminal =
-      platform::isTerminal(gRun.messages == stdout ? platform::StdStream::Out : platform::StdStream::Err);
-  std::fputs(promptOnTerminal ? "Press any key to continue . . . " : "Press any key to continue . . .\n",
-             gRun.messages);
+  // The prompt has a line of its own, so the messages that follow (from other
+  // threads, at any moment) and tables in a file start on a fresh line.
+  std::fputs("Press any key to continue . . .\n", gRun.messages);
   std::fflush(gRun.messages);
-  platform::KeyWait how = platform::waitForKey(wake, left());
+  const platform::KeyWait how = platform::waitForKey(wake, left());
   if (how == platform::KeyWait::EndOfInput && bounded) {
     // A script's empty input does not end a bounded run: only the bound,
     // the link or a signal does.
     wake.waitFor(left());
   }
   rawMode.restore();
-  if (keyboard && how == platform::KeyWait::Key) std::fputs("\n", gRun.messages);
 }
 
 }  // namespace
@@ -283,7 +277,8 @@ int runLaser(bool serial, const char* portName, const char* address, const char*
     // a pipeline expects from a writer that SIGPIPE would have ended.
     status = kExitBrokenPipe;
   } else if (outputError) {
-    std::fprintf(stderr, "lmsview: cannot write to standard output: %s\n", platform::errorText(outputError).c_str());
+    std::fprintf(stderr, "lmsview: cannot write to standard output: %s\n",
+                 platform::errorText(outputError).c_str());
     status = kExitLinkFailed;
   } else if (outcome == lms::RunOutcome::ConnectFailed || outcome == lms::RunOutcome::LinkLost) {
     std::fprintf(stderr, "lmsview: %s\n", withDriver([](auto& d) { return d.failureText(); }).c_str());

@@ -151,7 +151,7 @@ template <class Link>
 AckResult LmsDriver<Link>::exchange(const std::uint8_t* telegram, int length, Link& link) {
   discardStale(link);
   carry_.clear();
-  sendTelegram(telegram, length, link);
+  if (!sendTelegram(telegram, length, link)) return AckResult::NotSent;
   return awaitAck(link, &carry_);
 }
 
@@ -164,7 +164,32 @@ AckResult LmsDriver<Link>::exchange(const std::uint8_t* telegram, int length, Tr
 template <class Link>
 int LmsDriver<Link>::request(Link& link) {
   const AckResult r = exchange(msgRequestScan.data(), static_cast<int>(msgRequestScan.size()), link);
-  if (r == AckResult::Timeout) say("requestScan - no answer from LMS\n");
+  switch (r) {
+    case AckResult::Ack:
+    case AckResult::Refused:   // a refusal is retried at the next cycle, quietly
+    case AckResult::LinkLost:  // run() says so
+      break;
+    case AckResult::Timeout:
+      say("requestScan - %s\n", link.noAnswerText());
+      break;
+    case AckResult::NotSent:
+      say("requestScan - the request could not be sent (%s)\n", link.sendFailureText().c_str());
+      break;
+    case AckResult::Unexpected: {
+      // What came instead of the acknowledge, so a wrong rate or a talking
+      // gateway can be told apart from silence.
+      std::string shown;
+      const int n = std::min(carry_.length, kShownAnswerBytes);
+      for (int i = 0; i < n; ++i) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, " 0x%02X", carry_.bytes[static_cast<std::size_t>(i)]);
+        shown += hex;
+      }
+      if (carry_.length > n) shown += " ...";
+      say("requestScan - unexpected answer%s (is the baud rate right?)\n", shown.c_str());
+      break;
+    }
+  }
   return r == AckResult::Ack ? 0 : 1;
 }
 

@@ -43,6 +43,8 @@ inline constexpr int kCyclePauseMs = 1000;
 // Open attempts before giving up, and the pause between them.
 inline constexpr int kConnectAttempts = 3;
 inline constexpr int kConnectRetryPauseMs = 300;
+// How many bytes of an unexpected answer a message shows.
+inline constexpr int kShownAnswerBytes = 8;
 
 template <class Link>
 concept SerialLink = std::same_as<Link, SerialPortLink>;

@@ -58,17 +58,20 @@ struct ReplyCarry {
   void clear() { length = 0; }
 };
 
-enum class AckResult { Ack, Refused, Timeout, LinkLost };
+// How an answer began: ACK; NAK (or a read that gave nothing); another
+// byte (line noise, a wrong baud rate, a gateway's banner); nothing in time;
+// the link gone; or the telegram could not be sent at all.
+enum class AckResult { Ack, Refused, Unexpected, Timeout, LinkLost, NotSent };
 
-// Writes the telegram, then its checksum low byte and high byte: three writes.
+// Writes the telegram, then its checksum low byte and high byte: three
+// writes. False when the link did not take all of one; the rest is then not
+// tried, so a line that takes nothing costs one write's bound, not three.
 template <TelegramLink T>
-void sendTelegram(const std::uint8_t* data, int length, T& link) {
+bool sendTelegram(const std::uint8_t* data, int length, T& link) {
   const std::uint16_t crc = lmsCrc16(data, length);
   const std::uint8_t lo = static_cast<std::uint8_t>(crc & 0xFF);
   const std::uint8_t hi = static_cast<std::uint8_t>(crc >> 8);
-  link.write(data, length);
-  link.write(&lo, 1);
-  link.write(&hi, 1);
+  return link.write(data, length) == length && link.write(&lo, 1) == 1 && link.write(&hi, 1) == 1;
 }
 
 // Input still waiting from an earlier exchange (a late reply, the tail of a
@@ -80,7 +83,8 @@ void discardStale(T& link) {
 }
 
 // Waits (bounded by `timeoutMs`) for the answer, reads it once and tells how it
-// began. Bytes after an ACK stay in `carry` so the reply is not lost.
+// began. Bytes after an ACK stay in `carry` so the reply is not lost; after
+// an unexpected first byte `carry` holds the answer as it came, for the message.
 template <TelegramLink T>
 AckResult awaitAck(T& link, ReplyCarry* carry, int timeoutMs = kAckTimeoutMs) {
   if (carry) carry->clear();
@@ -94,7 +98,11 @@ AckResult awaitAck(T& link, ReplyCarry* carry, int timeoutMs = kAckTimeoutMs) {
   ReplyCarry scratch;
   ReplyCarry& into = carry ? *carry : scratch;
   const int n = std::min(link.read(into.bytes.data(), kReplyReadSize), kReplyReadSize);
-  if (n <= 0 || into.bytes[0] != kAck) return AckResult::Refused;
+  if (n <= 0 || into.bytes[0] == kNak) return AckResult::Refused;
+  if (into.bytes[0] != kAck) {
+    into.length = n;
+    return AckResult::Unexpected;
+  }
   std::memmove(into.bytes.data(), into.bytes.data() + 1, static_cast<std::size_t>(n - 1));
   into.length = n - 1;
   return AckResult::Ack;

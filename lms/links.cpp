@@ -28,8 +28,22 @@ std::string SerialPortLink::openFailureText(const Target& t, std::error_code ec)
                                                    : platform::errorText(ec));
 }
 
+std::string SerialPortLink::sendFailureText() const {
+  const std::error_code ec = port->lastError();
+  if (ec == std::errc::timed_out)
+    return "the line took nothing for " + std::to_string(transport::kSerialWriteWaitMs) + " ms";
+  return ec ? platform::errorText(ec) : std::string("the port is closed");
+}
+
 std::string TcpClientLink::lossText() const {
-  return "the scanner closed the connection (" + platform::errorText(client->lastError()) + ")";
+  // A read of nothing is an orderly close; anything else is a failure.
+  if (client->closedByPeer()) return "the scanner closed the connection";
+  return "the connection failed (" + platform::errorText(client->lastError()) + ")";
+}
+
+std::string TcpClientLink::sendFailureText() const {
+  const std::error_code ec = client->lastError();
+  return ec ? platform::errorText(ec) : std::string("the connection is not open");
 }
 
 std::error_code TcpClientLink::open(Transport& client, const Target& t) {

@@ -49,6 +49,8 @@ struct SerialPortLink {
   int restOfReplyMs(int have) const { return lineMs(kReplyLength - have); }
   int replyWaitMs() const { return kReplyWaitMs + lineMs(kReplyReadSize); }
   std::string lossText() const { return "serial device " + port->deviceName() + " is gone"; }
+  const char* noAnswerText() const { return "no answer from LMS"; }
+  std::string sendFailureText() const;
 
   static std::unique_ptr<Transport> makeTransport(std::FILE*) { return std::make_unique<Transport>(); }
   static std::string devicePathOf(const Target& t) {
@@ -79,6 +81,11 @@ struct TcpClientLink {
   int restOfReplyMs(int) const { return 0; }
   int replyWaitMs() const { return kReplyWaitMs; }
   std::string lossText() const;
+  // Bytes that keep coming without a pause never make a message.
+  const char* noAnswerText() const {
+    return client->gathering() ? "data arrives without the pauses that end a message" : "no answer from LMS";
+  }
+  std::string sendFailureText() const;
 
   // A reply is whole at its last byte, not 50 ms later.
   static std::unique_ptr<Transport> makeTransport(std::FILE* out) {

@@ -2,8 +2,12 @@
 
 namespace platform {
 
-// Routes SIGINT and SIGTERM to `handler` (which must be async-signal-safe) and
-// ignores SIGPIPE, so that a write to a closed peer is an error, not an end.
+// Routes SIGINT and SIGTERM to `handler` (which must be async-signal-safe),
+// and ignores SIGPIPE, so that a write to a closed peer is an error, not an
+// end. Every other signal that would end the process (SIGHUP, SIGQUIT,
+// SIGUSR1, SIGALRM ...) restores the terminal first and then ends it as the
+// signal would, with the usual status; a stop (Ctrl-Z) restores the terminal
+// too, and a continue puts single-key mode back.
 void installStopSignals(void (*handler)(int));
 
 }  // namespace platform

@@ -1,16 +1,61 @@
 #include "platform/signals.h"
 
-#include <csignal>
+#include <signal.h>
+
+#include <cerrno>
+
+#include "platform/terminal.h"
 
 namespace platform {
 
-void installStopSignals(void (*handler)(int)) {
+namespace {
+
+// Signals whose default action ends the process and that come from outside.
+// Faults (SIGSEGV, SIGBUS ...) are left to their default and to the sanitizers.
+constexpr int kEndingSignals[] = {SIGHUP,  SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM,
+                                  SIGPROF, SIGXCPU, SIGXFSZ, SIGIO,   SIGPWR,  SIGSTKFLT};
+
+void setHandler(int sig, void (*handler)(int)) {
   struct sigaction sa {};
   sa.sa_handler = handler;
   sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
-  std::signal(SIGPIPE, SIG_IGN);
+  sigaction(sig, &sa, nullptr);
+}
+
+extern "C" void onEndingSignal(int sig) {
+  const int saved = errno;
+  restoreTerminal();
+  // Ends the process as the signal itself would, once this handler returns
+  // and the signal is unblocked.
+  setHandler(sig, SIG_DFL);
+  raise(sig);
+  errno = saved;
+}
+
+extern "C" void onStop(int) {
+  const int saved = errno;
+  restoreTerminal();
+  setHandler(SIGTSTP, SIG_DFL);
+  raise(SIGTSTP);  // stops once this handler returns
+  errno = saved;
+}
+
+extern "C" void onContinue(int) {
+  const int saved = errno;
+  setHandler(SIGTSTP, onStop);
+  reapplyKeyMode();
+  errno = saved;
+}
+
+}  // namespace
+
+void installStopSignals(void (*handler)(int)) {
+  setHandler(SIGINT, handler);
+  setHandler(SIGTERM, handler);
+  setHandler(SIGPIPE, SIG_IGN);
+  for (const int sig : kEndingSignals) setHandler(sig, onEndingSignal);
+  setHandler(SIGTSTP, onStop);
+  setHandler(SIGCONT, onContinue);
 }
 
 }  // namespace platform

@@ -17,7 +17,10 @@ enum class KeyWait { Key, EndOfInput, Woken, Timeout, Error };
 
 // Puts the terminal on standard input into single-key mode (no line editing,
 // no echo; Ctrl-C still raises SIGINT) and restores the saved settings when
-// destroyed. When standard input is not a terminal it does nothing.
+// destroyed. When standard input is not a terminal it does nothing. One at a
+// time: the settings are kept where the signal handlers find them, so a
+// signal that ends or stops the process restores the terminal first, and a
+// continue after a stop puts single-key mode back (installStopSignals).
 class RawKeyMode {
  public:
   RawKeyMode();
@@ -25,11 +28,18 @@ class RawKeyMode {
   RawKeyMode& operator=(const RawKeyMode&) = delete;
   ~RawKeyMode();
   void restore();
-
- private:
-  bool active_ = false;
-  alignas(8) unsigned char saved_[64];  // the saved settings, opaque so no OS header is needed here
 };
+
+// Async-signal-safe: the terminal's saved settings back while single-key
+// mode is on (restoreTerminal), and single-key mode again after a stop, when
+// the process is in the terminal's foreground (reapplyKeyMode).
+void restoreTerminal();
+void reapplyKeyMode();
+
+// Makes sure standard input, output and error are open (on the null device
+// when they were closed), so no descriptor the program opens later takes
+// their numbers. First thing in main.
+void ensureStandardStreams();
 
 // Wakes a sleeper: `wake` may be called from any thread and from a signal
 // handler; the wake-up stays pending until a wait sees it. The OS object

@@ -6,16 +6,21 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
+#include <csignal>
 
 #include "platform/posix/io.h"
 #include "platform/posix/wake_channel.h"
 
 namespace platform {
 
-static_assert(sizeof(termios) <= 64, "saved terminal settings do not fit");
-
 namespace {
+
+// Single-key mode's two settings, for the signal handlers: written before
+// `gKeyModeOn` is raised and left alone while it is.
+termios gSaved{};
+termios gKeyMode{};
+volatile std::sig_atomic_t gKeyModeOn = 0;
+
 int fdOf(StdStream stream) {
   switch (stream) {
     case StdStream::In:
@@ -34,13 +39,13 @@ bool isTerminal(StdStream stream) {
 }
 
 RawKeyMode::RawKeyMode() {
-  termios t{};
-  if (!isTerminal(StdStream::In) || ::tcgetattr(STDIN_FILENO, &t) != 0) return;
-  std::memcpy(saved_, &t, sizeof t);
-  t.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-  t.c_cc[VMIN] = 1;
-  t.c_cc[VTIME] = 0;
-  active_ = ::tcsetattr(STDIN_FILENO, TCSANOW, &t) == 0;
+  if (gKeyModeOn || !isTerminal(StdStream::In) || ::tcgetattr(STDIN_FILENO, &gSaved) != 0) return;
+  gKeyMode = gSaved;
+  gKeyMode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+  gKeyMode.c_cc[VMIN] = 1;
+  gKeyMode.c_cc[VTIME] = 0;
+  gKeyModeOn = 1;  // before the change: a signal from now on restores
+  if (::tcsetattr(STDIN_FILENO, TCSANOW, &gKeyMode) != 0) gKeyModeOn = 0;
 }
 
 RawKeyMode::~RawKeyMode() {
@@ -48,11 +53,27 @@ RawKeyMode::~RawKeyMode() {
 }
 
 void RawKeyMode::restore() {
-  if (!active_) return;
-  termios t{};
-  std::memcpy(&t, saved_, sizeof t);
-  ::tcsetattr(STDIN_FILENO, TCSANOW, &t);
-  active_ = false;
+  if (!gKeyModeOn) return;
+  gKeyModeOn = 0;
+  ::tcsetattr(STDIN_FILENO, TCSANOW, &gSaved);
+}
+
+void restoreTerminal() {
+  if (gKeyModeOn) ::tcsetattr(STDIN_FILENO, TCSANOW, &gSaved);
+}
+
+void reapplyKeyMode() {
+  // In the background a change of terminal settings would stop us again.
+  if (gKeyModeOn && ::tcgetpgrp(STDIN_FILENO) == ::getpgrp()) ::tcsetattr(STDIN_FILENO, TCSANOW, &gKeyMode);
+}
+
+void ensureStandardStreams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // open() takes the lowest free number, which is this one.
+    const int got = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (got != fd && got >= 0) ::close(got);
+  }
 }
 
 WakeChannel::WakeChannel() : native_(std::make_unique<Native>()) {

@@ -44,6 +44,7 @@ bool TcpClient::connect(const char* address, std::uint16_t port, int timeoutMs) 
   socketThreadDone_.store(false, std::memory_order_release);
   framingThreadDone_.store(false, std::memory_order_release);
   lost_.store(false, std::memory_order_release);
+  closedByPeer_.store(false, std::memory_order_release);
   say("conexion iniciada\n");
   socketThread_ = std::thread(SocketThread, std::ref(*this));
   framingThread_ = std::thread(FramingThread, std::ref(*this));
@@ -100,6 +101,11 @@ bool TcpClient::close() {
   return true;
 }
 
+bool TcpClient::gathering() const {
+  std::lock_guard lock(mutex_);
+  return framer_.pending();
+}
+
 std::int64_t TcpClient::droppedMessages() const {
   std::lock_guard lock(mutex_);
   return framer_.droppedMessages();
@@ -133,7 +139,10 @@ int SocketThread(TcpClient& c) {
           // Peer closed (0) or the socket failed (-1): the connection is gone,
           // unless the owner is closing it on purpose.
           if (!c.closing_.load(std::memory_order_acquire)) {
-            c.setLastError(n == 0 ? std::make_error_code(std::errc::connection_reset) : ec);
+            if (n == 0)
+              c.closedByPeer_.store(true, std::memory_order_release);
+            else
+              c.setLastError(ec);
             c.lost_.store(true, std::memory_order_release);
           }
           break;

@@ -7,9 +7,9 @@
 // SocketThread blocks in receive and adds each chunk to the framer;
 // FramingThread sleeps until a chunk is pending, then until that chunk's
 // silence deadline, and publishes the message. The framer (message and ready
-// slot) and the last error are guarded by one mutex. Five flags are atomics,
+// slot) and the last error are guarded by one mutex. Six flags are atomics,
 // stored with release and loaded with acquire: `running_`, `closing_`,
-// `socketThreadDone_`, `framingThreadDone_` and `lost_`; the ones the
+// `socketThreadDone_`, `framingThreadDone_`, `lost_` and `closedByPeer_`; the ones the
 // condition waits test are also changed under the mutex, so no wake-up is
 // missed. Neither thread spins: each blocks in receive or in a condition wait
 // with a deadline.
@@ -71,6 +71,10 @@ class TcpClient {
   bool socketThreadDone() const { return socketThreadDone_.load(std::memory_order_acquire); }
   // The peer closed the connection or the socket failed while running.
   bool connectionLost() const { return lost_.load(std::memory_order_acquire); }
+  // The loss was an orderly close by the peer (a read of nothing).
+  bool closedByPeer() const { return closedByPeer_.load(std::memory_order_acquire); }
+  // Bytes have come that no message holds yet (they have not paused for 50 ms).
+  bool gathering() const;
   // The connection is lost and every message it carried has been taken.
   bool drained();
   // The last failure (connect, or the receive that lost the link).
@@ -95,6 +99,7 @@ class TcpClient {
   std::atomic<bool> socketThreadDone_{false};
   std::atomic<bool> framingThreadDone_{false};
   std::atomic<bool> lost_{false};
+  std::atomic<bool> closedByPeer_{false};
   std::uint8_t recvBuf_[kMessageCapacity];  // SocketThread's own
 
   mutable std::mutex mutex_;
