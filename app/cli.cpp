@@ -142,6 +142,11 @@ Invocation badOption(std::string text) {
 
 }  // namespace
 
+std::string defaultModeNotice() {
+  return std::string("lmsview: no link named: connecting to the built-in address ") +
+         lms::kDefaultScannerAddress + " port " + std::to_string(lms::kScannerPort) + " (see lmsview --help)";
+}
+
 Invocation parseCommandLine(int argc, const char* const* argv) {
   Invocation inv;
   std::vector<const char*> positional;

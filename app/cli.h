@@ -41,6 +41,10 @@ struct Invocation {
 };
 
 Invocation parseCommandLine(int argc, const char* const* argv);
+
+// The line on standard error after the default mode's banner: one missing
+// word reaches the network, so it says where and how to name a link.
+std::string defaultModeNotice();
 const char* usageText();
 
 }  // namespace app

@@ -6,7 +6,6 @@
 #include "app/cli.h"
 #include "app/recorder.h"
 #include "app/run_control.h"
-#include "lms/scanner.h"
 #include "platform/terminal.h"
 
 int main(int argc, char** argv) {
@@ -41,11 +40,7 @@ int main(int argc, char** argv) {
   std::fputs(inv.banner.c_str(), messages);
   std::fflush(messages);
   if (inv.defaultMode) {
-    // One missing word reaches the network: say where, and how to name a link.
-    std::fprintf(
-        stderr,
-        "lmsview: no link named: connecting to the built-in address %s port %u (see lmsview --help)\n",
-        lms::kDefaultScannerAddress, static_cast<unsigned>(lms::kScannerPort));
+    std::fprintf(stderr, "%s\n", app::defaultModeNotice().c_str());
     std::fflush(stderr);
   }
   return app::runLaser(inv.serial, inv.serial ? inv.portName.c_str() : nullptr,

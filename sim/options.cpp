@@ -4,6 +4,7 @@
 #include "platform/text.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -13,6 +14,7 @@ using platform::printable;
 
 namespace {
 
+constexpr double kMaxSeconds = 1e7;
 constexpr const char* kBaudList =
     "1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400, 460800, 500000";
 
@@ -152,7 +154,8 @@ bool parseSimCommandLine(int argc, char** argv, SimCommandLine* out, std::string
       out->timingLogFile = v;
     } else if (arg == "--seed") {
       int s = 0;
-      if (!value(&v) || !toInt(v, 0, 2147483647, &s)) {
+      if (!value(&v)) return false;
+      if (!toInt(v, 0, 2147483647, &s)) {
         *error = "--seed takes a whole number from 0 to 2147483647";
         return false;
       }
@@ -160,11 +163,14 @@ bool parseSimCommandLine(int argc, char** argv, SimCommandLine* out, std::string
     } else if (arg == "--max-seconds") {
       if (!value(&v)) return false;
       char* end = nullptr;
-      out->maxSeconds = std::strtod(v, &end);
-      if (end == v || *end != '\0' || out->maxSeconds < 0) {
-        *error = "--max-seconds takes a number of seconds";
+      const double s = std::strtod(v, &end);
+      // Finite and in range before it is ever converted to milliseconds.
+      if (end == v || *end != '\0' || !std::isfinite(s) || s < 0 || s > kMaxSeconds) {
+        *error = "--max-seconds takes a number of seconds from 0 to " +
+                 std::to_string(static_cast<long>(kMaxSeconds));
         return false;
       }
+      out->maxSeconds = s;
     } else {
       const IntOption* found = nullptr;
       for (const auto& o : kIntOptions) {
@@ -175,7 +181,8 @@ bool parseSimCommandLine(int argc, char** argv, SimCommandLine* out, std::string
         return false;
       }
       int n = 0;
-      if (!value(&v) || !toInt(v, found->lo, found->hi, &n)) {
+      if (!value(&v)) return false;
+      if (!toInt(v, found->lo, found->hi, &n)) {
         *error = arg + " takes a whole number from " + std::to_string(found->lo) + " to " +
                  std::to_string(found->hi);
         return false;

@@ -61,6 +61,7 @@ class SimServer {
   bool writeAll(int fd, const std::uint8_t* p, std::size_t n);
   bool pause(int ms);  // false when stopping
   void closeLink();
+  void acceptClient();
   bool stopping() const { return stopping_.load(std::memory_order_acquire); }
 
   SimEngine engine_;

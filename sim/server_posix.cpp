@@ -10,6 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -71,7 +72,7 @@ bool SimServer::listenTcp(const std::string& address, std::uint16_t port, bool a
   const int one = 1;
   ::setsockopt(listener_.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   if (!listener_.valid() || ::bind(listener_.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-      ::listen(listener_.get(), 4) != 0) {
+      ::listen(listener_.get(), SOMAXCONN) != 0) {
     *error = "cannot listen on " + address + ":" + std::to_string(port) + ": " + errorText(lastOsError());
     listener_.reset();
     return false;
@@ -117,6 +118,12 @@ bool SimServer::openDevice(const std::string& path, std::string* error) {
   link_.reset(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
   if (!link_.valid()) {
     *error = "cannot open " + path + ": " + errorText(lastOsError());
+    return false;
+  }
+  // A regular file or /dev/null would take the replies and never answer.
+  if (::isatty(link_.get()) != 1) {
+    *error = path + " is not a serial device (a terminal device is needed)";
+    link_.reset();
     return false;
   }
   if (const auto ec = platform::configureRawLine(link_.get(), options_.baud)) {
@@ -173,6 +180,25 @@ bool SimServer::sendPlan(int fd, const std::vector<Piece>& plan) {
   return true;
 }
 
+// One client at a time, as a scanner: a new connection replaces one whose
+// client has gone, and is closed at once while the current client is there.
+void SimServer::acceptClient() {
+  UniqueFd client(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+  if (!client.valid()) return;
+  if (link_.valid()) {
+    std::uint8_t peek = 0;
+    const ssize_t r = ::recv(link_.get(), &peek, 1, MSG_PEEK | MSG_DONTWAIT);
+    const bool gone = r == 0 || (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+    if (!gone) return;  // `client` closes here
+    if (options_.verbose && options_.log) std::fprintf(options_.log, "lmssim: client gone\n");
+    closeLink();
+  }
+  link_ = std::move(client);
+  const int one = 1;
+  ::setsockopt(link_.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  if (options_.verbose && options_.log) std::fprintf(options_.log, "lmssim: client connected\n");
+}
+
 void SimServer::closeLink() {
   link_.reset();
   parser_.reset();
@@ -192,17 +218,18 @@ void SimServer::serve() {
   while (!stopping()) {
     const std::int64_t now = processMillis();
     if (endAt >= 0 && now >= endAt) break;
-    pollfd fds[3];
+    // The listener is watched even while a client is served, so a client
+    // that has gone cannot hold it and new connects are answered at once.
+    pollfd fds[4];
     nfds_t n = 0;
     fds[n++] = {wake_.native().readFd, POLLIN, 0};
-    const bool haveLink = link_.valid();
-    if (haveLink)
-      fds[n++] = {link_.get(), POLLIN, 0};
-    else if (listener_.valid())
-      fds[n++] = {listener_.get(), POLLIN, 0};
+    const nfds_t linkAt = n;
+    if (link_.valid()) fds[n++] = {link_.get(), POLLIN, 0};
+    const nfds_t listenerAt = n;
+    if (listener_.valid()) fds[n++] = {listener_.get(), POLLIN, 0};
     const nfds_t stdinAt = n;
     if (options_.stopOnEof) fds[n++] = {0, POLLIN, 0};
-    int rc = ::poll(fds, n, 200);
+    const int rc = ::poll(fds, n, endAt >= 0 ? static_cast<int>(std::max<std::int64_t>(endAt - now, 1)) : -1);
     if (rc < 0 && errno != EINTR) break;
     if (rc <= 0) continue;
     if (options_.stopOnEof && fds[stdinAt].revents) {
@@ -210,16 +237,11 @@ void SimServer::serve() {
       ssize_t r = ::read(0, buf, sizeof buf);
       if (r == 0 || (r < 0 && errno != EINTR && errno != EAGAIN)) break;
     }
-    if (n < 2 || fds[1].revents == 0 || fds[1].fd == 0) continue;
-    if (!haveLink) {
-      link_.reset(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
-      if (link_.valid()) {
-        const int one = 1;
-        ::setsockopt(link_.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        if (options_.verbose && options_.log) std::fprintf(options_.log, "lmssim: client connected\n");
-      }
+    if (listener_.valid() && fds[listenerAt].revents) {
+      acceptClient();
       continue;
     }
+    if (!link_.valid() || linkAt >= n || fds[linkAt].revents == 0) continue;
     std::uint8_t buf[1024];
     ssize_t r = ::read(link_.get(), buf, sizeof buf);
     if (r < 0 && (errno == EINTR || errno == EAGAIN)) continue;

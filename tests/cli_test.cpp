@@ -177,4 +177,9 @@ TEST(CommandLineOptions, AMistakeIsAUsageErrorNeverTheDefaultMode) {
     EXPECT_NE(usage.find(o), std::string::npos) << o;
 }
 
+TEST(CommandLine, TheDefaultModeSaysWhereItConnects) {
+  EXPECT_EQ(defaultModeNotice(), std::string("lmsview: no link named: connecting to the built-in address ") +
+                                     kDefaultScannerAddress + " port 10002 (see lmsview --help)");
+}
+
 }  // namespace

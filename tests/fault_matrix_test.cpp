@@ -113,8 +113,18 @@ std::vector<FaultCase> cases() {
   c.push_back({.name = "GarbageBeforeEveryOtherAck",
                .faults = {.garbageBytes = 3, .garbageEvery = 2},
                .runMs = 4300,
-               // The verdict is the first byte: an answer that starts with garbage is a refusal.
-               .shouldShow = [](const SentScan&, std::size_t i) { return (i + 1) % 2 != 0; }});
+               // The verdict is the first byte: an answer that starts with garbage is a refusal,
+               // and the user sees what came.
+               .shouldShow = [](const SentScan&, std::size_t i) { return (i + 1) % 2 != 0; },
+               .check =
+                   [](const Result& r) {
+                     const int said = countOf(
+                         r.out,
+                         "requestScan - unexpected answer 0xA5 0xA4 0xA7 0x06 0x02 0x80 0xD6 0x02 ... "
+                         "(is the baud rate right?)\n");
+                     EXPECT_GE(said, 1) << r.out;
+                     EXPECT_LE(said, static_cast<int>(r.sent.size()));
+                   }});
   c.push_back({.name = "OversizeBurst", .faults = {.oversizeEvery = 2}});
   c.push_back({.name = "ConnectionClosedAfterThree",
                .faults = {.closeAfter = 3},
@@ -123,7 +133,9 @@ std::vector<FaultCase> cases() {
                .exitCode = 1,
                .check = [](const Result& r) {
                  EXPECT_EQ(r.tables.size(), 3u);
-                 EXPECT_NE(r.out.find("run - connection to LMS lost"), std::string::npos);
+                 // An orderly close is not a reset.
+                 EXPECT_NE(r.out.find("run - connection to LMS lost: the scanner closed the connection\n"),
+                           std::string::npos);
                  EXPECT_EQ(r.err.rfind("lmsview: connection to the scanner lost", 0), 0u);
                }});
   c.push_back({.name = "SerialDeviceGone",

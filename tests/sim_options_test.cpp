@@ -114,4 +114,28 @@ TEST(SimCommandLine, EveryRateTheLineKnowsIsTaken) {
   }
 }
 
+TEST(SimCommandLine, NumbersOutOfRangeAndMissingValuesAreNamed) {
+  auto parse = [](std::vector<const char*> args, std::string* error) {
+    args.insert(args.begin(), "lmssim");
+    SimCommandLine cl;
+    return parseSimCommandLine(static_cast<int>(args.size()), const_cast<char**>(args.data()), &cl, error);
+  };
+  std::string error;
+  for (const char* bad : {"nan", "inf", "-inf", "1e300", "-1", "10000001", "x"}) {
+    EXPECT_FALSE(parse({"--max-seconds", bad}, &error)) << bad;
+    EXPECT_EQ(error, "--max-seconds takes a number of seconds from 0 to 10000000") << bad;
+  }
+  EXPECT_TRUE(parse({"--max-seconds", "0.5"}, &error)) << error;
+  EXPECT_FALSE(parse({"--port"}, &error));
+  EXPECT_EQ(error, "--port needs a value");
+  EXPECT_FALSE(parse({"--seed"}, &error));
+  EXPECT_EQ(error, "--seed needs a value");
+  EXPECT_FALSE(parse({"--port", "0"}, &error));
+  EXPECT_EQ(error, "--port takes a whole number from 1 to 65535");
+  SimCommandLine cl;
+  std::vector<const char*> args{"lmssim", "--version"};
+  ASSERT_TRUE(parseSimCommandLine(2, const_cast<char**>(args.data()), &cl, &error));
+  EXPECT_TRUE(cl.version);
+}
+
 }  // namespace

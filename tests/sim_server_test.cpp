@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "lms/links.h"
@@ -123,6 +124,37 @@ TEST(SimServer, SetsTheLineUpAtTheRateItIsGiven) {
     EXPECT_EQ(cfgetospeed(&t), speed) << baud;
     EXPECT_EQ(cfgetispeed(&t), speed) << baud;
   }
+}
+
+TEST(SimServer, RefusesADeviceThatIsNotATerminal) {
+  sim::SimServer s({}, {});
+  std::string error;
+  EXPECT_FALSE(s.openDevice("/dev/null", &error));
+  EXPECT_NE(error.find("not a serial device"), std::string::npos) << error;
+}
+
+// Quick connects and closes are each answered at once: a client that has
+// gone does not hold the listener, and the backlog does not overflow into
+// the one-second retransmission of a dropped connect.
+TEST(SimServer, AConnectStormIsAnsweredAsFastAsTheConnectsThemselves) {
+  SimFixture sim;
+  ASSERT_TRUE(sim.listen("127.0.0.1", 0));
+  std::int64_t slowest = 0;
+  for (int i = 0; i < 200; ++i) {
+    const std::int64_t t0 = processMillis();
+    TcpClient client(nullptr);
+    ASSERT_TRUE(client.connect("127.0.0.1", sim.port(), 3000)) << i;
+    slowest = std::max(slowest, processMillis() - t0);
+    client.close();
+  }
+  EXPECT_LT(slowest, 800);  // a dropped connect would take a second to retry
+  // And the emulator still serves the next client.
+  TcpClient client(nullptr);
+  ASSERT_TRUE(client.connect("127.0.0.1", sim.port()));
+  TcpClientLink link{&client};
+  sendTelegram(msgRequestScan.data(), 6, link);
+  ReplyCarry carry;
+  EXPECT_EQ(awaitAck(link, &carry, 3000), AckResult::Ack);
 }
 
 }  // namespace
