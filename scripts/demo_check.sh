@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Checks the demo as a user meets it: it ends with 0 after a normal stop, and
+# stops with a message when the emulator cannot take its address.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+export LMS_DEMO_ADDRESS=127.0.0.61
+out=$(scripts/demo.sh tcp --count 2 --interval 200 </dev/null 2>&1) || { echo "$out"; echo "demo_check: the demo failed"; exit 1; }
+grep -q "muestra: 1" <<<"$out" || { echo "$out"; echo "demo_check: no scans shown"; exit 1; }
+grep -q "demo: building" <<<"$out" || { echo "demo_check: the build was not announced"; exit 1; }
+build/release/sim/lmssim --address "$LMS_DEMO_ADDRESS" --max-seconds 60 &
+holder=$!
+trap 'kill $holder 2>/dev/null' EXIT
+sleep 0.3
+status=0
+out=$(scripts/demo.sh </dev/null 2>&1) || status=$?
+[ "$status" = 1 ] && grep -q "the emulator could not start" <<<"$out" || {
+  echo "$out"
+  echo "demo_check: a taken address was not reported (status $status)"
+  exit 1
+}
+echo "demo_check: the demo runs, ends with 0, and stops on a taken address"
