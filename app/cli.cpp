@@ -35,6 +35,11 @@ const char* usageText() {
          "  --record FILE    also write every valid scan to FILE as JSON Lines with its\n"
          "                   raw range words (lmssim --replay FILE sends them again)\n"
          "  --force          let --record replace an existing FILE\n"
+         "  --reconnect      when the link cannot be opened or is lost, keep trying\n"
+         "                   (0.5 s apart at first, up to 10 s) instead of ending\n"
+         "  --baud RATE      serial line rate: 9600 (default), 19200, 38400, 500000, or\n"
+         "                   auto to try each until the scanner answers\n"
+         "  --list-ports     list the serial devices here and whether you may open them\n"
          "  -h, --help       show this text\n"
          "  --version        show the version\n"
          "\n"
@@ -74,9 +79,10 @@ struct OptionSpec {
   const char* name;
   bool takesValue;
 };
-constexpr OptionSpec kOptions[] = {{"--format", true},  {"--frame-id", true}, {"--count", true},
-                                   {"--seconds", true}, {"--interval", true}, {"--record", true},
-                                   {"--force", false},  {"--help", false},    {"--version", false}};
+constexpr OptionSpec kOptions[] = {{"--format", true},      {"--frame-id", true},   {"--count", true},
+                                   {"--seconds", true},     {"--interval", true},   {"--record", true},
+                                   {"--force", false},      {"--reconnect", false}, {"--baud", true},
+                                   {"--list-ports", false}, {"--help", false},      {"--version", false}};
 
 // Applies one option; false with a one-line reason in *error.
 bool apply(std::string_view name, std::string_view value, Invocation& inv, std::string* error) {
@@ -125,6 +131,19 @@ bool apply(std::string_view name, std::string_view value, Invocation& inv, std::
     o.recordPath = value;
   } else if (name == "--force") {
     o.force = true;
+  } else if (name == "--reconnect") {
+    o.reconnect = true;
+  } else if (name == "--baud") {
+    if (value == "auto") {
+      o.findRate = true;
+    } else if (value == "9600" || value == "19200" || value == "38400" || value == "500000") {
+      o.baud = std::stoi(std::string(value));
+    } else {
+      *error = "--baud takes 9600, 19200, 38400, 500000 or auto, not '" + shown + "'";
+      return false;
+    }
+  } else if (name == "--list-ports") {
+    inv.action = Invocation::Action::ListPorts;
   } else if (name == "--help") {
     inv.action = Invocation::Action::Help;
   } else if (name == "--version") {
@@ -190,11 +209,13 @@ Invocation parseCommandLine(int argc, const char* const* argv) {
     std::string error;
     const Invocation::Action before = inv.action;
     if (!apply(name, value, inv, &error)) return badOption(error);
-    if (before != Invocation::Action::Run) inv.action = before;  // the first of --help and --version wins
+    if (before != Invocation::Action::Run)
+      inv.action = before;  // the first of --help, --version, --list-ports wins
   }
   if (inv.action != Invocation::Action::Run) return inv;
 
   if (positional.size() != 3) {
+    if (inv.options.baud != 0 || inv.options.findRate) return badOption("--baud is for serial links (COM)");
     inv.defaultMode = true;
     inv.address = lms::kDefaultScannerAddress;
     inv.laserType = "LMS";
@@ -222,6 +243,7 @@ Invocation parseCommandLine(int argc, const char* const* argv) {
     return inv;
   }
   if (std::strcmp(keyword, "IP") == 0) {
+    if (inv.options.baud != 0 || inv.options.findRate) return badOption("--baud is for serial links (COM)");
     inv.address = where;
     inv.banner =
         "Comunicacion IP: " + printable(inv.address) + " Tipo de laser " + printable(inv.laserType) + "\n\n";

@@ -24,11 +24,14 @@ struct RunOptions {
   double seconds = 0;     // stop after this long (0: no limit)
   int intervalMs = 1000;  // from one request to the next
   std::string recordPath;
-  bool force = false;  // --record may replace an existing file
+  bool force = false;      // --record may replace an existing file
+  bool reconnect = false;  // keep trying when the link cannot be opened or is lost
+  int baud = 0;            // serial: the line's rate (0: the default, 9600)
+  bool findRate = false;   // serial: --baud auto
 };
 
 struct Invocation {
-  enum class Action { Run, Help, Version, BadKeyword, BadPort, BadOption };
+  enum class Action { Run, Help, Version, ListPorts, BadKeyword, BadPort, BadOption };
   Action action = Action::Run;
   bool serial = false;
   bool defaultMode = false;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/cli.h"
+#include "app/hints.h"
 #include "app/recorder.h"
 #include "app/run_control.h"
 #include "platform/terminal.h"
@@ -17,6 +18,9 @@ int main(int argc, char** argv) {
       return app::kExitStopped;
     case app::Invocation::Action::Version:
       std::printf("lmsview %s\n", app::kVersion);
+      return app::kExitStopped;
+    case app::Invocation::Action::ListPorts:
+      std::fputs(app::portListing(transport::listSerialDevices()).c_str(), stdout);
       return app::kExitStopped;
     case app::Invocation::Action::BadKeyword:
     case app::Invocation::Action::BadPort:

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "app/display.h"
+#include "app/hints.h"
 #include "app/recorder.h"
 #include "app/scan_formats.h"
 #include "platform/clock.h"
@@ -193,6 +194,16 @@ int DataThread(void*) {
 
 namespace {
 
+// What to do about a link that did not open, from what the system says now.
+std::string openHint() {
+  const std::error_code ec = withDriver([](auto& d) { return d.failureError(); });
+  if (!ec) return "";
+  if (!serialMode) return networkOpenHint(ec);
+  const std::string device = serialDriver->placeText();
+  return serialOpenHint(device, ec, transport::deviceGroupName(device), transport::processesHolding(device),
+                        transport::listSerialDevices());
+}
+
 // The main thread's wait: a key (or, unless a count or a time bound is set,
 // the end of standard input), a wake-up, or the time bound.
 void waitForTheEnd(const platform::WakeChannel& wake) {
@@ -238,7 +249,11 @@ int runLaser(bool serial, const char* portName, const char* address, const char*
   }
   withDriver([&](auto& d) {
     d.setOutput(gRun.messages);
+    d.setNotices(stderr);
     d.setInterval(options.intervalMs);
+    d.setReconnect({.enabled = options.reconnect});
+    if (options.baud != 0) d.setBaud(options.baud);
+    d.setFindRate(options.findRate);
     if (gRun.recorder != nullptr) d.setScanObserver(ScanRecorder());
     return 0;
   });
@@ -282,6 +297,8 @@ int runLaser(bool serial, const char* portName, const char* address, const char*
     status = kExitLinkFailed;
   } else if (outcome == lms::RunOutcome::ConnectFailed || outcome == lms::RunOutcome::LinkLost) {
     std::fprintf(stderr, "lmsview: %s\n", withDriver([](auto& d) { return d.failureText(); }).c_str());
+    const std::string hint = openHint();
+    if (!hint.empty()) std::fprintf(stderr, "lmsview: hint: %s\n", hint.c_str());
     status = kExitLinkFailed;
   } else if (gRun.signal != 0) {
     status = 128 + gRun.signal;

@@ -79,10 +79,17 @@ std::string LmsDriver<Link>::failureText() const {
 }
 
 template <class Link>
-void LmsDriver<Link>::fail(RunOutcome outcome, std::string text) {
+std::error_code LmsDriver<Link>::failureError() const {
+  std::lock_guard lock(mutex_);
+  return failureError_;
+}
+
+template <class Link>
+void LmsDriver<Link>::fail(RunOutcome outcome, std::string text, std::error_code ec) {
   {
     std::lock_guard lock(mutex_);
     failureText_ = std::move(text);
+    failureError_ = ec;
   }
   outcome_.store(outcome, std::memory_order_release);
 }
@@ -91,19 +98,83 @@ template <class Link>
 bool LmsDriver<Link>::run() {
   outcome_.store(RunOutcome::Running, std::memory_order_release);
   transport_ = Link::makeTransport(out_);
-  if (connectWithRetries(target_, *transport_) != 1) return true;
-  link_ = linkOf(*transport_);
-  while (!stopRequested_.load(std::memory_order_acquire)) {
-    cycle();
-    if (link_.lost()) {
-      const std::string why = link_.lossText();
-      say("run - connection to LMS lost: %s\n", why.c_str());
-      fail(RunOutcome::LinkLost, "connection to the scanner lost: " + why);
-      return true;
+  bool open = connectWithRetries(target_, *transport_, kConnectAttempts) == 1;
+  int attempt = 1;
+  int delayMs = reconnect_.firstDelayMs;
+  while (!stopping()) {
+    if (!open) {
+      // Without --reconnect the failure stands; with it, back off and try
+      // again with a fresh transport (the old one's threads and descriptor go).
+      if (!reconnect_.enabled) return true;
+      ++attempt;
+      notice("reconnecting to %s in %s (attempt %d)\n", Link::placeText(target_).c_str(),
+             delayText(delayMs).c_str(), attempt);
+      if (!pauseUnlessStopped(delayMs)) break;
+      delayMs = std::min(delayMs * 2, reconnect_.maxDelayMs);
+      transport_.reset();
+      transport_ = Link::makeTransport(out_);
+      open = connectWithRetries(target_, *transport_, 1) == 1;
+      continue;
     }
+    link_ = linkOf(*transport_);
+    outcome_.store(RunOutcome::Running, std::memory_order_release);
+    if (probeRates_) probeRate();
+    attempt = 1;
+    delayMs = reconnect_.firstDelayMs;
+    while (!stopping()) {
+      cycle();
+      if (link_.lost()) break;
+    }
+    if (stopping()) break;
+    const std::string why = link_.lossText();
+    say("run - connection to LMS lost: %s\n", why.c_str());
+    fail(RunOutcome::LinkLost, "connection to the scanner lost: " + why, {});
+    open = false;
   }
   outcome_.store(RunOutcome::Stopped, std::memory_order_release);
   return true;
+}
+
+template <class Link>
+void LmsDriver<Link>::notice(const char* format, ...) {
+  if (notices_ == nullptr) return;
+  std::fputs("lmsview: ", notices_);
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(notices_, format, args);
+  va_end(args);
+  std::fflush(notices_);
+}
+
+template <class Link>
+std::string LmsDriver<Link>::delayText(int ms) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g s", ms / 1000.0);  // "0.5 s", "2 s"
+  return text;
+}
+
+// --baud auto: one request at each rate the scanner family knows, with a
+// short bound; the first that gets an acknowledge stays (and its reply is
+// the first scan). A link that has no rates to try does nothing here.
+template <class Link>
+void LmsDriver<Link>::probeRate() {
+  probeRates_ = false;
+  for (const int rate : Link::kProbeRates) {
+    if (stopping() || !link_.reopenAt(rate)) continue;
+    const AckResult r =
+        exchange(msgRequestScan.data(), static_cast<int>(msgRequestScan.size()), link_, kProbeAckMs);
+    if (r == AckResult::Ack) {
+      notice("the scanner answered at %d baud\n", rate);
+      collectReply(link_, carry_, processMillis() + link_.replyWaitMs(), &stopRequested_);
+      read(link_);
+      return;
+    }
+  }
+  if (stopping()) return;
+  std::string tried;
+  for (const int rate : Link::kProbeRates) tried += (tried.empty() ? "" : ", ") + std::to_string(rate);
+  notice("no rate got an answer (tried %s): going on at %d baud\n", tried.c_str(), target_.baud);
+  link_.reopenAt(target_.baud);
 }
 
 template <class Link>
@@ -111,7 +182,7 @@ int LmsDriver<Link>::connectToLMS(int port, int baud, Transport& transport) requ
   typename Link::Target target = target_;
   target.comPort = port;
   target.baud = baud;
-  return connectWithRetries(target, transport);
+  return connectWithRetries(target, transport, kConnectAttempts);
 }
 
 template <class Link>
@@ -120,14 +191,15 @@ int LmsDriver<Link>::connectToLMS(const char* address, int port,
   typename Link::Target target = target_;
   target.address = address;
   target.port = port;
-  return connectWithRetries(target, transport);
+  return connectWithRetries(target, transport, kConnectAttempts);
 }
 
 template <class Link>
-int LmsDriver<Link>::connectWithRetries(const typename Link::Target& target, Transport& transport) {
+int LmsDriver<Link>::connectWithRetries(const typename Link::Target& target, Transport& transport,
+                                        int attempts) {
   std::error_code ec;
   int attempt = 1;
-  for (; attempt <= kConnectAttempts; ++attempt) {
+  for (; attempt <= attempts; ++attempt) {
     say("trying to connect %d\n", attempt);
     ec = Link::open(transport, target);
     if (!ec) {
@@ -139,20 +211,20 @@ int LmsDriver<Link>::connectWithRetries(const typename Link::Target& target, Tra
     say("connectToLMS - Failed to connect 0x%x 0x%x\n", static_cast<unsigned>(ec.value()),
         static_cast<unsigned>(attempt));
     if (!Link::worthRetrying(ec)) break;
-    if (attempt < kConnectAttempts && !pauseUnlessStopped(kConnectRetryPauseMs)) break;
+    if (attempt < attempts && !pauseUnlessStopped(kConnectRetryPauseMs)) break;
   }
   say("Failed to connect to ladar after many tries! 0x%x\n",
-      static_cast<unsigned>(std::min(attempt, kConnectAttempts)));
-  fail(RunOutcome::ConnectFailed, Link::openFailureText(target, ec));
+      static_cast<unsigned>(std::min(attempt, attempts)));
+  fail(RunOutcome::ConnectFailed, Link::openFailureText(target, ec), ec);
   return 0;
 }
 
 template <class Link>
-AckResult LmsDriver<Link>::exchange(const std::uint8_t* telegram, int length, Link& link) {
+AckResult LmsDriver<Link>::exchange(const std::uint8_t* telegram, int length, Link& link, int ackTimeoutMs) {
   discardStale(link);
   carry_.clear();
   if (!sendTelegram(telegram, length, link)) return AckResult::NotSent;
-  return awaitAck(link, &carry_);
+  return awaitAck(link, &carry_, ackTimeoutMs);
 }
 
 template <class Link>
@@ -171,6 +243,12 @@ int LmsDriver<Link>::request(Link& link) {
       break;
     case AckResult::Timeout:
       say("requestScan - %s\n", link.noAnswerText());
+      // Once a run: a line that opened and stays silent is most often set
+      // to another rate.
+      if (!hinted_ && link.silenceHint() != nullptr) {
+        hinted_ = true;
+        notice("hint: %s\n", link.silenceHint());
+      }
       break;
     case AckResult::NotSent:
       say("requestScan - the request could not be sent (%s)\n", link.sendFailureText().c_str());

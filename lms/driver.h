@@ -45,6 +45,8 @@ inline constexpr int kConnectAttempts = 3;
 inline constexpr int kConnectRetryPauseMs = 300;
 // How many bytes of an unexpected answer a message shows.
 inline constexpr int kShownAnswerBytes = 8;
+// How long --baud auto waits for the acknowledge at each rate.
+inline constexpr int kProbeAckMs = 400;
 
 template <class Link>
 concept SerialLink = std::same_as<Link, SerialPortLink>;
@@ -104,8 +106,31 @@ class LmsDriver {
   void setInterval(int ms) { intervalMs_ = ms; }
 
   RunOutcome outcome() const { return outcome_.load(std::memory_order_acquire); }
-  // One line saying why the run failed (empty when it did not).
+  // One line saying why the run failed (empty when it did not), and the
+  // error behind a failed open (empty for a lost link).
   std::string failureText() const;
+  std::error_code failureError() const;
+  // Where the link goes, as the user would name it ("/dev/ttyUSB0",
+  // "192.0.2.40 port 10002").
+  std::string placeText() const { return Link::placeText(target_); }
+  bool serialLink() const { return Link::kSerial; }
+
+  // When the link cannot be opened or is lost, keep trying: attempts
+  // `firstDelayMs` apart at first, doubling to `maxDelayMs`, each announced
+  // on the notices output. Set before run().
+  struct Reconnect {
+    bool enabled = false;
+    int firstDelayMs = 500;
+    int maxDelayMs = 10000;
+  };
+  void setReconnect(const Reconnect& policy) { reconnect_ = policy; }
+  // Notices for the user beside the run's messages (reconnects, hints, the
+  // rate found): standard error by default; nullptr silences them.
+  void setNotices(std::FILE* notices) { notices_ = notices; }
+  // The line's rate (serial; 9600 unless set) and whether to find it by
+  // trying each rate the scanner family knows. Set before run().
+  void setBaud(int baud) { target_.baud = baud; }
+  void setFindRate(bool find) { probeRates_ = find; }
   // The transport, once run() has created it (acquisition thread only).
   Transport* transport() { return transport_.get(); }
   bool isLMS() const { return isLMS_; }
@@ -116,13 +141,16 @@ class LmsDriver {
   static Link linkOf(Transport& transport) { return Link{&transport}; }
   void say(const char* format, ...) __attribute__((format(printf, 2, 3)));
   bool pauseUnlessStopped(int ms);
-  int connectWithRetries(const typename Link::Target& target, Transport& transport);
+  int connectWithRetries(const typename Link::Target& target, Transport& transport, int attempts);
+  void probeRate();
+  void notice(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  static std::string delayText(int ms);
   void cycle();
   int request(Link& link);
   void read(Link& link);
-  AckResult exchange(const std::uint8_t* telegram, int length, Link& link);
+  AckResult exchange(const std::uint8_t* telegram, int length, Link& link, int ackTimeoutMs = kAckTimeoutMs);
   AckResult exchange(const std::uint8_t* telegram, int length, Transport& transport);
-  void fail(RunOutcome outcome, std::string text);
+  void fail(RunOutcome outcome, std::string text, std::error_code ec);
   static bool parseLaserType(const char* laserType);
 
   ScanSlot slot_;                 // first in the object, as the hand-off record
@@ -141,6 +169,11 @@ class LmsDriver {
   mutable std::mutex mutex_;  // guards failureText_ and the stop wait
   std::condition_variable stopWake_;
   std::string failureText_;
+  std::error_code failureError_;
+  Reconnect reconnect_;
+  std::FILE* notices_ = stderr;
+  bool probeRates_ = false;
+  bool hinted_ = false;
   ReplyCarry carry_;
   std::FILE* out_ = stdout;
   std::function<void(const ScanView&)> observer_;

@@ -28,6 +28,12 @@ std::string SerialPortLink::openFailureText(const Target& t, std::error_code ec)
                                                    : platform::errorText(ec));
 }
 
+bool SerialPortLink::reopenAt(int baud) {
+  const std::string device = port->deviceName();
+  port->close();
+  return port->open(device.c_str(), baud);
+}
+
 std::string SerialPortLink::sendFailureText() const {
   const std::error_code ec = port->lastError();
   if (ec == std::errc::timed_out)

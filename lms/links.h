@@ -5,6 +5,7 @@
 // between them (how a loss is described, how long a reply may take). Plain
 // value adapters holding a pointer to the transport; no virtual calls.
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -37,6 +38,9 @@ struct LinkTarget {
 struct SerialPortLink {
   using Transport = transport::SerialPort;
   using Target = LinkTarget;
+  static constexpr bool kSerial = true;
+  // The rates the scanner family knows, in the order --baud auto tries them.
+  static constexpr std::array<int, 4> kProbeRates{9600, 19200, 38400, 500000};
 
   Transport* port = nullptr;
 
@@ -50,7 +54,11 @@ struct SerialPortLink {
   int replyWaitMs() const { return kReplyWaitMs + lineMs(kReplyReadSize); }
   std::string lossText() const { return "serial device " + port->deviceName() + " is gone"; }
   const char* noAnswerText() const { return "no answer from LMS"; }
+  const char* silenceHint() const { return "the scanner may be set to another rate: try --baud auto"; }
   std::string sendFailureText() const;
+  // Opens the same device again at `baud`; false when it did not open.
+  bool reopenAt(int baud);
+  static std::string placeText(const Target& t) { return devicePathOf(t); }
 
   static std::unique_ptr<Transport> makeTransport(std::FILE*) { return std::make_unique<Transport>(); }
   static std::string devicePathOf(const Target& t) {
@@ -70,6 +78,8 @@ struct SerialPortLink {
 struct TcpClientLink {
   using Transport = transport::TcpClient;
   using Target = LinkTarget;
+  static constexpr bool kSerial = false;
+  static constexpr std::array<int, 0> kProbeRates{};  // a network link has no rate
 
   Transport* client = nullptr;
 
@@ -85,7 +95,12 @@ struct TcpClientLink {
   const char* noAnswerText() const {
     return client->gathering() ? "data arrives without the pauses that end a message" : "no answer from LMS";
   }
+  const char* silenceHint() const { return nullptr; }
   std::string sendFailureText() const;
+  bool reopenAt(int) { return false; }
+  static std::string placeText(const Target& t) {
+    return std::string(t.address ? t.address : "") + " port " + std::to_string(t.port);
+  }
 
   // A reply is whole at its last byte, not 50 ms later.
   static std::unique_ptr<Transport> makeTransport(std::FILE* out) {

@@ -255,6 +255,14 @@ void SimServer::serve() {
       }
       continue;
     }
+    // On a pseudo-terminal both ends share one line setting: a reader that
+    // set another rate would, on a real line, send the scanner only garbled
+    // bytes, so nothing is answered.
+    if (ptySlave_.valid() && !platform::lineRunsAt(ptySlave_.get(), options_.baud)) {
+      if (options_.verbose && options_.log)
+        std::fprintf(options_.log, "lmssim: the reader's rate is not ours\n");
+      continue;
+    }
     // A partial telegram left standing for a second is a broken one.
     if (parser_.partial() && processMillis() - lastInput > 1000) parser_.reset();
     lastInput = processMillis();

@@ -182,4 +182,28 @@ TEST(CommandLine, TheDefaultModeSaysWhereItConnects) {
                                      kDefaultScannerAddress + " port 10002 (see lmsview --help)");
 }
 
+TEST(CommandLineOptions, TheMonitorOptions) {
+  Invocation inv = parse({"--reconnect", "--baud", "38400", "COM", "3", "LMS"});
+  EXPECT_EQ(inv.action, Invocation::Action::Run);
+  EXPECT_TRUE(inv.options.reconnect);
+  EXPECT_EQ(inv.options.baud, 38400);
+  EXPECT_FALSE(inv.options.findRate);
+  inv = parse({"COM", "/dev/ttyUSB0", "LMS", "--baud=auto"});
+  EXPECT_TRUE(inv.options.findRate);
+  EXPECT_EQ(inv.options.baud, 0);
+  EXPECT_TRUE(parse({"--reconnect", "IP", "127.0.0.5", "LMS"}).options.reconnect);
+  EXPECT_EQ(parse({"--list-ports"}).action, Invocation::Action::ListPorts);
+  for (const auto& bad : {std::vector<const char*>{"--baud", "12345", "COM", "3", "LMS"},
+                          {"--baud", "115200", "COM", "3", "LMS"},
+                          {"--baud", "9600", "IP", "127.0.0.5", "LMS"},
+                          {"--baud", "auto", "IP", "127.0.0.5"},
+                          {"--reconnect=yes"}}) {
+    const Invocation b = parse(bad);
+    EXPECT_EQ(b.action, Invocation::Action::BadOption) << bad[0] << " " << bad[1];
+    EXPECT_FALSE(b.defaultMode);
+  }
+  EXPECT_NE(parse({"--baud", "9600", "IP", "127.0.0.5", "LMS"}).error.find("for serial links"),
+            std::string::npos);
+}
+
 }  // namespace

@@ -4,10 +4,12 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 
 #include "captured_output.h"
+#include "e2e_support.h"
 #include "fd_count.h"
 #include "loopback_peer.h"
 #include "platform/clock.h"
@@ -267,6 +269,66 @@ TEST(DriverExchange, StaleInputIsDiscardedBeforeATelegramGoesOut) {
     EXPECT_EQ(d.requestScan(port), 0);
     scanner.join();
   }
+}
+
+}  // namespace
+
+namespace {
+
+int threadCount() {
+  int n = 0;
+  std::error_code ec;
+  for ([[maybe_unused]] const auto& t : std::filesystem::directory_iterator("/proc/self/task", ec)) ++n;
+  return n;
+}
+
+// Each connection carries one reply and closes; the driver comes back fifty
+// times. Nothing it opens for a connection outlives it: after the driver and
+// the emulator are gone, descriptors and threads are as before.
+TEST(DriverReconnect, FiftyReconnectsLeaveNoDescriptorOrThreadBehind) {
+  const int fdsBefore = openFdCount();
+  const int threadsBefore = threadCount();
+  {
+    SimFaults f;
+    f.closeAfter = 1;
+    SimFixture sim(f, {});
+    ASSERT_TRUE(sim.listen("127.0.0.1", 0));
+    Captured out;
+    NetLms d("127.0.0.1", sim.port(), "LMS");
+    d.setOutput(out.file);
+    d.setNotices(nullptr);
+    d.setInterval(0);
+    d.setReconnect({.enabled = true, .firstDelayMs = 5, .maxDelayMs = 5});
+    RunningDriver run(d);
+    EXPECT_TRUE(waitUntil([&] { return countOf(out.str(), "connected to LMS\n") >= 51; }, 60000, 20))
+        << countOf(out.str(), "connected to LMS\n");
+    run.finish();
+    EXPECT_EQ(d.outcome(), RunOutcome::Stopped);
+    const float* r = nullptr;
+    const float* a = nullptr;
+    int count = 0;
+    EXPECT_TRUE(d.takeScan(r, a, count));
+  }
+  EXPECT_EQ(openFdCount(), fdsBefore);
+  EXPECT_EQ(threadCount(), threadsBefore);
+}
+
+TEST(DriverReconnect, WithoutItALostLinkEndsTheRunAndWithItTheBackOffGrows) {
+  Captured notices;
+  NetLms d("127.0.3.9", 10002, "LMS");  // nobody listens there
+  d.setOutput(nullptr);
+  d.setNotices(notices.file);
+  d.setReconnect({.enabled = true, .firstDelayMs = 50, .maxDelayMs = 200});
+  RunningDriver run(d);
+  EXPECT_TRUE(waitUntil([&] { return notices.str().find("(attempt 6)") != std::string::npos; }, 10000));
+  EXPECT_LT(run.finish(), 300);  // a stop ends the back-off at once
+  const std::string s = notices.str();
+  EXPECT_NE(s.find("lmsview: reconnecting to 127.0.3.9 port 10002 in 0.05 s (attempt 2)\n"),
+            std::string::npos)
+      << s;
+  EXPECT_NE(s.find("in 0.1 s (attempt 3)\n"), std::string::npos) << s;
+  EXPECT_NE(s.find("in 0.2 s (attempt 4)\n"), std::string::npos) << s;
+  EXPECT_NE(s.find("in 0.2 s (attempt 5)\n"), std::string::npos) << s;  // held at the largest delay
 }
 
 }  // namespace

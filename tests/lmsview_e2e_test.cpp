@@ -144,14 +144,24 @@ TEST(LmsviewFailures, RefusedConnectionAndMissingDeviceEndWithStatus1) {
     ASSERT_TRUE(lmsview.wait(10000));
     EXPECT_EQ(lmsview.exitCode(), 1);
     EXPECT_NE(lmsview.out().find("trying to connect 1\n"), std::string::npos);
-    EXPECT_EQ(lmsview.err(), "lmsview: cannot connect to 127.0.4.5 port 10002: Connection refused\n");
+    // The one-line message, then what to do.
+    EXPECT_EQ(lmsview.err().rfind("lmsview: cannot connect to 127.0.4.5 port 10002: Connection refused\n"
+                                  "lmsview: hint: nothing listens on port 10002",
+                                  0),
+              0u)
+        << lmsview.err();
   }
   {
     ChildProcess lmsview({kLmsview, "COM", "/dev/lmsview-no-such-device", "LMS"});
     ASSERT_TRUE(lmsview.wait(10000));
     EXPECT_EQ(lmsview.exitCode(), 1);
-    EXPECT_EQ(lmsview.err(),
-              "lmsview: cannot open serial port /dev/lmsview-no-such-device: No such file or directory\n");
+    EXPECT_EQ(lmsview.err().rfind(
+                  "lmsview: cannot open serial port /dev/lmsview-no-such-device: No such file or directory\n"
+                  "lmsview: hint: ",
+                  0),
+              0u)
+        << lmsview.err();
+    EXPECT_EQ(countOf(lmsview.err(), "\n"), 2);
   }
   {
     ChildProcess lmsview({kLmsview, "IP", "999.1.2.3", "LMS"});

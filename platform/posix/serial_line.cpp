@@ -71,4 +71,11 @@ std::error_code configureRawLine(int fd, int baud) {
   return {};
 }
 
+bool lineRunsAt(int fd, int baud) {
+  speed_t speed{};
+  termios t{};
+  if (!speedFor(baud, &speed) || ::tcgetattr(fd, &t) != 0) return false;
+  return cfgetospeed(&t) == speed && cfgetispeed(&t) == speed;
+}
+
 }  // namespace platform

@@ -17,4 +17,7 @@ bool serialBaudSupported(int baud);
 // a change that did not take is std::errc::invalid_argument.
 std::error_code configureRawLine(int fd, int baud);
 
+// Whether the terminal device `fd` is set to `baud` now (both directions).
+bool lineRunsAt(int fd, int baud);
+
 }  // namespace platform

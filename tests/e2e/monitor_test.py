@@ -1,0 +1,239 @@
+"""lmsview as a monitor that keeps running, end to end: --reconnect over TCP
+and over a serial path, --baud auto and --baud checks, --list-ports, and the
+hint after each common failure.
+
+Run as: monitor_test.py LMSVIEW LMSSIM [unittest names]. Only loopback
+addresses 127.0.8.x are used (one per test)."""
+
+import json
+import os
+import pty
+import select
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+LMSVIEW = LMSSIM = None
+
+
+def start_sim(*args, serial=False):
+    p = subprocess.Popen([LMSSIM, "--max-seconds", "60", *args, *(["--serial"] if serial else [])],
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    if serial:
+        return p, p.stdout.readline().split()[-1]
+    time.sleep(0.3)
+    return p, None
+
+
+def stop(p):
+    if p.poll() is None:
+        p.terminate()
+        p.wait(5)
+    for f in (p.stdout, p.stderr, p.stdin):
+        if f:
+            f.close()
+
+
+class Reader:
+    """lmsview running, its standard error read as it comes."""
+
+    def __init__(self, *args):
+        self.p = subprocess.Popen([LMSVIEW, *args], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE)
+        self.err = b""
+        self.out = b""
+
+    def wait_err(self, text, timeout):
+        """Reads both outputs for up to `timeout`; whether `text` came on standard error."""
+        end = time.monotonic() + timeout
+        while text.encode() not in self.err and time.monotonic() < end:
+            r, _, _ = select.select([self.p.stderr, self.p.stdout], [], [], 0.1)
+            for f in r:
+                chunk = os.read(f.fileno(), 65536)
+                if f is self.p.stderr:
+                    self.err += chunk
+                else:
+                    self.out += chunk
+        return text.encode() in self.err
+
+    def finish(self, timeout=10):
+        out, err = self.p.communicate(timeout=timeout)
+        self.out += out
+        self.err += err
+        return self.p.returncode
+
+
+class Reconnect(unittest.TestCase):
+    def test_tcp_scanner_restarted_on_the_same_address(self):
+        sim, _ = start_sim("--address", "127.0.8.1")
+        r = Reader("--reconnect", "--format", "jsonl", "--interval", "200", "--seconds", "30", "IP", "127.0.8.1",
+                   "LMS")
+        try:
+            time.sleep(1.5)
+            stop(sim)
+            self.assertTrue(r.wait_err("reconnecting to 127.0.8.1 port 10002 in", 5), r.err)
+            sim, _ = start_sim("--address", "127.0.8.1", "--seed", "9")
+            end = time.monotonic() + 15
+            while r.err.count(b"connected to LMS") < 2 and time.monotonic() < end:
+                r.wait_err("\0", 0.2)
+            self.assertEqual(r.err.count(b"connected to LMS"), 2, r.err)
+            time.sleep(1.5)
+            r.p.stdin.write(b"k")
+            r.p.stdin.flush()
+            self.assertEqual(r.finish(), 0)
+        finally:
+            stop(sim)
+            if r.p.poll() is None:
+                r.p.kill()
+        seqs = [json.loads(line)["seq"] for line in r.out.decode().splitlines()]
+        self.assertEqual(seqs, list(range(len(seqs))))  # sequence numbers kept counting
+        self.assertGreaterEqual(len(seqs), 6)
+        self.assertIn(b"run - connection to LMS lost: the scanner closed the connection", r.err)
+
+    def test_serial_device_that_comes_back_on_its_path(self):
+        with tempfile.TemporaryDirectory() as d:
+            path = os.path.join(d, "scanner")
+            sim, device = start_sim(serial=True)
+            os.symlink(device, path)
+            r = Reader("--reconnect", "--format", "jsonl", "--seconds", "30", "COM", path, "LMS")
+            try:
+                self.assertTrue(r.wait_err("connected to LMS", 5))
+                time.sleep(2)
+                stop(sim)  # the device goes away
+                self.assertTrue(r.wait_err("reconnecting to " + path, 8), r.err)
+                sim, device = start_sim(serial=True)  # and comes back, on another pty behind the same path
+                os.unlink(path)
+                os.symlink(device, path)
+                end = time.monotonic() + 15
+                while r.err.count(b"connected to LMS") < 2 and time.monotonic() < end:
+                    r.wait_err("\0", 0.2)
+                self.assertEqual(r.err.count(b"connected to LMS"), 2, r.err)
+                time.sleep(2.5)
+                r.p.stdin.write(b"k")
+                r.p.stdin.flush()
+                self.assertEqual(r.finish(), 0)
+            finally:
+                stop(sim)
+                if r.p.poll() is None:
+                    r.p.kill()
+        seqs = [json.loads(line)["seq"] for line in r.out.decode().splitlines()]
+        self.assertEqual(seqs, list(range(len(seqs))))
+        self.assertGreaterEqual(len(seqs), 2)
+
+    def test_a_key_during_the_back_off_ends_the_run_at_once(self):
+        r = Reader("--reconnect", "IP", "127.0.8.3", "LMS")  # nobody listens there
+        try:
+            self.assertTrue(r.wait_err("in 2 s (attempt 4)", 10), r.err)
+            time.sleep(0.2)  # well inside the two seconds
+            t0 = time.monotonic()
+            r.p.stdin.write(b"k")
+            r.p.stdin.flush()
+            self.assertEqual(r.finish(), 0)
+            took = time.monotonic() - t0
+        finally:
+            if r.p.poll() is None:
+                r.p.kill()
+        self.assertLess(took, 0.3)  # the run ends within about 100 ms; the rest is the process starting up and going
+
+
+class Rate(unittest.TestCase):
+    def test_auto_finds_a_scanner_at_38400(self):
+        sim, device = start_sim("--baud", "38400", serial=True)
+        try:
+            p = subprocess.run([LMSVIEW, "--baud", "auto", "--count", "2", "--format", "jsonl", "COM", device, "LMS"],
+                               stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=30)
+        finally:
+            stop(sim)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        self.assertIn("lmsview: the scanner answered at 38400 baud\n", p.stderr)
+        self.assertEqual(len(p.stdout.splitlines()), 2)
+
+    def test_a_rate_the_scanner_does_not_know_is_a_usage_error(self):
+        for args in (["--baud", "12345", "COM", "/dev/null", "LMS"], ["--baud", "9600", "IP", "127.0.8.4", "LMS"]):
+            p = subprocess.run([LMSVIEW, *args], stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=5)
+            self.assertEqual(p.returncode, 2, args)
+            self.assertEqual(len(p.stderr.splitlines()), 1)
+            self.assertEqual(p.stdout, "")
+
+
+class ListPorts(unittest.TestCase):
+    def test_lists_what_is_here_and_opens_nothing(self):
+        p = subprocess.run([LMSVIEW, "--list-ports"], stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                           timeout=10)
+        self.assertEqual(p.returncode, 0)
+        lines = p.stdout.splitlines()
+        self.assertGreaterEqual(len(lines), 1)
+        for line in lines:
+            if line == "no serial device found":
+                continue
+            path = line.split()[0]
+            self.assertTrue(os.path.exists(path), line)  # every device named is there
+
+
+class Hints(unittest.TestCase):
+    def run_view(self, *args, user=None):
+        # A bound, so the empty standard input does not end the run before the link fails.
+        cmd = [LMSVIEW, "--seconds", "15", *args]
+        if user:
+            cmd = ["setpriv", "--reuid=" + user, "--regid=nogroup", "--clear-groups", *cmd]
+        return subprocess.run(cmd, stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=20)
+
+    @unittest.skipUnless(os.geteuid() == 0 and shutil.which("setpriv"), "needs root and setpriv to act as nobody")
+    def test_permission_denied_names_the_group_and_the_command(self):
+        master, slave = pty.openpty()
+        try:
+            device = os.ttyname(slave)
+            os.chmod(device, 0o660)
+            p = self.run_view("COM", device, "LMS", user="nobody")
+        finally:
+            os.close(master)
+            os.close(slave)
+        self.assertEqual(p.returncode, 1, p.stderr)
+        self.assertIn("Permission denied", p.stderr)
+        self.assertRegex(p.stderr, r"lmsview: hint: /dev/pts/\d+ belongs to group \w+: add yourself with "
+                                   r"`sudo usermod -aG \w+ \$USER`, then log out and in again\n")
+
+    def test_a_device_in_use_names_who_holds_it(self):
+        sim, device = start_sim(serial=True)
+        first = Reader("COM", device, "LMS")
+        try:
+            time.sleep(1)  # it has the device
+            p = self.run_view("COM", device, "LMS")
+        finally:
+            first.p.stdin.write(b"k")
+            first.p.stdin.flush()
+            first.finish()
+            stop(sim)
+        self.assertEqual(p.returncode, 1)
+        self.assertIn("in use by another program", p.stderr)
+        self.assertIn(f"lmsview (pid {first.p.pid})", p.stderr)
+        self.assertIn("close it, or end it", p.stderr)
+
+    def test_a_missing_device_lists_the_ones_here(self):
+        p = self.run_view("COM", "/dev/ttyNOSUCHDEVICE", "LMS")
+        self.assertEqual(p.returncode, 1)
+        self.assertRegex(p.stderr, r"lmsview: hint: (serial devices here: .*|there is no serial device here.*)\n")
+
+    def test_a_refused_connection_says_what_to_check(self):
+        p = self.run_view("IP", "127.0.8.5", "LMS")
+        self.assertEqual(p.returncode, 1)
+        self.assertIn("lmsview: hint: nothing listens on port 10002 at that address", p.stderr)
+
+    def test_a_silent_line_suggests_another_rate(self):
+        sim, device = start_sim("--silent-after", "0", serial=True)
+        try:
+            p = subprocess.run([LMSVIEW, "--seconds", "2.5", "COM", device, "LMS"], stdin=subprocess.DEVNULL,
+                               capture_output=True, text=True, timeout=20)
+        finally:
+            stop(sim)
+        self.assertEqual(p.returncode, 0)
+        self.assertIn("requestScan - no answer from LMS", p.stdout)
+        self.assertEqual(p.stderr.count("lmsview: hint: the scanner may be set to another rate: try --baud auto\n"), 1)
+
+
+if __name__ == "__main__":
+    LMSVIEW, LMSSIM = sys.argv[1], sys.argv[2]
+    unittest.main(argv=[sys.argv[0], *sys.argv[3:]], verbosity=2)
