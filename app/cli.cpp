@@ -25,8 +25,11 @@ const char* usageText() {
          "(Modo Default).\n"
          "\n"
          "Options (anywhere on the line):\n"
-         "  --format F       table (default), csv or jsonl: csv and jsonl put data only\n"
-         "                   on standard output, every message on standard error\n"
+         "  --format F       table (default), csv, jsonl, or plot (a top-down picture that\n"
+         "                   redraws in place on a terminal); all but table put every\n"
+         "                   message on standard error\n"
+         "  --max-range M    plot and --svg: a fixed range of M metres for the picture\n"
+         "  --svg FILE       after each scan, replace FILE with an SVG picture of it\n"
          "  --frame-id ID    frame_id of the jsonl scans (default laser)\n"
          "  --count N        stop after N scans shown\n"
          "  --seconds S      stop after S seconds\n"
@@ -79,10 +82,11 @@ struct OptionSpec {
   const char* name;
   bool takesValue;
 };
-constexpr OptionSpec kOptions[] = {{"--format", true},      {"--frame-id", true},   {"--count", true},
-                                   {"--seconds", true},     {"--interval", true},   {"--record", true},
-                                   {"--force", false},      {"--reconnect", false}, {"--baud", true},
-                                   {"--list-ports", false}, {"--help", false},      {"--version", false}};
+constexpr OptionSpec kOptions[] = {
+    {"--format", true},      {"--frame-id", true},  {"--count", true},      {"--seconds", true},
+    {"--interval", true},    {"--record", true},    {"--force", false},     {"--reconnect", false},
+    {"--baud", true},        {"--max-range", true}, {"--svg", true},        {"--list-ports", false},
+    {"--help", false},       {"--version", false}};
 
 // Applies one option; false with a one-line reason in *error.
 bool apply(std::string_view name, std::string_view value, Invocation& inv, std::string* error) {
@@ -96,8 +100,10 @@ bool apply(std::string_view name, std::string_view value, Invocation& inv, std::
       o.format = OutputFormat::Csv;
     } else if (value == "jsonl") {
       o.format = OutputFormat::Jsonl;
+    } else if (value == "plot") {
+      o.format = OutputFormat::Plot;
     } else {
-      *error = "--format takes table, csv or jsonl, not '" + shown + "'";
+      *error = "--format takes table, csv, jsonl or plot, not '" + shown + "'";
       return false;
     }
   } else if (name == "--frame-id") {
@@ -142,6 +148,20 @@ bool apply(std::string_view name, std::string_view value, Invocation& inv, std::
       *error = "--baud takes 9600, 19200, 38400, 500000 or auto, not '" + shown + "'";
       return false;
     }
+  } else if (name == "--max-range") {
+    double m = 0;
+    const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), m);
+    if (ec != std::errc() || end != value.data() + value.size() || !std::isfinite(m) || m < 0.1 || m > 100) {
+      *error = "--max-range takes metres from 0.1 to 100, not '" + shown + "'";
+      return false;
+    }
+    o.maxRangeM = m;
+  } else if (name == "--svg") {
+    if (value.empty()) {
+      *error = "--svg needs a file name";
+      return false;
+    }
+    o.svgPath = value;
   } else if (name == "--list-ports") {
     inv.action = Invocation::Action::ListPorts;
   } else if (name == "--help") {

@@ -14,7 +14,7 @@ namespace app {
 
 inline constexpr const char* kVersion = LMS_VERSION;
 
-enum class OutputFormat { Table, Csv, Jsonl };
+enum class OutputFormat { Table, Csv, Jsonl, Plot };
 
 // What the options ask of a run.
 struct RunOptions {
@@ -28,6 +28,8 @@ struct RunOptions {
   bool reconnect = false;  // keep trying when the link cannot be opened or is lost
   int baud = 0;            // serial: the line's rate (0: the default, 9600)
   bool findRate = false;   // serial: --baud auto
+  double maxRangeM = 0;    // the pictures' fixed range (0: each scan's farthest)
+  std::string svgPath;     // --svg: the latest scan as an SVG picture
 };
 
 struct Invocation {

@@ -13,7 +13,9 @@
 #include "app/display.h"
 #include "app/hints.h"
 #include "app/recorder.h"
+#include "app/plot.h"
 #include "app/scan_formats.h"
+#include "app/svg.h"
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/output.h"
@@ -79,11 +81,22 @@ extern "C" void onSignal(int sig) {
   gRun.wakeKeyWait();
 }
 
-// Formats one scan taken from the slot in the run's format; the record line
-// too when recording.
+// Formats one scan taken from the slot in the run's format, and its SVG
+// picture when asked for.
 class ScanWriter {
  public:
-  ScanWriter() : terminal_(platform::isTerminal(platform::StdStream::Out)) { text_.reserve(64 * 1024); }
+  ScanWriter()
+      : terminal_(platform::isTerminal(platform::StdStream::Out)),
+        svg_(gRun.options.svgPath.empty() ? nullptr : std::make_unique<SvgFile>(gRun.options.svgPath)) {
+    text_.reserve(64 * 1024);
+    // A live picture redraws in place: the cursor would only flicker over it.
+    if (gRun.options.format == OutputFormat::Plot && terminal_) platform::hideCursor(true);
+  }
+  ~ScanWriter() {
+    if (gRun.options.format == OutputFormat::Plot && terminal_) platform::hideCursor(false);
+  }
+  ScanWriter(const ScanWriter&) = delete;
+  ScanWriter& operator=(const ScanWriter&) = delete;
 
   // False when standard output failed (the run is then ending).
   bool show(const lms::ScanView& view, int sample) {
@@ -106,6 +119,9 @@ class ScanWriter {
       case OutputFormat::Jsonl:
         formatJsonLine(text_, scan, o.frameId, false);
         break;
+      case OutputFormat::Plot:
+        plotFrame(scan);
+        break;
     }
     // One write for the whole table or line, past stdio, so a reader of a
     // pipe never gets half of it from one read of ours.
@@ -114,14 +130,51 @@ class ScanWriter {
       gRun.outputFailed(ec);
       return false;
     }
+    if (svg_ && svg_->active()) svg_->write(scanSvg(scan, o.maxRangeM), gRun.messages);
     return true;
   }
 
  private:
+  // The terminal's size at each frame, so a resized window is followed; in
+  // a file or pipe frames follow each other with no escape codes.
+  void plotFrame(const ShownScan& scan) {
+    PlotView view;
+    view.maxRangeM = gRun.options.maxRangeM;
+    if (!platform::terminalSize(platform::StdStream::Out, &view.cols, &view.rows)) {
+      view.cols = 80;
+      view.rows = 24;
+    }
+    if (lastStampNs_ > 0 && scan.stampNs > lastStampNs_) {
+      const double now = 1e9 / static_cast<double>(scan.stampNs - lastStampNs_);
+      rate_ = rate_ > 0 ? 0.7 * rate_ + 0.3 * now : now;
+    }
+    lastStampNs_ = scan.stampNs;
+    view.scansPerSecond = rate_;
+    formatPlotFrame(frame_, scan, view);
+    if (terminal_) {
+      // Home, the frame, then clear what an older, larger frame left below.
+      text_ = "\x1b[H";
+      for (std::size_t at = 0; at < frame_.size();) {
+        const std::size_t end = frame_.find('\n', at);
+        text_.append(frame_, at, end - at);
+        text_ += "\x1b[K\n";
+        at = end + 1;
+      }
+      text_ += "\x1b[J";
+    } else {
+      text_ = frame_;
+      text_ += '\n';
+    }
+  }
+
   bool terminal_;
+  std::unique_ptr<SvgFile> svg_;
   std::string text_;
   std::string header_;
   std::string row_;
+  std::string frame_;
+  std::int64_t lastStampNs_ = 0;
+  double rate_ = 0;
 };
 
 // --record: every valid scan, on the acquisition thread as it is received, so

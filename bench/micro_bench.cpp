@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/display.h"
+#include "app/plot.h"
 #include "lms/scan.h"
 #include "lms/scan_slot.h"
 #include "lms/telegram.h"
@@ -57,6 +58,22 @@ void BM_FormatTable361Rows(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * table.size()));
 }
 BENCHMARK(BM_FormatTable361Rows);
+
+// One --format plot frame for a 200 x 60 terminal.
+void BM_FormatPlotFrame200x60(benchmark::State& state) {
+  const auto reply = sampleReply();
+  float ranges[kScanPoints];
+  int count = 0;
+  decodeRanges(kRangeBytes, reply.data() + kRangeOffset, ranges, &count);
+  std::string frame;
+  const PlotView view{.cols = 200, .rows = 60};
+  int sample = 0;
+  for (auto _ : state) {
+    formatPlotFrame(frame, {sample++, 0, ranges, nullptr, count}, view);
+    benchmark::DoNotOptimize(frame.data());
+  }
+}
+BENCHMARK(BM_FormatPlotFrame200x60);
 
 void BM_HandOffPublishAndTake(benchmark::State& state) {
   auto slot = std::make_unique<ScanSlot>();

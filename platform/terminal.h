@@ -12,6 +12,14 @@ enum class StdStream { In, Out, Err };
 
 bool isTerminal(StdStream stream);
 
+// The size of the terminal on `stream`, in character cells; false when it is
+// not a terminal or does not say.
+bool terminalSize(StdStream stream, int* cols, int* rows);
+
+// Hides (or shows again) the cursor of the terminal on standard output. A
+// signal that ends or stops the process shows it again first.
+void hideCursor(bool hidden);
+
 // Result of waiting for the key.
 enum class KeyWait { Key, EndOfInput, Woken, Timeout, Error };
 

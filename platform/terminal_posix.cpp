@@ -1,6 +1,7 @@
 #include "platform/terminal.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -20,6 +21,14 @@ namespace {
 termios gSaved{};
 termios gKeyMode{};
 volatile std::sig_atomic_t gKeyModeOn = 0;
+volatile std::sig_atomic_t gCursorHidden = 0;
+
+constexpr char kShowCursor[] = "\x1b[?25h";
+constexpr char kHideCursor[] = "\x1b[?25l";
+
+void writeStdoutRaw(const char* text, std::size_t length) {
+  [[maybe_unused]] const ssize_t n = ::write(STDOUT_FILENO, text, length);
+}
 
 int fdOf(StdStream stream) {
   switch (stream) {
@@ -36,6 +45,23 @@ int fdOf(StdStream stream) {
 
 bool isTerminal(StdStream stream) {
   return ::isatty(fdOf(stream)) == 1;
+}
+
+bool terminalSize(StdStream stream, int* cols, int* rows) {
+  winsize ws{};
+  if (::ioctl(fdOf(stream), TIOCGWINSZ, &ws) != 0 || ws.ws_col == 0 || ws.ws_row == 0) return false;
+  *cols = ws.ws_col;
+  *rows = ws.ws_row;
+  return true;
+}
+
+void hideCursor(bool hidden) {
+  if (!isTerminal(StdStream::Out)) return;
+  gCursorHidden = hidden ? 1 : 0;
+  if (hidden)
+    writeStdoutRaw(kHideCursor, sizeof kHideCursor - 1);
+  else
+    writeStdoutRaw(kShowCursor, sizeof kShowCursor - 1);
 }
 
 RawKeyMode::RawKeyMode() {
@@ -60,11 +86,14 @@ void RawKeyMode::restore() {
 
 void restoreTerminal() {
   if (gKeyModeOn) ::tcsetattr(STDIN_FILENO, TCSANOW, &gSaved);
+  if (gCursorHidden) writeStdoutRaw(kShowCursor, sizeof kShowCursor - 1);
 }
 
 void reapplyKeyMode() {
   // In the background a change of terminal settings would stop us again.
-  if (gKeyModeOn && ::tcgetpgrp(STDIN_FILENO) == ::getpgrp()) ::tcsetattr(STDIN_FILENO, TCSANOW, &gKeyMode);
+  if (::tcgetpgrp(STDIN_FILENO) != ::getpgrp()) return;
+  if (gKeyModeOn) ::tcsetattr(STDIN_FILENO, TCSANOW, &gKeyMode);
+  if (gCursorHidden) writeStdoutRaw(kHideCursor, sizeof kHideCursor - 1);
 }
 
 void ensureStandardStreams() {

@@ -256,6 +256,7 @@ def main():
     micro = {b["name"]: (b["real_time"] if b["time_unit"] == "ns" else b["real_time"] * 1000)
              for b in json.loads(micro_json)["benchmarks"]}
     table_us = micro.get("BM_FormatTable361Rows", 0) / 1000
+    plot_us = micro.get("BM_FormatPlotFrame200x60", 0) / 1000
     cpu_at = {per_second: r["cpu_ms_per_scan"] for per_second, r in rates}
     budgets = [
         ("latency over TCP, median", f"{tcp['latency_median']:.3f} ms", tcp["latency_median"] <= 1.0, "≤ 1 ms"),
@@ -268,6 +269,7 @@ def main():
          pty["cpu_ms_per_scan"] < base_pty["cpu_ms_per_scan"], "< 1"),
         ("peak RSS", f"{tcp['peak_rss_kib']} KiB", tcp["peak_rss_kib"] <= 4096, "≤ 4096 KiB"),
         ("formatting a 361-row table", f"{table_us:.1f} µs", table_us <= 35, "≤ 35 µs"),
+        ("formatting a plot frame at 200 x 60", f"{plot_us:.1f} µs", plot_us < 1000, "well under 1 ms"),
         ("CPU per scan at 50/s vs 1/s", f"{cpu_at[50] / cpu_at[1]:.2f}", cpu_at[50] <= 1.1 * cpu_at[1], "≤ 1.10"),
         ("scans shown at 50/s", f"{rates[2][1]['shown_total']} of {rates[2][1]['sent']}",
          rates[2][1]["shown_total"] >= rates[2][1]["sent"], "all"),

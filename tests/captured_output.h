@@ -15,9 +15,14 @@ struct Captured {
     if (file) std::fclose(file);
     std::free(text);
   }
+  // May run while another thread writes: the stream's own lock covers the
+  // flush and the copy.
   std::string str() {
+    flockfile(file);
     std::fflush(file);
-    return std::string(text, size);
+    std::string copy(text, size);
+    funlockfile(file);
+    return copy;
   }
   std::FILE* file = nullptr;
   char* text = nullptr;

@@ -99,11 +99,11 @@ std::vector<std::uint8_t> withCrc(std::vector<std::uint8_t> t) {
 TEST(WholeTelegramLength, CountsAWholeTelegramWithOrWithoutItsAck) {
   const auto stop = withCrc({msgStopLMS.begin(), msgStopLMS.end()});
   EXPECT_EQ(wholeTelegramLength(stop.data(), 8), 8);
-  std::vector<std::uint8_t> acked{kAck};
-  acked.insert(acked.end(), stop.begin(), stop.end());
+  std::vector<std::uint8_t> acked(10, 0x41);  // ACK, the telegram, and a byte of what follows
+  acked[0] = kAck;
+  std::copy(stop.begin(), stop.end(), acked.begin() + 1);
   EXPECT_EQ(wholeTelegramLength(acked.data(), 9), 9);
-  acked.push_back(0x41);  // what follows is not counted
-  EXPECT_EQ(wholeTelegramLength(acked.data(), 10), 9);
+  EXPECT_EQ(wholeTelegramLength(acked.data(), 10), 9);  // what follows is not counted
   for (int n = 0; n < 9; ++n) EXPECT_EQ(wholeTelegramLength(acked.data(), n), 0) << n;  // not yet
   auto spoiled = acked;
   spoiled[8] ^= 1;

@@ -1,0 +1,156 @@
+#include "app/plot.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+
+namespace app {
+
+namespace {
+
+// The bit of dot (dx, dy) in a braille cell (U+2800 + bits).
+constexpr std::uint8_t kDotBit[4][2] = {{0x01, 0x08}, {0x02, 0x10}, {0x04, 0x20}, {0x40, 0x80}};
+
+// Ranges at or below this are "no echo"; the largest raw values are the
+// scanner's codes for dazzle or nothing seen.
+constexpr double kMinValidM = 0.01;
+constexpr double kMaxValidM = 8.180;
+
+double metres(float centimetres) {
+  return static_cast<double>(centimetres) / 100.0;
+}
+
+void appendUtf8(std::string& out, unsigned code) {
+  out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+  out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+  out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+}
+
+}  // namespace
+
+BrailleCanvas::BrailleCanvas(int cols, int rows)
+    : cols_(std::max(cols, 1)),
+      rows_(std::max(rows, 1)),
+      dots_(static_cast<std::size_t>(cols_) * static_cast<std::size_t>(rows_), 0),
+      text_(dots_.size(), 0) {}
+
+void BrailleCanvas::set(int x, int y) {
+  if (x < 0 || y < 0 || x >= width() || y >= height()) return;
+  dots_[static_cast<std::size_t>(y / 4 * cols_ + x / 2)] |= kDotBit[y % 4][x % 2];
+}
+
+bool BrailleCanvas::isSet(int x, int y) const {
+  if (x < 0 || y < 0 || x >= width() || y >= height()) return false;
+  return (dots_[static_cast<std::size_t>(y / 4 * cols_ + x / 2)] & kDotBit[y % 4][x % 2]) != 0;
+}
+
+void BrailleCanvas::label(int col, int row, const std::string& text) {
+  if (row < 0 || row >= rows_) return;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const int c = col + static_cast<int>(i);
+    if (c >= 0 && c < cols_) text_[static_cast<std::size_t>(row * cols_ + c)] = text[i];
+  }
+}
+
+std::string BrailleCanvas::render() const {
+  std::string out;
+  out.reserve(static_cast<std::size_t>(rows_) * (static_cast<std::size_t>(cols_) * 3 + 1));
+  for (int r = 0; r < rows_; ++r) {
+    // Trailing empty cells are left out, so a narrow picture stays small.
+    int last = cols_ - 1;
+    while (last >= 0 && dots_[static_cast<std::size_t>(r * cols_ + last)] == 0 &&
+           text_[static_cast<std::size_t>(r * cols_ + last)] == 0)
+      --last;
+    for (int c = 0; c <= last; ++c) {
+      const std::size_t i = static_cast<std::size_t>(r * cols_ + c);
+      if (text_[i] != 0)
+        out.push_back(text_[i]);
+      else if (dots_[i] == 0)
+        out.push_back(' ');
+      else
+        appendUtf8(out, 0x2800u + dots_[i]);
+    }
+    out.push_back('\n');
+  }
+  return out;
+}
+
+double ringStep(double maxRangeM) {
+  for (const double step : {0.5, 1.0, 2.0, 5.0})
+    if (maxRangeM / step <= 8) return step;
+  return 10.0;
+}
+
+void formatPlotFrame(std::string& out, const ShownScan& scan, const PlotView& view) {
+  const int rows = std::max(view.rows - 3, 2);  // room for the status line and messages
+  const int pictureRows = rows - 1;
+  const int cols = std::max(view.cols, 10);
+  BrailleCanvas canvas(cols, pictureRows);
+
+  int points = 0;
+  double farthest = 0;
+  double nearest = 1e9;
+  int nearestAt = -1;
+  for (int i = 0; i < scan.count; ++i) {
+    const double r = metres(scan.ranges[i]);
+    if (r < kMinValidM || r > kMaxValidM) continue;
+    ++points;
+    farthest = std::max(farthest, r);
+    if (r < nearest) {
+      nearest = r;
+      nearestAt = i;
+    }
+  }
+  const double range = view.maxRangeM > 0 ? view.maxRangeM : std::max(farthest, 1.0);
+  // Braille dots are about square: the half-circle of `range` fits the
+  // height and half the width.
+  const double cx = canvas.width() / 2.0;
+  const double cy = canvas.height() - 1.0;
+  const double scale = std::min((canvas.height() - 1) / range, (canvas.width() / 2.0 - 1) / range);
+  auto plot = [&](double r, double angle) {
+    const double x = cx + r * std::cos(angle) * scale;
+    const double y = cy - r * std::sin(angle) * scale;
+    canvas.set(static_cast<int>(std::lround(x)), static_cast<int>(std::lround(y)));
+  };
+
+  // Rings: a dot every 3 degrees reads as a faint arc; the label sits where
+  // the ring meets the right-hand baseline.
+  const double step = ringStep(range);
+  for (double ring = step; ring <= range + 1e-9; ring += step) {
+    for (int deg = 0; deg <= 180; deg += 3) plot(ring, deg * std::numbers::pi / 180.0);
+    char text[16];
+    std::snprintf(text, sizeof text, "%gm", ring);
+    const int col = static_cast<int>((cx + ring * scale) / 2.0);
+    canvas.label(std::min(col, cols - static_cast<int>(std::string(text).size())), pictureRows - 1, text);
+  }
+  for (int i = 0; i < scan.count; ++i) {
+    const double r = metres(scan.ranges[i]);
+    if (r < kMinValidM || r > kMaxValidM || r > range) continue;  // beyond the scale: clipped, not wrapped
+    plot(r, i * std::numbers::pi / 360.0);
+  }
+  canvas.set(static_cast<int>(cx), static_cast<int>(cy));  // the scanner
+
+  out = canvas.render();
+  // The status line, cut to the window so it never wraps into a second line.
+  std::string line;
+  char part[160];
+  const std::string time = isoTimeUtc(scan.stampNs).substr(11, 12);
+  if (nearestAt >= 0)
+    std::snprintf(part, sizeof part, "muestra %d  %s  %d points  nearest %.2f m at %.1f deg", scan.seq, time.c_str(),
+                  points, nearest, nearestAt * 0.5);
+  else
+    std::snprintf(part, sizeof part, "muestra %d  %s  no points", scan.seq, time.c_str());
+  line = part;
+  if (view.scansPerSecond > 0) {
+    std::snprintf(part, sizeof part, "  %.1f scans/s", view.scansPerSecond);
+    line += part;
+  }
+  std::snprintf(part, sizeof part, "  (ring every %g m)", step);
+  line += part;
+  if (line.size() > static_cast<std::size_t>(cols)) line.resize(static_cast<std::size_t>(cols));
+  out += line;
+  out += '\n';
+}
+
+}  // namespace app

@@ -1,0 +1,54 @@
+#pragma once
+
+// A scan drawn top-down in the terminal with Unicode braille characters (2 x
+// 4 dots a character cell): the scanner at the bottom centre, 0 degrees to
+// its right, 90 straight ahead (up), 180 to its left. The scale puts the
+// farthest valid range (or a fixed one) at the top; range rings, labelled in
+// metres, are drawn with sparse dots so they read as faint.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/scan_formats.h"
+
+namespace app {
+
+// A grid of braille dots: `cols` x `rows` character cells, 2 x 4 dots each.
+class BrailleCanvas {
+ public:
+  BrailleCanvas(int cols, int rows);
+  int width() const { return cols_ * 2; }    // dots
+  int height() const { return rows_ * 4; }   // dots
+  // Sets the dot at (x, y), y down; a dot outside the canvas is dropped.
+  void set(int x, int y);
+  bool isSet(int x, int y) const;
+  // Puts text over the cells from (col, row) on; what does not fit is cut.
+  void label(int col, int row, const std::string& text);
+  // The rows as UTF-8 text, each ended by "\n"; an empty cell is a space.
+  std::string render() const;
+
+ private:
+  int cols_;
+  int rows_;
+  std::vector<std::uint8_t> dots_;  // one byte of 8 dot bits per cell
+  std::vector<char> text_;          // a label character over the cell, or 0
+};
+
+struct PlotView {
+  int cols = 80;             // the terminal's size, in cells
+  int rows = 24;
+  double maxRangeM = 0;      // 0: the scan's farthest valid range
+  double scansPerSecond = 0;  // for the status line; 0: not known yet
+};
+
+// The range step of the rings for a picture `maxRangeM` tall: 0.5, 1, 2 or 5 m,
+// so that at most eight rings are drawn.
+double ringStep(double maxRangeM);
+
+// Replaces `out` with one frame: the picture, then a status line (sample
+// number, time, number of points, the nearest point's range and angle, scan
+// rate). It fills `view.rows - 3` rows, leaving room under it for messages.
+void formatPlotFrame(std::string& out, const ShownScan& scan, const PlotView& view);
+
+}  // namespace app

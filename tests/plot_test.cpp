@@ -1,0 +1,185 @@
+#include "app/plot.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "app/svg.h"
+#include "lms/scan.h"
+
+using namespace app;
+
+namespace {
+
+struct Scan {
+  std::vector<float> ranges = std::vector<float>(lms::kScanPoints, 0.0f);
+  ShownScan view(int seq = 4) const { return {seq, 0, ranges.data(), nullptr, lms::kScanPoints}; }
+};
+
+// A straight wall 2 m ahead of the scanner, from 45 to 135 degrees.
+Scan wallAhead() {
+  Scan s;
+  for (int i = 90; i <= 270; ++i) {
+    const double a = i * std::numbers::pi / 360.0;
+    s.ranges[static_cast<std::size_t>(i)] = static_cast<float>(200.0 / std::sin(a));
+  }
+  return s;
+}
+
+// Decodes a rendered canvas back into its dots.
+std::vector<std::vector<bool>> dotsOf(const std::string& text, int cols, int rows) {
+  std::vector<std::vector<bool>> dots(static_cast<std::size_t>(rows * 4),
+                                      std::vector<bool>(static_cast<std::size_t>(cols * 2)));
+  const int bits[4][2] = {{0x01, 0x08}, {0x02, 0x10}, {0x04, 0x20}, {0x40, 0x80}};
+  int row = 0, col = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (b == '\n') {
+      ++row;
+      col = 0;
+      ++i;
+      continue;
+    }
+    if (b == 0xE2) {
+      const unsigned code = ((b & 0x0F) << 12) | ((static_cast<unsigned char>(text[i + 1]) & 0x3F) << 6) |
+                            (static_cast<unsigned char>(text[i + 2]) & 0x3F);
+      for (int dy = 0; dy < 4; ++dy)
+        for (int dx = 0; dx < 2; ++dx)
+          if ((code - 0x2800) & bits[dy][dx])
+            dots[static_cast<std::size_t>(row * 4 + dy)][static_cast<std::size_t>(col * 2 + dx)] = true;
+      i += 3;
+    } else {
+      ++i;
+    }
+    ++col;
+  }
+  return dots;
+}
+
+TEST(BrailleCanvas, DotsLandInTheirCellsAndOutsideOnesAreDropped) {
+  BrailleCanvas c(3, 2);
+  c.set(0, 0);
+  c.set(1, 3);
+  c.set(5, 7);
+  c.set(-1, 0);
+  c.set(6, 0);
+  c.set(0, 8);
+  EXPECT_TRUE(c.isSet(1, 3));
+  EXPECT_FALSE(c.isSet(6, 0));
+  EXPECT_EQ(c.render(), "\u2881\n  \u2880\n");  // dots 1 and 8 in the first cell; dot 8 in the last
+  c.label(2, 0, "12m");  // cut at the edge
+  EXPECT_EQ(c.render(), "\u2881 1\n  \u2880\n");
+}
+
+TEST(PlotFrame, AStraightWallLightsAStraightLine) {
+  const Scan s = wallAhead();
+  std::string frame;
+  PlotView v{.cols = 80, .rows = 40, .maxRangeM = 4};
+  formatPlotFrame(frame, s.view(), v);
+  std::string bare;  // the same picture without the scan: rings and labels only
+  formatPlotFrame(bare, Scan().view(), v);
+  const auto dots = dotsOf(frame, 80, 36);
+  const auto ringDots = dotsOf(bare, 80, 36);
+  // The wall is 2 m ahead: half of a 4 m picture. Every dot the scan adds is
+  // on that one row of dots, and they run across it.
+  const int canvasHeight = 36 * 4;
+  const double scale = std::min((canvasHeight - 1) / 4.0, (80.0 - 1) / 4.0);
+  const double wallY = canvasHeight - 1 - 2 * scale;  // within a dot of it, by rounding
+  int onTheRow = 0, elsewhere = 0;
+  for (int y = 0; y < canvasHeight - 4; ++y)
+    for (int x = 0; x < 160; ++x) {
+      const auto yi = static_cast<std::size_t>(y);
+      const auto xi = static_cast<std::size_t>(x);
+      if (dots[yi][xi] && !ringDots[yi][xi]) (std::abs(y - wallY) <= 1.0 ? onTheRow : elsewhere)++;
+    }
+  EXPECT_GT(onTheRow, 60);  // 4 m of wall at about 20 dots a metre
+  EXPECT_EQ(elsewhere, 0);
+  EXPECT_NE(frame.find("muestra 4"), std::string::npos);
+  EXPECT_NE(frame.find("181 points  nearest 2.00 m at 90.0 deg"), std::string::npos) << frame;
+}
+
+TEST(PlotFrame, APointStraightAheadLandsAboveTheScanner) {
+  Scan s;
+  s.ranges[180] = 100.0f;  // 90 degrees, 1 m
+  std::string frame;
+  formatPlotFrame(frame, s.view(), {.cols = 41, .rows = 26, .maxRangeM = 2});
+  const auto dots = dotsOf(frame, 41, 22);
+  const int h = 22 * 4;
+  const double scale = std::min((h - 1) / 2.0, (82 / 2.0 - 1) / 2.0);
+  const int x = 41;  // the centre column of dots
+  const int y = static_cast<int>(std::lround(h - 1 - scale));
+  EXPECT_TRUE(dots[static_cast<std::size_t>(y)][static_cast<std::size_t>(x)]);
+  EXPECT_TRUE(dots[static_cast<std::size_t>(h - 1)][static_cast<std::size_t>(x)]);  // the scanner
+}
+
+TEST(PlotFrame, RangesBeyondTheScaleAreClippedNotWrapped) {
+  Scan s;
+  for (auto& r : s.ranges) r = 700.0f;  // 7 m everywhere, on a 2 m picture
+  std::string clipped, empty;
+  formatPlotFrame(clipped, s.view(), {.cols = 60, .rows = 30, .maxRangeM = 2});
+  formatPlotFrame(empty, Scan().view(), {.cols = 60, .rows = 30, .maxRangeM = 2});
+  // Nothing of them is drawn: the picture is that of an empty scan but for the status line.
+  EXPECT_EQ(clipped.substr(0, clipped.rfind("muestra")), empty.substr(0, empty.rfind("muestra")));
+}
+
+TEST(PlotFrame, EveryWindowSizeStaysInsideItsBuffer) {
+  const Scan s = wallAhead();
+  std::string frame;
+  for (int cols = 20; cols <= 300; cols += 7)
+    for (int rows = 10; rows <= 100; rows += 9) {
+      formatPlotFrame(frame, s.view(), {.cols = cols, .rows = rows});
+      int lines = 0;
+      for (char c : frame) lines += c == '\n';
+      EXPECT_EQ(lines, rows - 3) << cols << "x" << rows;
+    }
+  formatPlotFrame(frame, s.view(), {.cols = 1, .rows = 1});  // smaller than any window: still a frame
+  EXPECT_FALSE(frame.empty());
+}
+
+TEST(RingStep, AtMostEightRings) {
+  EXPECT_EQ(ringStep(1.0), 0.5);
+  EXPECT_EQ(ringStep(4.0), 0.5);
+  EXPECT_EQ(ringStep(6.5), 1.0);
+  EXPECT_EQ(ringStep(8.191), 2.0);
+  EXPECT_EQ(ringStep(30.0), 5.0);
+  EXPECT_EQ(ringStep(100.0), 10.0);
+}
+
+TEST(ScanSvg, OnePointPerValidRangeWhereItBelongs) {
+  Scan s;
+  s.ranges[0] = 100.0f;    // 1 m to the right
+  s.ranges[180] = 200.0f;  // 2 m ahead
+  s.ranges[360] = 0.0f;    // no echo: no point
+  s.ranges[90] = 819.1f;   // the largest code: no point
+  const std::string svg = scanSvg(s.view(7), 2.0);
+  int points = 0;
+  for (std::size_t at = svg.find("class=\"point\""); at != std::string::npos; at = svg.find("class=\"point\"", at + 1))
+    ++points;
+  EXPECT_EQ(points, 2);
+  // 2 m is the picture's range: 380 px.
+  EXPECT_NE(svg.find("<circle class=\"point\" r=\"1.8\" cx=\"590.0\" cy=\"420.0\"/>"), std::string::npos) << svg;
+  EXPECT_NE(svg.find("<circle class=\"point\" r=\"1.8\" cx=\"400.0\" cy=\"40.0\"/>"), std::string::npos);
+  EXPECT_NE(svg.find("<title>lmsview muestra 7 1970-01-01T00:00:00.000Z</title>"), std::string::npos);
+  EXPECT_NE(svg.find(">1 m</text>"), std::string::npos);
+  EXPECT_NE(svg.find(">90&#176;</text>"), std::string::npos);
+  EXPECT_EQ(svg.rfind("</svg>\n"), svg.size() - 7);
+  EXPECT_LT(svg.size(), 64u * 1024);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PlotFrame, TheStatusLineNeverWraps) {
+  const Scan s = wallAhead();
+  std::string frame;
+  formatPlotFrame(frame, s.view(123456), {.cols = 30, .rows = 12, .scansPerSecond = 12.5});
+  const std::string last = frame.substr(frame.rfind('\n', frame.size() - 2) + 1);
+  EXPECT_EQ(last.size(), 31u) << last;  // 30 characters and the newline
+  EXPECT_EQ(last.rfind("muestra 123456", 0), 0u);
+}
+
+}  // namespace
