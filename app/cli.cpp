@@ -82,11 +82,11 @@ struct OptionSpec {
   const char* name;
   bool takesValue;
 };
-constexpr OptionSpec kOptions[] = {
-    {"--format", true},      {"--frame-id", true},  {"--count", true},      {"--seconds", true},
-    {"--interval", true},    {"--record", true},    {"--force", false},     {"--reconnect", false},
-    {"--baud", true},        {"--max-range", true}, {"--svg", true},        {"--list-ports", false},
-    {"--help", false},       {"--version", false}};
+constexpr OptionSpec kOptions[] = {{"--format", true},    {"--frame-id", true},   {"--count", true},
+                                   {"--seconds", true},   {"--interval", true},   {"--record", true},
+                                   {"--force", false},    {"--reconnect", false}, {"--baud", true},
+                                   {"--max-range", true}, {"--svg", true},        {"--list-ports", false},
+                                   {"--help", false},     {"--version", false}};
 
 // Applies one option; false with a one-line reason in *error.
 bool apply(std::string_view name, std::string_view value, Invocation& inv, std::string* error) {

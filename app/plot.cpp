@@ -137,8 +137,8 @@ void formatPlotFrame(std::string& out, const ShownScan& scan, const PlotView& vi
   char part[160];
   const std::string time = isoTimeUtc(scan.stampNs).substr(11, 12);
   if (nearestAt >= 0)
-    std::snprintf(part, sizeof part, "muestra %d  %s  %d points  nearest %.2f m at %.1f deg", scan.seq, time.c_str(),
-                  points, nearest, nearestAt * 0.5);
+    std::snprintf(part, sizeof part, "muestra %d  %s  %d points  nearest %.2f m at %.1f deg", scan.seq,
+                  time.c_str(), points, nearest, nearestAt * 0.5);
   else
     std::snprintf(part, sizeof part, "muestra %d  %s  no points", scan.seq, time.c_str());
   line = part;

@@ -18,8 +18,8 @@ namespace app {
 class BrailleCanvas {
  public:
   BrailleCanvas(int cols, int rows);
-  int width() const { return cols_ * 2; }    // dots
-  int height() const { return rows_ * 4; }   // dots
+  int width() const { return cols_ * 2; }   // dots
+  int height() const { return rows_ * 4; }  // dots
   // Sets the dot at (x, y), y down; a dot outside the canvas is dropped.
   void set(int x, int y);
   bool isSet(int x, int y) const;
@@ -36,9 +36,9 @@ class BrailleCanvas {
 };
 
 struct PlotView {
-  int cols = 80;             // the terminal's size, in cells
+  int cols = 80;  // the terminal's size, in cells
   int rows = 24;
-  double maxRangeM = 0;      // 0: the scan's farthest valid range
+  double maxRangeM = 0;       // 0: the scan's farthest valid range
   double scansPerSecond = 0;  // for the status line; 0: not known yet
 };
 

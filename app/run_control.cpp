@@ -12,8 +12,8 @@
 
 #include "app/display.h"
 #include "app/hints.h"
-#include "app/recorder.h"
 #include "app/plot.h"
+#include "app/recorder.h"
 #include "app/scan_formats.h"
 #include "app/svg.h"
 #include "platform/clock.h"

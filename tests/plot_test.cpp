@@ -70,7 +70,7 @@ TEST(BrailleCanvas, DotsLandInTheirCellsAndOutsideOnesAreDropped) {
   EXPECT_TRUE(c.isSet(1, 3));
   EXPECT_FALSE(c.isSet(6, 0));
   EXPECT_EQ(c.render(), "\u2881\n  \u2880\n");  // dots 1 and 8 in the first cell; dot 8 in the last
-  c.label(2, 0, "12m");  // cut at the edge
+  c.label(2, 0, "12m");                         // cut at the edge
   EXPECT_EQ(c.render(), "\u2881 1\n  \u2880\n");
 }
 
@@ -156,11 +156,13 @@ TEST(ScanSvg, OnePointPerValidRangeWhereItBelongs) {
   s.ranges[90] = 819.1f;   // the largest code: no point
   const std::string svg = scanSvg(s.view(7), 2.0);
   int points = 0;
-  for (std::size_t at = svg.find("class=\"point\""); at != std::string::npos; at = svg.find("class=\"point\"", at + 1))
+  for (std::size_t at = svg.find("class=\"point\""); at != std::string::npos;
+       at = svg.find("class=\"point\"", at + 1))
     ++points;
   EXPECT_EQ(points, 2);
   // 2 m is the picture's range: 380 px.
-  EXPECT_NE(svg.find("<circle class=\"point\" r=\"1.8\" cx=\"590.0\" cy=\"420.0\"/>"), std::string::npos) << svg;
+  EXPECT_NE(svg.find("<circle class=\"point\" r=\"1.8\" cx=\"590.0\" cy=\"420.0\"/>"), std::string::npos)
+      << svg;
   EXPECT_NE(svg.find("<circle class=\"point\" r=\"1.8\" cx=\"400.0\" cy=\"40.0\"/>"), std::string::npos);
   EXPECT_NE(svg.find("<title>lmsview muestra 7 1970-01-01T00:00:00.000Z</title>"), std::string::npos);
   EXPECT_NE(svg.find(">1 m</text>"), std::string::npos);
