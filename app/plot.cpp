@@ -37,19 +37,19 @@ BrailleCanvas::BrailleCanvas(int cols, int rows)
 
 void BrailleCanvas::set(int x, int y) {
   if (x < 0 || y < 0 || x >= width() || y >= height()) return;
-  dots_[static_cast<std::size_t>(y / 4 * cols_ + x / 2)] |= kDotBit[y % 4][x % 2];
+  dots_[cell(x / 2, y / 4)] |= kDotBit[y % 4][x % 2];
 }
 
 bool BrailleCanvas::isSet(int x, int y) const {
   if (x < 0 || y < 0 || x >= width() || y >= height()) return false;
-  return (dots_[static_cast<std::size_t>(y / 4 * cols_ + x / 2)] & kDotBit[y % 4][x % 2]) != 0;
+  return (dots_[cell(x / 2, y / 4)] & kDotBit[y % 4][x % 2]) != 0;
 }
 
 void BrailleCanvas::label(int col, int row, const std::string& text) {
   if (row < 0 || row >= rows_) return;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const int c = col + static_cast<int>(i);
-    if (c >= 0 && c < cols_) text_[static_cast<std::size_t>(row * cols_ + c)] = text[i];
+    if (c >= 0 && c < cols_) text_[cell(c, row)] = text[i];
   }
 }
 
@@ -59,11 +59,9 @@ std::string BrailleCanvas::render() const {
   for (int r = 0; r < rows_; ++r) {
     // Trailing empty cells are left out, so a narrow picture stays small.
     int last = cols_ - 1;
-    while (last >= 0 && dots_[static_cast<std::size_t>(r * cols_ + last)] == 0 &&
-           text_[static_cast<std::size_t>(r * cols_ + last)] == 0)
-      --last;
+    while (last >= 0 && dots_[cell(last, r)] == 0 && text_[cell(last, r)] == 0) --last;
     for (int c = 0; c <= last; ++c) {
-      const std::size_t i = static_cast<std::size_t>(r * cols_ + c);
+      const std::size_t i = cell(c, r);
       if (text_[i] != 0)
         out.push_back(text_[i]);
       else if (dots_[i] == 0)

@@ -29,6 +29,10 @@ class BrailleCanvas {
   std::string render() const;
 
  private:
+  std::size_t cell(int col, int row) const {
+    return static_cast<std::size_t>(row) * static_cast<std::size_t>(cols_) + static_cast<std::size_t>(col);
+  }
+
   int cols_;
   int rows_;
   std::vector<std::uint8_t> dots_;  // one byte of 8 dot bits per cell

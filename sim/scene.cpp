@@ -76,6 +76,15 @@ bool parseWord(std::string_view field, std::uint16_t* out) {
   return true;
 }
 
+// "file:line: ", the start of a message about a line of a file.
+std::string where(const std::string& path, int lineNo) {
+  std::string text = path;
+  text += ':';
+  text += std::to_string(lineNo);
+  text += ": ";
+  return text;
+}
+
 bool isSpace(char c) {
   return c == ' ' || c == '\t' || c == '\r';
 }
@@ -144,15 +153,14 @@ bool ReplayScans::load(const std::string& path, std::string* error) {
     for (std::streamsize i = 0; i < got; ++i) {
       if (buf[i] != '\n') {
         if (line.size() >= kMaxReplayLineBytes) {
-          *error = path + ":" + std::to_string(lineNo) + ": line longer than " +
-                   std::to_string(kMaxReplayLineBytes) + " bytes";
+          *error = where(path, lineNo) + "line longer than " + std::to_string(kMaxReplayLineBytes) + " bytes";
           return false;
         }
         line.push_back(buf[i]);
         continue;
       }
       if (!addLine(line, &why)) {
-        *error = path + ":" + std::to_string(lineNo) + ": " + why;
+        *error = where(path, lineNo) + why;
         return false;
       }
       line.clear();
@@ -160,7 +168,7 @@ bool ReplayScans::load(const std::string& path, std::string* error) {
     }
   }
   if (!addLine(line, &why)) {
-    *error = path + ":" + std::to_string(lineNo) + ": " + why;
+    *error = where(path, lineNo) + why;
     return false;
   }
   if (scans_.empty()) {

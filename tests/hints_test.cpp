@@ -8,7 +8,6 @@
 #include <string>
 
 using namespace app;
-using transport::DeviceHolder;
 using transport::SerialDeviceInfo;
 
 namespace {

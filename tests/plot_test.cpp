@@ -49,7 +49,8 @@ std::vector<std::vector<bool>> dotsOf(const std::string& text, int cols, int row
       for (int dy = 0; dy < 4; ++dy)
         for (int dx = 0; dx < 2; ++dx)
           if ((code - 0x2800) & bits[dy][dx])
-            dots[static_cast<std::size_t>(row * 4 + dy)][static_cast<std::size_t>(col * 2 + dx)] = true;
+            dots[static_cast<std::size_t>(row) * 4 + static_cast<std::size_t>(dy)]
+                [static_cast<std::size_t>(col) * 2 + static_cast<std::size_t>(dx)] = true;
       i += 3;
     } else {
       ++i;
