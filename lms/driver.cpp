@@ -45,14 +45,25 @@ LmsDriver<Link>::LmsDriver(const char* address, int port, const char* laserType)
 template <class Link>
 LmsDriver<Link>::~LmsDriver() = default;
 
+namespace {
+
+// One line to `to` (nothing when it is null), flushed at once: several
+// threads write to the same terminal.
+void printLine(std::FILE* to, const char* prefix, const char* format, va_list args) {
+  if (to == nullptr) return;
+  std::fputs(prefix, to);
+  std::vfprintf(to, format, args);
+  std::fflush(to);
+}
+
+}  // namespace
+
 template <class Link>
 void LmsDriver<Link>::say(const char* format, ...) {
-  if (out_ == nullptr) return;
   va_list args;
   va_start(args, format);
-  std::vfprintf(out_, format, args);
+  printLine(out_, "", format, args);
   va_end(args);
-  std::fflush(out_);
 }
 
 template <class Link>
@@ -137,13 +148,10 @@ bool LmsDriver<Link>::run() {
 
 template <class Link>
 void LmsDriver<Link>::notice(const char* format, ...) {
-  if (notices_ == nullptr) return;
-  std::fputs("lmsview: ", notices_);
   va_list args;
   va_start(args, format);
-  std::vfprintf(notices_, format, args);
+  printLine(notices_, "lmsview: ", format, args);
   va_end(args);
-  std::fflush(notices_);
 }
 
 template <class Link>

@@ -59,6 +59,18 @@ class Reader:
                     self.out += chunk
         return text.encode() in self.err
 
+    def wait_for_second_connect_then_stop(self, run_on):
+        """Waits for the link to come back, lets it run `run_on` seconds, presses a key; the status."""
+        end = time.monotonic() + 15
+        while self.err.count(b"connected to LMS") < 2 and time.monotonic() < end:
+            self.wait_err("\0", 0.2)
+        if self.err.count(b"connected to LMS") != 2:
+            return None
+        time.sleep(run_on)
+        self.p.stdin.write(b"k")
+        self.p.stdin.flush()
+        return self.finish()
+
     def finish(self, timeout=10):
         out, err = self.p.communicate(timeout=timeout)
         self.out += out
@@ -76,14 +88,7 @@ class Reconnect(unittest.TestCase):
             stop(sim)
             self.assertTrue(r.wait_err("reconnecting to 127.0.8.1 port 10002 in", 5), r.err)
             sim, _ = start_sim("--address", "127.0.8.1", "--seed", "9")
-            end = time.monotonic() + 15
-            while r.err.count(b"connected to LMS") < 2 and time.monotonic() < end:
-                r.wait_err("\0", 0.2)
-            self.assertEqual(r.err.count(b"connected to LMS"), 2, r.err)
-            time.sleep(1.5)
-            r.p.stdin.write(b"k")
-            r.p.stdin.flush()
-            self.assertEqual(r.finish(), 0)
+            self.assertEqual(r.wait_for_second_connect_then_stop(1.5), 0, r.err)
         finally:
             stop(sim)
             if r.p.poll() is None:
@@ -107,14 +112,7 @@ class Reconnect(unittest.TestCase):
                 sim, device = start_sim(serial=True)  # and comes back, on another pty behind the same path
                 os.unlink(path)
                 os.symlink(device, path)
-                end = time.monotonic() + 15
-                while r.err.count(b"connected to LMS") < 2 and time.monotonic() < end:
-                    r.wait_err("\0", 0.2)
-                self.assertEqual(r.err.count(b"connected to LMS"), 2, r.err)
-                time.sleep(2.5)
-                r.p.stdin.write(b"k")
-                r.p.stdin.flush()
-                self.assertEqual(r.finish(), 0)
+                self.assertEqual(r.wait_for_second_connect_then_stop(2.5), 0, r.err)
             finally:
                 stop(sim)
                 if r.p.poll() is None:
