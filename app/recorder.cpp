@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "platform/error.h"
+#include "platform/files.h"
 #include "platform/text.h"
 
 namespace app {
@@ -13,10 +14,9 @@ Recorder::~Recorder() {
 
 bool Recorder::open(const std::string& path, bool replace, std::string* error) {
   path_ = path;
-  // "x": fail if the file exists, in the same step that creates it.
-  file_ = std::fopen(path.c_str(), replace ? "wb" : "wbx");
+  std::error_code ec;
+  file_ = platform::createFile(path, replace, &ec);
   if (file_ != nullptr) return true;
-  const std::error_code ec = platform::lastOsError();
   if (!replace && ec == std::errc::file_exists)
     *error = "--record " + platform::printable(path) + ": the file exists (add --force to replace it)";
   else

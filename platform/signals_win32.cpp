@@ -1,0 +1,43 @@
+#include "platform/signals.h"
+
+#include <windows.h>
+
+#include <csignal>
+
+#include "platform/terminal.h"
+
+namespace platform {
+
+namespace {
+
+void (*gHandler)(int) = nullptr;
+
+// Runs on a thread of its own that the system starts. Ctrl-C and Ctrl-Break
+// end the run as SIGINT does; closing the console ends it as SIGTERM does
+// (Windows allows the process about five seconds for that).
+BOOL WINAPI onConsoleEvent(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+      if (gHandler) gHandler(SIGINT);
+      return TRUE;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+      restoreTerminal();
+      if (gHandler) gHandler(SIGTERM);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+void installStopSignals(void (*handler)(int)) {
+  gHandler = handler;
+  ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+  std::signal(SIGTERM, handler);
+}
+
+}  // namespace platform
