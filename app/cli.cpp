@@ -205,17 +205,17 @@ Invocation parseCommandLine(int argc, const char* const* argv) {
     const std::string_view word = arg == "-h" ? std::string_view("--help") : arg;
     const std::size_t eq = word.find('=');
     const std::string_view name = word.substr(0, eq);
-    const OptionSpec* spec = nullptr;
+    const OptionSpec* known = nullptr;
     for (const OptionSpec& s : kOptions) {
-      if (name == s.name) spec = &s;
+      if (name == s.name) known = &s;
     }
-    if (spec == nullptr) return badOption("unknown option '" + printable(name) + "'");
+    if (known == nullptr) return badOption("unknown option '" + printable(name) + "'");
     for (const std::string_view s : seen) {
       if (s == name) return badOption(std::string(name) + " is given twice");
     }
-    seen.push_back(spec->name);
+    seen.push_back(known->name);
     std::string_view value;
-    if (spec->takesValue) {
+    if (known->takesValue) {
       if (eq != std::string_view::npos) {
         value = word.substr(eq + 1);
       } else if (i + 1 < argc) {
