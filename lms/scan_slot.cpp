@@ -18,7 +18,17 @@ void ScanSlot::publishScan(const float* ranges, int count, const std::uint16_t* 
   b.count = count;
   b.receivedNs = receivedNs;
   back_ = swapMiddle(back_, kNewScanBit) & kIndexMask;
-  middle_.notify_one();
+  signalReader(false);
+}
+
+void ScanSlot::signalReader(bool all) {
+  // The word changed before this: a reader that tested it under the mutex
+  // either saw the change or is asleep by the time we get the mutex.
+  { std::lock_guard lock(signalMutex_); }
+  if (all)
+    signal_.notify_all();
+  else
+    signal_.notify_one();
 }
 
 unsigned ScanSlot::swapMiddle(unsigned index, unsigned marks) {
@@ -32,18 +42,19 @@ unsigned ScanSlot::swapMiddle(unsigned index, unsigned marks) {
 }
 
 bool ScanSlot::waitForScan() {
-  unsigned v = middle_.load(std::memory_order_acquire);
-  while ((v & (kNewScanBit | kWakeBit)) == 0) {
-    middle_.wait(v, std::memory_order_acquire);
-    v = middle_.load(std::memory_order_acquire);
+  {
+    std::unique_lock lock(signalMutex_);
+    signal_.wait(
+        lock, [this] { return (middle_.load(std::memory_order_acquire) & (kNewScanBit | kWakeBit)) != 0; });
   }
+  unsigned v = middle_.load(std::memory_order_acquire);
   if (v & kWakeBit) v = middle_.fetch_and(~kWakeBit, std::memory_order_acq_rel);
   return (v & kNewScanBit) != 0;
 }
 
 void ScanSlot::wakeReader() {
   middle_.fetch_or(kWakeBit, std::memory_order_release);
-  middle_.notify_all();
+  signalReader(true);
 }
 
 bool ScanSlot::takeScan(ScanView& view) {

@@ -11,13 +11,18 @@
 // holds. Nothing is allocated per scan. The angles are the same for every
 // scan: the slot hands out the one constant table instead of copying it.
 //
-// The reader can sleep until a scan is published (waitForScan): it waits on
-// the same atomic word (C++20 atomic wait, a futex on Linux), which a publish
-// or wakeReader() changes and notifies. A wake-up bit in that word survives
-// both swaps until the reader sees it, so no wake-up is lost.
+// The reader can sleep until a scan is published (waitForScan): a condition
+// variable carries the signal only (the data stays lock-free). A publish or
+// wakeReader() changes the atomic word, then takes and drops the signal's
+// mutex before notifying, so a reader between its test and its sleep cannot
+// miss it. A wake-up bit in that word survives both swaps until the reader
+// sees it. (The C++20 atomic wait would do, but the libstdc++ of the Windows
+// build can lose its notifications.)
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 
 #include "lms/scan.h"
 
@@ -69,8 +74,12 @@ class ScanSlot {
     int count;
     std::int64_t receivedNs;
   };
+  void signalReader(bool all);
+
   Buffer buffers_[3];
   std::atomic<unsigned> middle_{1};
+  std::mutex signalMutex_;
+  std::condition_variable signal_;
   unsigned back_ = 0;   // writer's buffer
   unsigned front_ = 2;  // reader's buffer
 };

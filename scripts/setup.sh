@@ -20,6 +20,10 @@ if [ "${LMS_WITH_FUZZ:-0}" = 1 ]; then
   command -v clang++ >/dev/null || need+=(clang)
   ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-dev)
 fi
+if [ "${LMS_WITH_WINDOWS:-0}" = 1 ]; then
+  command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
+  command -v wine >/dev/null || need+=(wine64)
+fi
 if [ "${LMS_WITH_LINT:-0}" = 1 ]; then
   command -v clang-format >/dev/null || need+=(clang-format)
   command -v run-clang-tidy >/dev/null || need+=(clang-tidy)

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numbers>
 
 #include "reply_builder.h"
 
@@ -73,9 +74,9 @@ TEST(DecodeRanges, AWholeReplyGives361Values) {
 
 TEST(AngleTable, EachEntryIsTheFloatNearestHalfDegreeSteps) {
   EXPECT_EQ(kAngleTable[0], 0.0f);
-  EXPECT_EQ(kAngleTable[1], static_cast<float>(M_PI / 360.0));
-  EXPECT_EQ(kAngleTable[180], static_cast<float>(M_PI / 2));
-  EXPECT_EQ(kAngleTable[360], static_cast<float>(M_PI));
+  EXPECT_EQ(kAngleTable[1], static_cast<float>(std::numbers::pi / 360.0));
+  EXPECT_EQ(kAngleTable[180], static_cast<float>(std::numbers::pi / 2));
+  EXPECT_EQ(kAngleTable[360], static_cast<float>(std::numbers::pi));
   for (int i = 0; i < kScanPoints; ++i) {
     const long double exact = static_cast<long double>(i) * 3.14159265358979323846264338L / 360.0L;
     const float f = kAngleTable[static_cast<std::size_t>(i)];
