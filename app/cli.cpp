@@ -234,8 +234,11 @@ Invocation parseCommandLine(int argc, const char* const* argv) {
   }
   if (inv.action != Invocation::Action::Run) return inv;
 
+  // --baud has a meaning only for a serial line: the default mode and IP are network links.
+  const bool networkLink = positional.size() != 3 || std::strcmp(positional[0], "IP") == 0;
+  if (networkLink && (inv.options.baud != 0 || inv.options.findRate))
+    return badOption("--baud is for serial links (COM)");
   if (positional.size() != 3) {
-    if (inv.options.baud != 0 || inv.options.findRate) return badOption("--baud is for serial links (COM)");
     inv.defaultMode = true;
     inv.address = lms::kDefaultScannerAddress;
     inv.laserType = "LMS";
@@ -263,7 +266,6 @@ Invocation parseCommandLine(int argc, const char* const* argv) {
     return inv;
   }
   if (std::strcmp(keyword, "IP") == 0) {
-    if (inv.options.baud != 0 || inv.options.findRate) return badOption("--baud is for serial links (COM)");
     inv.address = where;
     inv.banner =
         "Comunicacion IP: " + printable(inv.address) + " Tipo de laser " + printable(inv.laserType) + "\n\n";

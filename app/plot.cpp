@@ -12,11 +12,6 @@ namespace {
 // The bit of dot (dx, dy) in a braille cell (U+2800 + bits).
 constexpr std::uint8_t kDotBit[4][2] = {{0x01, 0x08}, {0x02, 0x10}, {0x04, 0x20}, {0x40, 0x80}};
 
-// Ranges at or below this are "no echo"; the largest raw values are the
-// scanner's codes for dazzle or nothing seen.
-constexpr double kMinValidM = 0.01;
-constexpr double kMaxValidM = 8.180;
-
 double metres(float centimetres) {
   return static_cast<double>(centimetres) / 100.0;
 }
@@ -92,7 +87,7 @@ void formatPlotFrame(std::string& out, const ShownScan& scan, const PlotView& vi
   int nearestAt = -1;
   for (int i = 0; i < scan.count; ++i) {
     const double r = metres(scan.ranges[i]);
-    if (r < kMinValidM || r > kMaxValidM) continue;
+    if (!isDrawableRange(r)) continue;
     ++points;
     farthest = std::max(farthest, r);
     if (r < nearest) {
@@ -124,7 +119,7 @@ void formatPlotFrame(std::string& out, const ShownScan& scan, const PlotView& vi
   }
   for (int i = 0; i < scan.count; ++i) {
     const double r = metres(scan.ranges[i]);
-    if (r < kMinValidM || r > kMaxValidM || r > range) continue;  // beyond the scale: clipped, not wrapped
+    if (!isDrawableRange(r) || r > range) continue;  // beyond the scale: clipped, not wrapped
     plot(r, i * std::numbers::pi / 360.0);
   }
   canvas.set(static_cast<int>(cx), static_cast<int>(cy));  // the scanner

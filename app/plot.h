@@ -39,6 +39,12 @@ class BrailleCanvas {
   std::vector<char> text_;          // a label character over the cell, or 0
 };
 
+// Whether a range (metres) is a point to draw: 0 means no echo, and the
+// largest raw values are the scanner's codes for dazzle or nothing seen.
+inline bool isDrawableRange(double metres) {
+  return metres >= 0.01 && metres <= 8.180;
+}
+
 struct PlotView {
   int cols = 80;  // the terminal's size, in cells
   int rows = 24;

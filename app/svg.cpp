@@ -15,9 +15,6 @@ namespace app {
 
 namespace {
 
-constexpr double kMinValidM = 0.01;
-constexpr double kMaxValidM = 8.180;
-
 void num(std::string& out, double v) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.1f", v);
@@ -30,7 +27,7 @@ std::string scanSvg(const ShownScan& scan, double maxRangeM) {
   double farthest = 0;
   for (int i = 0; i < scan.count; ++i) {
     const double r = scan.ranges[i] / 100.0;
-    if (r >= kMinValidM && r <= kMaxValidM) farthest = std::max(farthest, r);
+    if (isDrawableRange(r)) farthest = std::max(farthest, r);
   }
   const double range = maxRangeM > 0 ? maxRangeM : std::max(farthest, 1.0);
   const double scale = kSvgRadius / range;
@@ -101,7 +98,7 @@ std::string scanSvg(const ShownScan& scan, double maxRangeM) {
   for (int i = 0; i < scan.count; ++i) {
     const double r = scan.ranges[i] / 100.0;
     const double a = i * std::numbers::pi / 360.0;
-    if (r < kMinValidM || r > kMaxValidM || r > range) {
+    if (!isDrawableRange(r) || r > range) {
       drawing = false;
       continue;
     }
@@ -115,7 +112,7 @@ std::string scanSvg(const ShownScan& scan, double maxRangeM) {
   for (int i = 0; i < scan.count; ++i) {
     const double r = scan.ranges[i] / 100.0;
     const double a = i * std::numbers::pi / 360.0;
-    if (r < kMinValidM || r > kMaxValidM || r > range) continue;
+    if (!isDrawableRange(r) || r > range) continue;
     s += "<circle class=\"point\" r=\"1.8\" cx=\"";
     num(s, x(r, a));
     s += "\" cy=\"";

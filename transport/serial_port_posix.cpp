@@ -75,21 +75,6 @@ bool SerialPort::fail(std::error_code ec) {
   return false;
 }
 
-void SerialPort::markGone(std::error_code ec) {
-  gone_ = true;
-  lastError_ = ec;
-}
-
-bool SerialPort::open(int port, int baud) {
-  if (isOpen_) return true;
-  if (port < 1) {
-    devicePath_.clear();
-    lastError_ = std::make_error_code(std::errc::no_such_file_or_directory);
-    return false;
-  }
-  return open(devicePathFor(port).c_str(), baud);
-}
-
 bool SerialPort::open(const char* device, int baud) {
   if (isOpen_) return true;
   devicePath_ = device ? device : "";
@@ -118,10 +103,6 @@ bool SerialPort::close() {
   native_->fd.reset();  // also releases the flock
   isOpen_ = false;
   return true;
-}
-
-bool SerialPort::writeByte(std::uint8_t byte) {
-  return write(&byte, 1) == 1;
 }
 
 int SerialPort::write(const std::uint8_t* bytes, int count) {
