@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "lms/scanner.h"
+#include "platform/signals.h"
 #include "platform/text.h"
 #include "transport/serial_port.h"
 
@@ -15,41 +16,45 @@ namespace app {
 using platform::printable;
 
 const char* usageText() {
-  return "usage: lmsview [options] COM <1-10 | device path> <LMS | PLS>\n"
-         "       lmsview [options] IP <scanner IPv4 address> <LMS | PLS>\n"
-         "       lmsview --help | --version\n"
-         "Reads a laser scanner about once a second and shows each scan as a table of\n"
-         "angle and range. COM n is /dev/ttyS(n-1) at 9600 baud; a path such as\n"
-         "/dev/ttyUSB0 names the serial device itself; IP connects to TCP port 10002.\n"
-         "Any other number of arguments connects to the built-in address "
-         "(Modo Default).\n"
-         "\n"
-         "Options (anywhere on the line):\n"
-         "  --format F       table (default), csv, jsonl, or plot (a top-down picture that\n"
-         "                   redraws in place on a terminal); all but table put every\n"
-         "                   message on standard error\n"
-         "  --max-range M    plot and --svg: a fixed range of M metres for the picture\n"
-         "  --svg FILE       after each scan, replace FILE with an SVG picture of it\n"
-         "  --frame-id ID    frame_id of the jsonl scans (default laser)\n"
-         "  --count N        stop after N scans shown\n"
-         "  --seconds S      stop after S seconds\n"
-         "  --interval MS    time from one request to the next (default 1000; 0: as fast\n"
-         "                   as the link carries the replies)\n"
-         "  --record FILE    also write every valid scan to FILE as JSON Lines with its\n"
-         "                   raw range words (lmssim --replay FILE sends them again)\n"
-         "  --force          let --record replace an existing FILE\n"
-         "  --reconnect      when the link cannot be opened or is lost, keep trying\n"
-         "                   (0.5 s apart at first, up to 10 s) instead of ending\n"
-         "  --baud RATE      serial line rate: 9600 (default), 19200, 38400, 500000, or\n"
-         "                   auto to try each until the scanner answers\n"
-         "  --list-ports     list the serial devices here and whether you may open them\n"
-         "  -h, --help       show this text\n"
-         "  --version        show the version\n"
-         "\n"
-         "A key press ends the run; so does the end of standard input when it is not a\n"
-         "terminal, unless --count or --seconds is given. Exit status: 0 stopped (key,\n"
-         "end of input, --count, --seconds), 1 the link could not be opened or was lost,\n"
-         "2 bad arguments, 130/143 ended by SIGINT/SIGTERM.\n";
+  static const std::string text =
+      "usage: lmsview [options] COM <1-10 | device path> <LMS | PLS>\n"
+      "       lmsview [options] IP <scanner IPv4 address> <LMS | PLS>\n"
+      "       lmsview --help | --version\n"
+      "Reads a laser scanner about once a second and shows each scan as a table of\n"
+      "angle and range. COM n is " +
+      std::string(transport::comNumberMeaning()) + " at 9600 baud; a path such as\n" +
+      std::string(transport::devicePathExample()) +
+      " names the serial device itself; IP connects to TCP port 10002.\n"
+      "Any other number of arguments connects to the built-in address (Modo Default).\n"
+      "\n"
+      "Options (anywhere on the line):\n"
+      "  --format F       table (default), csv, jsonl, or plot (a top-down picture that\n"
+      "                   redraws in place on a terminal); all but table put every\n"
+      "                   message on standard error\n"
+      "  --max-range M    plot and --svg: a fixed range of M metres for the picture\n"
+      "  --svg FILE       after each scan, replace FILE with an SVG picture of it\n"
+      "  --frame-id ID    frame_id of the jsonl scans (default laser)\n"
+      "  --count N        stop after N scans shown\n"
+      "  --seconds S      stop after S seconds\n"
+      "  --interval MS    time from one request to the next (default 1000; 0: as fast\n"
+      "                   as the link carries the replies)\n"
+      "  --record FILE    also write every valid scan to FILE as JSON Lines with its\n"
+      "                   raw range words (lmssim --replay FILE sends them again)\n"
+      "  --force          let --record replace an existing FILE\n"
+      "  --reconnect      when the link cannot be opened or is lost, keep trying\n"
+      "                   (0.5 s apart at first, up to 10 s) instead of ending\n"
+      "  --baud RATE      serial line rate: 9600 (default), 19200, 38400, 500000, or\n"
+      "                   auto to try each until the scanner answers\n"
+      "  --list-ports     list the serial devices here and whether you may open them\n"
+      "  -h, --help       show this text\n"
+      "  --version        show the version\n"
+      "\n"
+      "A key press ends the run; so does the end of standard input when it is not a\n"
+      "terminal, unless --count or --seconds is given. Exit status: 0 stopped (key,\n"
+      "end of input, --count, --seconds), 1 the link could not be opened or was lost,\n"
+      "2 bad arguments, " +
+      platform::stopStatusText() + ".\n";
+  return text.c_str();
 }
 
 namespace {
@@ -257,7 +262,8 @@ Invocation parseCommandLine(int argc, const char* const* argv) {
     } else {
       inv.action = Invocation::Action::BadPort;
       inv.error = std::string("lmsview: invalid port '") + printable(where) +
-                  "': give 1 to 10 (COM1 to COM10) or a device path such as /dev/ttyUSB0";
+                  "': give 1 to 10 (COM1 to COM10) or a device path such as " +
+                  std::string(transport::devicePathExample());
       return inv;
     }
     inv.serial = true;

@@ -43,7 +43,10 @@ struct Run {
   // returns, by the display when the count is reached, and by the signal
   // handlers (hence a lock-free atomic pointer).
   std::atomic<platform::WakeChannel*> wake{nullptr};
-  volatile std::sig_atomic_t signal = 0;
+  // The stop signal's number. Windows runs its console handler on a thread of
+  // its own, so this is a lock-free atomic rather than a sig_atomic_t.
+  std::atomic<int> signal{0};
+  static_assert(std::atomic<int>::is_always_lock_free);
 
   // Set by runLaser before the threads start; read-only afterwards.
   RunOptions options;
@@ -77,7 +80,7 @@ static_assert(std::atomic<platform::WakeChannel*>::is_always_lock_free);
 Run gRun;
 
 extern "C" void onSignal(int sig) {
-  gRun.signal = sig;
+  gRun.signal.store(sig, std::memory_order_release);
   gRun.wakeKeyWait();
 }
 
@@ -353,8 +356,8 @@ int runLaser(bool serial, const char* portName, const char* address, const char*
     const std::string hint = openHint();
     if (!hint.empty()) std::fprintf(stderr, "lmsview: hint: %s\n", hint.c_str());
     status = kExitLinkFailed;
-  } else if (gRun.signal != 0) {
-    status = 128 + gRun.signal;
+  } else if (const int sig = gRun.signal.load(std::memory_order_acquire); sig != 0) {
+    status = 128 + sig;
   }
   std::fflush(stdout);
   std::fflush(stderr);

@@ -10,4 +10,7 @@ namespace platform {
 // too, and a continue puts single-key mode back.
 void installStopSignals(void (*handler)(int));
 
+// The statuses a stop from outside gives here, for the help text.
+const char* stopStatusText();
+
 }  // namespace platform

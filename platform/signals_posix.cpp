@@ -58,4 +58,8 @@ void installStopSignals(void (*handler)(int)) {
   setHandler(SIGCONT, onContinue);
 }
 
+const char* stopStatusText() {
+  return "130/143 ended by SIGINT/SIGTERM";
+}
+
 }  // namespace platform

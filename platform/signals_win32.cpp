@@ -40,4 +40,8 @@ void installStopSignals(void (*handler)(int)) {
   std::signal(SIGTERM, handler);
 }
 
+const char* stopStatusText() {
+  return "130 ended by Ctrl-C or Ctrl-Break, 143 by closing the console";
+}
+
 }  // namespace platform

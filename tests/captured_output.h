@@ -7,6 +7,30 @@
 #include <cstdlib>
 #include <string>
 
+#if defined(_WIN32)
+
+// The Windows C runtime has no memory stream: a temporary file, read back.
+struct Captured {
+  Captured() { file = std::tmpfile(); }
+  Captured(const Captured&) = delete;
+  Captured& operator=(const Captured&) = delete;
+  ~Captured() {
+    if (file) std::fclose(file);
+  }
+  std::string str() {
+    _lock_file(file);
+    std::fflush(file);
+    const long end = std::ftell(file);
+    std::string copy(static_cast<std::size_t>(end > 0 ? end : 0), '\0');
+    std::rewind(file);
+    copy.resize(std::fread(copy.data(), 1, copy.size(), file));
+    std::fseek(file, 0, SEEK_END);
+    _unlock_file(file);
+    return copy;
+  }
+  std::FILE* file = nullptr;
+};
+#else
 struct Captured {
   Captured() { file = open_memstream(&text, &size); }
   Captured(const Captured&) = delete;
@@ -28,3 +52,4 @@ struct Captured {
   char* text = nullptr;
   std::size_t size = 0;
 };
+#endif

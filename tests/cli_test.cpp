@@ -5,11 +5,15 @@
 #include <vector>
 
 #include "lms/scanner.h"
+#include "transport/serial_port.h"
 
 using namespace app;
 using namespace lms;
 
 namespace {
+
+// A device path as this OS names one (/dev/ttyUSB0, \\.\COM12).
+const std::string kDevice(transport::devicePathExample());
 
 Invocation parse(std::vector<const char*> args) {
   args.insert(args.begin(), "lmsview");
@@ -38,10 +42,10 @@ TEST(CommandLine, ComNamesThePortAndKeepsTheLaserTypeAsTyped) {
   inv = parse({"COM", "10", "PLS"});
   EXPECT_EQ(inv.portName, "COM10");
   EXPECT_EQ(inv.laserType, "PLS");
-  inv = parse({"COM", "/dev/ttyUSB0", "PLS"});
+  inv = parse({"COM", kDevice.c_str(), "PLS"});
   EXPECT_TRUE(inv.serial);
-  EXPECT_EQ(inv.portName, "/dev/ttyUSB0");
-  EXPECT_EQ(inv.banner, "Comunicacion serial: /dev/ttyUSB0 Tipo de laser PLS\n\n");
+  EXPECT_EQ(inv.portName, kDevice);
+  EXPECT_EQ(inv.banner, "Comunicacion serial: " + kDevice + " Tipo de laser PLS\n\n");
 }
 
 TEST(CommandLine, OtherPortTextIsRejectedWithOneLine) {
@@ -97,9 +101,10 @@ TEST(CommandLine, EchoedArgumentsCannotBreakTheMessageLine) {
 TEST(CommandLine, TheBannerShowsUserTextPrintableToo) {
   const Invocation ip = parse({"IP", "127.0.0.1\x1b[2J", "LM\nS"});
   EXPECT_EQ(ip.banner, "Comunicacion IP: 127.0.0.1\\x1B[2J Tipo de laser LM\\x0AS\n\n");
-  const Invocation com = parse({"COM", "/dev/tty\x07", "P\rLS"});
-  EXPECT_EQ(com.banner, "Comunicacion serial: /dev/tty\\x07 Tipo de laser P\\x0DLS\n\n");
-  EXPECT_EQ(com.portName, "/dev/tty\x07");  // the device itself is opened by its real name
+  const std::string odd = kDevice + "\x07";
+  const Invocation com = parse({"COM", odd.c_str(), "P\rLS"});
+  EXPECT_EQ(com.banner, "Comunicacion serial: " + kDevice + "\\x07 Tipo de laser P\\x0DLS\n\n");
+  EXPECT_EQ(com.portName, odd);  // the device itself is opened by its real name
 }
 
 }  // namespace
@@ -130,8 +135,9 @@ TEST(CommandLineOptions, StandAnywhereAndAreTakenOutBeforeCounting) {
   EXPECT_EQ(inv.options.count, 0);
   EXPECT_TRUE(parse({"--format", "csv", "IP", "127.0.0.5"}).defaultMode);
   // After "--" everything is positional.
-  inv = parse({"--", "COM", "/dev/--odd", "LMS"});
-  EXPECT_EQ(inv.portName, "/dev/--odd");
+  const std::string dashed = kDevice + "--odd";
+  inv = parse({"--", "COM", dashed.c_str(), "LMS"});
+  EXPECT_EQ(inv.portName, dashed);
   EXPECT_EQ(parse({"IP", "127.0.0.5", "LMS", "--help"}).action, Invocation::Action::Help);
   EXPECT_EQ(parse({"--version", "COM", "3"}).action, Invocation::Action::Version);
 }
@@ -188,7 +194,7 @@ TEST(CommandLineOptions, TheMonitorOptions) {
   EXPECT_TRUE(inv.options.reconnect);
   EXPECT_EQ(inv.options.baud, 38400);
   EXPECT_FALSE(inv.options.findRate);
-  inv = parse({"COM", "/dev/ttyUSB0", "LMS", "--baud=auto"});
+  inv = parse({"COM", kDevice.c_str(), "LMS", "--baud=auto"});
   EXPECT_TRUE(inv.options.findRate);
   EXPECT_EQ(inv.options.baud, 0);
   EXPECT_TRUE(parse({"--reconnect", "IP", "127.0.0.5", "LMS"}).options.reconnect);

@@ -1,5 +1,16 @@
 #pragma once
 
+#if defined(_WIN32)
+#include <windows.h>
+
+// Open handles of this process (the system's own count, which includes those
+// of threads still running).
+inline int openFdCount() {
+  DWORD n = 0;
+  if (!::GetProcessHandleCount(::GetCurrentProcess(), &n)) return -1;
+  return static_cast<int>(n);
+}
+#else
 #include <dirent.h>
 
 // Open descriptors of this process, from /proc/self/fd (the directory's own
@@ -14,3 +25,4 @@ inline int openFdCount() {
   ::closedir(d);
   return n - 1;
 }
+#endif

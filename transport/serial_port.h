@@ -21,6 +21,9 @@ inline constexpr int kSerialWriteWaitMs = 1000;
 // Whether the user named a serial device by its path (a USB adapter, a
 // pseudo-terminal...) rather than by a COM number.
 bool isDevicePath(std::string_view name);
+// For help texts: what COM n opens here, and a device path a user might give.
+std::string_view comNumberMeaning();
+std::string_view devicePathExample();
 
 class SerialPort {
  public:

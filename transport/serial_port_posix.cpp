@@ -58,6 +58,14 @@ bool isDevicePath(std::string_view name) {
   return !name.empty() && name.front() == '/';
 }
 
+std::string_view comNumberMeaning() {
+  return "/dev/ttyS(n-1)";
+}
+
+std::string_view devicePathExample() {
+  return "/dev/ttyUSB0";
+}
+
 std::string SerialPort::devicePathFor(int port) {
   if (port < 1) return "";
   return "/dev/ttyS" + std::to_string(port - 1);

@@ -42,6 +42,15 @@ bool isDevicePath(std::string_view name) {
   return name.substr(0, 4) == "\\\\.\\";
 }
 
+std::string_view comNumberMeaning() {
+  return "COMn";
+}
+
+// Ports above COM10 (USB adapters often are) are named this way.
+std::string_view devicePathExample() {
+  return "\\\\.\\COM12";
+}
+
 std::string SerialPort::devicePathFor(int port) {
   if (port < 1) return "";
   return "\\\\.\\COM" + std::to_string(port);

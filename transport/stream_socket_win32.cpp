@@ -8,14 +8,28 @@ namespace transport {
 
 namespace {
 
-// Winsock is started once for the process, by the first socket, and left
-// running until the process ends.
-bool winsockReady() {
-  static const bool ready = [] {
+// Winsock is started by the first socket and cleaned up when the process
+// ends, by this one object.
+class Winsock {
+ public:
+  Winsock() {
     WSADATA data{};
-    return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  }();
-  return ready;
+    ready_ = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }
+  Winsock(const Winsock&) = delete;
+  Winsock& operator=(const Winsock&) = delete;
+  ~Winsock() {
+    if (ready_) ::WSACleanup();
+  }
+  bool ready() const { return ready_; }
+
+ private:
+  bool ready_ = false;
+};
+
+bool winsockReady() {
+  static const Winsock winsock;
+  return winsock.ready();
 }
 
 std::error_code lastSocketError() {
