@@ -9,32 +9,40 @@ set -euo pipefail
 preset=${1:-dev}
 cd "$(dirname "$0")/.."
 
-# The Windows build's unit tests under Wine (work in progress; not in CI yet):
-# a private prefix under the build folder, one wineserver for the run.
+# Runs a command inside a private network namespace with loopback only when
+# root can make one; says which.
+isolated() {
+  if [ "$(id -u)" = 0 ] && unshare -n true 2>/dev/null; then
+    echo "test.sh: tests run in a private network namespace with loopback only"
+    unshare -n bash -c 'ip link set lo up && exec "$@"' _ "$@"
+  else
+    echo "test.sh: not root or no unshare here: tests run in this machine's network namespace (they use loopback only)"
+    "$@"
+  fi
+}
+
+# The Windows build under Wine: its unit tests, the Win32 serial tests through
+# COM ports mapped to pseudo-terminals, and lmsview.exe end to end against the
+# Linux emulator. A private prefix under the build folder, one wineserver for
+# the run, stopped at the end.
 if [ "$preset" = windows ]; then
   LMS_WITH_WINDOWS=1 scripts/setup.sh
-  cmake --preset mingw >/dev/null
+  cmake --preset dev >/dev/null
+  cmake --build --preset dev --target lmssim lmsview
+  cmake --preset mingw -DLMS_LINUX_BUILD="$PWD/build/dev" >/dev/null
   cmake --build --preset mingw
   export WINEPREFIX="$PWD/build/mingw/wine" WINEDEBUG=-all
-  mkdir -p "$WINEPREFIX"
-  wineserver -p 2>"$PWD/build/mingw/wineserver.log"
-  # Made before the tests, so the prefix's background processes do not hold
-  # the output pipes of the first test that would otherwise start them.
-  wineboot -u >"$PWD/build/mingw/wineboot.log" 2>&1
-  status=0
-  ctest --preset mingw || status=$?
-  wineserver -k || true
-  exit "$status"
+  isolated bash -c '
+    tests/wine/prepare_prefix.sh "$WINEPREFIX" "$PWD/build/mingw/ports" "$PWD/build/mingw" || exit 1
+    status=0
+    ctest --preset mingw || status=$?
+    wineserver -k || true
+    exit "$status"'
+  exit $?
 fi
 
 scripts/setup.sh
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset"
 
-if [ "$(id -u)" = 0 ] && unshare -n true 2>/dev/null; then
-  echo "test.sh: tests run in a private network namespace with loopback only"
-  unshare -n bash -c 'ip link set lo up && exec ctest --preset "$1"' _ "$preset"
-else
-  echo "test.sh: not root or no unshare here: tests run in this machine's network namespace (they use loopback only)"
-  ctest --preset "$preset"
-fi
+isolated ctest --preset "$preset"

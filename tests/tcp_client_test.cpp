@@ -11,6 +11,7 @@
 #include "fd_count.h"
 #include "loopback_peer.h"
 #include "platform/clock.h"
+#include "platform/error.h"
 
 using namespace transport;
 using namespace platform;
@@ -167,6 +168,7 @@ TEST(TcpClient, FailedConnectionsReturnFalseAndLeaveNothingOpen) {
   EXPECT_FALSE(client.close());                             // never connected
   EXPECT_FALSE(client.connect("127.0.1.9", kScannerPort));  // nobody listens: refused
   EXPECT_EQ(client.lastError(), std::errc::connection_refused);
+  EXPECT_EQ(errorText(client.lastError()), "Connection refused");  // the same words on every OS
   for (const char* bad : {"", "localhost", "127.0.0", "127.0.0.1.5", "256.0.0.1", "1.2.3.4x", " 127.0.0.1"}) {
     EXPECT_FALSE(client.connect(bad, kScannerPort)) << bad;
     EXPECT_EQ(client.lastError(), std::errc::invalid_argument) << bad;

@@ -35,3 +35,50 @@ lms_add_windows_test(sim_tests
 lms_add_windows_test(app_tests
   SOURCES cli_test.cpp display_test.cpp scan_formats_test.cpp plot_test.cpp
   LIBS app)
+
+# The Win32 serial port against a peer at the other end of a COM port: under
+# Wine, tests/wine/com_peer.py maps the port to a pseudo-terminal it holds
+# (the prefix maps COM21 to COM29 to paths it repoints; scripts/test.sh sets
+# that up). One CTest test per case, each on a COM port of its own.
+add_executable(serial_port_win32_tests serial_port_win32_test.cpp)
+target_link_libraries(serial_port_win32_tests PRIVATE transport gtest gtest_main lms_warnings lms_test_flags)
+target_include_directories(serial_port_win32_tests PRIVATE ${PROJECT_SOURCE_DIR})
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(LMS_WINE_PORTS ${CMAKE_BINARY_DIR}/ports)
+set(com 21)
+foreach(case
+    Win32Serial.EveryByteValueMakesTheRoundTripAndWritesCountWhatWentOut
+    Win32Serial.TheLineRunsAtTheRateAskedFor
+    Win32Serial.ReadsNeverWaitAndWaitDataKeepsItsBound
+    Win32Serial.APortThatGoesAwayIsReportedNotSpunOn
+    Win32Serial.ASecondOpenOfAHeldPortSaysInUse
+    Win32SerialNames.ComNumbersAndDevicePaths)
+  add_test(NAME ${case}
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/wine/com_peer.py ${LMS_WINE_PORTS} ${com}
+            $<TARGET_FILE:serial_port_win32_tests> --gtest_filter=${case})
+  set_tests_properties(${case} PROPERTIES TIMEOUT 240 SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
+  math(EXPR com "${com} + 1")
+endforeach()
+
+# lmsview.exe under Wine against the Linux emulator, end to end. It needs the
+# Linux build's lmssim and lmsview (for the wire comparison): give its folder
+# as LMS_LINUX_BUILD (scripts/test.sh windows does).
+set(LMS_LINUX_BUILD "" CACHE PATH "A Linux build folder holding sim/lmssim and app/lmsview")
+if(LMS_LINUX_BUILD)
+  foreach(case
+      test_tcp_tables_are_the_scans_sent_and_piped_output_has_no_cr
+      test_jsonl_over_com_7_mapped_to_the_emulators_line
+      test_a_device_path_names_a_port_above_10
+      test_a_byte_or_the_end_of_a_piped_input_ends_the_run_with_0
+      test_sigint_ends_a_piped_run_with_130
+      test_on_a_console_a_key_ends_with_0_and_ctrl_c_with_130
+      test_a_refused_connection_ends_with_1_and_one_clear_line
+      test_a_lost_link_ends_with_1
+      test_bad_arguments_end_with_2_before_any_link
+      test_the_requests_on_the_wire_are_the_linux_builds)
+    add_test(NAME WindowsBuild.${case}
+      COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/wine/lmsview_exe_test.py $<TARGET_FILE:lmsview>
+              ${LMS_LINUX_BUILD}/sim/lmssim ${LMS_LINUX_BUILD}/app/lmsview ${LMS_WINE_PORTS} WindowsBuild.${case})
+    set_tests_properties(WindowsBuild.${case} PROPERTIES TIMEOUT 240)
+  endforeach()
+endif()

@@ -1,0 +1,302 @@
+"""lmsview.exe under Wine against the Linux lmssim, end to end: over loopback
+TCP and over COM ports that the Wine prefix maps to the emulator's
+pseudo-terminal. Scans shown are the scans sent; a key, the end of input and
+Ctrl-C end the run; a refused or lost link ends it with 1 and bad arguments
+with 2; piped output holds no carriage return; the requests on the wire are
+the Linux build's, byte for byte.
+
+Run as: lmsview_exe_test.py LMSVIEW_EXE LMSSIM LMSVIEW PORTS_DIR [unittest names]
+(LMSVIEW is the Linux build, for the wire comparison). Only loopback
+addresses 127.0.10.x are used, one per test, and COM7, COM27 and COM28."""
+
+import fcntl
+import json
+import os
+import pty
+import re
+import select
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import termios
+import threading
+import time
+import unittest
+
+LMSVIEW_EXE = LMSSIM = LMSVIEW = PORTS = None
+MASK = 0x1FFF
+TABLE_ROW = re.compile(rb"^(\d+) (\d+\.\d\d) (\d+\.\d\d)$")
+
+
+def wine(*args):
+    return ["wine", LMSVIEW_EXE, *args]
+
+
+def map_com(number, device):
+    """Points COM`number` of the prefix at `device`."""
+    link = os.path.join(PORTS, "com%d" % number)
+    tmp = link + ".new"
+    if os.path.lexists(tmp):
+        os.unlink(tmp)
+    os.symlink(device, tmp)
+    os.replace(tmp, link)
+
+
+class Sim:
+    """lmssim on a loopback address or a pseudo-terminal, with a scan log."""
+
+    def __init__(self, address=None, extra=()):
+        self.log = tempfile.NamedTemporaryFile(prefix="scanlog", delete=False)
+        self.log.close()
+        args = [LMSSIM, "--scan-log", self.log.name, "--max-seconds", "60", *extra]
+        args += ["--address", address] if address else ["--serial"]
+        self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.device = None
+        if address:
+            time.sleep(0.3)
+        else:
+            self.device = self.proc.stdout.readline().split()[-1]
+        if self.proc.poll() is not None:
+            raise RuntimeError("lmssim did not start: " + self.proc.stderr.read())
+
+    def sent(self):
+        """Range words of the valid measurement replies, in order."""
+        with open(self.log.name) as f:
+            rows = [line.split() for line in f]
+        return [[int(w) for w in r[2:]] for r in rows if r[1] == "sent"]
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait(5)
+        self.proc.stdout.close()
+        self.proc.stderr.close()
+        os.unlink(self.log.name)
+
+
+def tables(out):
+    """The tables in lmsview's table output: one list of ranges per scan."""
+    found, current = [], []
+    for line in out.split(b"\n"):
+        m = TABLE_ROW.match(line)
+        if not m:
+            continue
+        if int(m.group(1)) == 0:
+            current = []
+        current.append(float(m.group(3)))
+        if int(m.group(1)) == 360:
+            found.append(current)
+    return found
+
+
+def read_until(fd, out, done, seconds):
+    """Reads the pty master into `out` until done(out) or the time is up."""
+    deadline = time.monotonic() + seconds
+    while not done(out) and time.monotonic() < deadline:
+        ready, _, _ = select.select([fd], [], [], 0.2)
+        if ready:
+            try:
+                out += os.read(fd, 65536)
+            except OSError:
+                break
+    return out
+
+
+class WindowsBuild(unittest.TestCase):
+    def setUp(self):
+        self.sims = []
+
+    def tearDown(self):
+        for s in self.sims:
+            s.stop()
+
+    def sim(self, address=None, extra=()):
+        s = Sim(address, extra)
+        self.sims.append(s)
+        return s
+
+    def run_exe(self, *args, timeout=60):
+        return subprocess.run(wine(*args), stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
+
+    def assert_scans_sent(self, shown, sim):
+        sent = sim.sent()
+        self.assertGreaterEqual(len(sent), len(shown))
+        for ranges, words in zip(shown, sent):
+            self.assertEqual(len(ranges), 361)
+            for r, w in zip(ranges, words):
+                self.assertAlmostEqual(r, (w & MASK) / 10, delta=0.006)
+
+    def test_tcp_tables_are_the_scans_sent_and_piped_output_has_no_cr(self):
+        sim = self.sim("127.0.10.1")
+        p = self.run_exe("--count", "2", "--interval", "300", "IP", "127.0.10.1", "LMS")
+        self.assertEqual(p.returncode, 0, p.stderr)
+        self.assertNotIn(b"\r", p.stdout)
+        self.assertNotIn(b"\r", p.stderr)
+        self.assertTrue(p.stdout.startswith(b"Comunicacion IP: 127.0.10.1 Tipo de laser LMS\n\n"))
+        shown = tables(p.stdout)
+        self.assertEqual(len(shown), 2)
+        self.assert_scans_sent(shown, sim)
+
+    def test_jsonl_over_com_7_mapped_to_the_emulators_line(self):
+        sim = self.sim()
+        map_com(7, sim.device)
+        p = self.run_exe("--count", "2", "--format", "jsonl", "COM", "7", "LMS")
+        self.assertEqual(p.returncode, 0, p.stderr)
+        self.assertIn(b"Serial Conection ( Port: COM7 , Baud : 9600 )is open", p.stderr)
+        lines = p.stdout.split(b"\n")
+        self.assertEqual(lines[-1], b"")
+        scans = [json.loads(line) for line in lines[:-1]]
+        self.assertEqual([s["seq"] for s in scans], [0, 1])
+        self.assert_scans_sent([[r * 100 for r in s["ranges"]] for s in scans], sim)
+
+    def test_a_device_path_names_a_port_above_10(self):
+        sim = self.sim()
+        map_com(27, sim.device)
+        p = self.run_exe("--count", "1", "--format", "csv", "COM", "\\\\.\\COM27", "LMS")
+        self.assertEqual(p.returncode, 0, p.stderr)
+        self.assertIn(b"Comunicacion serial: \\\\.\\COM27 Tipo de laser LMS", p.stderr)
+        self.assertNotIn(b"\r", p.stdout)
+        self.assertEqual(len(p.stdout.split(b"\n")), 3)  # header, one scan, end
+
+    def test_a_byte_or_the_end_of_a_piped_input_ends_the_run_with_0(self):
+        self.sim("127.0.10.2")
+        for ending in (b"k", b""):
+            proc = subprocess.Popen(wine("IP", "127.0.10.2", "LMS"), stdin=subprocess.PIPE,
+                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+            out = b""
+            deadline = time.monotonic() + 20
+            while b"360 180.00" not in out and time.monotonic() < deadline:
+                chunk = proc.stdout.read1(65536)
+                if not chunk:
+                    break
+                out += chunk
+            self.assertIn(b"360 180.00", out)
+            if ending:
+                proc.stdin.write(ending)
+            proc.stdin.close()
+            t0 = time.monotonic()
+            self.assertEqual(proc.wait(10), 0, ending)
+            self.assertLess(time.monotonic() - t0, 3)
+            proc.stdout.close()
+
+    def test_sigint_ends_a_piped_run_with_130(self):
+        self.sim("127.0.10.3")
+        for _ in range(3):
+            proc = subprocess.Popen(wine("--format", "jsonl", "IP", "127.0.10.3", "LMS"), stdin=subprocess.PIPE,
+                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+            self.assertTrue(proc.stdout.readline().startswith(b'{"seq":0,'))
+            proc.send_signal(signal.SIGINT)
+            self.assertEqual(proc.wait(10), 130)
+            proc.stdin.close()
+            proc.stdout.close()
+
+    def test_on_a_console_a_key_ends_with_0_and_ctrl_c_with_130(self):
+        self.sim("127.0.10.4")
+
+        def own_terminal():
+            # The pty is the controlling terminal, as a shell's window would be.
+            os.setsid()
+            fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+
+        for key, status in ((b"q", 0), (b"\x03", 130)):
+            master, slave = pty.openpty()
+            proc = subprocess.Popen(wine("IP", "127.0.10.4", "LMS"), stdin=slave, stdout=slave, stderr=slave,
+                                    preexec_fn=own_terminal)
+            os.close(slave)
+            try:
+                out = read_until(master, b"", lambda o: b"360 180.00" in o, 20)
+                self.assertIn(b"360 180.00", out)
+                os.write(master, key)
+                deadline = time.monotonic() + 10
+                while proc.poll() is None and time.monotonic() < deadline:
+                    read_until(master, b"", lambda o: False, 0.2)
+                self.assertEqual(proc.poll(), status, key)
+            finally:
+                if proc.poll() is None:
+                    proc.kill()
+                    proc.wait(5)
+                os.close(master)
+
+    def test_a_refused_connection_ends_with_1_and_one_clear_line(self):
+        p = self.run_exe("--seconds", "30", "IP", "127.0.10.5", "LMS")  # nobody listens there
+        self.assertEqual(p.returncode, 1)
+        self.assertIn(b"lmsview: cannot connect to 127.0.10.5 port 10002: Connection refused\n", p.stderr)
+        self.assertIn(b"lmsview: hint: nothing listens on port 10002", p.stderr)
+
+    def test_a_lost_link_ends_with_1(self):
+        self.sim("127.0.10.6", ["--close-after", "2"])
+        p = self.run_exe("--seconds", "30", "IP", "127.0.10.6", "LMS")
+        self.assertEqual(p.returncode, 1, p.stderr)
+        self.assertIn(b"the scanner closed the connection", p.stderr)
+        self.assertEqual(len(tables(p.stdout)), 2)
+
+        sim = self.sim()
+        map_com(28, sim.device)
+        proc = subprocess.Popen(wine("--seconds", "30", "--format", "jsonl", "COM", "\\\\.\\COM28", "LMS"),
+                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.assertTrue(proc.stdout.readline().startswith(b'{"seq":0,'))
+        sim.proc.kill()  # the line goes away
+        t0 = time.monotonic()
+        self.assertEqual(proc.wait(15), 1)
+        self.assertLess(time.monotonic() - t0, 8)
+        err = proc.stderr.read()
+        self.assertIn(b"lmsview: ", err)
+        proc.stdout.close()
+        proc.stderr.close()
+
+    def test_bad_arguments_end_with_2_before_any_link(self):
+        with socket.socket() as listener:
+            listener.bind(("127.0.10.7", 10002))
+            listener.listen(4)
+            listener.setblocking(False)
+            for args in (["TCP", "127.0.10.7", "LMS"], ["--colour", "IP", "127.0.10.7", "LMS"],
+                         ["--baud", "9600", "IP", "127.0.10.7", "LMS"], ["COM", "11", "LMS"]):
+                p = self.run_exe(*args)
+                self.assertEqual(p.returncode, 2, args)
+                self.assertEqual(p.stderr.count(b"\n"), 1, p.stderr)
+            with self.assertRaises(BlockingIOError):
+                listener.accept()  # no connection was ever made
+
+    def test_the_requests_on_the_wire_are_the_linux_builds(self):
+        def first_bytes(command):
+            with socket.socket() as listener:
+                listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+                listener.bind(("127.0.10.8", 10002))
+                listener.listen(1)
+                listener.settimeout(20)
+                proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL)
+                conn, _ = listener.accept()
+                conn.settimeout(0.5)
+                got = b""
+                deadline = time.monotonic() + 3
+                while time.monotonic() < deadline and len(got) < 64:
+                    try:
+                        chunk = conn.recv(4096)
+                    except socket.timeout:
+                        continue
+                    if not chunk:
+                        break
+                    got += chunk
+                conn.close()
+                proc.stdin.close()
+                proc.wait(15)
+                return got
+
+        linux = first_bytes([LMSVIEW, "IP", "127.0.10.8", "LMS"])
+        windows = first_bytes(wine("IP", "127.0.10.8", "LMS"))
+        self.assertGreaterEqual(len(linux), 8)
+        first = 4 + (linux[2] | linux[3] << 8) + 2  # header, data, checksum
+        self.assertEqual(windows[:first], linux[:first])
+        self.assertEqual(len(windows) >= 2 * first, len(linux) >= 2 * first)
+
+
+if __name__ == "__main__":
+    LMSVIEW_EXE, LMSSIM, LMSVIEW, PORTS = sys.argv[1:5]
+    unittest.main(argv=[sys.argv[0], *sys.argv[5:]], verbosity=2)
