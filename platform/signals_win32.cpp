@@ -12,6 +12,9 @@ namespace {
 
 void (*gHandler)(int) = nullptr;
 
+// Windows allows about five seconds after a console close.
+constexpr DWORD kCloseGraceMs = 4500;
+
 // Runs on a thread of its own that the system starts. Ctrl-C and Ctrl-Break
 // end the run as SIGINT does; closing the console ends it as SIGTERM does
 // (Windows allows the process about five seconds for that).
@@ -26,6 +29,10 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
     case CTRL_SHUTDOWN_EVENT:
       restoreTerminal();
       if (gHandler) gHandler(SIGTERM);
+      // Windows ends the process as soon as this returns: wait here, bounded
+      // within the time it allows, while the run ends in order. The process's
+      // own exit ends this thread sooner.
+      ::Sleep(kCloseGraceMs);
       return TRUE;
     default:
       return FALSE;

@@ -75,6 +75,7 @@ if(LMS_LINUX_BUILD)
       test_a_refused_connection_ends_with_1_and_one_clear_line
       test_a_lost_link_ends_with_1
       test_bad_arguments_end_with_2_before_any_link
+      test_list_ports_names_the_mapped_ports_in_order
       test_the_requests_on_the_wire_are_the_linux_builds)
     add_test(NAME WindowsBuild.${case}
       COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/wine/lmsview_exe_test.py $<TARGET_FILE:lmsview>

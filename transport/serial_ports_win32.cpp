@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "transport/serial_ports.h"
 
@@ -26,13 +27,17 @@ std::vector<SerialDeviceInfo> listSerialDevices(const std::string&) {
     SerialDeviceInfo info;
     info.path = "\\\\.\\" + std::string(reinterpret_cast<const char*>(data));
     const std::string driver = name;  // e.g. \Device\VCP0 (a USB adapter) or \Device\Serial0
-    info.kind = driver.find("Serial") != std::string::npos ? "on-board UART" : "USB adapter";
-    info.stableName = driver;
+    info.kind = (driver.find("Serial") != std::string::npos ? "on-board UART" : "USB adapter") +
+                std::string(" (") + driver + ")";
     info.accessible = true;  // Windows grants or refuses a COM port at open, not by group
     found.push_back(std::move(info));
   }
   ::RegCloseKey(key);
-  std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
+  // COM2 before COM10: by the number after "\\.\COM".
+  const auto number = [](const SerialDeviceInfo& d) { return std::atoi(d.path.c_str() + 7); };
+  std::sort(found.begin(), found.end(), [&](const auto& a, const auto& b) {
+    return number(a) != number(b) ? number(a) < number(b) : a.path < b.path;
+  });
   return found;
 }
 

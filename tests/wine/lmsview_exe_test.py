@@ -263,6 +263,13 @@ class WindowsBuild(unittest.TestCase):
             with self.assertRaises(BlockingIOError):
                 listener.accept()  # no connection was ever made
 
+    def test_list_ports_names_the_mapped_ports_in_order(self):
+        p = self.run_exe("--list-ports")
+        self.assertEqual(p.returncode, 0, p.stderr)
+        paths = [line.split()[0] for line in p.stdout.decode().splitlines()]
+        self.assertIn("\\\\.\\COM7", paths)
+        self.assertLess(paths.index("\\\\.\\COM7"), paths.index("\\\\.\\COM21"))
+
     def test_the_requests_on_the_wire_are_the_linux_builds(self):
         def first_bytes(command):
             with socket.socket() as listener:
