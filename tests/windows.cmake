@@ -73,7 +73,9 @@ if(LMS_LINUX_BUILD)
       test_sigint_ends_a_piped_run_with_130
       test_on_a_console_a_key_ends_with_0_and_ctrl_c_with_130
       test_a_refused_connection_ends_with_1_and_one_clear_line
+      test_a_missing_com_port_ends_with_1_and_names_the_ports_there
       test_a_lost_link_ends_with_1
+      test_reconnect_carries_on_when_the_line_comes_back
       test_bad_arguments_end_with_2_before_any_link
       test_list_ports_names_the_mapped_ports_in_order
       test_the_requests_on_the_wire_are_the_linux_builds)

@@ -7,7 +7,7 @@ the Linux build's, byte for byte.
 
 Run as: lmsview_exe_test.py LMSVIEW_EXE LMSSIM LMSVIEW PORTS_DIR [unittest names]
 (LMSVIEW is the Linux build, for the wire comparison). Only loopback
-addresses 127.0.10.x are used, one per test, and COM7, COM27 and COM28."""
+addresses 127.0.10.x are used, one per test, and COM7, COM27, COM28 and COM29."""
 
 import fcntl
 import json
@@ -229,6 +229,13 @@ class WindowsBuild(unittest.TestCase):
         self.assertIn(b"lmsview: cannot connect to 127.0.10.5 port 10002: Connection refused\n", p.stderr)
         self.assertIn(b"lmsview: hint: nothing listens on port 10002", p.stderr)
 
+    def test_a_missing_com_port_ends_with_1_and_names_the_ports_there(self):
+        p = self.run_exe("--seconds", "30", "COM", "\\\\.\\COM99", "LMS")
+        self.assertEqual(p.returncode, 1, p.stderr)
+        self.assertIn(b"lmsview: cannot open serial port \\\\.\\COM99: No such file or directory\n", p.stderr)
+        self.assertIn(b"lmsview: hint: serial devices here: ", p.stderr)
+        self.assertIn(b"\\\\.\\COM7", p.stderr)
+
     def test_a_lost_link_ends_with_1(self):
         self.sim("127.0.10.6", ["--close-after", "2"])
         p = self.run_exe("--seconds", "30", "IP", "127.0.10.6", "LMS")
@@ -246,9 +253,39 @@ class WindowsBuild(unittest.TestCase):
         self.assertEqual(proc.wait(15), 1)
         self.assertLess(time.monotonic() - t0, 8)
         err = proc.stderr.read()
-        self.assertIn(b"lmsview: ", err)
+        self.assertIn(b"lmsview: connection to the scanner lost: serial device \\\\.\\COM28 is gone\n", err)
         proc.stdout.close()
         proc.stderr.close()
+
+    def test_reconnect_carries_on_when_the_line_comes_back(self):
+        first = self.sim()
+        map_com(29, first.device)
+        proc = subprocess.Popen(wine("--reconnect", "--seconds", "40", "--format", "jsonl", "COM", "\\\\.\\COM29",
+                                     "LMS"), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE)
+        try:
+            self.assertTrue(proc.stdout.readline().startswith(b'{"seq":0,'))
+            first.proc.kill()  # the line goes away ...
+            time.sleep(1.5)
+            second = self.sim()  # ... and comes back, behind the same COM port
+            map_com(29, second.device)
+            seqs = []
+            deadline = time.monotonic() + 20
+            while len(seqs) < 2 and time.monotonic() < deadline:
+                line = proc.stdout.readline()
+                if not line:
+                    break
+                seqs.append(json.loads(line)["seq"])
+            self.assertEqual(len(seqs), 2)
+            self.assertGreaterEqual(seqs[0], 1)  # numbering goes on
+            self.assertGreater(len(second.sent()), 0)
+        finally:
+            proc.kill()
+            proc.wait(5)
+            err = proc.stderr.read()
+            proc.stdout.close()
+            proc.stderr.close()
+        self.assertIn(b"lmsview: reconnecting to", err)
 
     def test_bad_arguments_end_with_2_before_any_link(self):
         with socket.socket() as listener:
