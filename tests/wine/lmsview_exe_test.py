@@ -7,7 +7,7 @@ the Linux build's, byte for byte.
 
 Run as: lmsview_exe_test.py LMSVIEW_EXE LMSSIM LMSVIEW PORTS_DIR [unittest names]
 (LMSVIEW is the Linux build, for the wire comparison). Only loopback
-addresses 127.0.10.x are used, one per test, and COM7, COM27, COM28 and COM29."""
+addresses 127.0.10.x are used, one per test, and COM7, COM8, COM27, COM28 and COM29."""
 
 import fcntl
 import json
@@ -333,13 +333,29 @@ class WindowsBuild(unittest.TestCase):
                 proc.wait(15)
                 return got
 
+        def first_serial_bytes(command):
+            master, slave = os.openpty()
+            tty_path = os.ttyname(slave)
+            map_com(8, tty_path)
+            proc = subprocess.Popen([c.replace("@", tty_path) for c in command], stdin=subprocess.PIPE,
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            got = read_until(master, b"", lambda o: len(o) >= 4 and len(o) >= 6 + (o[2] | o[3] << 8), 5)
+            proc.stdin.close()
+            proc.wait(15)
+            os.close(slave)
+            os.close(master)
+            return got
+
+        def first_telegram(data):
+            self.assertGreaterEqual(len(data), 8)
+            return data[:4 + (data[2] | data[3] << 8) + 2]  # header, data, checksum
+
         linux = first_bytes([LMSVIEW, "IP", "127.0.10.8", "LMS"])
         windows = first_bytes(wine("IP", "127.0.10.8", "LMS"))
-        self.assertGreaterEqual(len(linux), 8)
-        first = 4 + (linux[2] | linux[3] << 8) + 2  # header, data, checksum
-        self.assertEqual(windows[:first], linux[:first])
-        self.assertEqual(len(windows) >= 2 * first, len(linux) >= 2 * first)
-
+        self.assertEqual(first_telegram(windows), first_telegram(linux))
+        linux = first_serial_bytes([LMSVIEW, "COM", "@", "LMS"])
+        windows = first_serial_bytes(wine("COM", "8", "LMS"))
+        self.assertEqual(first_telegram(windows), first_telegram(linux))
 
 if __name__ == "__main__":
     LMSVIEW_EXE, LMSSIM, LMSVIEW, PORTS = sys.argv[1:5]
