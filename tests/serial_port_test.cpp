@@ -168,7 +168,7 @@ TEST(SerialPort, WriteToALineThatTakesNothingEndsWithinItsBound) {
   EXPECT_FALSE(port.gone());
 }
 
-TEST(SerialPort, DevicePathsAreTellFromComNumbers) {
+TEST(SerialPort, DevicePathsAreToldFromComNumbers) {
   EXPECT_TRUE(isDevicePath("/dev/ttyUSB0"));
   EXPECT_FALSE(isDevicePath("3"));
   EXPECT_FALSE(isDevicePath(""));
