@@ -15,47 +15,11 @@ import tempfile
 import time
 import unittest
 
+import emulator
+from emulator import SimsPerTest
+
 LMSVIEW = LMSSIM = None
 MASK = 0x1FFF
-
-
-class Sim:
-    """lmssim on a loopback address or a pseudo-terminal, with a scan log."""
-
-    def __init__(self, address=None, extra=()):
-        self.log = tempfile.NamedTemporaryFile(prefix="scanlog", delete=False)
-        self.log.close()
-        args = [LMSSIM, "--scan-log", self.log.name, "--max-seconds", "60", *extra]
-        args += ["--address", address] if address else ["--serial"]
-        self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        self.device = None
-        if address:
-            time.sleep(0.3)
-        else:
-            line = self.proc.stdout.readline()
-            self.device = line.split()[-1]
-        if self.proc.poll() is not None:
-            raise RuntimeError("lmssim did not start: " + self.proc.stderr.read())
-
-    def sent(self):
-        """The measurement replies sent: (number, fate, words)."""
-        scans = []
-        with open(self.log.name) as f:
-            for line in f:
-                parts = line.split()
-                scans.append((int(parts[0]), parts[1], [int(w) for w in parts[2:]]))
-        return scans
-
-    def stop(self):
-        self.proc.terminate()
-        try:
-            self.proc.wait(5)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait(5)
-        self.proc.stdout.close()
-        self.proc.stderr.close()
-        os.unlink(self.log.name)
 
 
 def lmsview(*args, timeout=30, stdin=subprocess.DEVNULL):
@@ -68,19 +32,7 @@ def valid_words(sim):
     return [w for (_, fate, w) in sim.sent() if fate in ("sent", "flipped-byte", "oversize")]
 
 
-class DataOutput(unittest.TestCase):
-    def setUp(self):
-        self.sims = []
-
-    def tearDown(self):
-        for s in self.sims:
-            s.stop()
-
-    def sim(self, address=None, extra=()):
-        s = Sim(address, extra)
-        self.sims.append(s)
-        return s
-
+class DataOutput(SimsPerTest):
     def test_csv_holds_exactly_the_scans_sent_and_nothing_else(self):
         sim = self.sim("127.0.6.1")
         p, _ = lmsview("--format", "csv", "--count", "3", "--interval", "300", "IP", "127.0.6.1", "LMS")
@@ -224,4 +176,5 @@ class DataOutput(unittest.TestCase):
 
 if __name__ == "__main__":
     LMSVIEW, LMSSIM = sys.argv[1], sys.argv[2]
+    emulator.LMSSIM = LMSSIM
     unittest.main(argv=[sys.argv[0], *sys.argv[3:]], verbosity=2)

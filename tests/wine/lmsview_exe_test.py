@@ -19,11 +19,14 @@ import signal
 import socket
 import subprocess
 import sys
-import tempfile
 import termios
 import threading
 import time
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+import emulator  # noqa: E402  (the shared emulator helper, beside the Linux end-to-end tests)
+from emulator import SimsPerTest  # noqa: E402
 
 LMSVIEW_EXE = LMSSIM = LMSVIEW = PORTS = None
 MASK = 0x1FFF
@@ -42,42 +45,6 @@ def map_com(number, device):
         os.unlink(tmp)
     os.symlink(device, tmp)
     os.replace(tmp, link)
-
-
-class Sim:
-    """lmssim on a loopback address or a pseudo-terminal, with a scan log."""
-
-    def __init__(self, address=None, extra=()):
-        self.log = tempfile.NamedTemporaryFile(prefix="scanlog", delete=False)
-        self.log.close()
-        args = [LMSSIM, "--scan-log", self.log.name, "--max-seconds", "60", *extra]
-        args += ["--address", address] if address else ["--serial"]
-        self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        self.device = None
-        if address:
-            time.sleep(0.3)
-        else:
-            self.device = self.proc.stdout.readline().split()[-1]
-        if self.proc.poll() is not None:
-            raise RuntimeError("lmssim did not start: " + self.proc.stderr.read())
-
-    def sent(self):
-        """Range words of the valid measurement replies, in order."""
-        with open(self.log.name) as f:
-            rows = [line.split() for line in f]
-        return [[int(w) for w in r[2:]] for r in rows if r[1] == "sent"]
-
-    def stop(self):
-        if self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait(5)
-        self.proc.stdout.close()
-        self.proc.stderr.close()
-        os.unlink(self.log.name)
 
 
 def tables(out):
@@ -108,24 +75,12 @@ def read_until(fd, out, done, seconds):
     return out
 
 
-class WindowsBuild(unittest.TestCase):
-    def setUp(self):
-        self.sims = []
-
-    def tearDown(self):
-        for s in self.sims:
-            s.stop()
-
-    def sim(self, address=None, extra=()):
-        s = Sim(address, extra)
-        self.sims.append(s)
-        return s
-
+class WindowsBuild(SimsPerTest):
     def run_exe(self, *args, timeout=60):
         return subprocess.run(wine(*args), stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
 
     def assert_scans_sent(self, shown, sim):
-        sent = sim.sent()
+        sent = [words for (_, fate, words) in sim.sent() if fate == "sent"]
         self.assertGreaterEqual(len(sent), len(shown))
         for ranges, words in zip(shown, sent):
             self.assertEqual(len(ranges), 361)
@@ -359,4 +314,5 @@ class WindowsBuild(unittest.TestCase):
 
 if __name__ == "__main__":
     LMSVIEW_EXE, LMSSIM, LMSVIEW, PORTS = sys.argv[1:5]
+    emulator.LMSSIM = LMSSIM
     unittest.main(argv=[sys.argv[0], *sys.argv[5:]], verbosity=2)
