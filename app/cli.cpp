@@ -8,6 +8,7 @@
 
 #include "lms/scanner.h"
 #include "platform/signals.h"
+#include "platform/terminal.h"
 #include "platform/text.h"
 #include "transport/serial_port.h"
 
@@ -58,6 +59,69 @@ const char* usageText() {
 }
 
 namespace {
+
+// A word that starts with '-' is an option ("-c 1" is a mistake, not a
+// port); "-h" and "-?" ask for help, and on Windows "/?" too.
+bool isHelpWord(std::string_view arg) {
+  return arg == "-h" || arg == "-?" || platform::isHelpAlias(arg);
+}
+
+bool looksLikeOption(std::string_view arg) {
+  return (!arg.empty() && arg.front() == '-') || isHelpWord(arg);
+}
+
+// Whether two file names written differently name the same place
+// ("./a.svg" and "a.svg", "d//a" and "d/a"), without touching the disk.
+bool samePath(std::string_view a, std::string_view b) {
+  auto normal = [](std::string_view p) {
+    std::string out;
+    std::size_t at = 0;
+    while (at < p.size()) {
+      std::size_t end = p.find_first_of("/\\", at);
+      if (end == std::string_view::npos) end = p.size();
+      const std::string_view part = p.substr(at, end - at);
+      if (!(part.empty() && at > 0) && part != ".") {
+        if (!out.empty() || (part.empty() && at == 0)) out.push_back('/');
+        out += part;
+      }
+      at = end + 1;
+    }
+    return out;
+  };
+  return !a.empty() && !b.empty() && normal(a) == normal(b);
+}
+
+// JSON and the robotics tools need UTF-8 text.
+bool validUtf8(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    int more = 0;
+    unsigned min = 0;
+    unsigned code = 0;
+    if (b < 0x80) {
+      ++i;
+      continue;
+    } else if ((b & 0xE0) == 0xC0) {
+      more = 1, min = 0x80, code = b & 0x1Fu;
+    } else if ((b & 0xF0) == 0xE0) {
+      more = 2, min = 0x800, code = b & 0x0Fu;
+    } else if ((b & 0xF8) == 0xF0) {
+      more = 3, min = 0x10000, code = b & 0x07u;
+    } else {
+      return false;
+    }
+    if (i + static_cast<std::size_t>(more) >= text.size()) return false;
+    for (int k = 1; k <= more; ++k) {
+      const auto c = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
+      if ((c & 0xC0) != 0x80) return false;
+      code = (code << 6) | (c & 0x3Fu);
+    }
+    if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+    i += static_cast<std::size_t>(more) + 1;
+  }
+  return true;
+}
 
 bool isComNumber(const char* s) {
   for (int n = 1; n <= 10; ++n) {
@@ -114,6 +178,10 @@ bool apply(std::string_view name, std::string_view value, Invocation& inv, std::
   } else if (name == "--frame-id") {
     if (value.empty()) {
       *error = "--frame-id needs a name";
+      return false;
+    }
+    if (!validUtf8(value)) {
+      *error = "--frame-id must be UTF-8 text, not '" + shown + "'";
       return false;
     }
     o.frameId = value;
@@ -196,19 +264,24 @@ Invocation parseCommandLine(int argc, const char* const* argv) {
   std::vector<const char*> positional;
   std::vector<std::string_view> seen;
   bool optionsEnded = false;
+  // Any option at all (even "--") asks for the three link words: the
+  // default mode is only for a line without options, so a forgotten value
+  // can never send a run to the network.
+  bool anyOption = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
-    if (optionsEnded || (arg.substr(0, 2) != "--" && arg != "-h")) {
+    if (optionsEnded || !looksLikeOption(arg)) {
       positional.push_back(argv[i]);
       continue;
     }
+    anyOption = true;
     if (arg == "--") {
       optionsEnded = true;
       continue;
     }
     // "--name=value" or "--name value".
-    const std::string_view word = arg == "-h" ? std::string_view("--help") : arg;
-    const std::size_t eq = word.find('=');
+    const std::string_view word = isHelpWord(arg) ? std::string_view("--help") : arg;
+    const std::size_t eq = word.substr(0, 2) == "--" ? word.find('=') : std::string_view::npos;
     const std::string_view name = word.substr(0, eq);
     const OptionSpec* known = nullptr;
     for (const OptionSpec& s : kOptions) {
@@ -225,6 +298,9 @@ Invocation parseCommandLine(int argc, const char* const* argv) {
         value = word.substr(eq + 1);
       } else if (i + 1 < argc) {
         value = argv[++i];
+        // "--svg --count 1 ...": the file name was forgotten.
+        if (value.substr(0, 2) == "--" || isHelpWord(value))
+          return badOption(std::string(name) + " needs a value, not the option '" + printable(value) + "'");
       } else {
         return badOption(std::string(name) + " needs a value");
       }
@@ -239,6 +315,13 @@ Invocation parseCommandLine(int argc, const char* const* argv) {
   }
   if (inv.action != Invocation::Action::Run) return inv;
 
+  if (anyOption && positional.size() != 3)
+    return badOption("with options, name the link in three words: COM <port> <LMS|PLS> or IP <address> "
+                     "<LMS|PLS> (" +
+                     std::to_string(positional.size()) + (positional.size() == 1 ? " word" : " words") +
+                     " given)");
+  if (!inv.options.recordPath.empty() && samePath(inv.options.recordPath, inv.options.svgPath))
+    return badOption("--record and --svg name the same file");
   // --baud has a meaning only for a serial line: the default mode and IP are network links.
   const bool networkLink = positional.size() != 3 || std::strcmp(positional[0], "IP") == 0;
   if (networkLink && (inv.options.baud != 0 || inv.options.findRate))

@@ -1,27 +1,71 @@
 // lmsview: shows the scans of a laser range scanner as tables of angle and range.
 
 #include <cstdio>
+#include <exception>
 #include <string>
+#include <vector>
 
 #include "app/cli.h"
 #include "app/hints.h"
 #include "app/recorder.h"
 #include "app/run_control.h"
+#include "platform/error.h"
+#include "platform/files.h"
+#include "platform/output.h"
 #include "platform/terminal.h"
+#include "platform/text.h"
+
+namespace {
+
+// --help, --version and --list-ports to an output that takes nothing (a
+// full disk, a closed pipe) say so, as the run's data does.
+int printText(const std::string& text) {
+  const std::error_code ec = platform::writeStdout(text);
+  if (!ec) return app::kExitStopped;
+  if (ec == std::errc::broken_pipe) return app::kExitBrokenPipe;
+  std::fprintf(stderr, "lmsview: cannot write to standard output: %s\n", platform::errorText(ec).c_str());
+  return app::kExitLinkFailed;
+}
+
+// Why --svg cannot have its picture at `path`, or "".
+std::string svgTargetProblem(const std::string& path) {
+  std::error_code ec;
+  switch (platform::checkFileTarget(path, &ec)) {
+    case platform::FileTarget::Usable:
+      return "";
+    case platform::FileTarget::Folder:
+      return "it is a folder";
+    case platform::FileTarget::NotRegular:
+      return "it exists and is not a regular file (a device, a pipe or a link); name a new or regular file";
+    case platform::FileTarget::NoFolder:
+      return "its folder does not exist";
+    case platform::FileTarget::FolderNotWritable:
+      return "its folder takes no new file: " + platform::errorText(ec);
+  }
+  return "";
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   platform::ensureStandardStreams();
-  const app::Invocation inv = app::parseCommandLine(argc, argv);
+  // An end the program did not plan (out of memory, say) still gives the
+  // terminal back.
+  std::set_terminate([] {
+    platform::restoreTerminal();
+    std::abort();
+  });
+  const std::vector<std::string> words = platform::commandLineWords(argc, argv);
+  std::vector<const char*> args;
+  for (const std::string& w : words) args.push_back(w.c_str());
+  const app::Invocation inv = app::parseCommandLine(static_cast<int>(args.size()), args.data());
   switch (inv.action) {
     case app::Invocation::Action::Help:
-      std::fputs(app::usageText(), stdout);
-      return app::kExitStopped;
+      return printText(app::usageText());
     case app::Invocation::Action::Version:
-      std::printf("lmsview %s\n", app::kVersion);
-      return app::kExitStopped;
+      return printText(std::string("lmsview ") + app::kVersion + "\n");
     case app::Invocation::Action::ListPorts:
-      std::fputs(app::portListing(transport::listSerialDevices()).c_str(), stdout);
-      return app::kExitStopped;
+      return printText(app::portListing(transport::listSerialDevices()));
     case app::Invocation::Action::BadKeyword:
     case app::Invocation::Action::BadPort:
     case app::Invocation::Action::BadOption:
@@ -30,7 +74,14 @@ int main(int argc, char** argv) {
     case app::Invocation::Action::Run:
       break;
   }
-  // The record file is made before any link is opened, so a refusal costs nothing.
+  // Files are checked and made before any link is opened, so a refusal costs nothing.
+  if (!inv.options.svgPath.empty()) {
+    if (const std::string why = svgTargetProblem(inv.options.svgPath); !why.empty()) {
+      std::fprintf(stderr, "lmsview: --svg %s: %s\n", platform::printable(inv.options.svgPath).c_str(),
+                   why.c_str());
+      return app::kExitUsage;
+    }
+  }
   app::Recorder recorder;
   if (!inv.options.recordPath.empty()) {
     std::string error;

@@ -76,9 +76,11 @@ double ringStep(double maxRangeM) {
 }
 
 void formatPlotFrame(std::string& out, const ShownScan& scan, const PlotView& view) {
-  const int rows = std::max(view.rows - 3, 2);  // room for the status line and messages
+  // A window tens of thousands of cells wide is drawn at a size a person
+  // can still look at, not at the size of memory.
+  const int rows = std::clamp(view.rows - 3, 2, kMaxPlotRows);  // room for the status line and messages
   const int pictureRows = rows - 1;
-  const int cols = std::max(view.cols, 10);
+  const int cols = std::clamp(view.cols, 10, kMaxPlotCols);
   BrailleCanvas canvas(cols, pictureRows);
 
   int points = 0;
@@ -110,12 +112,17 @@ void formatPlotFrame(std::string& out, const ShownScan& scan, const PlotView& vi
   // Rings: a dot every 3 degrees reads as a faint arc; the label sits where
   // the ring meets the right-hand baseline.
   const double step = ringStep(range);
+  int labelEnd = static_cast<int>(cx / 2.0);  // the first column free for a label
   for (double ring = step; ring <= range + 1e-9; ring += step) {
     for (int deg = 0; deg <= 180; deg += 3) plot(ring, deg * std::numbers::pi / 180.0);
     char text[16];
-    std::snprintf(text, sizeof text, "%gm", ring);
-    const int col = static_cast<int>((cx + ring * scale) / 2.0);
-    canvas.label(std::min(col, cols - static_cast<int>(std::string(text).size())), pictureRows - 1, text);
+    const int length = std::snprintf(text, sizeof text, "%gm", ring);
+    const int col = std::min(static_cast<int>((cx + ring * scale) / 2.0), cols - length);
+    // In a narrow window rings are close: a label that would run into the
+    // one before it is left out.
+    if (col < labelEnd) continue;
+    canvas.label(col, pictureRows - 1, text);
+    labelEnd = col + length + 1;
   }
   for (int i = 0; i < scan.count; ++i) {
     const double r = metres(scan.ranges[i]);

@@ -6,11 +6,13 @@
 // farthest valid range (or a fixed one) at the top; range rings, labelled in
 // metres, are drawn with sparse dots so they read as faint.
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "app/scan_formats.h"
+#include "lms/scan.h"
 
 namespace app {
 
@@ -39,17 +41,41 @@ class BrailleCanvas {
   std::vector<char> text_;          // a label character over the cell, or 0
 };
 
-// Whether a range (metres) is a point to draw: 0 means no echo, and the
-// largest raw values are the scanner's codes for dazzle or nothing seen.
+// Whether a range (metres) is a point to draw: a measurement, not a code.
 inline bool isDrawableRange(double metres) {
-  return metres >= 0.01 && metres <= 8.180;
+  return lms::isValidRange(metres);
 }
+
+// The largest picture drawn, in cells, whatever the window's size.
+inline constexpr int kMaxPlotCols = 1000;
+inline constexpr int kMaxPlotRows = 500;
 
 struct PlotView {
   int cols = 80;  // the terminal's size, in cells
   int rows = 24;
   double maxRangeM = 0;       // 0: the scan's farthest valid range
   double scansPerSecond = 0;  // for the status line; 0: not known yet
+};
+
+// Scans a second over the last few scans shown, once two intervals are
+// seen: the first stamps can come close together (a reply that waited for
+// the display), and one interval alone would show hundreds a second.
+class ScanRate {
+ public:
+  double add(std::int64_t stampNs) {
+    stamps_[next_ % kWindow] = stampNs;
+    ++next_;
+    const std::size_t n = std::min(next_, kWindow);
+    if (n < 3) return 0;
+    const std::int64_t first = stamps_[(next_ - n) % kWindow];
+    const std::int64_t span = stampNs - first;
+    return span > 0 ? static_cast<double>(n - 1) * 1e9 / static_cast<double>(span) : 0;
+  }
+
+ private:
+  static constexpr std::size_t kWindow = 10;
+  std::int64_t stamps_[kWindow] = {};
+  std::size_t next_ = 0;
 };
 
 // The range step of the rings for a picture `maxRangeM` tall: 0.5, 1, 2 or 5 m,

@@ -15,6 +15,10 @@ Recorder::~Recorder() {
 bool Recorder::open(const std::string& path, bool replace, std::string* error) {
   path_ = path;
   std::error_code ec;
+  if (platform::checkFileTarget(path, &ec) == platform::FileTarget::Folder) {
+    *error = "--record " + platform::printable(path) + ": it is a folder; name a file";
+    return false;
+  }
   file_ = platform::createFile(path, replace, &ec);
   if (file_ != nullptr) return true;
   if (!replace && ec == std::errc::file_exists)

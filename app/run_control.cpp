@@ -58,6 +58,7 @@ struct Run {
   std::condition_variable changed;
   bool acquisitionDone = false;
   bool displayStop = false;
+  bool displayDone = false;
   std::error_code outputError;  // standard output failed: the run ends
 
   void wakeKeyWait() {
@@ -93,10 +94,16 @@ class ScanWriter {
         svg_(gRun.options.svgPath.empty() ? nullptr : std::make_unique<SvgFile>(gRun.options.svgPath)) {
     text_.reserve(64 * 1024);
     // A live picture redraws in place: the cursor would only flicker over it.
-    if (gRun.options.format == OutputFormat::Plot && terminal_) platform::hideCursor(true);
+    if (gRun.options.format == OutputFormat::Plot && terminal_) {
+      platform::useUtf8Output(true);
+      platform::hideCursor(true);
+    }
   }
   ~ScanWriter() {
-    if (gRun.options.format == OutputFormat::Plot && terminal_) platform::hideCursor(false);
+    if (gRun.options.format == OutputFormat::Plot && terminal_) {
+      platform::hideCursor(false);
+      platform::useUtf8Output(false);
+    }
   }
   ScanWriter(const ScanWriter&) = delete;
   ScanWriter& operator=(const ScanWriter&) = delete;
@@ -147,12 +154,7 @@ class ScanWriter {
       view.cols = 80;
       view.rows = 24;
     }
-    if (lastStampNs_ > 0 && scan.stampNs > lastStampNs_) {
-      const double now = 1e9 / static_cast<double>(scan.stampNs - lastStampNs_);
-      rate_ = rate_ > 0 ? 0.7 * rate_ + 0.3 * now : now;
-    }
-    lastStampNs_ = scan.stampNs;
-    view.scansPerSecond = rate_;
+    view.scansPerSecond = rate_.add(scan.stampNs);
     formatPlotFrame(frame_, scan, view);
     if (terminal_) {
       // Home, the frame, then clear what an older, larger frame left below.
@@ -176,8 +178,7 @@ class ScanWriter {
   std::string header_;
   std::string row_;
   std::string frame_;
-  std::int64_t lastStampNs_ = 0;
-  double rate_ = 0;
+  ScanRate rate_;
 };
 
 // --record: every valid scan, on the acquisition thread as it is received, so
@@ -245,6 +246,11 @@ int DataThread(void*) {
     withDriver([](auto& d) { return d.waitForScan(); });
     going = !gRun.displayStopped();
   }
+  {
+    std::lock_guard lock(gRun.mutex);
+    gRun.displayDone = true;
+  }
+  gRun.changed.notify_all();
   return 0;
 }
 
@@ -260,28 +266,50 @@ std::string openHint() {
                         transport::listSerialDevices());
 }
 
-// The main thread's wait: a key (or, unless a count or a time bound is set,
-// the end of standard input), a wake-up, or the time bound.
+// The main thread's wait for the end of the run: a wake-up (the link
+// failed, the count was reached, a signal), the time bound, or standard input:
+// - a terminal in the foreground: a key ends the run;
+// - otherwise, unless --count or --seconds bounds the run: a byte ends it,
+//   and so does the end of input unless --reconnect keeps a monitor going;
+// - a read error (nohup's unreadable input) stops the watch, not the run;
+// - in the background the terminal is left alone until we are brought back.
 void waitForTheEnd(const platform::WakeChannel& wake) {
   const RunOptions& o = gRun.options;
   const bool bounded = o.count > 0 || o.seconds > 0;
-  const std::int64_t endAt =
-      o.seconds > 0 ? platform::processMillis() + static_cast<std::int64_t>(o.seconds * 1000) : -1;
-  auto left = [endAt]() -> int {
-    if (endAt < 0) return -1;
-    const std::int64_t ms = endAt - platform::processMillis();
-    return ms > 0 ? static_cast<int>(std::min<std::int64_t>(ms, 1 << 30)) : 0;
+  const bool terminal = platform::isTerminal(platform::StdStream::In);
+  const auto endAt = std::chrono::steady_clock::now() +
+                     std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                         std::chrono::duration<double>(o.seconds > 0 ? o.seconds : 0));
+  // Each wait is one slice: the time left (at most 2^30 ms, then again), or
+  // a second on a terminal so a move to or from the background is seen.
+  auto slice = [&](int cap) -> int {
+    if (o.seconds <= 0) return cap;
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(endAt - std::chrono::steady_clock::now()).count();
+    const long long limit = cap < 0 ? (1LL << 30) : cap;
+    return static_cast<int>(std::clamp<long long>(ms, 0, limit));
   };
+  bool watching = terminal || !bounded;
   platform::RawKeyMode rawMode;
   // The prompt has a line of its own, so the messages that follow (from other
   // threads, at any moment) and tables in a file start on a fresh line.
   std::fputs("Press any key to continue . . .\n", gRun.messages);
   std::fflush(gRun.messages);
-  const platform::KeyWait how = platform::waitForKey(wake, left());
-  if (how == platform::KeyWait::EndOfInput && bounded) {
-    // A script's empty input does not end a bounded run: only the bound,
-    // the link or a signal does.
-    wake.waitFor(left());
+  for (;;) {
+    if (o.seconds > 0 && std::chrono::steady_clock::now() >= endAt) break;
+    if (!watching || (terminal && !platform::inForeground())) {
+      rawMode.restore();
+      if (wake.waitFor(slice(terminal && watching ? 1000 : -1))) break;
+      continue;
+    }
+    if (terminal) rawMode.engage();
+    const platform::KeyWait how = platform::waitForKey(wake, slice(terminal ? 1000 : -1));
+    if (how == platform::KeyWait::Key || how == platform::KeyWait::Woken) break;
+    if (how == platform::KeyWait::Error) watching = false;
+    if (how == platform::KeyWait::EndOfInput) {
+      if (!bounded && !o.reconnect) break;
+      watching = false;
+    }
   }
   rawMode.restore();
 }
@@ -322,11 +350,15 @@ int runLaser(bool serial, const char* portName, const char* address, const char*
   waitForTheEnd(wake);
 
   withDriver([](auto& d) { return d.stop(); });
+  // Every wait from here on is bounded by the grace period: a thread stuck in
+  // a write to an output that takes nothing (a reader that does not read,
+  // Ctrl-S on a terminal) is not joined but left to the process's end.
+  const auto graceEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopGraceMs);
   bool finished = false;
+  bool displayEnded = false;
   {
     std::unique_lock lock(gRun.mutex);
-    finished = gRun.changed.wait_for(lock, std::chrono::milliseconds(kStopGraceMs),
-                                     [] { return gRun.acquisitionDone; });
+    finished = gRun.changed.wait_until(lock, graceEnd, [] { return gRun.acquisitionDone; });
     gRun.displayStop = true;
   }
   gRun.changed.notify_all();
@@ -334,7 +366,11 @@ int runLaser(bool serial, const char* portName, const char* address, const char*
     d.wakeScanReader();
     return 0;
   });
-  display.join();
+  {
+    std::unique_lock lock(gRun.mutex);
+    displayEnded = gRun.changed.wait_until(lock, graceEnd, [] { return gRun.displayDone; });
+  }
+  if (displayEnded) display.join();
 
   int status = kExitStopped;
   const lms::RunOutcome outcome = withDriver([](auto& d) { return d.outcome(); });
@@ -352,12 +388,21 @@ int runLaser(bool serial, const char* portName, const char* address, const char*
                  platform::errorText(outputError).c_str());
     status = kExitLinkFailed;
   } else if (outcome == lms::RunOutcome::ConnectFailed || outcome == lms::RunOutcome::LinkLost) {
-    std::fprintf(stderr, "lmsview: %s\n", withDriver([](auto& d) { return d.failureText(); }).c_str());
-    const std::string hint = openHint();
-    if (!hint.empty()) std::fprintf(stderr, "lmsview: hint: %s\n", hint.c_str());
+    if (displayEnded) {
+      std::fprintf(stderr, "lmsview: %s\n", withDriver([](auto& d) { return d.failureText(); }).c_str());
+      const std::string hint = openHint();
+      if (!hint.empty()) std::fprintf(stderr, "lmsview: hint: %s\n", hint.c_str());
+    }
     status = kExitLinkFailed;
   } else if (const int sig = gRun.signal.load(std::memory_order_acquire); sig != 0) {
     status = 128 + sig;
+  }
+  if (!displayEnded) {
+    // The output takes nothing: any further write would hang as the display
+    // does, so the process ends here, with the status a stop gives (the key
+    // mode is already back; the cursor is not shown, as that is a write too).
+    platform::restoreModes();
+    std::_Exit(status);
   }
   std::fflush(stdout);
   std::fflush(stderr);
@@ -366,6 +411,7 @@ int runLaser(bool serial, const char* portName, const char* address, const char*
     // grace period, so the process ends around it.
     std::fprintf(stderr, "lmsview: acquisition did not stop within %d ms\n", kStopGraceMs);
     std::fflush(stderr);
+    platform::restoreModes();
     std::_Exit(status);
   }
   acquisition.join();

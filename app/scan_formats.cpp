@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <numbers>
 
+#include "lms/scan.h"
+
 namespace app {
 
 namespace {
@@ -104,8 +106,10 @@ void formatJsonLine(std::string& out, const ShownScan& scan, std::string_view fr
   putDouble(out, std::numbers::pi);
   out += ",\"angle_increment\":";
   putDouble(out, std::numbers::pi / 360.0);
-  out += ",\"time_increment\":0,\"scan_time\":0,\"range_min\":0,\"range_max\":";
-  putDouble(out, kRangeMaxMetres);
+  out += ",\"time_increment\":0,\"scan_time\":0,\"range_min\":";
+  putDouble(out, lms::kRangeMinMetres);
+  out += ",\"range_max\":";
+  putDouble(out, lms::kRangeMaxMetres);
   out += ",\"ranges\":[";
   for (int i = 0; i < scan.count; ++i) {
     if (i > 0) out.push_back(',');

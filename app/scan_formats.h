@@ -24,8 +24,6 @@ struct ShownScan {
   int count = 0;
 };
 
-// The largest range a 13-bit word carries, in metres.
-inline constexpr double kRangeMaxMetres = 8.191;
 
 // "2026-12-07T08:21:15.123Z": ISO 8601, UTC, milliseconds.
 std::string isoTimeUtc(std::int64_t nanosSinceEpoch);
@@ -37,7 +35,9 @@ void formatCsvRow(std::string& out, const ShownScan& scan);
 
 // Replaces `out` with one JSON object and a newline: seq, stamp {sec,
 // nanosec}, frame_id, angle_min/max/increment, time_increment, scan_time,
-// range_min/max, ranges (metres) and intensities (empty); with `withWords`
+// range_min/max (the span of measurements: a range outside it, 0 for no
+// echo or a code above range_max, is not a distance, as the laser-scan
+// message has it), ranges (metres) and intensities (empty); with `withWords`
 // also the raw range words, so a replay sends exactly what was received.
 void formatJsonLine(std::string& out, const ShownScan& scan, std::string_view frameId, bool withWords);
 

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <numbers>
 #include <system_error>
 
 #include "app/plot.h"
 #include "platform/error.h"
+#include "platform/files.h"
 #include "platform/text.h"
 
 namespace app {
@@ -128,33 +128,18 @@ std::string scanSvg(const ShownScan& scan, double maxRangeM) {
 }
 
 void SvgFile::write(const std::string& svg, std::FILE* messages) {
-  if (!active_) return;
-  namespace fs = std::filesystem;
-  const fs::path target(path_);
-  std::string name = target.filename().string();
-  name.insert(0, 1, '.');
-  name += ".tmp";
-  const fs::path temporary = target.parent_path() / name;
-  std::error_code ec;
-  std::FILE* f = std::fopen(temporary.string().c_str(), "wb");
-  if (f == nullptr) {
-    ec = platform::lastOsError();
-  } else {
-    const bool ok = std::fwrite(svg.data(), 1, svg.size(), f) == svg.size();
-    if (!ok) ec = platform::lastOsError();
-    if (std::fclose(f) != 0 && !ec) ec = platform::lastOsError();
-    if (!ok && !ec) ec = std::make_error_code(std::errc::io_error);
-    if (!ec) fs::rename(temporary, target, ec);
-    if (ec) {
-      std::error_code ignored;
-      fs::remove(temporary, ignored);
-    }
+  const std::error_code ec = platform::replaceFile(path_, svg);
+  if (!ec) {
+    failing_ = false;
+    return;
   }
-  if (!ec) return;
-  std::fprintf(messages, "lmsview: --svg %s stopped: %s\n", platform::printable(path_).c_str(),
-               platform::errorText(ec).c_str());
+  // That picture is skipped; the next scan tries again. Said once a run of
+  // failures, not once a scan.
+  if (failing_) return;
+  failing_ = true;
+  std::fprintf(messages, "lmsview: --svg %s: cannot replace the picture: %s (trying again at each scan)\n",
+               platform::printable(path_).c_str(), platform::errorText(ec).c_str());
   std::fflush(messages);
-  active_ = false;
 }
 
 }  // namespace app

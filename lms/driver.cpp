@@ -110,6 +110,9 @@ bool LmsDriver<Link>::run() {
   outcome_.store(RunOutcome::Running, std::memory_order_release);
   transport_ = Link::makeTransport(out_);
   bool open = connectWithRetries(target_, *transport_, kConnectAttempts) == 1;
+  // The first open runs to its result: a failure stands even when a stop
+  // came while it ran (the end of an empty input, say), so it is reported.
+  if (!open && !reconnect_.enabled) return true;
   int attempt = 1;
   int delayMs = reconnect_.firstDelayMs;
   while (!stopping()) {
@@ -129,10 +132,11 @@ bool LmsDriver<Link>::run() {
     }
     link_ = linkOf(*transport_);
     outcome_.store(RunOutcome::Running, std::memory_order_release);
-    if (probeRates_) probeRate();
+    findRateDue_ = findRate_ && !rateKnown_;
     attempt = 1;
     delayMs = reconnect_.firstDelayMs;
     while (!stopping()) {
+      if (findRateDue_) findRate();
       cycle();
       if (link_.lost()) break;
     }
@@ -165,20 +169,22 @@ std::string LmsDriver<Link>::delayText(int ms) {
 // short bound; the first that gets an acknowledge stays (and its reply is
 // the first scan). A link that has no rates to try does nothing here.
 template <class Link>
-void LmsDriver<Link>::probeRate() {
-  probeRates_ = false;
+void LmsDriver<Link>::findRate() {
+  findRateDue_ = false;
   for (const int rate : Link::kProbeRates) {
     if (stopping() || !link_.reopenAt(rate)) continue;
     const AckResult r =
         exchange(msgRequestScan.data(), static_cast<int>(msgRequestScan.size()), link_, kProbeAckMs);
     if (r == AckResult::Ack) {
       notice("the scanner answered at %d baud\n", rate);
+      target_.baud = rate;
+      rateKnown_ = true;
       collectReply(link_, carry_, processMillis() + link_.replyWaitMs(), &stopRequested_);
       read(link_);
       return;
     }
   }
-  if (stopping()) return;
+  if (stopping() || Link::kProbeRates.empty()) return;
   std::string tried;
   for (const int rate : Link::kProbeRates) tried += (tried.empty() ? "" : ", ") + std::to_string(rate);
   notice("no rate got an answer (tried %s): going on at %d baud\n", tried.c_str(), target_.baud);
@@ -253,9 +259,13 @@ int LmsDriver<Link>::request(Link& link) {
       say("requestScan - %s\n", link.noAnswerText());
       // Once a run: a line that opened and stays silent is most often set
       // to another rate.
-      if (!hinted_ && link.silenceHint() != nullptr) {
+      if (findRate_ && rateKnown_) {
+        // The rate found no longer gets an answer: look for it again.
+        rateKnown_ = false;
+        findRateDue_ = true;
+      } else if (!hinted_ && link.silenceHint(findRate_) != nullptr) {
         hinted_ = true;
-        notice("hint: %s\n", link.silenceHint());
+        notice("hint: %s\n", link.silenceHint(findRate_));
       }
       break;
     case AckResult::NotSent:

@@ -130,7 +130,7 @@ class LmsDriver {
   // The line's rate (serial; 9600 unless set) and whether to find it by
   // trying each rate the scanner family knows. Set before run().
   void setBaud(int baud) { target_.baud = baud; }
-  void setFindRate(bool find) { probeRates_ = find; }
+  void setFindRate(bool find) { findRate_ = find; }
   // The transport, once run() has created it (acquisition thread only).
   Transport* transport() { return transport_.get(); }
   bool isLMS() const { return isLMS_; }
@@ -142,7 +142,7 @@ class LmsDriver {
   void say(const char* format, ...) __attribute__((format(printf, 2, 3)));
   bool pauseUnlessStopped(int ms);
   int connectWithRetries(const typename Link::Target& target, Transport& transport, int attempts);
-  void probeRate();
+  void findRate();
   void notice(const char* format, ...) __attribute__((format(printf, 2, 3)));
   static std::string delayText(int ms);
   void cycle();
@@ -172,7 +172,12 @@ class LmsDriver {
   std::error_code failureError_;
   Reconnect reconnect_;
   std::FILE* notices_ = stderr;
-  bool probeRates_ = false;
+  // --baud auto: the rate found is kept across reconnects (target_.baud);
+  // it is looked for again after an open when none is known, and when the
+  // scanner stops answering at it.
+  bool findRate_ = false;
+  bool rateKnown_ = false;
+  bool findRateDue_ = false;
   bool hinted_ = false;
   ReplyCarry carry_;
   std::FILE* out_ = stdout;

@@ -1,6 +1,7 @@
 #include "lms/links.h"
 
 #include "platform/error.h"
+#include "platform/text.h"
 
 namespace lms {
 
@@ -17,15 +18,29 @@ bool SerialPortLink::worthRetrying(std::error_code ec) {
 
 std::string SerialPortLink::openedText(const Target& t) {
   // A COM number is shown as COMn, a device named by path as its path.
-  const std::string port = t.devicePath.empty() ? "COM" + std::to_string(t.comPort) : t.devicePath;
+  const std::string port =
+      t.devicePath.empty() ? "COM" + std::to_string(t.comPort) : platform::printable(t.devicePath);
   return "Serial Conection ( Port: " + port + " , Baud : " + std::to_string(t.baud) + " )is open\n";
 }
 
 std::string SerialPortLink::openFailureText(const Target& t, std::error_code ec) {
-  const std::string device = devicePathOf(t);
+  const std::string device = platform::printable(devicePathOf(t));
   return "cannot open serial port " + (device.empty() ? std::string("(no such port)") : device) + ": " +
          (ec == std::errc::device_or_resource_busy ? std::string("in use by another program")
                                                    : platform::errorText(ec));
+}
+
+// Shown in messages: user text stays on its line and cannot drive the terminal.
+std::string SerialPortLink::placeText(const Target& t) {
+  return platform::printable(devicePathOf(t));
+}
+
+std::string SerialPortLink::lossText() const {
+  return "serial device " + platform::printable(port->deviceName()) + " is gone";
+}
+
+std::string TcpClientLink::placeText(const Target& t) {
+  return platform::printable(t.address ? t.address : "") + " port " + std::to_string(t.port);
 }
 
 bool SerialPortLink::reopenAt(int baud) {
@@ -62,12 +77,12 @@ bool TcpClientLink::worthRetrying(std::error_code ec) {
 }
 
 std::string TcpClientLink::openedText(const Target& t) {
-  return "Network Conection ( IP: " + std::string(t.address ? t.address : "") +
+  return "Network Conection ( IP: " + platform::printable(t.address ? t.address : "") +
          "  Port: " + std::to_string(t.port) + " ) is open\n";
 }
 
 std::string TcpClientLink::openFailureText(const Target& t, std::error_code ec) {
-  const std::string address = t.address ? t.address : "";
+  const std::string address = platform::printable(t.address ? t.address : "");
   if (ec == std::errc::invalid_argument) return "not a dotted IPv4 address: " + address;
   return "cannot connect to " + (t.address ? address : std::string("(none)")) + " port " +
          std::to_string(t.port) + ": " + platform::errorText(ec);

@@ -52,13 +52,17 @@ struct SerialPortLink {
   // Ten bit times a byte (8N1), rounded up.
   int restOfReplyMs(int have) const { return lineMs(kReplyLength - have); }
   int replyWaitMs() const { return kReplyWaitMs + lineMs(kReplyReadSize); }
-  std::string lossText() const { return "serial device " + port->deviceName() + " is gone"; }
+  std::string lossText() const;
   const char* noAnswerText() const { return "no answer from LMS"; }
-  const char* silenceHint() const { return "the scanner may be set to another rate: try --baud auto"; }
+  // After every rate was tried, another rate is not the answer.
+  const char* silenceHint(bool everyRateTried) const {
+    return everyRateTried ? "no rate gets an answer: check that the scanner is on and cabled to this port"
+                          : "the scanner may be set to another rate: try --baud auto";
+  }
   std::string sendFailureText() const;
   // Opens the same device again at `baud`; false when it did not open.
   bool reopenAt(int baud);
-  static std::string placeText(const Target& t) { return devicePathOf(t); }
+  static std::string placeText(const Target& t);
 
   static std::unique_ptr<Transport> makeTransport(std::FILE*) { return std::make_unique<Transport>(); }
   static std::string devicePathOf(const Target& t) {
@@ -95,12 +99,10 @@ struct TcpClientLink {
   const char* noAnswerText() const {
     return client->gathering() ? "data arrives without the pauses that end a message" : "no answer from LMS";
   }
-  const char* silenceHint() const { return nullptr; }
+  const char* silenceHint(bool) const { return nullptr; }
   std::string sendFailureText() const;
   bool reopenAt(int) { return false; }
-  static std::string placeText(const Target& t) {
-    return std::string(t.address ? t.address : "") + " port " + std::to_string(t.port);
-  }
+  static std::string placeText(const Target& t);
 
   // A reply is whole at its last byte, not 50 ms later.
   static std::unique_ptr<Transport> makeTransport(std::FILE* out) {

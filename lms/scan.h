@@ -18,6 +18,15 @@ inline constexpr int kReplyLength = 732;
 inline constexpr int kRangeOffset = 7;
 inline constexpr int kRangeBytes = 2 * kScanPoints;
 
+// The ranges that are measurements, in metres: a word of 0 means no echo,
+// and the largest raw values (above 8180 mm) are the scanner's codes for
+// dazzle or nothing seen. Everything outside is not a distance.
+inline constexpr double kRangeMinMetres = 0.01;
+inline constexpr double kRangeMaxMetres = 8.18;
+inline constexpr bool isValidRange(double metres) {
+  return metres >= kRangeMinMetres && metres <= kRangeMaxMetres;
+}
+
 enum class ReplyCheck { Ok, NotAReply, TooShort, BadChecksum };
 
 // Whether `length` bytes at `buf` are one whole measurement reply: the header,

@@ -1,17 +1,46 @@
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
+#include <windows.h>
 
 #include <cerrno>
+#include <random>
 
 #include "platform/error.h"
 #include "platform/files.h"
 
 namespace platform {
 
+namespace {
+
+std::wstring wide(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring w(static_cast<std::size_t>(n), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
+  return w;
+}
+
+std::string utf8(const wchar_t* text) {
+  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (n <= 1) return {};
+  std::string s(static_cast<std::size_t>(n - 1), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text, -1, s.data(), n, nullptr, nullptr);
+  return s;
+}
+
+std::string folderOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of("\\/");
+  if (slash == std::string::npos) return ".";
+  if (slash == 2 && path[1] == ':') return path.substr(0, 3);  // "C:\"
+  return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+}
+
+}  // namespace
+
 std::FILE* createFile(const std::string& path, bool replace, std::error_code* ec) {
-  const int fd = ::_open(path.c_str(), _O_WRONLY | _O_CREAT | _O_BINARY | (replace ? _O_TRUNC : _O_EXCL),
-                         _S_IREAD | _S_IWRITE);
+  const int fd = ::_wopen(wide(path).c_str(), _O_WRONLY | _O_CREAT | _O_BINARY | (replace ? _O_TRUNC : _O_EXCL),
+                          _S_IREAD | _S_IWRITE);
   if (fd < 0) {
     *ec = std::error_code(errno, std::generic_category());
     return nullptr;
@@ -22,6 +51,73 @@ std::FILE* createFile(const std::string& path, bool replace, std::error_code* ec
     ::_close(fd);
   }
   return f;
+}
+
+FileTarget checkFileTarget(const std::string& path, std::error_code* ec) {
+  const std::wstring w = wide(path);
+  const DWORD attributes = ::GetFileAttributesW(w.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return FileTarget::Folder;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return FileTarget::NotRegular;
+    // NUL, CON, COM1 ...: names of devices, not files.
+    const HANDLE h = ::CreateFileW(w.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      const DWORD type = ::GetFileType(h);
+      ::CloseHandle(h);
+      if (type != FILE_TYPE_DISK) return FileTarget::NotRegular;
+    }
+  }
+  const DWORD folder = ::GetFileAttributesW(wide(folderOf(path)).c_str());
+  if (folder == INVALID_FILE_ATTRIBUTES || !(folder & FILE_ATTRIBUTE_DIRECTORY)) return FileTarget::NoFolder;
+  if (folder & FILE_ATTRIBUTE_READONLY) {
+    *ec = std::make_error_code(std::errc::permission_denied);
+    return FileTarget::FolderNotWritable;
+  }
+  return FileTarget::Usable;
+}
+
+std::error_code replaceFile(const std::string& path, std::string_view bytes) {
+  const std::string folder = folderOf(path);
+  std::random_device random;
+  std::wstring temporary;
+  HANDLE h = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < 16 && h == INVALID_HANDLE_VALUE; ++attempt) {
+    char name[64];
+    std::snprintf(name, sizeof name, "\\.lmsview-%lu-%08x%08x.tmp", ::GetCurrentProcessId(), random(), random());
+    temporary = wide(folder + name);
+    h = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) return lastOsError();
+  }
+  if (h == INVALID_HANDLE_VALUE) return std::make_error_code(std::errc::file_exists);
+  std::error_code ec;
+  while (!bytes.empty()) {
+    DWORD written = 0;
+    const DWORD chunk = bytes.size() > 1u << 30 ? 1u << 30 : static_cast<DWORD>(bytes.size());
+    if (!::WriteFile(h, bytes.data(), chunk, &written, nullptr) || written == 0) {
+      ec = lastOsError();
+      if (!ec) ec = std::make_error_code(std::errc::io_error);
+      break;
+    }
+    bytes.remove_prefix(written);
+  }
+  ::CloseHandle(h);
+  if (!ec && !::MoveFileExW(temporary.c_str(), wide(path).c_str(), MOVEFILE_REPLACE_EXISTING)) ec = lastOsError();
+  if (ec) ::DeleteFileW(temporary.c_str());
+  return ec;
+}
+
+std::vector<std::string> commandLineWords(int argc, char** argv) {
+  int n = 0;
+  LPWSTR* words = ::CommandLineToArgvW(::GetCommandLineW(), &n);
+  if (words == nullptr || n != argc) {
+    if (words) ::LocalFree(words);
+    return {argv, argv + argc};
+  }
+  std::vector<std::string> out;
+  for (int i = 0; i < n; ++i) out.push_back(utf8(words[i]));
+  ::LocalFree(words);
+  return out;
 }
 
 }  // namespace platform

@@ -14,7 +14,7 @@ std::error_code writeStdout(std::string_view bytes) {
     if (!::WriteFile(out, bytes.data(), chunk, &written, nullptr)) {
       const DWORD err = ::GetLastError();
       // A pipe whose reader has gone.
-      if (err == ERROR_BROKEN_PIPE || err == ERROR_NO_DATA)
+      if (err == ERROR_BROKEN_PIPE || err == ERROR_NO_DATA || err == ERROR_PIPE_NOT_CONNECTED)
         return std::make_error_code(std::errc::broken_pipe);
       return osError(static_cast<int>(err));
     }

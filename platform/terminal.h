@@ -5,12 +5,22 @@
 // through which other threads and signal handlers end that wait.
 
 #include <memory>
+#include <string_view>
 
 namespace platform {
 
 enum class StdStream { In, Out, Err };
 
 bool isTerminal(StdStream stream);
+
+// Whether this process may use the terminal on standard input now: it is in
+// the terminal's foreground process group (always, where there is no job
+// control). A process in the background neither reads the terminal nor
+// changes its modes: either would stop it.
+bool inForeground();
+
+// Words this OS's users type for help besides -h ("/?" on Windows).
+bool isHelpAlias(std::string_view word);
 
 // The size of the terminal on `stream`, in character cells; false when it is
 // not a terminal or does not say.
@@ -19,6 +29,12 @@ bool terminalSize(StdStream stream, int* cols, int* rows);
 // Hides (or shows again) the cursor of the terminal on standard output. A
 // signal that ends or stops the process shows it again first.
 void hideCursor(bool hidden);
+
+// Text to the terminal is UTF-8 while on (the picture's braille): on Windows
+// the console's output code page is set to UTF-8 and put back when turned
+// off, by restoreTerminal() and restoreModes(), and at exit; elsewhere the
+// terminal takes UTF-8 as it is.
+void useUtf8Output(bool on);
 
 // Result of waiting for the key.
 enum class KeyWait { Key, EndOfInput, Woken, Timeout, Error };
@@ -35,6 +51,11 @@ class RawKeyMode {
   RawKeyMode(const RawKeyMode&) = delete;
   RawKeyMode& operator=(const RawKeyMode&) = delete;
   ~RawKeyMode();
+  // Single-key mode again (after restore(), or once the process is in the
+  // foreground); nothing when it is on or cannot be.
+  void engage();
+  // The saved settings back; from the background only the mark is cleared
+  // (a stop already put them back, and a change from there would stop us).
   void restore();
 };
 
@@ -43,6 +64,9 @@ class RawKeyMode {
 // the process is in the terminal's foreground (reapplyKeyMode).
 void restoreTerminal();
 void reapplyKeyMode();
+// What restoreTerminal() puts back without writing anything (the key mode,
+// the code page): for an end while the output takes nothing.
+void restoreModes();
 
 // Makes sure standard input, output and error are open (on the null device
 // when they were closed), so no descriptor the program opens later takes

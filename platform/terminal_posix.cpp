@@ -64,8 +64,23 @@ void hideCursor(bool hidden) {
     writeStdoutRaw(kShowCursor, sizeof kShowCursor - 1);
 }
 
+bool inForeground() {
+  // Not a terminal (or no controlling one): nothing to stop us.
+  const pid_t group = ::tcgetpgrp(STDIN_FILENO);
+  return group < 0 || group == ::getpgrp();
+}
+
+bool isHelpAlias(std::string_view) {
+  return false;
+}
+
 RawKeyMode::RawKeyMode() {
-  if (gKeyModeOn || !isTerminal(StdStream::In) || ::tcgetattr(STDIN_FILENO, &gSaved) != 0) return;
+  engage();
+}
+
+void RawKeyMode::engage() {
+  if (gKeyModeOn || !isTerminal(StdStream::In) || !inForeground() || ::tcgetattr(STDIN_FILENO, &gSaved) != 0)
+    return;
   gKeyMode = gSaved;
   gKeyMode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
   gKeyMode.c_cc[VMIN] = 1;
@@ -81,13 +96,19 @@ RawKeyMode::~RawKeyMode() {
 void RawKeyMode::restore() {
   if (!gKeyModeOn) return;
   gKeyModeOn = 0;
-  ::tcsetattr(STDIN_FILENO, TCSANOW, &gSaved);
+  if (inForeground()) ::tcsetattr(STDIN_FILENO, TCSANOW, &gSaved);
 }
 
 void restoreTerminal() {
-  if (gKeyModeOn) ::tcsetattr(STDIN_FILENO, TCSANOW, &gSaved);
+  restoreModes();
   if (gCursorHidden) writeStdoutRaw(kShowCursor, sizeof kShowCursor - 1);
 }
+
+void restoreModes() {
+  if (gKeyModeOn) ::tcsetattr(STDIN_FILENO, TCSANOW, &gSaved);
+}
+
+void useUtf8Output(bool) {}
 
 void reapplyKeyMode() {
   // In the background a change of terminal settings would stop us again.

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 
 #include "platform/terminal.h"
 
@@ -82,7 +83,19 @@ void hideCursor(bool hidden) {
     writeOut("\x1b[?25h", 6);
 }
 
+bool inForeground() {
+  return true;  // a console has no background process groups
+}
+
+bool isHelpAlias(std::string_view word) {
+  return word == "/?" || word == "/h" || word == "/H";
+}
+
 RawKeyMode::RawKeyMode() {
+  engage();
+}
+
+void RawKeyMode::engage() {
   const HANDLE in = handleOf(StdStream::In);
   DWORD mode = 0;
   if (gKeyModeOn.load() || !::GetConsoleMode(in, &mode)) return;
@@ -102,8 +115,30 @@ void RawKeyMode::restore() {
   ::SetConsoleMode(handleOf(StdStream::In), gSavedMode);
 }
 
-void restoreTerminal() {
+// The console's output code page before useUtf8Output, or 0. The console
+// is shared with the shell that started us, so it is always put back.
+std::atomic<UINT> gSavedCodePage{0};
+
+void useUtf8Output(bool on) {
+  if (on) {
+    const UINT page = ::GetConsoleOutputCP();
+    if (page == 0 || page == CP_UTF8 || gSavedCodePage.load() != 0) return;
+    gSavedCodePage.store(page);
+    static const bool registered = [] { return std::atexit([] { useUtf8Output(false); }) == 0; }();
+    (void)registered;
+    ::SetConsoleOutputCP(CP_UTF8);
+  } else if (const UINT page = gSavedCodePage.exchange(0); page != 0) {
+    ::SetConsoleOutputCP(page);
+  }
+}
+
+void restoreModes() {
   if (gKeyModeOn.load()) ::SetConsoleMode(handleOf(StdStream::In), gSavedMode);
+  if (const UINT page = gSavedCodePage.load(); page != 0) ::SetConsoleOutputCP(page);
+}
+
+void restoreTerminal() {
+  restoreModes();
   if (gCursorHidden.load()) writeOut("\x1b[?25h", 6);
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/signals.h"
+#include "platform/text.h"
 #include "sim/options.h"
 #include "sim/server.h"
 
@@ -35,15 +36,17 @@ int main(int argc, char** argv) {
     return 0;
   }
   ReplayScans replay;
-  if (!cl.replayFile.empty() && !replay.load(cl.replayFile, &error)) {
+  std::string notice;
+  if (!cl.replayFile.empty() && !replay.load(cl.replayFile, &error, &notice)) {
     std::fprintf(stderr, "lmssim: %s\n", error.c_str());
     return 2;
   }
+  if (!notice.empty()) std::fprintf(stderr, "lmssim: %s\n", notice.c_str());
   std::FILE* scanLog = nullptr;
   if (!cl.scanLogFile.empty()) {
     scanLog = std::fopen(cl.scanLogFile.c_str(), "w");
     if (!scanLog) {
-      std::fprintf(stderr, "lmssim: cannot write %s\n", cl.scanLogFile.c_str());
+      std::fprintf(stderr, "lmssim: cannot write %s\n", platform::printable(cl.scanLogFile).c_str());
       return 2;
     }
   }
@@ -51,7 +54,7 @@ int main(int argc, char** argv) {
   if (!cl.timingLogFile.empty()) {
     timingLog = std::fopen(cl.timingLogFile.c_str(), "w");
     if (!timingLog) {
-      std::fprintf(stderr, "lmssim: cannot write %s\n", cl.timingLogFile.c_str());
+      std::fprintf(stderr, "lmssim: cannot write %s\n", platform::printable(cl.timingLogFile).c_str());
       return 2;
     }
   }

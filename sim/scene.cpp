@@ -1,12 +1,19 @@
 #include "sim/scene.h"
 
+#include "platform/error.h"
+#include "platform/text.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cerrno>
+#include <filesystem>
 #include <fstream>
 #include <numbers>
 
 namespace sim {
+
+using platform::printable;
 
 namespace {
 
@@ -104,7 +111,11 @@ bool ReplayScans::addLine(std::string_view line, std::string* why) {
     const std::size_t key = line.find("\"words\":[");
     const std::size_t close = key == std::string_view::npos ? key : line.find(']', key);
     if (close == std::string_view::npos) {
-      *why = "a JSON line without a \"words\" array (record with lmsview --record)";
+      // A line of lmsview's own that ends early was cut short; any other
+      // JSON lacks the raw words a replay sends.
+      *why = line.find("\"frame_id\"") != std::string_view::npos
+                 ? "a recorded line cut short (its \"words\" array is not whole)"
+                 : "a JSON line without a \"words\" array (lmsview --record writes them)";
       return false;
     }
     const std::size_t open = key + 9;
@@ -128,51 +139,75 @@ bool ReplayScans::addLine(std::string_view line, std::string* why) {
   return true;
 }
 
-bool ReplayScans::load(const std::string& path, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = "cannot read replay file " + path;
+bool ReplayScans::load(const std::string& path, std::string* error, std::string* notice) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    *error = "replay file " + printable(path) + " is a folder";
     return false;
   }
-  // Read in pieces with a bound on the line and on the file, so a file with
-  // no newline (or /dev/zero) cannot take all memory.
+  errno = 0;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    *error = "cannot read replay file " + printable(path) + ": " +
+             (errno != 0 ? platform::errorText(platform::lastOsError()) : std::string("cannot be opened"));
+    return false;
+  }
+  // Read in pieces with a bound on the line, the file and the scans, so a
+  // file with no newline (or /dev/zero) cannot take all memory.
   std::string line;
   std::int64_t total = 0;
   int lineNo = 1;
   char buf[65536];
   std::string why;
+  const std::string shown = printable(path);
+  auto add = [&](bool ended) {
+    if (!addLine(line, &why)) {
+      // A last line without its newline is a recording cut short: the
+      // scans before it still replay.
+      if (!ended && !scans_.empty()) {
+        if (notice) *notice = where(shown, lineNo) + "left out: " + why;
+        return true;
+      }
+      *error = where(shown, lineNo) + why;
+      return false;
+    }
+    if (scans_.size() > kMaxReplayScans) {
+      *error = "replay file " + shown + " holds more than " + std::to_string(kMaxReplayScans) +
+               " scans; split it";
+      return false;
+    }
+    return true;
+  };
   while (in) {
     in.read(buf, sizeof buf);
     const std::streamsize got = in.gcount();
     total += got;
     if (total > kMaxReplayFileBytes) {
       *error =
-          "replay file " + path + " is larger than " + std::to_string(kMaxReplayFileBytes >> 20) + " MiB";
+          "replay file " + shown + " is larger than " + std::to_string(kMaxReplayFileBytes >> 20) + " MiB";
       return false;
     }
     for (std::streamsize i = 0; i < got; ++i) {
       if (buf[i] != '\n') {
         if (line.size() >= kMaxReplayLineBytes) {
-          *error = where(path, lineNo) + "line longer than " + std::to_string(kMaxReplayLineBytes) + " bytes";
+          *error = where(shown, lineNo) + "line longer than " + std::to_string(kMaxReplayLineBytes) + " bytes";
           return false;
         }
         line.push_back(buf[i]);
         continue;
       }
-      if (!addLine(line, &why)) {
-        *error = where(path, lineNo) + why;
-        return false;
-      }
+      if (!add(true)) return false;
       line.clear();
       ++lineNo;
     }
   }
-  if (!addLine(line, &why)) {
-    *error = where(path, lineNo) + why;
+  if (in.bad()) {
+    *error = "cannot read replay file " + shown + ": " + platform::errorText(platform::lastOsError());
     return false;
   }
+  if (!add(false)) return false;
   if (scans_.empty()) {
-    *error = "replay file " + path + " holds no scan";
+    *error = "replay file " + shown + " holds no scan";
     return false;
   }
   return true;

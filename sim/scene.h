@@ -34,6 +34,9 @@ class Scene {
 // Bounds on a replay file, so a file with no newline cannot take all memory.
 inline constexpr std::int64_t kMaxReplayFileBytes = std::int64_t{256} << 20;
 inline constexpr std::size_t kMaxReplayLineBytes = 64 * 1024;
+// A short line is a whole scan in memory (722 bytes), so the number of scans
+// is bounded too: about 50 MB of them.
+inline constexpr std::size_t kMaxReplayScans = 65536;
 
 // Range words replayed from a file, one scan per line: either up to 361
 // whitespace-separated values (decimal, or hexadecimal after 0x; missing
@@ -42,7 +45,9 @@ inline constexpr std::size_t kMaxReplayLineBytes = 64 * 1024;
 class ReplayScans {
  public:
   // False, with a one-line reason in *error, when the file cannot be used.
-  bool load(const std::string& path, std::string* error);
+  // A last line cut short (a recording whose run was killed, a full disk)
+  // is left out, with a one-line notice in *notice.
+  bool load(const std::string& path, std::string* error, std::string* notice = nullptr);
   // One line of such a file; false with the reason in *why.
   bool addLine(std::string_view line, std::string* why);
   bool empty() const { return scans_.empty(); }

@@ -49,7 +49,7 @@ TEST(CommandLine, ComNamesThePortAndKeepsTheLaserTypeAsTyped) {
 }
 
 TEST(CommandLine, OtherPortTextIsRejectedWithOneLine) {
-  for (const char* port : {"0", "11", "03", "1x", "", "100000", "COM3", "-1"}) {
+  for (const char* port : {"0", "11", "03", "1x", "", "100000", "COM3", "1-"}) {
     const Invocation inv = parse({"COM", port, "LMS"});
     EXPECT_EQ(inv.action, Invocation::Action::BadPort) << port;
     EXPECT_EQ(inv.error.find('\n'), std::string::npos);
@@ -133,7 +133,7 @@ TEST(CommandLineOptions, StandAnywhereAndAreTakenOutBeforeCounting) {
   EXPECT_EQ(inv.options.format, OutputFormat::Table);
   EXPECT_EQ(inv.options.intervalMs, 1000);
   EXPECT_EQ(inv.options.count, 0);
-  EXPECT_TRUE(parse({"--format", "csv", "IP", "127.0.0.5"}).defaultMode);
+  EXPECT_EQ(parse({"--format", "csv", "IP", "127.0.0.5"}).action, Invocation::Action::BadOption);
   // After "--" everything is positional.
   const std::string dashed = kDevice + "--odd";
   inv = parse({"--", "COM", dashed.c_str(), "LMS"});
@@ -162,9 +162,9 @@ TEST(CommandLineOptions, AMistakeIsAUsageErrorNeverTheDefaultMode) {
       {"--force=yes"},
       {"--count", "1", "--count", "2"},
       {"--help", "--help"},
-      {"-x"},  // not an option: a positional argument, so this is simply the default mode
+      {"-x"},
   };
-  for (std::size_t i = 0; i + 1 < bad.size(); ++i) {
+  for (std::size_t i = 0; i < bad.size(); ++i) {
     const Invocation inv = parse(bad[i]);
     EXPECT_EQ(inv.action, Invocation::Action::BadOption) << bad[i][0];
     EXPECT_FALSE(inv.defaultMode);
@@ -175,12 +175,40 @@ TEST(CommandLineOptions, AMistakeIsAUsageErrorNeverTheDefaultMode) {
   EXPECT_NE(parse({"--count", "1", "--count", "2"}).error.find("given twice"), std::string::npos);
   EXPECT_NE(parse({"--count"}).error.find("needs a value"), std::string::npos);
   EXPECT_NE(parse({"--b\x1b[2Jx"}).error.find("\\x1B"), std::string::npos);
-  EXPECT_TRUE(parse(bad.back()).defaultMode);
   // The help text names every option.
   const std::string usage = usageText();
   for (const char* o : {"--format", "--frame-id", "--count", "--seconds", "--interval", "--record", "--force",
                         "--help", "--version"})
     EXPECT_NE(usage.find(o), std::string::npos) << o;
+}
+
+// A forgotten value or a short option left two or four link words and
+// used to fall into the default mode, which goes to the network.
+TEST(CommandLineOptions, ATypoNeverReachesTheDefaultMode) {
+  const std::vector<std::vector<const char*>> typos = {
+      {"--svg", "IP", "192.0.2.40", "LMS"},
+      {"--frame-id", "IP", "192.0.2.40", "LMS"},
+      {"--svg", "--count", "1", "IP", "192.0.2.40", "LMS"},
+      {"--record", "-h", "IP", "192.0.2.40", "LMS"},
+      {"-c", "1", "IP", "192.0.2.40", "LMS"},
+      {"-v", "IP", "192.0.2.40", "LMS"},
+      {"-", "IP", "192.0.2.40"},
+      {"--", "IP", "192.0.2.40"},
+      {"--count", "1"},
+      {"--frame-id", "a\xff", "IP", "127.0.0.5", "LMS"},
+      {"--frame-id", "\xc0\xaf", "IP", "127.0.0.5", "LMS"},
+      {"--record", "./d//x.svg", "--svg", "d/x.svg", "IP", "127.0.0.5", "LMS"},
+  };
+  for (const auto& args : typos) {
+    const Invocation inv = parse(args);
+    EXPECT_EQ(inv.action, Invocation::Action::BadOption) << args[0] << " " << args[1];
+    EXPECT_FALSE(inv.defaultMode);
+    EXPECT_EQ(inv.error.find('\n'), std::string::npos);
+  }
+  EXPECT_NE(parse(typos[2]).error.find("not the option '--count'"), std::string::npos);
+  EXPECT_NE(parse(typos[1]).error.find("(2 words given)"), std::string::npos);
+  EXPECT_EQ(parse({"-?"}).action, Invocation::Action::Help);
+  EXPECT_EQ(parse({"--frame-id", "b\xc3\xa4se", "IP", "127.0.0.5", "LMS"}).options.frameId, "b\xc3\xa4se");
 }
 
 TEST(CommandLine, TheDefaultModeSaysWhereItConnects) {

@@ -55,7 +55,7 @@ TEST(ScanFormats, JsonLinesFollowTheLaserScanConventions) {
       line.rfind("{\"seq\":7,\"stamp\":{\"sec\":1796631827,\"nanosec\":291105419},"
                  "\"frame_id\":\"front \\\"left\\\"\\\\\",\"angle_min\":0,\"angle_max\":3.141592653589793,"
                  "\"angle_increment\":0.008726646259971648,\"time_increment\":0,\"scan_time\":0,"
-                 "\"range_min\":0,\"range_max\":8.191,\"ranges\":[0,0.017,0.034,",
+                 "\"range_min\":0.01,\"range_max\":8.18,\"ranges\":[0,0.017,0.034,",
                  0),
       0u)
       << line.substr(0, 300);

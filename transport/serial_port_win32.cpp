@@ -83,10 +83,18 @@ bool SerialPort::open(const char* device, int baud) {
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   if (!::GetCommState(native_->handle, &dcb)) return fail(platform::lastOsError());
-  // The rate and 8 data bits; parity, stop bits and flow control as the device has them.
+  // The rate and 8 data bits; parity, stop bits and hardware flow control as
+  // the device has them. Software flow control, null stripping and the stop
+  // on a line error would eat or hold reply bytes (0x11, 0x13, 0x00 are
+  // ordinary data here): they go, as the POSIX line setup clears them.
   dcb.BaudRate = static_cast<DWORD>(baud);
   dcb.ByteSize = 8;
   dcb.fBinary = TRUE;
+  dcb.fOutX = FALSE;
+  dcb.fInX = FALSE;
+  dcb.fNull = FALSE;
+  dcb.fErrorChar = FALSE;
+  dcb.fAbortOnError = FALSE;
   if (!::SetCommState(native_->handle, &dcb)) return fail(platform::lastOsError());
   // Reads return at once with what is queued; a write waits a bounded time.
   COMMTIMEOUTS t{};

@@ -73,7 +73,11 @@ class DataOutput(SimsPerTest):
             self.assertEqual(scan["angle_min"], 0)
             self.assertAlmostEqual(scan["angle_max"], 3.141592653589793)
             self.assertAlmostEqual(scan["angle_increment"], 3.141592653589793 / 360)
-            self.assertEqual(scan["range_max"], 8.191)
+            # A range outside [range_min, range_max] is not a distance: no echo (0) or a code.
+            self.assertEqual((scan["range_min"], scan["range_max"]), (0.01, 8.18))
+            for r, w in zip(scan["ranges"], sent[i]):
+                measured = 10 <= (w & MASK) <= 8180
+                self.assertEqual(scan["range_min"] <= r <= scan["range_max"], measured, (r, w))
             self.assertEqual(len(scan["ranges"]), 361)
             self.assertEqual(scan["ranges"], [(w & MASK) / 1000 for w in sent[i]])
             stamp = scan["stamp"]["sec"] + scan["stamp"]["nanosec"] / 1e9
@@ -165,12 +169,19 @@ class DataOutput(SimsPerTest):
                      ["--seconds", "nan", "IP", "127.0.6.9", "LMS"],
                      ["--interval", "-5", "IP", "127.0.6.9", "LMS"],
                      # A typo'd option with two positional arguments must not become the default mode.
-                     ["--formt", "csv", "IP", "127.0.6.9"]):
+                     ["--formt", "csv", "IP", "127.0.6.9"],
+                     # Nor a forgotten value or a short option (two or four link words left).
+                     ["--svg", "IP", "192.0.2.40", "LMS"],
+                     ["--frame-id", "IP", "192.0.2.40", "LMS"],
+                     ["--svg", "--count", "1", "IP", "192.0.2.40", "LMS"],
+                     ["-c", "1", "IP", "192.0.2.40", "LMS"],
+                     ["-v", "IP", "192.0.2.40", "LMS"]):
             p, took = lmsview(*args, timeout=5)
             self.assertEqual(p.returncode, 2, args)
             self.assertEqual(p.stdout, "", args)
             self.assertEqual(len(p.stderr.splitlines()), 1, (args, p.stderr))
             self.assertNotIn("trying to connect", p.stderr)
+            self.assertNotIn("Modo Default", p.stderr)
             self.assertLess(took, 2, args)
 
 
