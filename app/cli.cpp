@@ -26,7 +26,8 @@ const char* usageText() {
       std::string(transport::comNumberMeaning()) + " at 9600 baud; a path such as\n" +
       std::string(transport::devicePathExample()) +
       " names the serial device itself; IP connects to TCP port 10002.\n"
-      "Any other number of arguments connects to the built-in address (Modo Default).\n"
+      "Without options, any other number of arguments connects to the built-in\n"
+      "address (Modo Default); a line with options needs the three link words.\n"
       "\n"
       "Options (anywhere on the line):\n"
       "  --format F       table (default), csv, jsonl, or plot (a top-down picture that\n"
@@ -47,13 +48,15 @@ const char* usageText() {
       "  --baud RATE      serial line rate: 9600 (default), 19200, 38400, 500000, or\n"
       "                   auto to try each until the scanner answers\n"
       "  --list-ports     list the serial devices here and whether you may open them\n"
-      "  -h, --help       show this text\n"
+      "  -h, -?, --help   show this text\n"
       "  --version        show the version\n"
       "\n"
-      "A key press ends the run; so does the end of standard input when it is not a\n"
-      "terminal, unless --count or --seconds is given. Exit status: 0 stopped (key,\n"
-      "end of input, --count, --seconds), 1 the link could not be opened or was lost,\n"
-      "2 bad arguments, " +
+      "A key ends the run. Standard input that is not a terminal: a byte ends the run,\n"
+      "and its end does too unless --reconnect is given; with --count or --seconds it\n"
+      "is not read at all. In the background the terminal is left alone.\n"
+      "Exit status: 0 stopped (key, end of input, --count, --seconds), 1 the link\n"
+      "could not be opened or was lost, or output failed, 2 bad arguments, 141 the\n"
+      "output pipe closed, " +
       platform::stopStatusText() + ".\n";
   return text.c_str();
 }

@@ -12,6 +12,7 @@
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/output.h"
+#include "platform/signals.h"
 #include "platform/terminal.h"
 #include "platform/text.h"
 
@@ -49,6 +50,7 @@ std::string svgTargetProblem(const std::string& path) {
 
 int main(int argc, char** argv) {
   platform::ensureStandardStreams();
+  platform::ignoreBrokenPipe();
   // An end the program did not plan (out of memory, say) still gives the
   // terminal back.
   std::set_terminate([] {

@@ -10,6 +10,10 @@ namespace platform {
 // too, and a continue puts single-key mode back.
 void installStopSignals(void (*handler)(int));
 
+// A write to a pipe whose reader has gone fails (EPIPE) instead of ending
+// the process, so the program can say so and end with its own status.
+void ignoreBrokenPipe();
+
 // The statuses a stop from outside gives here, for the help text.
 const char* stopStatusText();
 

@@ -58,6 +58,10 @@ void installStopSignals(void (*handler)(int)) {
   setHandler(SIGCONT, onContinue);
 }
 
+void ignoreBrokenPipe() {
+  setHandler(SIGPIPE, SIG_IGN);
+}
+
 const char* stopStatusText() {
   return "130/143 ended by SIGINT/SIGTERM";
 }

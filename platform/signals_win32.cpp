@@ -47,6 +47,8 @@ void installStopSignals(void (*handler)(int)) {
   std::signal(SIGTERM, handler);
 }
 
+void ignoreBrokenPipe() {}  // a closed pipe is an error of the write here
+
 const char* stopStatusText() {
   return "130 ended by Ctrl-C or Ctrl-Break, 143 by closing the console";
 }

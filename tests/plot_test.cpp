@@ -186,3 +186,45 @@ TEST(PlotFrame, TheStatusLineNeverWraps) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ScanRate, KnownOnlyOnceTwoIntervalsAreSeenThenOverTheWindow) {
+  ScanRate rate;
+  // The first two stamps close together (a reply that waited for the display).
+  EXPECT_EQ(rate.add(1'000'000'000), 0);
+  EXPECT_EQ(rate.add(1'001'000'000), 0);
+  EXPECT_NEAR(rate.add(1'201'000'000), 2 * 1e9 / 201e6, 1e-9);
+  double r = 0;
+  for (int i = 3; i < 40; ++i) r = rate.add(1'001'000'000 + i * 200'000'000LL);
+  EXPECT_NEAR(r, 5.0, 1e-9);
+}
+
+TEST(PlotFrame, LabelsNeverRunIntoEachOtherAndAHugeWindowIsClamped) {
+  const Scan wall = wallAhead();
+  for (const auto& [cols, rows] : std::vector<std::pair<int, int>>{{12, 20}, {24, 10}, {40, 30}}) {
+    std::string out;
+    formatPlotFrame(out, wall.view(), {.cols = cols, .rows = rows, .maxRangeM = 8});
+    // The row of ring labels: every run of plain text in it is one whole label.
+    const std::size_t end = out.rfind('\n', out.rfind('\n') - 1);
+    const std::size_t begin = out.rfind('\n', end - 1) + 1;
+    std::string run;
+    for (std::size_t i = begin; i <= end; ++i) {
+      const auto c = static_cast<unsigned char>(out[i]);
+      if (c > ' ' && c < 0x80) {
+        run.push_back(out[i]);
+        continue;
+      }
+      if (!run.empty()) {
+        EXPECT_EQ(run.find('m'), run.size() - 1) << cols << ": " << run;
+        EXPECT_NE(run.front(), '0');
+      }
+      run.clear();
+    }
+  }
+  std::string out;
+  formatPlotFrame(out, wall.view(), {.cols = 60000, .rows = 30000});
+  EXPECT_LE(std::count(out.begin(), out.end(), '\n'), kMaxPlotRows);
+}
+
+}  // namespace

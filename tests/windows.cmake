@@ -60,6 +60,14 @@ foreach(case
   math(EXPR com "${com} + 1")
 endforeach()
 
+# A line left with software flow control on (as another program may leave
+# it) still carries every byte value, 0x11 and 0x13 included.
+add_test(NAME Win32Serial.XonXoffLeftOnTheLineIsCleared
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/wine/com_peer.py --ixon ${LMS_WINE_PORTS} 30
+          $<TARGET_FILE:serial_port_win32_tests>
+          --gtest_filter=Win32Serial.EveryByteValueMakesTheRoundTripAndWritesCountWhatWentOut)
+set_tests_properties(Win32Serial.XonXoffLeftOnTheLineIsCleared PROPERTIES TIMEOUT 240)
+
 # lmsview.exe under Wine against the Linux emulator, end to end. It needs the
 # Linux build's lmssim and lmsview (for the wire comparison): give its folder
 # as LMS_LINUX_BUILD (scripts/test.sh windows does).
@@ -77,6 +85,7 @@ if(LMS_LINUX_BUILD)
       test_a_lost_link_ends_with_1
       test_reconnect_carries_on_when_the_line_comes_back
       test_bad_arguments_end_with_2_before_any_link
+      test_a_picture_under_a_non_ascii_name_and_a_closed_pipe
       test_list_ports_names_the_mapped_ports_in_order
       test_the_requests_on_the_wire_are_the_linux_builds)
     add_test(NAME WindowsBuild.${case}

@@ -81,7 +81,7 @@ class Reader:
 class Reconnect(unittest.TestCase):
     def test_tcp_scanner_restarted_on_the_same_address(self):
         sim, _ = start_sim("--address", "127.0.8.1")
-        r = Reader("--reconnect", "--format", "jsonl", "--interval", "200", "--seconds", "30", "IP", "127.0.8.1",
+        r = Reader("--reconnect", "--format", "jsonl", "--interval", "200", "IP", "127.0.8.1",
                    "LMS")
         try:
             time.sleep(1.5)
@@ -103,7 +103,7 @@ class Reconnect(unittest.TestCase):
             path = os.path.join(d, "scanner")
             sim, device = start_sim(serial=True)
             os.symlink(device, path)
-            r = Reader("--reconnect", "--format", "jsonl", "--seconds", "30", "COM", path, "LMS")
+            r = Reader("--reconnect", "--format", "jsonl", "COM", path, "LMS")
             try:
                 self.assertTrue(r.wait_err("connected to LMS", 5))
                 time.sleep(2)
@@ -120,6 +120,29 @@ class Reconnect(unittest.TestCase):
         seqs = [json.loads(line)["seq"] for line in r.out.decode().splitlines()]
         self.assertEqual(seqs, list(range(len(seqs))))
         self.assertGreaterEqual(len(seqs), 2)
+
+    def test_the_rate_found_is_kept_after_a_reconnect(self):
+        with tempfile.TemporaryDirectory() as d:
+            path = os.path.join(d, "scanner")
+            sim, device = start_sim("--baud", "19200", serial=True)
+            os.symlink(device, path)
+            r = Reader("--reconnect", "--baud", "auto", "--format", "jsonl", "--interval", "200",
+                       "COM", path, "LMS")
+            try:
+                self.assertTrue(r.wait_err("the scanner answered at 19200 baud", 8), r.err)
+                stop(sim)
+                self.assertTrue(r.wait_err("reconnecting to " + path, 8), r.err)
+                sim, device = start_sim("--baud", "19200", serial=True)
+                os.unlink(path)
+                os.symlink(device, path)
+                shown = r.out.count(b"\n")
+                self.assertEqual(r.wait_for_second_connect_then_stop(2.5), 0, r.err)
+            finally:
+                stop(sim)
+                if r.p.poll() is None:
+                    r.p.kill()
+        self.assertGreater(r.out.count(b"\n"), shown + 3)  # scans again at once, at the rate found
+        self.assertEqual(r.err.count(b"answered at 19200"), 1)  # kept, not looked for again
 
     def test_a_key_during_the_back_off_ends_the_run_at_once(self):
         r = Reader("--reconnect", "IP", "127.0.8.3", "LMS")  # nobody listens there
@@ -230,6 +253,15 @@ class Hints(unittest.TestCase):
         self.assertEqual(p.returncode, 0)
         self.assertIn("requestScan - no answer from LMS", p.stdout)
         self.assertEqual(p.stderr.count("lmsview: hint: the scanner may be set to another rate: try --baud auto\n"), 1)
+        # After --baud auto tried every rate, another rate is not the advice.
+        sim, device = start_sim("--silent-after", "0", serial=True)
+        try:
+            p = subprocess.run([LMSVIEW, "--seconds", "4", "--baud", "auto", "COM", device, "LMS"],
+                               stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=20)
+        finally:
+            stop(sim)
+        self.assertNotIn("try --baud auto", p.stderr)
+        self.assertIn("lmsview: hint: no rate gets an answer", p.stderr)
 
 
 if __name__ == "__main__":

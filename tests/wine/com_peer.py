@@ -1,7 +1,9 @@
 """Runs a Windows test program under Wine with a COM port that leads to a
 pseudo-terminal this script holds, and plays the other end of the line.
 
-Run as: com_peer.py PORTS_DIR COM_NUMBER PROGRAM [ARGS...]
+Run as: com_peer.py [--ixon] PORTS_DIR COM_NUMBER PROGRAM [ARGS...]
+(--ixon: the line starts with software flow control on, as another program
+may have left it)
 
 PORTS_DIR/comN is the path the Wine prefix maps COMn to (set up once before
 the tests); it is pointed at a fresh pty here. The peer echoes what it reads,
@@ -46,9 +48,17 @@ def serve(master, stop):
 
 
 def main():
-    ports, number, program = sys.argv[1], sys.argv[2], sys.argv[3:]
+    args = sys.argv[1:]
+    ixon = args[0] == "--ixon"
+    if ixon:
+        args = args[1:]
+    ports, number, program = args[0], args[1], args[2:]
     master, slave = os.openpty()
     tty.setraw(master)
+    if ixon:
+        attrs = termios.tcgetattr(slave)
+        attrs[0] |= termios.IXON | termios.IXOFF
+        termios.tcsetattr(slave, termios.TCSANOW, attrs)
     link = os.path.join(ports, "com" + number)
     os.makedirs(ports, exist_ok=True)
     tmp = link + ".new"

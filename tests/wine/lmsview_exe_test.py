@@ -19,6 +19,7 @@ import signal
 import socket
 import subprocess
 import sys
+import tempfile
 import termios
 import threading
 import time
@@ -248,12 +249,37 @@ class WindowsBuild(SimsPerTest):
             listener.listen(4)
             listener.setblocking(False)
             for args in (["TCP", "127.0.10.7", "LMS"], ["--colour", "IP", "127.0.10.7", "LMS"],
-                         ["--baud", "9600", "IP", "127.0.10.7", "LMS"], ["COM", "11", "LMS"]):
+                         ["--baud", "9600", "IP", "127.0.10.7", "LMS"], ["COM", "11", "LMS"],
+                         ["--svg", "IP", "127.0.10.7", "LMS"], ["-c", "1", "IP", "127.0.10.7", "LMS"]):
                 p = self.run_exe(*args)
                 self.assertEqual(p.returncode, 2, args)
                 self.assertEqual(p.stderr.count(b"\n"), 1, p.stderr)
+            # A Windows user's ways of asking for help print it.
+            for word in ("/?", "-?", "/h"):
+                p = self.run_exe(word)
+                self.assertEqual(p.returncode, 0, word)
+                self.assertIn(b"usage: lmsview", p.stdout)
             with self.assertRaises(BlockingIOError):
                 listener.accept()  # no connection was ever made
+
+    def test_a_picture_under_a_non_ascii_name_and_a_closed_pipe(self):
+        self.sim("127.0.10.9")
+        with tempfile.TemporaryDirectory() as d:
+            folder = os.path.join(d, "Jos\u00e9")
+            os.mkdir(folder)
+            target = os.path.join(folder, "sc\u00e4n.svg")
+            windows_path = subprocess.run(["winepath", "-w", target], capture_output=True, text=True,
+                                          timeout=30).stdout.strip()
+            p = self.run_exe("--count", "2", "--interval", "200", "--svg", windows_path, "IP", "127.0.10.9", "LMS")
+            self.assertEqual(p.returncode, 0, p.stderr)
+            self.assertEqual(os.listdir(folder), ["sc\u00e4n.svg"])  # and no temporary file left
+        # A pipe whose reader has gone ends the run as on Linux.
+        r, w = os.pipe()
+        os.close(r)
+        proc = subprocess.run(wine("--format", "csv", "IP", "127.0.10.9", "LMS"), stdin=subprocess.PIPE, stdout=w,
+                              stderr=subprocess.DEVNULL, timeout=60)
+        os.close(w)
+        self.assertEqual(proc.returncode, 141)
 
     def test_list_ports_names_the_mapped_ports_in_order(self):
         p = self.run_exe("--list-ports")
