@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "lms/link_name.h"
 #include "lms/scanner.h"
 #include "platform/signals.h"
 #include "platform/terminal.h"
@@ -124,13 +125,6 @@ bool validUtf8(std::string_view text) {
     i += static_cast<std::size_t>(more) + 1;
   }
   return true;
-}
-
-bool isComNumber(const char* s) {
-  for (int n = 1; n <= 10; ++n) {
-    if (std::strcmp(s, std::to_string(n).c_str()) == 0) return true;
-  }
-  return false;
 }
 
 bool wholeNumber(std::string_view text, long long lo, long long hi, long long* out) {
@@ -341,10 +335,9 @@ Invocation parseCommandLine(int argc, const char* const* argv) {
   const char* where = positional[1];
   inv.laserType = positional[2];
   if (std::strcmp(keyword, "COM") == 0) {
-    if (transport::isDevicePath(where)) {
-      inv.portName = where;
-    } else if (isComNumber(where)) {
-      inv.portName = std::string("COM") + where;
+    lms::LinkName link;
+    if (lms::parseLinkName(std::string("COM ") + where, &link)) {
+      inv.portName = link.device;
     } else {
       inv.action = Invocation::Action::BadPort;
       inv.error = std::string("lmsview: invalid port '") + printable(where) +

@@ -12,6 +12,7 @@
 
 #include "app/display.h"
 #include "app/hints.h"
+#include "app/notices.h"
 #include "app/plot.h"
 #include "app/recorder.h"
 #include "app/scan_formats.h"
@@ -332,8 +333,11 @@ int runLaser(bool serial, const char* portName, const char* address, const char*
     netDriver = netOwner.get();
   }
   withDriver([&](auto& d) {
-    d.setOutput(gRun.messages);
-    d.setNotices(stderr);
+    d.setOutput(linesTo(gRun.messages));
+    d.setEvents([serial = d.serialLink()](const lms::DriverEvent& e) {
+      const std::string line = noticeText(e, serial);
+      if (!line.empty()) linesTo(stderr)(line);
+    });
     d.setInterval(options.intervalMs);
     d.setReconnect({.enabled = options.reconnect});
     if (options.baud != 0) d.setBaud(options.baud);

@@ -45,25 +45,27 @@ LmsDriver<Link>::LmsDriver(const char* address, int port, const char* laserType)
 template <class Link>
 LmsDriver<Link>::~LmsDriver() = default;
 
-namespace {
-
-// One line to `to` (nothing when it is null), flushed at once: several
-// threads write to the same terminal.
-void printLine(std::FILE* to, const char* prefix, const char* format, va_list args) {
-  if (to == nullptr) return;
-  std::fputs(prefix, to);
-  std::vfprintf(to, format, args);
-  std::fflush(to);
-}
-
-}  // namespace
-
 template <class Link>
 void LmsDriver<Link>::say(const char* format, ...) {
+  if (!out_) return;
+  char line[512];
   va_list args;
   va_start(args, format);
-  printLine(out_, "", format, args);
+  const int n = std::vsnprintf(line, sizeof line, format, args);
   va_end(args);
+  if (n > 0) out_(std::string_view(line, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof line - 1)));
+}
+
+template <class Link>
+void LmsDriver<Link>::emit(DriverEvent event) {
+  if (events_) events_(event);
+}
+
+template <class Link>
+DriverStats LmsDriver<Link>::stats() const {
+  const auto get = [](const std::atomic<std::int64_t>& a) { return a.load(std::memory_order_relaxed); };
+  return {get(counters_.requests), get(counters_.scans),    get(counters_.noReply),   get(counters_.notAReply),
+          get(counters_.tooShort), get(counters_.badChecksum), get(counters_.reconnects)};
 }
 
 template <class Link>
@@ -121,8 +123,11 @@ bool LmsDriver<Link>::run() {
       // again with a fresh transport (the old one's threads and descriptor go).
       if (!reconnect_.enabled) return true;
       ++attempt;
-      notice("reconnecting to %s in %s (attempt %d)\n", Link::placeText(target_).c_str(),
-             delayText(delayMs).c_str(), attempt);
+      counters_.reconnects.fetch_add(1, std::memory_order_relaxed);
+      emit({.kind = DriverEvent::Kind::Reconnecting,
+            .text = Link::placeText(target_),
+            .delayMs = delayMs,
+            .attempt = attempt});
       if (!pauseUnlessStopped(delayMs)) break;
       delayMs = std::min(delayMs * 2, reconnect_.maxDelayMs);
       transport_.reset();
@@ -144,25 +149,11 @@ bool LmsDriver<Link>::run() {
     const std::string why = link_.lossText();
     say("run - connection to LMS lost: %s\n", why.c_str());
     fail(RunOutcome::LinkLost, "connection to the scanner lost: " + why, {});
+    emit({.kind = DriverEvent::Kind::Lost, .text = why});
     open = false;
   }
   outcome_.store(RunOutcome::Stopped, std::memory_order_release);
   return true;
-}
-
-template <class Link>
-void LmsDriver<Link>::notice(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  printLine(notices_, "lmsview: ", format, args);
-  va_end(args);
-}
-
-template <class Link>
-std::string LmsDriver<Link>::delayText(int ms) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%g s", ms / 1000.0);  // "0.5 s", "2 s"
-  return text;
 }
 
 // --baud auto: one request at each rate the scanner family knows, with a
@@ -176,7 +167,7 @@ void LmsDriver<Link>::findRate() {
     const AckResult r =
         exchange(msgRequestScan.data(), static_cast<int>(msgRequestScan.size()), link_, kProbeAckMs);
     if (r == AckResult::Ack) {
-      notice("the scanner answered at %d baud\n", rate);
+      emit({.kind = DriverEvent::Kind::RateFound, .rate = rate});
       target_.baud = rate;
       rateKnown_ = true;
       collectReply(link_, carry_, processMillis() + link_.replyWaitMs(), &stopRequested_);
@@ -187,7 +178,7 @@ void LmsDriver<Link>::findRate() {
   if (stopping() || Link::kProbeRates.empty()) return;
   std::string tried;
   for (const int rate : Link::kProbeRates) tried += (tried.empty() ? "" : ", ") + std::to_string(rate);
-  notice("no rate got an answer (tried %s): going on at %d baud\n", tried.c_str(), target_.baud);
+  emit({.kind = DriverEvent::Kind::NoRateFound, .text = tried, .rate = target_.baud});
   link_.reopenAt(target_.baud);
 }
 
@@ -218,8 +209,8 @@ int LmsDriver<Link>::connectWithRetries(const typename Link::Target& target, Tra
     ec = Link::open(transport, target);
     if (!ec) {
       say("%s", Link::openedText(target).c_str());
-      connected_ = 1;
       say("connected to LMS\n");
+      emit({.kind = DriverEvent::Kind::Opened, .text = Link::placeText(target)});
       return 1;
     }
     say("connectToLMS - Failed to connect 0x%x 0x%x\n", static_cast<unsigned>(ec.value()),
@@ -230,6 +221,7 @@ int LmsDriver<Link>::connectWithRetries(const typename Link::Target& target, Tra
   say("Failed to connect to ladar after many tries! 0x%x\n",
       static_cast<unsigned>(std::min(attempt, attempts)));
   fail(RunOutcome::ConnectFailed, Link::openFailureText(target, ec), ec);
+  emit({.kind = DriverEvent::Kind::OpenFailed, .text = Link::openFailureText(target, ec), .error = ec});
   return 0;
 }
 
@@ -249,6 +241,7 @@ AckResult LmsDriver<Link>::exchange(const std::uint8_t* telegram, int length, Tr
 
 template <class Link>
 int LmsDriver<Link>::request(Link& link) {
+  counters_.requests.fetch_add(1, std::memory_order_relaxed);
   const AckResult r = exchange(msgRequestScan.data(), static_cast<int>(msgRequestScan.size()), link);
   switch (r) {
     case AckResult::Ack:
@@ -257,15 +250,15 @@ int LmsDriver<Link>::request(Link& link) {
       break;
     case AckResult::Timeout:
       say("requestScan - %s\n", link.noAnswerText());
-      // Once a run: a line that opened and stays silent is most often set
-      // to another rate.
       if (findRate_ && rateKnown_) {
         // The rate found no longer gets an answer: look for it again.
         rateKnown_ = false;
         findRateDue_ = true;
-      } else if (!hinted_ && link.silenceHint(findRate_) != nullptr) {
+      } else if (!hinted_) {
+        // Once a run: a line that opened and stays silent is most often set
+        // to another rate (the caller words the advice).
         hinted_ = true;
-        notice("hint: %s\n", link.silenceHint(findRate_));
+        emit({.kind = DriverEvent::Kind::Silent, .everyRateTried = findRate_});
       }
       break;
     case AckResult::NotSent:
@@ -338,19 +331,29 @@ void LmsDriver<Link>::read(Link& link) {
   carry_.clear();  // the bytes stay for the check and the decoding below
   const ReplyCheck check = checkMeasurementReply(carry_.bytes.data(), len);
   if (check != ReplyCheck::Ok) {
+    std::string why;
     if (len == 0) {
+      counters_.noReply.fetch_add(1, std::memory_order_relaxed);
       say("readScan - no reply from LMS\n");
+      why = "no reply";
     } else if (check == ReplyCheck::TooShort) {
+      counters_.tooShort.fetch_add(1, std::memory_order_relaxed);
       say("readScan - reply too short (%d of %d bytes)\n", len, kReplyLength);
+      why = "reply too short (" + std::to_string(len) + " of " + std::to_string(kReplyLength) + " bytes)";
     } else {
+      (check == ReplyCheck::BadChecksum ? counters_.badChecksum : counters_.notAReply)
+          .fetch_add(1, std::memory_order_relaxed);
       say("readScan - %s\n", replyCheckText(check));
+      why = replyCheckText(check);
     }
+    emit({.kind = DriverEvent::Kind::Rejected, .text = why});
     return;
   }
   decodeRanges(2 * numPoints_, carry_.bytes.data() + kRangeOffset, rangeBuf_, &numPoints_);
   decodeWords(carry_.bytes.data() + kRangeOffset, numPoints_, wordBuf_);
   const std::int64_t receivedNs = platform::wallClockNanos();
   slot_.publishScan(rangeBuf_, numPoints_, wordBuf_, receivedNs);
+  counters_.scans.fetch_add(1, std::memory_order_relaxed);
   if (observer_) observer_({rangeBuf_, kAngleTable.data(), wordBuf_, numPoints_, receivedNs});
 }
 

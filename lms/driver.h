@@ -13,8 +13,12 @@
 // is an atomic (release/acquire); the pause of a cycle waits on a condition
 // variable so that a stop ends it at once.
 //
-// Messages go to the output given by setOutput (standard output by default),
-// one line each, in the form "operation - text".
+// Nothing is printed: the driver's messages (one line each, in the form
+// "operation - text", and its transport's progress lines) go to the sink
+// given by setOutput, and what happened (opened, lost, reconnecting, the
+// rate found...) goes as DriverEvents to setEvents, for the caller to word.
+// Both are silent until set, and both are called on the acquisition thread
+// (the TCP client's lines also on its own threads).
 //
 // The definitions are in driver.cpp (the loop) and driver_config.cpp (the
 // configuration operations), instantiated there for both variants.
@@ -22,7 +26,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -33,11 +36,51 @@
 #include "lms/scan.h"
 #include "lms/scan_slot.h"
 #include "lms/scanner.h"
+#include "transport/message_sink.h"
+
+// printf-style checking of the driver's message formats where the compiler has it.
+#if defined(__GNUC__)
+#define LMS_PRINTF_FORMAT(f, a) __attribute__((format(printf, f, a)))
+#else
+#define LMS_PRINTF_FORMAT(f, a)
+#endif
 
 namespace lms {
 
 // How a run ended.
 enum class RunOutcome { NotStarted, Running, Stopped, ConnectFailed, LinkLost };
+
+// What happened on the link, for the caller to report, count or word.
+struct DriverEvent {
+  enum class Kind {
+    Opened,         // the link is open (again)
+    OpenFailed,     // an open failed for good (text: why; error: the OS's)
+    Lost,           // the open link was lost (text: why)
+    Reconnecting,   // the next open comes in `delayMs` (attempt `attempt`)
+    Rejected,       // a reply was not a whole measurement (text: why)
+    RateFound,      // --baud auto: the scanner answered at `rate`
+    NoRateFound,    // --baud auto: none answered (text: the rates tried); going on at `rate`
+    Silent,         // a request got no answer for the first time this run
+  };
+  Kind kind = Kind::Opened;
+  std::string text{};
+  std::error_code error{};
+  int delayMs = 0;
+  int attempt = 0;
+  int rate = 0;
+  bool everyRateTried = false;  // Silent: --baud auto looked for the rate already
+};
+
+// Counts over a run, read from any thread.
+struct DriverStats {
+  std::int64_t requests = 0;
+  std::int64_t scans = 0;
+  std::int64_t noReply = 0;
+  std::int64_t notAReply = 0;
+  std::int64_t tooShort = 0;
+  std::int64_t badChecksum = 0;
+  std::int64_t reconnects = 0;
+};
 
 inline constexpr int kCyclePauseMs = 1000;
 // Open attempts before giving up, and the pause between them.
@@ -67,7 +110,10 @@ class LmsDriver {
   LmsDriver& operator=(const LmsDriver&) = delete;
   ~LmsDriver();
 
-  void setOutput(std::FILE* out) { out_ = out; }
+  // Set before run().
+  void setOutput(transport::MessageSink out) { out_ = std::move(out); }
+  void setEvents(std::function<void(const DriverEvent&)> events) { events_ = std::move(events); }
+  DriverStats stats() const;
 
   bool run();
   bool stop();
@@ -124,9 +170,6 @@ class LmsDriver {
     int maxDelayMs = 10000;
   };
   void setReconnect(const Reconnect& policy) { reconnect_ = policy; }
-  // Notices for the user beside the run's messages (reconnects, hints, the
-  // rate found): standard error by default; nullptr silences them.
-  void setNotices(std::FILE* notices) { notices_ = notices; }
   // The line's rate (serial; 9600 unless set) and whether to find it by
   // trying each rate the scanner family knows. Set before run().
   void setBaud(int baud) { target_.baud = baud; }
@@ -139,12 +182,11 @@ class LmsDriver {
 
  private:
   static Link linkOf(Transport& transport) { return Link{&transport}; }
-  void say(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void say(const char* format, ...) LMS_PRINTF_FORMAT(2, 3);
+  void emit(DriverEvent event);
   bool pauseUnlessStopped(int ms);
   int connectWithRetries(const typename Link::Target& target, Transport& transport, int attempts);
   void findRate();
-  void notice(const char* format, ...) __attribute__((format(printf, 2, 3)));
-  static std::string delayText(int ms);
   void cycle();
   int request(Link& link);
   void read(Link& link);
@@ -161,7 +203,6 @@ class LmsDriver {
   std::uint16_t wordBuf_[kScanPoints] = {};
   int intervalMs_ = kCyclePauseMs;
   bool isLMS_ = true;
-  int connected_ = 0;
   std::unique_ptr<Transport> transport_;
   Link link_{};  // bound to transport_ once per run
   std::atomic<bool> stopRequested_{false};
@@ -171,7 +212,6 @@ class LmsDriver {
   std::string failureText_;
   std::error_code failureError_;
   Reconnect reconnect_;
-  std::FILE* notices_ = stderr;
   // --baud auto: the rate found is kept across reconnects (target_.baud);
   // it is looked for again after an open when none is known, and when the
   // scanner stops answering at it.
@@ -180,7 +220,12 @@ class LmsDriver {
   bool findRateDue_ = false;
   bool hinted_ = false;
   ReplyCarry carry_;
-  std::FILE* out_ = stdout;
+  transport::MessageSink out_;
+  std::function<void(const DriverEvent&)> events_;
+  struct Counters {
+    std::atomic<std::int64_t> requests{0}, scans{0}, noReply{0}, notAReply{0}, tooShort{0}, badChecksum{0},
+        reconnects{0};
+  } counters_;  // relaxed: counts only, read for reports
   std::function<void(const ScanView&)> observer_;
 };
 

@@ -7,7 +7,6 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <system_error>
@@ -54,17 +53,14 @@ struct SerialPortLink {
   int replyWaitMs() const { return kReplyWaitMs + lineMs(kReplyReadSize); }
   std::string lossText() const;
   const char* noAnswerText() const { return "no answer from LMS"; }
-  // After every rate was tried, another rate is not the answer.
-  const char* silenceHint(bool everyRateTried) const {
-    return everyRateTried ? "no rate gets an answer: check that the scanner is on and cabled to this port"
-                          : "the scanner may be set to another rate: try --baud auto";
-  }
   std::string sendFailureText() const;
   // Opens the same device again at `baud`; false when it did not open.
   bool reopenAt(int baud);
   static std::string placeText(const Target& t);
 
-  static std::unique_ptr<Transport> makeTransport(std::FILE*) { return std::make_unique<Transport>(); }
+  static std::unique_ptr<Transport> makeTransport(const transport::MessageSink&) {
+    return std::make_unique<Transport>();
+  }
   static std::string devicePathOf(const Target& t) {
     return t.devicePath.empty() ? Transport::devicePathFor(t.comPort) : t.devicePath;
   }
@@ -99,13 +95,12 @@ struct TcpClientLink {
   const char* noAnswerText() const {
     return client->gathering() ? "data arrives without the pauses that end a message" : "no answer from LMS";
   }
-  const char* silenceHint(bool) const { return nullptr; }
   std::string sendFailureText() const;
   bool reopenAt(int) { return false; }
   static std::string placeText(const Target& t);
 
   // A reply is whole at its last byte, not 50 ms later.
-  static std::unique_ptr<Transport> makeTransport(std::FILE* out) {
+  static std::unique_ptr<Transport> makeTransport(const transport::MessageSink& out) {
     auto client = std::make_unique<Transport>(out);
     client->setMessageCheck(&wholeTelegramLength);
     return client;

@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
+
+#include "transport/message_sink.h"
 
 #if defined(_WIN32)
 
@@ -29,6 +32,13 @@ struct Captured {
     return copy;
   }
   std::FILE* file = nullptr;
+  // A message sink that writes here.
+  transport::MessageSink sink() {
+    return [f = file](std::string_view line) {
+      std::fwrite(line.data(), 1, line.size(), f);
+      std::fflush(f);
+    };
+  }
 };
 #else
 struct Captured {
@@ -51,5 +61,12 @@ struct Captured {
   std::FILE* file = nullptr;
   char* text = nullptr;
   std::size_t size = 0;
+  // A message sink that writes here.
+  transport::MessageSink sink() {
+    return [f = file](std::string_view line) {
+      std::fwrite(line.data(), 1, line.size(), f);
+      std::fflush(f);
+    };
+  }
 };
 #endif

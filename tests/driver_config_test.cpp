@@ -95,7 +95,7 @@ TEST(DriverOperations, InvalidValuesSendNothingAndReportFailure) {
   ASSERT_TRUE(w.ok);
   Captured out;
   NetLms d("127.0.0.1", w.peer.port(), "LMS");
-  d.setOutput(out.file);
+  d.setOutput(out.sink());
   EXPECT_EQ(d.setUnits(2, *w.client), 1);
   EXPECT_FALSE(d.resetLMS(*w.client, 57600));
   const std::string s = out.str();
@@ -110,7 +110,7 @@ TEST(DriverOperations, RefusalsAreReportedByEachOperation) {
   ASSERT_TRUE(w.ok);
   Captured out;
   NetLms d("127.0.0.1", w.peer.port(), "LMS");
-  d.setOutput(out.file);
+  d.setOutput(out.sink());
   std::thread scanner([&] {
     // Refuse everything so the failure messages show.
     for (int i = 0; i < 4; ++i) {
@@ -141,7 +141,7 @@ TEST(DriverOperations, ConfigurationSucceedsAgainstTheEmulator) {
   ASSERT_TRUE(client.connect("127.0.0.1", sim.port()));
   Captured out;
   NetLms d("127.0.0.1", sim.port(), "LMS");
-  d.setOutput(out.file);
+  d.setOutput(out.sink());
   for (int sel : {20, 24, 34, 36, 40}) EXPECT_EQ(d.setRangeRes(sel, client), 0) << sel;
   EXPECT_EQ(d.sendPassword(client), 0);
   EXPECT_EQ(d.setUnits(0, client), 0);

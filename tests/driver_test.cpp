@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -75,7 +76,7 @@ TEST(NetLms, ShowsTheScenesScansInOrderAndPrintsTheStartLines) {
   ASSERT_TRUE(sim.listen("127.0.0.1", 0));
   Captured out;
   NetLms d("127.0.0.1", sim.port(), "LMS");
-  d.setOutput(out.file);
+  d.setOutput(out.sink());
   RunningDriver run(d);
   expectScenesScans(d, 11, 2, 4000, out);
   EXPECT_LT(run.finish(), 700);  // a stop ends the pause at once
@@ -103,7 +104,7 @@ TEST(SerialLms, ShowsTheScenesScansOverAPseudoTerminal) {
   Captured out;
   SerialLms d(sim.server.devicePath().c_str(), "PLS");
   EXPECT_FALSE(d.isLMS());
-  d.setOutput(out.file);
+  d.setOutput(out.sink());
   RunningDriver run(d);
   expectScenesScans(d, 12, 2, 5000, out);
   run.finish();
@@ -127,7 +128,7 @@ TEST(SerialLms, PortNamesAndLaserTypes) {
 TEST(SerialLms, InvalidPortFailsToConnectWithAReason) {
   Captured out;
   SerialLms d("COM11", "LMS");
-  d.setOutput(out.file);
+  d.setOutput(out.sink());
   EXPECT_TRUE(d.run());
   EXPECT_EQ(d.outcome(), RunOutcome::ConnectFailed);
   EXPECT_EQ(out.str().find("trying to connect 1\n"), 0u);
@@ -137,7 +138,7 @@ TEST(SerialLms, InvalidPortFailsToConnectWithAReason) {
 TEST(NetLms, RefusedConnectionIsRetriedABoundedNumberOfTimesThenReported) {
   Captured out;
   NetLms d("127.0.3.2", 10002, "LMS");
-  d.setOutput(out.file);
+  d.setOutput(out.sink());
   const int fds = openFdCount();
   const std::int64_t t0 = processMillis();
   EXPECT_TRUE(d.run());
@@ -160,7 +161,7 @@ TEST(NetLms, CorruptedReplyIsReportedAndNotShownAndTheNextGoodOneIs) {
   ASSERT_TRUE(sim.listen("127.0.0.1", 0));
   Captured out;
   NetLms d("127.0.0.1", sim.port(), "LMS");
-  d.setOutput(out.file);
+  d.setOutput(out.sink());
   RunningDriver run(d);
   const float* r = nullptr;
   const float* a = nullptr;
@@ -180,7 +181,7 @@ TEST(NetLms, SilentScannerIsReportedEachCycleAndStopStillWorks) {
   ASSERT_TRUE(sim.listen("127.0.0.1", 0));
   Captured out;
   NetLms d("127.0.0.1", sim.port(), "LMS");
-  d.setOutput(out.file);
+  d.setOutput(out.sink());
   RunningDriver run(d);
   // The first request goes unanswered; its bound passes; then the stop.
   ASSERT_TRUE(waitUntil([&] { return sim.server.counters().ignored >= 1; }, 8000));
@@ -197,7 +198,7 @@ TEST(NetLms, ClosedConnectionEndsTheRunWithAReason) {
   ASSERT_TRUE(sim.listen("127.0.0.1", 0));
   Captured out;
   NetLms d("127.0.0.1", sim.port(), "LMS");
-  d.setOutput(out.file);
+  d.setOutput(out.sink());
   std::thread t([&] { d.run(); });
   waitUntil([&] { return d.outcome() == RunOutcome::LinkLost; }, 8000);
   t.join();
@@ -214,7 +215,7 @@ TEST(SerialLms, DeviceThatDisappearsEndsTheRun) {
   ASSERT_TRUE(sim.pty());
   Captured out;
   SerialLms d(sim.server.devicePath().c_str(), "LMS");
-  d.setOutput(out.file);
+  d.setOutput(out.sink());
   std::thread t([&] { d.run(); });
   sleepMs(300);
   sim.stop();  // the emulator closes its side of the pseudo-terminal
@@ -298,8 +299,7 @@ TEST(DriverReconnect, FiftyReconnectsLeaveNoDescriptorOrThreadBehind) {
     ASSERT_TRUE(sim.listen("127.0.0.1", 0));
     Captured out;
     NetLms d("127.0.0.1", sim.port(), "LMS");
-    d.setOutput(out.file);
-    d.setNotices(nullptr);
+    d.setOutput(out.sink());
     d.setInterval(0);
     d.setReconnect({.enabled = true, .firstDelayMs = 5, .maxDelayMs = 5});
     RunningDriver run(d);
@@ -319,24 +319,33 @@ TEST(DriverReconnect, FiftyReconnectsLeaveNoDescriptorOrThreadBehind) {
 }
 
 TEST(DriverReconnect, WithoutItALostLinkEndsTheRunAndWithItTheBackOffGrows) {
-  Captured notices;
+  std::mutex mutex;
+  std::vector<std::pair<int, int>> waits;  // (attempt, delay), as the events said
+  std::string place;
   NetLms d("127.0.3.9", 10002, "LMS");  // nobody listens there
-  d.setOutput(nullptr);
-  d.setNotices(notices.file);
+  d.setEvents([&](const DriverEvent& e) {
+    if (e.kind != DriverEvent::Kind::Reconnecting) return;
+    std::lock_guard lock(mutex);
+    waits.emplace_back(e.attempt, e.delayMs);
+    place = e.text;
+  });
   d.setReconnect({.enabled = true, .firstDelayMs = 50, .maxDelayMs = 200});
   RunningDriver run(d);
-  // 0.05 + 0.1 + 0.2 + 0.2 s of back-off and quick refusals reach attempt 6
-  // well within 1.5 s; the notices are read after the run.
-  sleepMs(1500);
+  // 0.05 + 0.1 + 0.2 + 0.2 s of back-off and quick refusals reach attempt 6 well within 1.5 s.
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        std::lock_guard lock(mutex);
+        return waits.size() >= 5;
+      },
+      1500));
   EXPECT_LT(run.finish(), 300);  // a stop ends the back-off at once
-  const std::string s = notices.str();
-  EXPECT_NE(s.find("lmsview: reconnecting to 127.0.3.9 port 10002 in 0.05 s (attempt 2)\n"),
-            std::string::npos)
-      << s;
-  EXPECT_NE(s.find("in 0.1 s (attempt 3)\n"), std::string::npos) << s;
-  EXPECT_NE(s.find("in 0.2 s (attempt 4)\n"), std::string::npos) << s;
-  EXPECT_NE(s.find("in 0.2 s (attempt 5)\n"), std::string::npos) << s;  // held at the largest delay
-  EXPECT_NE(s.find("(attempt 6)\n"), std::string::npos) << s;
+  std::lock_guard lock(mutex);
+  ASSERT_GE(waits.size(), 5u);
+  EXPECT_EQ(place, "127.0.3.9 port 10002");
+  const std::vector<std::pair<int, int>> expected = {{2, 50}, {3, 100}, {4, 200}, {5, 200}};  // held at the largest
+  const std::vector<std::pair<int, int>> first(waits.begin(), waits.begin() + 4);
+  EXPECT_EQ(first, expected);
+  EXPECT_EQ(d.stats().reconnects, static_cast<std::int64_t>(waits.size()));
 }
 
 }  // namespace

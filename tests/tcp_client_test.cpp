@@ -181,7 +181,7 @@ TEST(TcpClient, ProgressLinesGoToTheGivenOutput) {
   LoopbackPeer peer("127.0.0.1", 0);
   Captured out;
   {
-    TcpClient client(out.file);
+    TcpClient client(out.sink());
     ASSERT_TRUE(client.connect("127.0.0.1", peer.port()));
     sleepMs(300);
   }
@@ -194,7 +194,7 @@ TEST(TcpClient, ProgressLinesGoToTheGivenOutput) {
 TEST(TcpEchoLoop, EchoesUntil101MessagesThenEnds) {
   LoopbackPeer peer("127.0.0.1", 0);
   Captured out;
-  std::thread echo([&] { tcpEchoLoop("127.0.0.1", peer.port(), out.file, 30000); });
+  std::thread echo([&] { tcpEchoLoop("127.0.0.1", peer.port(), out.sink(), 30000); });
   ASSERT_TRUE(peer.accept());
   auto lines = peer.receive(std::string("socket 0\n").size() * 10);
   EXPECT_EQ(std::string(lines.begin(), lines.end()).substr(0, 18), "socket 0\nsocket 1\n");
@@ -219,14 +219,14 @@ TEST(TcpEchoLoop, EchoesUntil101MessagesThenEnds) {
 
 TEST(TcpEchoLoop, ReportsAFailedConnection) {
   Captured out;
-  tcpEchoLoop("127.0.1.12", kScannerPort, out.file, 1000);
+  tcpEchoLoop("127.0.1.12", kScannerPort, out.sink(), 1000);
   EXPECT_EQ(out.str(), "conexion no realizada\n");
 }
 
 TEST(TcpEchoLoop, CutsAMessageTo999BytesAndEchoesThat) {
   LoopbackPeer peer("127.0.0.1", 0);
   Captured out;
-  std::thread echo([&] { tcpEchoLoop("127.0.0.1", peer.port(), out.file, 30000); });
+  std::thread echo([&] { tcpEchoLoop("127.0.0.1", peer.port(), out.sink(), 30000); });
   ASSERT_TRUE(peer.accept());
   peer.receive(std::string("socket 0\n").size() * 10);
   const std::string big(1000, 'x');
@@ -242,7 +242,7 @@ TEST(TcpEchoLoop, EndsWithinItsTimeBoundOnASilentPeer) {
   LoopbackPeer peer("127.0.0.1", 0);
   Captured out;
   const std::int64_t t0 = processMillis();
-  std::thread echo([&] { tcpEchoLoop("127.0.0.1", peer.port(), out.file, 400); });
+  std::thread echo([&] { tcpEchoLoop("127.0.0.1", peer.port(), out.sink(), 400); });
   ASSERT_TRUE(peer.accept());
   echo.join();  // the peer never answers and never closes
   const std::int64_t took = processMillis() - t0;

@@ -1,22 +1,22 @@
 #include "transport/tcp_client.h"
 
+#include <cstdio>
+#include <string>
+
 #include "platform/clock.h"
 
 namespace transport {
 
 using platform::processMillis;
 
-TcpClient::TcpClient(std::FILE* out) : out_(out) {}
+TcpClient::TcpClient(MessageSink out) : out_(std::move(out)) {}
 
 TcpClient::~TcpClient() {
   close();
 }
 
-void TcpClient::say(const char* text) {
-  if (out_ != nullptr) {
-    std::fputs(text, out_);
-    std::fflush(out_);
-  }
+void TcpClient::say(std::string_view text) {
+  if (out_) out_(text);
 }
 
 void TcpClient::setLastError(std::error_code ec) {
@@ -202,10 +202,10 @@ int FramingThread(TcpClient& c) {
   return 0;
 }
 
-void tcpEchoLoop(const char* address, std::uint16_t port, std::FILE* out, int timeoutMs) {
+void tcpEchoLoop(const char* address, std::uint16_t port, const MessageSink& out, int timeoutMs) {
   TcpClient client(out);
-  auto say = [out](const char* text) {
-    if (out) std::fputs(text, out);
+  auto say = [&out](std::string_view text) {
+    if (out) out(text);
   };
   if (!client.connect(address, port)) {
     say("conexion no realizada\n");
@@ -219,13 +219,16 @@ void tcpEchoLoop(const char* address, std::uint16_t port, std::FILE* out, int ti
   }
   int counter = 0;
   const std::int64_t deadline = processMillis() + timeoutMs;
+  std::string line;
   while (!client.socketThreadDone() && processMillis() < deadline) {
     if (client.hasReady()) {
       const int len = client.readReady(reinterpret_cast<std::uint8_t*>(buf), kMaxReceive);
-      // Room is kept for the terminating zero: a message is cut to 999 bytes.
+      // Room is kept for the terminating zero: a message is cut to 999 bytes,
+      // and shown up to its first zero byte, as text.
       const int kept = len < kMaxReceive ? len : kMaxReceive;
       buf[kept] = '\0';
-      if (out) std::fprintf(out, "men %d: %s\n", counter, buf);
+      line = "men " + std::to_string(counter) + ": " + std::string(buf) + "\n";
+      say(line);
       client.send(buf, kept);
       ++counter;
     }
@@ -234,7 +237,6 @@ void tcpEchoLoop(const char* address, std::uint16_t port, std::FILE* out, int ti
   }
   client.close();
   say("conexion terminada\n");
-  if (out) std::fflush(out);
 }
 
 }  // namespace transport

@@ -21,11 +21,11 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <cstdio>
 #include <mutex>
 #include <system_error>
 #include <thread>
 
+#include "transport/message_sink.h"
 #include "transport/silence_framer.h"
 #include "transport/stream_socket.h"
 
@@ -41,8 +41,9 @@ int FramingThread(TcpClient& client);
 
 class TcpClient {
  public:
-  // Progress lines ("conexion iniciada", thread start-ups) go to `out`; nullptr silences them.
-  explicit TcpClient(std::FILE* out = stdout);
+  // Progress lines ("conexion iniciada", thread start-ups) go to `out`
+  // (from the owner's thread and from both of the client's own); none by default.
+  explicit TcpClient(MessageSink out = {});
   TcpClient(const TcpClient&) = delete;
   TcpClient& operator=(const TcpClient&) = delete;
   ~TcpClient();
@@ -85,12 +86,12 @@ class TcpClient {
  private:
   friend int SocketThread(TcpClient& client);
   friend int FramingThread(TcpClient& client);
-  void say(const char* text);
+  void say(std::string_view text);
   bool pauseUnlessClosing(int ms);
   void endThreads();
   void setLastError(std::error_code ec);
 
-  std::FILE* out_;
+  MessageSink out_;
   StreamSocket socket_;
   std::thread socketThread_;
   std::thread framingThread_;
@@ -110,8 +111,8 @@ class TcpClient {
 };
 
 // Stand-alone echo routine: connects, sends ten lines "socket %d\n", then
-// prints and echoes every message (cut to 999 bytes) until 101 have been
-// echoed, the peer goes away, or `timeoutMs` passes.
-void tcpEchoLoop(const char* address, std::uint16_t port, std::FILE* out = stdout, int timeoutMs = 60000);
+// reports ("men %d: %s\n" to `out`) and echoes every message (cut to 999
+// bytes) until 101 have been echoed, the peer goes away, or `timeoutMs` passes.
+void tcpEchoLoop(const char* address, std::uint16_t port, const MessageSink& out, int timeoutMs = 60000);
 
 }  // namespace transport

@@ -185,7 +185,7 @@ class SvgPicture(unittest.TestCase):
                 subprocess.run(["rsvg-convert", svg, "-o", png], check=True, timeout=30)
                 self.assertGreater(len(set(png_pixels(png))), 3)  # not blank
 
-    def test_a_write_error_is_said_once_and_the_run_goes_on(self):
+    def test_a_folder_that_does_not_exist_is_refused_at_the_start(self):
         sim, log = start_sim("127.0.9.5")
         try:
             p = subprocess.run([LMSVIEW, "--svg", "/nonexistent-dir/scan.svg", "--count", "3", "--interval", "300",
@@ -195,9 +195,10 @@ class SvgPicture(unittest.TestCase):
             sim.terminate()
             sim.wait(5)
             os.unlink(log)
-        self.assertEqual(p.returncode, 0)
-        self.assertEqual(p.stderr.count("lmsview: --svg /nonexistent-dir/scan.svg stopped: "), 1)
-        self.assertEqual(len(p.stdout.splitlines()), 3)
+        # Said once, before any link (a write error during the run is said once and the run goes on).
+        self.assertEqual(p.returncode, 2)
+        self.assertEqual(p.stderr, "lmsview: --svg /nonexistent-dir/scan.svg: its folder does not exist\n")
+        self.assertEqual(p.stdout, "")
 
 
 if __name__ == "__main__":

@@ -276,8 +276,8 @@ class WindowsBuild(SimsPerTest):
         # A pipe whose reader has gone ends the run as on Linux.
         r, w = os.pipe()
         os.close(r)
-        proc = subprocess.run(wine("--format", "csv", "IP", "127.0.10.9", "LMS"), stdin=subprocess.PIPE, stdout=w,
-                              stderr=subprocess.DEVNULL, timeout=60)
+        proc = subprocess.run(wine("--count", "3", "--format", "csv", "IP", "127.0.10.9", "LMS"),
+                              stdin=subprocess.PIPE, stdout=w, stderr=subprocess.DEVNULL, timeout=60)
         os.close(w)
         self.assertEqual(proc.returncode, 141)
 

@@ -1,0 +1,45 @@
+# Installing liblmsview: headers, the shared and static library, a CMake
+# package (find_package(lmsview 1.1 CONFIG REQUIRED) -> lmsview::lmsview) and
+# a pkg-config file.
+include(CMakePackageConfigHelpers)
+
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/lmsview DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
+install(TARGETS lmsview_shared EXPORT lmsviewTargets
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT programs NAMELINK_COMPONENT dev
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT programs
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
+install(TARGETS lmsview_static EXPORT lmsviewTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
+install(EXPORT lmsviewTargets NAMESPACE lmsview:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/lmsview COMPONENT dev)
+
+file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/lmsviewConfig.cmake.in [=[
+@PACKAGE_INIT@
+include(CMakeFindDependencyMacro)
+find_dependency(Threads)
+include("${CMAKE_CURRENT_LIST_DIR}/lmsviewTargets.cmake")
+check_required_components(lmsview)
+]=])
+configure_package_config_file(${CMAKE_CURRENT_BINARY_DIR}/lmsviewConfig.cmake.in
+                              ${CMAKE_CURRENT_BINARY_DIR}/lmsviewConfig.cmake
+                              INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/lmsview)
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/lmsviewConfigVersion.cmake
+                                 COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/lmsviewConfig.cmake ${CMAKE_CURRENT_BINARY_DIR}/lmsviewConfigVersion.cmake
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/lmsview COMPONENT dev)
+
+# The prefix is found from where the file lies, so an install under any
+# --prefix is described right.
+file(RELATIVE_PATH LMS_PC_UP /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/lmsview.pc.in [=[
+prefix=${pcfiledir}/@LMS_PC_UP@
+libdir=${prefix}/@CMAKE_INSTALL_LIBDIR@
+includedir=${prefix}/@CMAKE_INSTALL_INCLUDEDIR@
+
+Name: lmsview
+Description: @PROJECT_DESCRIPTION@ (library)
+Version: @PROJECT_VERSION@
+Libs: -L${libdir} -llmsview
+Libs.private: -pthread
+Cflags: -I${includedir}
+]=])
+configure_file(${CMAKE_CURRENT_BINARY_DIR}/lmsview.pc.in ${CMAKE_CURRENT_BINARY_DIR}/lmsview.pc @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/lmsview.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)

@@ -1,0 +1,152 @@
+#pragma once
+
+// liblmsview: the scans of a laser range scanner of the LMS family (or the
+// PLS family), read over a serial line or TCP, inside your own program.
+//
+//   lmsview::Scanner scanner({.link = "tcp://192.0.2.40"});
+//   if (auto ec = scanner.open()) { std::cerr << ec.message() << "\n"; return 1; }
+//   lmsview::Scan scan;
+//   while (!scanner.next(scan, std::chrono::seconds(2))) use(scan);
+//
+// Threads: a Scanner runs one acquisition thread of its own (two more for
+// TCP) between open() and close(). Every member function may be called from
+// any thread; callbacks run on the acquisition thread. Any number of
+// Scanners may live in one process: the library keeps no global state and
+// never prints.
+//
+// Errors are std::error_code values of lmsview::errc (see errc below); no
+// call throws except for an exhausted memory allocation.
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <system_error>
+
+namespace lmsview {
+
+// What went wrong, as a caller can branch on it; ec.message() is one line.
+enum class errc {
+  timeout = 1,        // next(): no scan within the timeout
+  closed,             // the scanner was closed (or never opened)
+  link_refused,       // nothing accepts connections at that address
+  link_lost,          // the open link went away (peer closed, device unplugged)
+  device_busy,        // another program holds the serial device
+  permission_denied,  // you may not open the serial device
+  no_such_device,     // the serial device does not exist
+  bad_link_name,      // the link name does not parse, or names no address
+  unreachable,        // no answer from that address (timed out, no route)
+  already_open,       // open() was called twice
+  link_failed,        // another failure of the link (ec.message() says which)
+};
+const std::error_category& error_category() noexcept;
+inline std::error_code make_error_code(errc e) noexcept {
+  return {static_cast<int>(e), error_category()};
+}
+
+// One scan: 361 ranges from the scanner's right (angle 0) counter-clockwise
+// to its left (angle pi), pi/2 straight ahead, seen from above.
+struct Scan {
+  static constexpr std::size_t points = 361;
+  static constexpr float angle_min = 0.0f;
+  static constexpr double angle_increment = 3.14159265358979323846 / 360.0;
+  // A range outside [range_min, range_max] is not a distance: 0 means no
+  // echo, values above range_max are the scanner's codes (dazzle, nothing
+  // seen); the raw word says which.
+  static constexpr float range_min = 0.01f;
+  static constexpr float range_max = 8.18f;
+
+  std::uint64_t seq = 0;       // 0, 1, 2 ... per valid scan this Scanner received; a gap means drops
+  std::int64_t stamp_ns = 0;   // host wall-clock time (UTC, ns since the epoch) when the reply was whole
+  std::array<float, points> ranges{};         // metres: bits 0-12 of each word / 1000
+  std::array<std::uint16_t, points> words{};  // the raw range words, flag bits included
+};
+
+struct Options {
+  // "tcp://HOST[:PORT]" (port 10002 by default; HOST a dotted IPv4 address),
+  // "serial:///dev/ttyUSB0", or on Windows "serial://COM3" / "serial://\\.\COM12".
+  std::string link;
+  std::string family = "LMS";  // "LMS" or "PLS"
+  int baud = 9600;             // serial line rate; 0: try each rate until the scanner answers
+  bool reconnect = false;      // keep trying when the link cannot be opened or is lost
+  std::chrono::milliseconds interval{1000};  // from one request to the next (0: as fast as the link carries)
+  std::size_t queue = 4;                     // scans kept for next(); when full the oldest goes
+};
+
+// What happened, with a one-line text.
+struct Event {
+  enum class Kind { opened, lost, reconnecting, reply_rejected, baud_found, open_failed };
+  Kind kind = Kind::opened;
+  std::string text;
+  std::chrono::milliseconds delay{0};  // reconnecting: until the next attempt
+  int baud = 0;                        // baud_found
+};
+
+struct Stats {
+  std::uint64_t requests = 0;
+  std::uint64_t scans = 0;  // valid scans received
+  std::uint64_t rejected_no_reply = 0;
+  std::uint64_t rejected_not_a_reply = 0;
+  std::uint64_t rejected_too_short = 0;
+  std::uint64_t rejected_checksum = 0;
+  std::uint64_t dropped = 0;  // scans dropped from next()'s queue when it was full
+  std::uint64_t reconnects = 0;
+};
+
+// Ends its callback when destroyed (waiting for a call in progress, unless
+// destroyed inside that call).
+class Subscription {
+ public:
+  Subscription() = default;
+  Subscription(Subscription&&) noexcept;
+  Subscription& operator=(Subscription&&) noexcept;
+  ~Subscription();
+  void reset();
+
+ private:
+  friend class Scanner;
+  struct State;
+  explicit Subscription(std::shared_ptr<State> state);
+  std::shared_ptr<State> state_;
+};
+
+class Scanner {
+ public:
+  // Does not touch the link.
+  explicit Scanner(Options options);
+  Scanner(Scanner&&) noexcept;
+  Scanner& operator=(Scanner&&) noexcept;
+  Scanner(const Scanner&) = delete;
+  Scanner& operator=(const Scanner&) = delete;
+  ~Scanner();  // close()
+
+  // Opens the link (bounded in time: at most three attempts a few seconds
+  // each, as lmsview makes) and starts acquisition. With reconnect it
+  // returns once acquisition has started, and failures come as events.
+  std::error_code open();
+  // The oldest scan not yet taken. errc::timeout when none comes within
+  // `timeout`; after a loss without reconnect, the loss; after close(), errc::closed.
+  std::error_code next(Scan& out, std::chrono::milliseconds timeout);
+  // Called with every valid scan, on the acquisition thread.
+  [[nodiscard]] Subscription on_scan(std::function<void(const Scan&)> callback);
+  [[nodiscard]] Subscription on_event(std::function<void(const Event&)> callback);
+  // Ends acquisition and joins its threads (within a cycle's bound). Safe
+  // to call twice, from any thread, and from inside a callback.
+  void close();
+  Stats stats() const;
+
+ private:
+  struct Impl;
+  std::shared_ptr<Impl> impl_;
+};
+
+// The library's version, "1.1.0".
+const char* version() noexcept;
+
+}  // namespace lmsview
+
+template <>
+struct std::is_error_code_enum<lmsview::errc> : std::true_type {};

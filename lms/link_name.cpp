@@ -1,0 +1,84 @@
+#include "lms/link_name.h"
+
+#include <charconv>
+
+#include "lms/scanner.h"
+#include "transport/serial_port.h"
+
+namespace lms {
+
+namespace {
+
+bool number(std::string_view text, long lo, long hi, long* out) {
+  long v = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || v < lo || v > hi) return false;
+  *out = v;
+  return true;
+}
+
+// "COM3" (any case of the digits' prefix as typed: COM only), as a device the driver opens.
+bool comDevice(std::string_view text, std::string* device) {
+  long n = 0;
+  if (text.substr(0, 3) != "COM" || !number(text.substr(3), 1, 255, &n)) return false;
+  // COM1..COM10 keep their name (the driver's own); higher ones are named by device path.
+  *device = n <= 10 ? std::string(text) : transport::SerialPort::devicePathFor(static_cast<int>(n));
+  return true;
+}
+
+}  // namespace
+
+bool isDottedIPv4(std::string_view text) {
+  for (int part = 0; part < 4; ++part) {
+    const std::size_t dot = text.find('.');
+    const std::string_view field = text.substr(0, dot);
+    long v = 0;
+    if (field.size() > 3 || !number(field, 0, 255, &v)) return false;
+    if (part < 3 && dot == std::string_view::npos) return false;
+    text = part < 3 ? text.substr(dot + 1) : std::string_view();
+    if (part == 3 && dot != std::string_view::npos) return false;
+  }
+  return true;
+}
+
+bool parseLinkName(std::string_view text, LinkName* out) {
+  LinkName name;
+  if (text.substr(0, 6) == "tcp://") {
+    std::string_view rest = text.substr(6);
+    const std::size_t colon = rest.find(':');
+    long port = kScannerPort;
+    if (colon != std::string_view::npos && !number(rest.substr(colon + 1), 1, 65535, &port)) return false;
+    rest = rest.substr(0, colon);
+    if (!isDottedIPv4(rest)) return false;
+    name.address = rest;
+    name.port = static_cast<std::uint16_t>(port);
+  } else if (text.substr(0, 9) == "serial://") {
+    const std::string_view device = text.substr(9);
+    name.serial = true;
+    if (!comDevice(device, &name.device)) {
+      if (!transport::isDevicePath(device)) return false;
+      name.device = device;
+    }
+  } else if (text.substr(0, 4) == "COM ") {
+    const std::string_view where = text.substr(4);
+    name.serial = true;
+    long n = 0;
+    if (number(where, 1, 10, &n) && where.front() != '0' && where.front() != '+')
+      name.device = "COM" + std::string(where);
+    else if (transport::isDevicePath(where))
+      name.device = where;
+    else
+      return false;
+  } else if (text.substr(0, 3) == "IP ") {
+    // The command line passes the address on as typed; the connect says
+    // when it is not one.
+    name.address = text.substr(3);
+    name.port = kScannerPort;
+  } else {
+    return false;
+  }
+  *out = std::move(name);
+  return true;
+}
+
+}  // namespace lms

@@ -1,0 +1,208 @@
+// lmsview::Scanner and the C interface against the emulator in-process, over
+// loopback TCP and a pseudo-terminal.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
+#include "fd_count.h"
+#include "lmsview/lmsview.h"
+#include "lmsview/scanner.h"
+#include "sim/scene.h"
+#include "sim_fixture.h"
+#include "wait_until.h"
+
+using namespace std::chrono_literals;
+using lmsview::errc;
+using lmsview::Scan;
+using lmsview::Scanner;
+
+namespace {
+
+// An emulator and the link name that reaches it.
+struct Sim {
+  explicit Sim(bool serial, sim::SimFaults faults = {}, std::uint32_t seed = 1)
+      : fixture(faults, {.seed = seed}) {
+    if (serial ? fixture.pty() : fixture.listen("127.0.0.1", 0))
+      link = serial ? "serial://" + fixture.server.devicePath()
+                    : "tcp://127.0.0.1:" + std::to_string(fixture.port());
+  }
+  SimFixture fixture;
+  std::string link;
+};
+
+// What the emulator sends as scan `n` (no faults: the n-th reply is the n-th scan).
+void expectScanSent(const Scan& scan, std::uint32_t seed = 1) {
+  const sim::RangeWords sent = sim::Scene(seed).scan(static_cast<std::int64_t>(scan.seq));
+  for (std::size_t i = 0; i < Scan::points; ++i) {
+    ASSERT_EQ(scan.words[i], sent[i]) << i;
+    ASSERT_EQ(scan.ranges[i], static_cast<float>((sent[i] & 0x1FFF) / 1000.0)) << i;
+  }
+}
+
+int threadCount() {
+  int n = 0;
+  std::error_code ec;
+  for ([[maybe_unused]] const auto& t : std::filesystem::directory_iterator("/proc/self/task", ec)) ++n;
+  return n;
+}
+
+TEST(Scanner, ScansArriveInOrderAsTheEmulatorSentThem) {
+  for (const bool serial : {false, true}) {
+    Sim sim(serial);
+    Scanner scanner({.link = sim.link, .interval = serial ? 0ms : 50ms});
+    ASSERT_FALSE(scanner.open()) << sim.link;
+    Scan previous;
+    for (std::uint64_t i = 0; i < 3; ++i) {
+      Scan scan;
+      ASSERT_FALSE(scanner.next(scan, 5s)) << sim.link;
+      EXPECT_EQ(scan.seq, i);
+      expectScanSent(scan);
+      if (i > 0) {
+        EXPECT_GT(scan.stamp_ns, previous.stamp_ns);
+      }
+      previous = scan;
+    }
+    EXPECT_EQ(scanner.open(), errc::already_open);
+    const lmsview::Stats stats = scanner.stats();
+    EXPECT_GE(stats.requests, 3u);
+    EXPECT_GE(stats.scans, 3u);
+  }
+}
+
+TEST(Scanner, TwoScannersEachGetTheirOwnAndAFullQueueDropsTheOldest) {
+  Sim a(false, {}, 1), b(false, {}, 7);
+  Scanner first({.link = a.link, .interval = 0ms, .queue = 2});
+  Scanner second({.link = b.link, .interval = 20ms});
+  ASSERT_FALSE(first.open());
+  ASSERT_FALSE(second.open());
+  Scan scan;
+  ASSERT_FALSE(second.next(scan, 5s));
+  expectScanSent(scan, 7);
+  // The first runs at full speed while nobody takes its scans.
+  ASSERT_TRUE(waitUntil([&] { return first.stats().dropped > 10; }, 5000));
+  ASSERT_FALSE(first.next(scan, 1s));
+  EXPECT_GT(scan.seq, 10u);  // the gap shows the scans dropped
+  expectScanSent(scan, 1);
+}
+
+TEST(Scanner, ErrorsAreValuesACallerCanBranchOn) {
+  for (const char* name : {"", "tcp://", "tcp://localhost", "tcp://1.2.3.4:0", "udp://127.0.0.1", "serial://",
+                           "serial://COM0", "tcp://127.0.0.1:99999", "serial://dev/tty"}) {
+    Scanner s({.link = name});
+    EXPECT_EQ(s.open(), errc::bad_link_name) << name;
+  }
+  Scanner refused({.link = "tcp://127.0.2.31"});  // nobody listens there
+  const std::error_code ec = refused.open();
+  EXPECT_EQ(ec, errc::link_refused);
+  EXPECT_EQ(ec.message(), "connection refused: nothing listens at that address and port");
+  Scanner missing({.link = "serial:///dev/ttyNOSUCHDEVICE"});
+  EXPECT_EQ(missing.open(), errc::no_such_device);
+  Scan scan;
+  EXPECT_EQ(refused.next(scan, 10ms), errc::link_refused);
+  EXPECT_EQ(Scanner({.link = "tcp://127.0.0.1"}).next(scan, 10ms), errc::closed);  // never opened
+  // No scan within the bound: a timeout, on time.
+  Sim silent(false, {.silentAfter = 0});
+  Scanner quiet({.link = silent.link});
+  ASSERT_FALSE(quiet.open());
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(quiet.next(scan, 150ms), errc::timeout);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s);
+}
+
+TEST(Scanner, ALostLinkIsAnErrorOrWithReconnectTheScansResume) {
+  for (const bool reconnect : {false, true}) {
+    Sim sim(false, {.closeAfter = 2});
+    Scanner scanner({.link = sim.link, .reconnect = reconnect, .interval = 20ms, .queue = 100});
+    std::atomic<int> reconnecting{0};
+    auto events = scanner.on_event([&](const lmsview::Event& e) {
+      if (e.kind == lmsview::Event::Kind::reconnecting) ++reconnecting;
+    });
+    ASSERT_FALSE(scanner.open());
+    Scan scan;
+    std::error_code ec;
+    int got = 0;
+    for (int i = 0; i < 5 && !(ec = scanner.next(scan, 5s)); ++i) ++got;
+    if (reconnect) {
+      EXPECT_FALSE(ec);
+      EXPECT_EQ(got, 5);
+      EXPECT_GE(reconnecting.load(), 1);
+    } else {
+      EXPECT_EQ(ec, errc::link_lost);
+      EXPECT_EQ(got, 2);
+    }
+  }
+}
+
+TEST(Scanner, CloseEndsAWaitAtOnceAndIsSafeInsideACallback) {
+  Sim sim(false, {.silentAfter = 0});
+  Scanner scanner({.link = sim.link});
+  ASSERT_FALSE(scanner.open());
+  std::thread closer([&] {
+    std::this_thread::sleep_for(100ms);  // the wait under test has begun
+    scanner.close();
+  });
+  Scan scan;
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(scanner.next(scan, 10s), errc::closed);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 3s);
+  closer.join();
+  scanner.close();  // twice is fine
+
+  Sim busy(false);
+  Scanner inside({.link = busy.link, .interval = 20ms});
+  std::atomic<int> calls{0};
+  lmsview::Subscription sub;
+  sub = inside.on_scan([&](const Scan&) {
+    if (++calls == 2) {
+      inside.close();
+      sub.reset();  // ending one's own subscription inside it does not wait for itself
+    }
+  });
+  ASSERT_FALSE(inside.open());
+  EXPECT_TRUE(waitUntil([&] { return calls.load() >= 2; }, 5000));
+  EXPECT_EQ(inside.next(scan, 100ms), errc::closed);
+}
+
+TEST(Scanner, AHundredOpensAndClosesLeaveNothingBehind) {
+  Sim sim(false);
+  std::thread([] {}).join();  // a sanitizer's helper thread, if any, is there before we count
+  const int fds = openFdCount();
+  const int threads = threadCount();
+  for (int i = 0; i < 100; ++i) {
+    Scanner scanner({.link = sim.link, .interval = 0ms});
+    ASSERT_FALSE(scanner.open()) << i;
+    if (i % 10 == 0) {
+      Scan scan;
+      ASSERT_FALSE(scanner.next(scan, 5s));
+    }
+  }
+  EXPECT_TRUE(waitUntil([&] { return openFdCount() == fds && threadCount() == threads; }, 2000));
+}
+
+TEST(CInterface, OpensReadsAndSaysWhatWentWrong) {
+  Sim sim(false);
+  int error = -1;
+  lmsview_scanner* s = lmsview_open(sim.link.c_str(), "LMS", &error);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(error, LMSVIEW_OK);
+  float ranges[LMSVIEW_POINTS];
+  std::uint64_t seq = 99;
+  std::int64_t stamp = 0;
+  ASSERT_EQ(lmsview_next(s, ranges, &seq, &stamp, 5000), LMSVIEW_OK);
+  EXPECT_EQ(seq, 0u);
+  EXPECT_GT(stamp, 0);
+  const sim::RangeWords sent = sim::Scene(1).scan(0);
+  EXPECT_EQ(ranges[200], static_cast<float>((sent[200] & 0x1FFF) / 1000.0));
+  EXPECT_EQ(lmsview_next(s, nullptr, nullptr, nullptr, 10), LMSVIEW_BAD_ARGUMENT);
+  lmsview_close(s);
+  EXPECT_EQ(lmsview_open("tcp://nowhere", nullptr, &error), nullptr);
+  EXPECT_EQ(error, LMSVIEW_BAD_LINK_NAME);
+  EXPECT_STREQ(lmsview_error_text(LMSVIEW_TIMEOUT), "no scan within the time allowed");
+  EXPECT_STREQ(lmsview_version(), LMS_VERSION);
+  lmsview_close(nullptr);
+}
+
+}  // namespace
