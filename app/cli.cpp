@@ -313,10 +313,10 @@ Invocation parseCommandLine(int argc, const char* const* argv) {
   if (inv.action != Invocation::Action::Run) return inv;
 
   if (anyOption && positional.size() != 3)
-    return badOption("with options, name the link in three words: COM <port> <LMS|PLS> or IP <address> "
-                     "<LMS|PLS> (" +
-                     std::to_string(positional.size()) + (positional.size() == 1 ? " word" : " words") +
-                     " given)");
+    return badOption(
+        "with options, name the link in three words: COM <port> <LMS|PLS> or IP <address> "
+        "<LMS|PLS> (" +
+        std::to_string(positional.size()) + (positional.size() == 1 ? " word" : " words") + " given)");
   if (!inv.options.recordPath.empty() && samePath(inv.options.recordPath, inv.options.svgPath))
     return badOption("--record and --svg name the same file");
   // --baud has a meaning only for a serial line: the default mode and IP are network links.

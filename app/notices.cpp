@@ -34,9 +34,9 @@ std::string noticeText(const lms::DriverEvent& e, bool serial) {
     case Kind::Silent:
       if (!serial) return "";
       // After --baud auto tried every rate, another rate is not the answer.
-      return e.everyRateTried
-                 ? "lmsview: hint: no rate gets an answer: check that the scanner is on and cabled to this port\n"
-                 : "lmsview: hint: the scanner may be set to another rate: try --baud auto\n";
+      return e.everyRateTried ? "lmsview: hint: no rate gets an answer: check that the scanner is on and "
+                                "cabled to this port\n"
+                              : "lmsview: hint: the scanner may be set to another rate: try --baud auto\n";
     case Kind::Opened:
     case Kind::OpenFailed:
     case Kind::Lost:

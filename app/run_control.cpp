@@ -278,15 +278,16 @@ void waitForTheEnd(const platform::WakeChannel& wake) {
   const RunOptions& o = gRun.options;
   const bool bounded = o.count > 0 || o.seconds > 0;
   const bool terminal = platform::isTerminal(platform::StdStream::In);
-  const auto endAt = std::chrono::steady_clock::now() +
-                     std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                         std::chrono::duration<double>(o.seconds > 0 ? o.seconds : 0));
+  const auto endAt =
+      std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                             std::chrono::duration<double>(o.seconds > 0 ? o.seconds : 0));
   // Each wait is one slice: the time left (at most 2^30 ms, then again), or
   // a second on a terminal so a move to or from the background is seen.
   auto slice = [&](int cap) -> int {
     if (o.seconds <= 0) return cap;
     const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(endAt - std::chrono::steady_clock::now()).count();
+        std::chrono::duration_cast<std::chrono::milliseconds>(endAt - std::chrono::steady_clock::now())
+            .count();
     const long long limit = cap < 0 ? (1LL << 30) : cap;
     return static_cast<int>(std::clamp<long long>(ms, 0, limit));
   };

@@ -24,7 +24,6 @@ struct ShownScan {
   int count = 0;
 };
 
-
 // "2026-12-07T08:21:15.123Z": ISO 8601, UTC, milliseconds.
 std::string isoTimeUtc(std::int64_t nanosSinceEpoch);
 

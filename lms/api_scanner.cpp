@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "lmsview/scanner.h"
 #include "lms/driver.h"
 #include "lms/link_name.h"
+#include "lmsview/scanner.h"
 
 namespace lmsview {
 
@@ -63,7 +63,8 @@ std::error_code fromOs(std::error_code ec) {
   if (ec == std::errc::device_or_resource_busy) return errc::device_busy;
   if (ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted)
     return errc::permission_denied;
-  if (ec == std::errc::no_such_file_or_directory || ec == std::errc::no_such_device) return errc::no_such_device;
+  if (ec == std::errc::no_such_file_or_directory || ec == std::errc::no_such_device)
+    return errc::no_such_device;
   if (ec == std::errc::invalid_argument) return errc::bad_link_name;
   if (ec == std::errc::timed_out || ec == std::errc::host_unreachable || ec == std::errc::network_unreachable)
     return errc::unreachable;
@@ -211,7 +212,8 @@ void Scanner::Impl::acquire() {
   const lms::RunOutcome outcome = withDriver([](auto& d) { return d.outcome(); });
   std::error_code why;
   if (outcome == lms::RunOutcome::LinkLost) why = errc::link_lost;
-  if (outcome == lms::RunOutcome::ConnectFailed) why = fromOs(withDriver([](auto& d) { return d.failureError(); }));
+  if (outcome == lms::RunOutcome::ConnectFailed)
+    why = fromOs(withDriver([](auto& d) { return d.failureError(); }));
   {
     std::lock_guard lock(mutex);
     running = false;
@@ -276,7 +278,8 @@ void Scanner::Impl::onEvent(const lms::DriverEvent& e) {
       out = {Event::Kind::reply_rejected, "reply rejected: " + e.text};
       break;
     case Kind::RateFound:
-      out = {Event::Kind::baud_found, "the scanner answered at " + std::to_string(e.rate) + " baud", {}, e.rate};
+      out = {
+          Event::Kind::baud_found, "the scanner answered at " + std::to_string(e.rate) + " baud", {}, e.rate};
       break;
     case Kind::NoRateFound:
       out = {Event::Kind::open_failed, "no rate got an answer (tried " + e.text + ")"};

@@ -53,7 +53,8 @@ void LmsDriver<Link>::say(const char* format, ...) {
   va_start(args, format);
   const int n = std::vsnprintf(line, sizeof line, format, args);
   va_end(args);
-  if (n > 0) out_(std::string_view(line, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof line - 1)));
+  if (n > 0)
+    out_(std::string_view(line, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof line - 1)));
 }
 
 template <class Link>
@@ -64,8 +65,9 @@ void LmsDriver<Link>::emit(DriverEvent event) {
 template <class Link>
 DriverStats LmsDriver<Link>::stats() const {
   const auto get = [](const std::atomic<std::int64_t>& a) { return a.load(std::memory_order_relaxed); };
-  return {get(counters_.requests), get(counters_.scans),    get(counters_.noReply),   get(counters_.notAReply),
-          get(counters_.tooShort), get(counters_.badChecksum), get(counters_.reconnects)};
+  return {get(counters_.requests),  get(counters_.scans),    get(counters_.noReply),
+          get(counters_.notAReply), get(counters_.tooShort), get(counters_.badChecksum),
+          get(counters_.reconnects)};
 }
 
 template <class Link>

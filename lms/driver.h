@@ -53,14 +53,14 @@ enum class RunOutcome { NotStarted, Running, Stopped, ConnectFailed, LinkLost };
 // What happened on the link, for the caller to report, count or word.
 struct DriverEvent {
   enum class Kind {
-    Opened,         // the link is open (again)
-    OpenFailed,     // an open failed for good (text: why; error: the OS's)
-    Lost,           // the open link was lost (text: why)
-    Reconnecting,   // the next open comes in `delayMs` (attempt `attempt`)
-    Rejected,       // a reply was not a whole measurement (text: why)
-    RateFound,      // --baud auto: the scanner answered at `rate`
-    NoRateFound,    // --baud auto: none answered (text: the rates tried); going on at `rate`
-    Silent,         // a request got no answer for the first time this run
+    Opened,        // the link is open (again)
+    OpenFailed,    // an open failed for good (text: why; error: the OS's)
+    Lost,          // the open link was lost (text: why)
+    Reconnecting,  // the next open comes in `delayMs` (attempt `attempt`)
+    Rejected,      // a reply was not a whole measurement (text: why)
+    RateFound,     // --baud auto: the scanner answered at `rate`
+    NoRateFound,   // --baud auto: none answered (text: the rates tried); going on at `rate`
+    Silent,        // a request got no answer for the first time this run
   };
   Kind kind = Kind::Opened;
   std::string text{};

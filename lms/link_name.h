@@ -13,8 +13,8 @@ namespace lms {
 
 struct LinkName {
   bool serial = false;
-  std::string device;    // serial: the device path or "COM1".."COM10" as the driver knows them
-  std::string address;   // TCP: dotted IPv4 text
+  std::string device;   // serial: the device path or "COM1".."COM10" as the driver knows them
+  std::string address;  // TCP: dotted IPv4 text
   std::uint16_t port = 0;
 };
 

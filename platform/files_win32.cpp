@@ -39,8 +39,9 @@ std::string folderOf(const std::string& path) {
 }  // namespace
 
 std::FILE* createFile(const std::string& path, bool replace, std::error_code* ec) {
-  const int fd = ::_wopen(wide(path).c_str(), _O_WRONLY | _O_CREAT | _O_BINARY | (replace ? _O_TRUNC : _O_EXCL),
-                          _S_IREAD | _S_IWRITE);
+  const int fd =
+      ::_wopen(wide(path).c_str(), _O_WRONLY | _O_CREAT | _O_BINARY | (replace ? _O_TRUNC : _O_EXCL),
+               _S_IREAD | _S_IWRITE);
   if (fd < 0) {
     *ec = std::error_code(errno, std::generic_category());
     return nullptr;
@@ -60,8 +61,8 @@ FileTarget checkFileTarget(const std::string& path, std::error_code* ec) {
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return FileTarget::Folder;
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return FileTarget::NotRegular;
     // NUL, CON, COM1 ...: names of devices, not files.
-    const HANDLE h = ::CreateFileW(w.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE h = ::CreateFileW(w.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
       const DWORD type = ::GetFileType(h);
       ::CloseHandle(h);
@@ -84,9 +85,11 @@ std::error_code replaceFile(const std::string& path, std::string_view bytes) {
   HANDLE h = INVALID_HANDLE_VALUE;
   for (int attempt = 0; attempt < 16 && h == INVALID_HANDLE_VALUE; ++attempt) {
     char name[64];
-    std::snprintf(name, sizeof name, "\\.lmsview-%lu-%08x%08x.tmp", ::GetCurrentProcessId(), random(), random());
+    std::snprintf(name, sizeof name, "\\.lmsview-%lu-%08x%08x.tmp", ::GetCurrentProcessId(), random(),
+                  random());
     temporary = wide(folder + name);
-    h = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    h = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                      nullptr);
     if (h == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) return lastOsError();
   }
   if (h == INVALID_HANDLE_VALUE) return std::make_error_code(std::errc::file_exists);
@@ -102,7 +105,8 @@ std::error_code replaceFile(const std::string& path, std::string_view bytes) {
     bytes.remove_prefix(written);
   }
   ::CloseHandle(h);
-  if (!ec && !::MoveFileExW(temporary.c_str(), wide(path).c_str(), MOVEFILE_REPLACE_EXISTING)) ec = lastOsError();
+  if (!ec && !::MoveFileExW(temporary.c_str(), wide(path).c_str(), MOVEFILE_REPLACE_EXISTING))
+    ec = lastOsError();
   if (ec) ::DeleteFileW(temporary.c_str());
   return ec;
 }

@@ -1,18 +1,29 @@
 #!/usr/bin/env bash
-# Builds the Debian package from the release preset, installs it, checks that
-# both programs run from their installed place, and removes it again.
+# Builds the Debian packages from the release preset (lmsview: the programs,
+# their manual pages and the shared library; lmsview-dev: headers, static
+# library, CMake package, pkg-config file), installs them, checks that both
+# programs run from their installed place and that a C program builds and
+# links against the library with pkg-config, and removes them again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake --preset release >/dev/null
-cmake --build --preset release --target lmsview lmssim >/dev/null
+cmake --build --preset release --target lmsview lmssim lmsview_shared lmsview_static >/dev/null
+rm -f build/release/lmsview*.deb
 (cd build/release && cpack -G DEB >/dev/null)
-deb=$(ls build/release/lmsview_*.deb | head -n 1)
-echo "package: $deb"
-dpkg -i "$deb" >/dev/null
-trap 'dpkg -r lmsview >/dev/null' EXIT
+programs=$(ls build/release/lmsview_*.deb | head -n 1)
+dev=$(ls build/release/lmsview-dev_*.deb | head -n 1)
+echo "packages: $programs $dev"
+dpkg -i "$programs" "$dev" >/dev/null
+trap 'dpkg -r lmsview-dev lmsview >/dev/null' EXIT
 /usr/bin/lmsview --version
 /usr/bin/lmssim --version
 test -f /usr/share/man/man1/lmsview.1
 test -f /usr/share/man/man1/lmssim.1
-echo "package: installs, runs and carries both manual pages"
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"; dpkg -r lmsview-dev lmsview >/dev/null' EXIT
+# shellcheck disable=SC2046
+cc -o "$tmp/nearest_c" examples/nearest.c $(pkg-config --cflags --libs lmsview)
+"$tmp/nearest_c" 2>/dev/null && exit 1  # no link named: usage, status 2
+test "$(pkg-config --modversion lmsview)" = "$(/usr/bin/lmsview --version | cut -d' ' -f2)"
+echo "package: installs, runs, carries both manual pages, and a C program links against the library"

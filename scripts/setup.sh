@@ -16,6 +16,7 @@ command -v unshare >/dev/null || need+=(util-linux)
 command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)
 command -v strace >/dev/null || need+=(strace)
 command -v rsvg-convert >/dev/null || need+=(librsvg2-bin)
+command -v pkg-config >/dev/null || need+=(pkg-config)
 if [ "${LMS_WITH_FUZZ:-0}" = 1 ]; then
   command -v clang++ >/dev/null || need+=(clang)
   ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-dev)

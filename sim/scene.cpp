@@ -4,9 +4,9 @@
 #include "platform/text.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <numbers>
@@ -172,8 +172,8 @@ bool ReplayScans::load(const std::string& path, std::string* error, std::string*
       return false;
     }
     if (scans_.size() > kMaxReplayScans) {
-      *error = "replay file " + shown + " holds more than " + std::to_string(kMaxReplayScans) +
-               " scans; split it";
+      *error =
+          "replay file " + shown + " holds more than " + std::to_string(kMaxReplayScans) + " scans; split it";
       return false;
     }
     return true;
@@ -190,7 +190,8 @@ bool ReplayScans::load(const std::string& path, std::string* error, std::string*
     for (std::streamsize i = 0; i < got; ++i) {
       if (buf[i] != '\n') {
         if (line.size() >= kMaxReplayLineBytes) {
-          *error = where(shown, lineNo) + "line longer than " + std::to_string(kMaxReplayLineBytes) + " bytes";
+          *error =
+              where(shown, lineNo) + "line longer than " + std::to_string(kMaxReplayLineBytes) + " bytes";
           return false;
         }
         line.push_back(buf[i]);

@@ -342,7 +342,8 @@ TEST(DriverReconnect, WithoutItALostLinkEndsTheRunAndWithItTheBackOffGrows) {
   std::lock_guard lock(mutex);
   ASSERT_GE(waits.size(), 5u);
   EXPECT_EQ(place, "127.0.3.9 port 10002");
-  const std::vector<std::pair<int, int>> expected = {{2, 50}, {3, 100}, {4, 200}, {5, 200}};  // held at the largest
+  const std::vector<std::pair<int, int>> expected = {
+      {2, 50}, {3, 100}, {4, 200}, {5, 200}};  // held at the largest
   const std::vector<std::pair<int, int>> first(waits.begin(), waits.begin() + 4);
   EXPECT_EQ(first, expected);
   EXPECT_EQ(d.stats().reconnects, static_cast<std::int64_t>(waits.size()));

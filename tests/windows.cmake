@@ -68,6 +68,11 @@ add_test(NAME Win32Serial.XonXoffLeftOnTheLineIsCleared
           --gtest_filter=Win32Serial.EveryByteValueMakesTheRoundTripAndWritesCountWhatWentOut)
 set_tests_properties(Win32Serial.XonXoffLeftOnTheLineIsCleared PROPERTIES TIMEOUT 240)
 
+# A C program that knows only lmsview.h, linked against lmsview.dll (beside it).
+add_executable(nearest_c ${PROJECT_SOURCE_DIR}/examples/nearest.c)
+target_link_libraries(nearest_c PRIVATE lmsview_shared)
+set_target_properties(nearest_c PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/app)
+
 # lmsview.exe under Wine against the Linux emulator, end to end. It needs the
 # Linux build's lmssim and lmsview (for the wire comparison): give its folder
 # as LMS_LINUX_BUILD (scripts/test.sh windows does).
@@ -87,10 +92,12 @@ if(LMS_LINUX_BUILD)
       test_bad_arguments_end_with_2_before_any_link
       test_a_picture_under_a_non_ascii_name_and_a_closed_pipe
       test_list_ports_names_the_mapped_ports_in_order
-      test_the_requests_on_the_wire_are_the_linux_builds)
+      test_the_requests_on_the_wire_are_the_linux_builds
+      test_a_c_program_reads_scans_through_lmsview_dll)
     add_test(NAME WindowsBuild.${case}
       COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/wine/lmsview_exe_test.py $<TARGET_FILE:lmsview>
               ${LMS_LINUX_BUILD}/sim/lmssim ${LMS_LINUX_BUILD}/app/lmsview ${LMS_WINE_PORTS} WindowsBuild.${case})
-    set_tests_properties(WindowsBuild.${case} PROPERTIES TIMEOUT 240)
+    set_tests_properties(WindowsBuild.${case} PROPERTIES TIMEOUT 240
+                         ENVIRONMENT LMS_NEAREST_C=$<TARGET_FILE:nearest_c>)
   endforeach()
 endif()

@@ -59,8 +59,8 @@ struct Scan {
   static constexpr float range_min = 0.01f;
   static constexpr float range_max = 8.18f;
 
-  std::uint64_t seq = 0;       // 0, 1, 2 ... per valid scan this Scanner received; a gap means drops
-  std::int64_t stamp_ns = 0;   // host wall-clock time (UTC, ns since the epoch) when the reply was whole
+  std::uint64_t seq = 0;      // 0, 1, 2 ... per valid scan this Scanner received; a gap means drops
+  std::int64_t stamp_ns = 0;  // host wall-clock time (UTC, ns since the epoch) when the reply was whole
   std::array<float, points> ranges{};         // metres: bits 0-12 of each word / 1000
   std::array<std::uint16_t, points> words{};  // the raw range words, flag bits included
 };
@@ -69,9 +69,9 @@ struct Options {
   // "tcp://HOST[:PORT]" (port 10002 by default; HOST a dotted IPv4 address),
   // "serial:///dev/ttyUSB0", or on Windows "serial://COM3" / "serial://\\.\COM12".
   std::string link;
-  std::string family = "LMS";  // "LMS" or "PLS"
-  int baud = 9600;             // serial line rate; 0: try each rate until the scanner answers
-  bool reconnect = false;      // keep trying when the link cannot be opened or is lost
+  std::string family = "LMS";                // "LMS" or "PLS"
+  int baud = 9600;                           // serial line rate; 0: try each rate until the scanner answers
+  bool reconnect = false;                    // keep trying when the link cannot be opened or is lost
   std::chrono::milliseconds interval{1000};  // from one request to the next (0: as fast as the link carries)
   std::size_t queue = 4;                     // scans kept for next(); when full the oldest goes
 };

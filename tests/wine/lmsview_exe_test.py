@@ -281,6 +281,15 @@ class WindowsBuild(SimsPerTest):
         os.close(w)
         self.assertEqual(proc.returncode, 141)
 
+    def test_a_c_program_reads_scans_through_lmsview_dll(self):
+        self.sim("127.0.10.11")
+        p = subprocess.run(["wine", os.environ["LMS_NEAREST_C"], "tcp://127.0.10.11", "2"],
+                           stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        lines = p.stdout.replace(b"\r", b"").decode().splitlines()
+        self.assertEqual([line.split(":")[0] for line in lines], ["scan 0", "scan 1"])
+        self.assertIn("nearest", lines[1])
+
     def test_list_ports_names_the_mapped_ports_in_order(self):
         p = self.run_exe("--list-ports")
         self.assertEqual(p.returncode, 0, p.stderr)
