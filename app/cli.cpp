@@ -6,8 +6,10 @@
 #include <string_view>
 #include <vector>
 
+#include "app/formats.h"
 #include "lms/link_name.h"
 #include "lms/scanner.h"
+#include "platform/option_table.h"
 #include "platform/signals.h"
 #include "platform/terminal.h"
 #include "platform/text.h"
@@ -16,51 +18,6 @@
 namespace app {
 
 using platform::printable;
-
-const char* usageText() {
-  static const std::string text =
-      "usage: lmsview [options] COM <1-10 | device path> <LMS | PLS>\n"
-      "       lmsview [options] IP <scanner IPv4 address> <LMS | PLS>\n"
-      "       lmsview --help | --version\n"
-      "Reads a laser scanner about once a second and shows each scan as a table of\n"
-      "angle and range. COM n is " +
-      std::string(transport::comNumberMeaning()) + " at 9600 baud; a path such as\n" +
-      std::string(transport::devicePathExample()) +
-      " names the serial device itself; IP connects to TCP port 10002.\n"
-      "Without options, any other number of arguments connects to the built-in\n"
-      "address (Modo Default); a line with options needs the three link words.\n"
-      "\n"
-      "Options (anywhere on the line):\n"
-      "  --format F       table (default), csv, jsonl, or plot (a top-down picture that\n"
-      "                   redraws in place on a terminal); all but table put every\n"
-      "                   message on standard error\n"
-      "  --max-range M    plot and --svg: a fixed range of M metres for the picture\n"
-      "  --svg FILE       after each scan, replace FILE with an SVG picture of it\n"
-      "  --frame-id ID    frame_id of the jsonl scans (default laser)\n"
-      "  --count N        stop after N scans shown\n"
-      "  --seconds S      stop after S seconds\n"
-      "  --interval MS    time from one request to the next (default 1000; 0: as fast\n"
-      "                   as the link carries the replies)\n"
-      "  --record FILE    also write every valid scan to FILE as JSON Lines with its\n"
-      "                   raw range words (lmssim --replay FILE sends them again)\n"
-      "  --force          let --record replace an existing FILE\n"
-      "  --reconnect      when the link cannot be opened or is lost, keep trying\n"
-      "                   (0.5 s apart at first, up to 10 s) instead of ending\n"
-      "  --baud RATE      serial line rate: 9600 (default), 19200, 38400, 500000, or\n"
-      "                   auto to try each until the scanner answers\n"
-      "  --list-ports     list the serial devices here and whether you may open them\n"
-      "  -h, -?, --help   show this text\n"
-      "  --version        show the version\n"
-      "\n"
-      "A key ends the run. Standard input that is not a terminal: a byte ends the run,\n"
-      "and its end does too unless --reconnect is given; with --count or --seconds it\n"
-      "is not read at all. In the background the terminal is left alone.\n"
-      "Exit status: 0 stopped (key, end of input, --count, --seconds), 1 the link\n"
-      "could not be opened or was lost, or output failed, 2 bad arguments, 141 the\n"
-      "output pipe closed, " +
-      platform::stopStatusText() + ".\n";
-  return text.c_str();
-}
 
 namespace {
 
@@ -144,103 +101,141 @@ bool seconds(std::string_view text, double* out) {
   return true;
 }
 
-struct OptionSpec {
-  const char* name;
-  bool takesValue;
-};
-constexpr OptionSpec kOptions[] = {{"--format", true},    {"--frame-id", true},   {"--count", true},
-                                   {"--seconds", true},   {"--interval", true},   {"--record", true},
-                                   {"--force", false},    {"--reconnect", false}, {"--baud", true},
-                                   {"--max-range", true}, {"--svg", true},        {"--list-ports", false},
-                                   {"--help", false},     {"--version", false}};
-
-// Applies one option; false with a one-line reason in *error.
-bool apply(std::string_view name, std::string_view value, Invocation& inv, std::string* error) {
-  RunOptions& o = inv.options;
-  const std::string shown = printable(value);
-  long long n = 0;
-  if (name == "--format") {
-    if (value == "table") {
-      o.format = OutputFormat::Table;
-    } else if (value == "csv") {
-      o.format = OutputFormat::Csv;
-    } else if (value == "jsonl") {
-      o.format = OutputFormat::Jsonl;
-    } else if (value == "plot") {
-      o.format = OutputFormat::Plot;
-    } else {
-      *error = "--format takes table, csv, jsonl or plot, not '" + shown + "'";
-      return false;
-    }
-  } else if (name == "--frame-id") {
-    if (value.empty()) {
-      *error = "--frame-id needs a name";
-      return false;
-    }
-    if (!validUtf8(value)) {
-      *error = "--frame-id must be UTF-8 text, not '" + shown + "'";
-      return false;
-    }
-    o.frameId = value;
-  } else if (name == "--count") {
-    if (!wholeNumber(value, 1, 1'000'000'000, &n)) {
-      *error = "--count takes a whole number from 1 to 1000000000, not '" + shown + "'";
-      return false;
-    }
-    o.count = static_cast<int>(n);
-  } else if (name == "--seconds") {
-    if (!seconds(value, &o.seconds)) {
-      *error = "--seconds takes a number of seconds above 0 and up to 10000000, not '" + shown + "'";
-      return false;
-    }
-  } else if (name == "--interval") {
-    if (!wholeNumber(value, 0, 3'600'000, &n)) {
-      *error = "--interval takes milliseconds from 0 to 3600000, not '" + shown + "'";
-      return false;
-    }
-    o.intervalMs = static_cast<int>(n);
-  } else if (name == "--record") {
-    if (value.empty()) {
-      *error = "--record needs a file name";
-      return false;
-    }
-    o.recordPath = value;
-  } else if (name == "--force") {
-    o.force = true;
-  } else if (name == "--reconnect") {
-    o.reconnect = true;
-  } else if (name == "--baud") {
-    if (value == "auto") {
-      o.findRate = true;
-    } else if (value == "9600" || value == "19200" || value == "38400" || value == "500000") {
-      o.baud = std::stoi(std::string(value));
-    } else {
-      *error = "--baud takes 9600, 19200, 38400, 500000 or auto, not '" + shown + "'";
-      return false;
-    }
-  } else if (name == "--max-range") {
-    double m = 0;
-    const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), m);
-    if (ec != std::errc() || end != value.data() + value.size() || !std::isfinite(m) || m < 0.1 || m > 100) {
-      *error = "--max-range takes metres from 0.1 to 100, not '" + shown + "'";
-      return false;
-    }
-    o.maxRangeM = m;
-  } else if (name == "--svg") {
-    if (value.empty()) {
-      *error = "--svg needs a file name";
-      return false;
-    }
-    o.svgPath = value;
-  } else if (name == "--list-ports") {
-    inv.action = Invocation::Action::ListPorts;
-  } else if (name == "--help") {
-    inv.action = Invocation::Action::Help;
-  } else if (name == "--version") {
-    inv.action = Invocation::Action::Version;
+// --baud's values: the scanner's rates, or auto.
+bool applyBaud(Invocation& inv, std::string_view value, std::string* error) {
+  if (value == "auto") {
+    inv.options.findRate = true;
+    return true;
   }
-  return true;
+  std::string list;
+  for (const int rate : lms::kScannerRates) {
+    if (value == std::to_string(rate)) {
+      inv.options.baud = rate;
+      return true;
+    }
+    list += std::to_string(rate) + ", ";
+  }
+  *error = "--baud takes " + list + "or auto, not '" + printable(value) + "'";
+  return false;
 }
+
+// A value with a name (a file, a frame id): not empty.
+bool named(std::string_view option, std::string_view what, std::string_view value, std::string* error) {
+  if (!value.empty()) return true;
+  *error = std::string(option) + " needs " + std::string(what);
+  return false;
+}
+
+bool outOfRange(std::string_view option, std::string_view range, std::string_view value, std::string* error) {
+  *error = std::string(option) + " takes " + std::string(range) + ", not '" + printable(value) + "'";
+  return false;
+}
+
+using Option = platform::Option<Invocation>;
+
+// Every option of lmsview, once.
+const Option kOptions[] = {
+    {"--format", "", "F",
+     "table (default), csv, jsonl, or plot (a top-down picture that\n"
+     "redraws in place on a terminal); all but table put every\n"
+     "message on standard error",
+     [](Invocation& inv, std::string_view v, std::string* error) {
+       const int index = formatIndex(v);
+       if (index < 0) {
+         std::string names;
+         for (const FormatInfo& f : kFormats) names += (names.empty() ? "" : ", ") + std::string(f.name);
+         return outOfRange("--format", names, v, error);
+       }
+       inv.options.format = static_cast<OutputFormat>(index);
+       return true;
+     }},
+    {"--max-range", "", "M", "plot and --svg: a fixed range of M metres for the picture",
+     [](Invocation& inv, std::string_view v, std::string* error) {
+       double m = 0;
+       const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), m);
+       if (ec != std::errc() || end != v.data() + v.size() || !std::isfinite(m) || m < 0.1 || m > 100)
+         return outOfRange("--max-range", "metres from 0.1 to 100", v, error);
+       inv.options.maxRangeM = m;
+       return true;
+     }},
+    {"--svg", "", "FILE", "after each scan, replace FILE with an SVG picture of it",
+     [](Invocation& inv, std::string_view v, std::string* error) {
+       inv.options.svgPath = v;
+       return named("--svg", "a file name", v, error);
+     }},
+    {"--frame-id", "", "ID", "frame_id of the jsonl scans (default laser; UTF-8)",
+     [](Invocation& inv, std::string_view v, std::string* error) {
+       if (!named("--frame-id", "a name", v, error)) return false;
+       if (!validUtf8(v)) {
+         *error = "--frame-id must be UTF-8 text, not '" + printable(v) + "'";
+         return false;
+       }
+       inv.options.frameId = v;
+       return true;
+     }},
+    {"--count", "", "N", "stop after N scans shown",
+     [](Invocation& inv, std::string_view v, std::string* error) {
+       long long n = 0;
+       if (!wholeNumber(v, 1, 1'000'000'000, &n))
+         return outOfRange("--count", "a whole number from 1 to 1000000000", v, error);
+       inv.options.count = static_cast<int>(n);
+       return true;
+     }},
+    {"--seconds", "", "S", "stop after S seconds",
+     [](Invocation& inv, std::string_view v, std::string* error) {
+       if (!seconds(v, &inv.options.seconds))
+         return outOfRange("--seconds", "a number of seconds above 0 and up to 10000000", v, error);
+       return true;
+     }},
+    {"--interval", "", "MS",
+     "time from one request to the next (default 1000; 0: as fast\n"
+     "as the link carries the replies)",
+     [](Invocation& inv, std::string_view v, std::string* error) {
+       long long n = 0;
+       if (!wholeNumber(v, 0, 3'600'000, &n))
+         return outOfRange("--interval", "milliseconds from 0 to 3600000", v, error);
+       inv.options.intervalMs = static_cast<int>(n);
+       return true;
+     }},
+    {"--record", "", "FILE",
+     "also write every valid scan to FILE as JSON Lines with its\n"
+     "raw range words (lmssim --replay FILE sends them again)",
+     [](Invocation& inv, std::string_view v, std::string* error) {
+       inv.options.recordPath = v;
+       return named("--record", "a file name", v, error);
+     }},
+    {"--force", "", "", "let --record replace an existing FILE",
+     [](Invocation& inv, std::string_view, std::string*) {
+       inv.options.force = true;
+       return true;
+     }},
+    {"--reconnect", "", "",
+     "when the link cannot be opened or is lost, keep trying\n"
+     "(0.5 s apart at first, up to 10 s) instead of ending",
+     [](Invocation& inv, std::string_view, std::string*) {
+       inv.options.reconnect = true;
+       return true;
+     }},
+    {"--baud", "", "RATE",
+     "serial line rate: 9600 (default), 19200, 38400, 500000, or\n"
+     "auto to try each until the scanner answers",
+     [](Invocation& inv, std::string_view v, std::string* error) { return applyBaud(inv, v, error); }},
+    {"--list-ports", "", "", "list the serial devices here and whether you may open them",
+     [](Invocation& inv, std::string_view, std::string*) {
+       inv.action = Invocation::Action::ListPorts;
+       return true;
+     }},
+    {"--help", "-h", "", "show this text (also -?)",
+     [](Invocation& inv, std::string_view, std::string*) {
+       inv.action = Invocation::Action::Help;
+       return true;
+     }},
+    {"--version", "", "", "show the version",
+     [](Invocation& inv, std::string_view, std::string*) {
+       inv.action = Invocation::Action::Version;
+       return true;
+     }},
+};
 
 Invocation badOption(std::string text) {
   Invocation inv;
@@ -280,17 +275,14 @@ Invocation parseCommandLine(int argc, const char* const* argv) {
     const std::string_view word = isHelpWord(arg) ? std::string_view("--help") : arg;
     const std::size_t eq = word.substr(0, 2) == "--" ? word.find('=') : std::string_view::npos;
     const std::string_view name = word.substr(0, eq);
-    const OptionSpec* known = nullptr;
-    for (const OptionSpec& s : kOptions) {
-      if (name == s.name) known = &s;
-    }
-    if (known == nullptr) return badOption("unknown option '" + printable(name) + "'");
+    const Option* known = platform::findOption<Invocation>(kOptions, name);
+    if (known == nullptr || known->name != name) return badOption("unknown option '" + printable(name) + "'");
     for (const std::string_view s : seen) {
       if (s == name) return badOption(std::string(name) + " is given twice");
     }
     seen.push_back(known->name);
     std::string_view value;
-    if (known->takesValue) {
+    if (!known->hint.empty()) {
       if (eq != std::string_view::npos) {
         value = word.substr(eq + 1);
       } else if (i + 1 < argc) {
@@ -306,7 +298,7 @@ Invocation parseCommandLine(int argc, const char* const* argv) {
     }
     std::string error;
     const Invocation::Action before = inv.action;
-    if (!apply(name, value, inv, &error)) return badOption(error);
+    if (!known->apply(inv, value, &error)) return badOption(error);
     if (before != Invocation::Action::Run)
       inv.action = before;  // the first of --help, --version, --list-ports wins
   }
@@ -360,6 +352,38 @@ Invocation parseCommandLine(int argc, const char* const* argv) {
   inv.error = std::string("lmsview: unknown link '") + printable(keyword) +
               "': use COM <port> <LMS|PLS> or IP <address> <LMS|PLS> (see --help)";
   return inv;
+}
+
+const char* usageText() {
+  static const std::string text =
+      "usage: lmsview [options] COM <1-10 | device path> <LMS | PLS>\n"
+      "       lmsview [options] IP <scanner IPv4 address> <LMS | PLS>\n"
+      "       lmsview --help | --version\n"
+      "Reads a laser scanner about once a second and shows each scan as a table of\n"
+      "angle and range. COM n is " +
+      std::string(transport::comNumberMeaning()) + " at 9600 baud; a path such as\n" +
+      std::string(transport::devicePathExample()) +
+      " names the serial device itself; IP connects to TCP port 10002.\n"
+      "Without options, any other number of arguments connects to the built-in\n"
+      "address (Modo Default); a line with options needs the three link words.\n"
+      "\n"
+      "Options (anywhere on the line):\n" +
+      platform::optionHelp<Invocation>(kOptions) +
+      "\n"
+      "A key ends the run. Standard input that is not a terminal: a byte ends the run,\n"
+      "and its end does too unless --reconnect is given; with --count or --seconds it\n"
+      "is not read at all. In the background the terminal is left alone.\n"
+      "Exit status: 0 stopped (key, end of input, --count, --seconds), 1 the link\n"
+      "could not be opened or was lost, or output failed, 2 bad arguments, 141 the\n"
+      "output pipe closed, " +
+      platform::stopStatusText() + ".\n";
+  return text.c_str();
+}
+
+std::vector<std::string_view> optionNames() {
+  std::vector<std::string_view> names;
+  for (const Option& o : kOptions) names.push_back(o.name);
+  return names;
 }
 
 }  // namespace app

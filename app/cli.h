@@ -9,11 +9,14 @@
 // without opening a link.
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace app {
 
 inline constexpr const char* kVersion = LMS_VERSION;
 
+// An index into the format table (app/formats.h), in its order.
 enum class OutputFormat { Table, Csv, Jsonl, Plot };
 
 // What the options ask of a run.
@@ -51,5 +54,7 @@ Invocation parseCommandLine(int argc, const char* const* argv);
 // word reaches the network, so it says where and how to name a link.
 std::string defaultModeNotice();
 const char* usageText();
+// Every option's name, in the order of the option table.
+std::vector<std::string_view> optionNames();
 
 }  // namespace app

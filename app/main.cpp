@@ -7,8 +7,8 @@
 
 #include "app/cli.h"
 #include "app/hints.h"
-#include "app/recorder.h"
 #include "app/run_control.h"
+#include "app/sinks/file_output.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/output.h"

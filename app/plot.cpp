@@ -12,8 +12,8 @@ namespace {
 // The bit of dot (dx, dy) in a braille cell (U+2800 + bits).
 constexpr std::uint8_t kDotBit[4][2] = {{0x01, 0x08}, {0x02, 0x10}, {0x04, 0x20}, {0x40, 0x80}};
 
-double metres(float centimetres) {
-  return static_cast<double>(centimetres) / 100.0;
+double metres(float m) {
+  return static_cast<double>(m);
 }
 
 void appendUtf8(std::string& out, unsigned code) {
@@ -75,7 +75,7 @@ double ringStep(double maxRangeM) {
   return 10.0;
 }
 
-void formatPlotFrame(std::string& out, const ShownScan& scan, const PlotView& view) {
+void formatPlotFrame(std::string& out, const lmsview::Scan& scan, const PlotView& view) {
   // A window tens of thousands of cells wide is drawn at a size a person
   // can still look at, not at the size of memory.
   const int rows = std::clamp(view.rows - 3, 2, kMaxPlotRows);  // room for the status line and messages
@@ -87,8 +87,8 @@ void formatPlotFrame(std::string& out, const ShownScan& scan, const PlotView& vi
   double farthest = 0;
   double nearest = 1e9;
   int nearestAt = -1;
-  for (int i = 0; i < scan.count; ++i) {
-    const double r = metres(scan.ranges[i]);
+  for (int i = 0; i < static_cast<int>(scan.ranges.size()); ++i) {
+    const double r = metres(scan.ranges[static_cast<std::size_t>(i)]);
     if (!isDrawableRange(r)) continue;
     ++points;
     farthest = std::max(farthest, r);
@@ -124,8 +124,8 @@ void formatPlotFrame(std::string& out, const ShownScan& scan, const PlotView& vi
     canvas.label(col, pictureRows - 1, text);
     labelEnd = col + length + 1;
   }
-  for (int i = 0; i < scan.count; ++i) {
-    const double r = metres(scan.ranges[i]);
+  for (int i = 0; i < static_cast<int>(scan.ranges.size()); ++i) {
+    const double r = metres(scan.ranges[static_cast<std::size_t>(i)]);
     if (!isDrawableRange(r) || r > range) continue;  // beyond the scale: clipped, not wrapped
     plot(r, i * std::numbers::pi / 360.0);
   }
@@ -135,12 +135,12 @@ void formatPlotFrame(std::string& out, const ShownScan& scan, const PlotView& vi
   // The status line, cut to the window so it never wraps into a second line.
   std::string line;
   char part[160];
-  const std::string time = isoTimeUtc(scan.stampNs).substr(11, 12);
+  const std::string time = isoTimeUtc(scan.stamp_ns).substr(11, 12);
   if (nearestAt >= 0)
-    std::snprintf(part, sizeof part, "muestra %d  %s  %d points  nearest %.2f m at %.1f deg", scan.seq,
-                  time.c_str(), points, nearest, nearestAt * 0.5);
+    std::snprintf(part, sizeof part, "muestra %d  %s  %d points  nearest %.2f m at %.1f deg",
+                  static_cast<int>(scan.seq), time.c_str(), points, nearest, nearestAt * 0.5);
   else
-    std::snprintf(part, sizeof part, "muestra %d  %s  no points", scan.seq, time.c_str());
+    std::snprintf(part, sizeof part, "muestra %d  %s  no points", static_cast<int>(scan.seq), time.c_str());
   line = part;
   if (view.scansPerSecond > 0) {
     std::snprintf(part, sizeof part, "  %.1f scans/s", view.scansPerSecond);

@@ -85,6 +85,6 @@ double ringStep(double maxRangeM);
 // Replaces `out` with one frame: the picture, then a status line (sample
 // number, time, number of points, the nearest point's range and angle, scan
 // rate). It fills `view.rows - 3` rows, leaving room under it for messages.
-void formatPlotFrame(std::string& out, const ShownScan& scan, const PlotView& view);
+void formatPlotFrame(std::string& out, const lmsview::Scan& scan, const PlotView& view);
 
 }  // namespace app

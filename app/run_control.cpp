@@ -2,22 +2,20 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <thread>
 
-#include "app/display.h"
+#include "app/formats.h"
 #include "app/hints.h"
 #include "app/notices.h"
-#include "app/plot.h"
-#include "app/recorder.h"
-#include "app/scan_formats.h"
-#include "app/svg.h"
-#include "platform/clock.h"
+#include "app/sinks/file_output.h"
+#include "app/sinks/sink.h"
+#include "lms/driver.h"
 #include "platform/error.h"
 #include "platform/output.h"
 #include "platform/signals.h"
@@ -25,36 +23,36 @@
 
 namespace app {
 
-bool serialMode = false;
-lms::SerialLms* serialDriver = nullptr;
-lms::NetLms* netDriver = nullptr;
-
 namespace {
 
-// The one place that picks the active driver, by serialMode as the run state
-// says (never by the pointers).
-template <class F>
-decltype(auto) withDriver(F&& f) {
-  return serialMode ? f(*serialDriver) : f(*netDriver);
-}
-
-// What the threads of one run share besides the run state.
+// What the threads of one run share.
 struct Run {
+  // The run state: which link, and the one driver that exists. Every reader
+  // picks the driver by serialMode, never by the pointers.
+  bool serialMode = false;
+  lms::SerialLms* serialDriver = nullptr;
+  lms::NetLms* netDriver = nullptr;
+
+  template <class F>
+  decltype(auto) withDriver(F&& f) {
+    return serialMode ? f(*serialDriver) : f(*netDriver);
+  }
+
+  // Set before the threads start; read-only afterwards.
+  RunOptions options;
+  RunIo io;
+  Sinks sinks;
+
   // Ends the key wait: woken by the acquisition thread when its loop
   // returns, by the display when the count is reached, and by the signal
-  // handlers (hence a lock-free atomic pointer).
-  std::atomic<platform::WakeChannel*> wake{nullptr};
+  // handlers.
+  platform::WakeChannel wake;
   // The stop signal's number. Windows runs its console handler on a thread of
   // its own, so this is a lock-free atomic rather than a sig_atomic_t.
   std::atomic<int> signal{0};
   static_assert(std::atomic<int>::is_always_lock_free);
 
-  // Set by runLaser before the threads start; read-only afterwards.
-  RunOptions options;
-  std::FILE* messages = stdout;
-  Recorder* recorder = nullptr;
-
-  // The acquisition loop's end, and the display's stop.
+  // The acquisition loop's end, the display's stop and end.
   std::mutex mutex;
   std::condition_variable changed;
   bool acquisitionDone = false;
@@ -62,9 +60,6 @@ struct Run {
   bool displayDone = false;
   std::error_code outputError;  // standard output failed: the run ends
 
-  void wakeKeyWait() {
-    if (platform::WakeChannel* w = wake.load(std::memory_order_acquire)) w->wake();
-  }
   bool displayStopped() {
     std::lock_guard lock(mutex);
     return displayStop;
@@ -74,195 +69,138 @@ struct Run {
       std::lock_guard lock(mutex);
       outputError = ec;
     }
-    wakeKeyWait();
+    wake.wake();
   }
 };
-static_assert(std::atomic<platform::WakeChannel*>::is_always_lock_free);
 
-Run gRun;
+// The run the signal handlers reach; set while runLaser runs.
+std::atomic<Run*> gActiveRun{nullptr};
+static_assert(std::atomic<Run*>::is_always_lock_free);
 
 extern "C" void onSignal(int sig) {
-  gRun.signal.store(sig, std::memory_order_release);
-  gRun.wakeKeyWait();
+  stopRun(sig);
 }
 
-// Formats one scan taken from the slot in the run's format, and its SVG
-// picture when asked for.
-class ScanWriter {
+Run& runOf(void* parameter) {
+  return *static_cast<Run*>(parameter);
+}
+
+// Every valid scan received, on the acquisition thread, to the sinks of
+// scans received (so none is missed when the display skips one).
+class ReceivedScans {
  public:
-  ScanWriter()
-      : terminal_(platform::isTerminal(platform::StdStream::Out)),
-        svg_(gRun.options.svgPath.empty() ? nullptr : std::make_unique<SvgFile>(gRun.options.svgPath)) {
-    text_.reserve(64 * 1024);
-    // A live picture redraws in place: the cursor would only flicker over it.
-    if (gRun.options.format == OutputFormat::Plot && terminal_) {
-      platform::useUtf8Output(true);
-      platform::hideCursor(true);
-    }
-  }
-  ~ScanWriter() {
-    if (gRun.options.format == OutputFormat::Plot && terminal_) {
-      platform::hideCursor(false);
-      platform::useUtf8Output(false);
-    }
-  }
-  ScanWriter(const ScanWriter&) = delete;
-  ScanWriter& operator=(const ScanWriter&) = delete;
-
-  // False when standard output failed (the run is then ending).
-  bool show(const lms::ScanView& view, int sample) {
-    const RunOptions& o = gRun.options;
-    const ShownScan scan{sample, view.receivedNs, view.ranges, view.words, view.count};
-    switch (o.format) {
-      case OutputFormat::Table:
-        formatScanTable(text_, sample, view.ranges, view.angles, view.count, terminal_);
-        break;
-      case OutputFormat::Csv:
-        if (sample == 0) {
-          formatCsvHeader(header_, view.count);
-          text_ = header_;
-          formatCsvRow(row_, scan);
-          text_ += row_;
-          break;
-        }
-        formatCsvRow(text_, scan);
-        break;
-      case OutputFormat::Jsonl:
-        formatJsonLine(text_, scan, o.frameId, false);
-        break;
-      case OutputFormat::Plot:
-        plotFrame(scan);
-        break;
-    }
-    // One write for the whole table or line, past stdio, so a reader of a
-    // pipe never gets half of it from one read of ours.
-    std::fflush(stdout);
-    if (const std::error_code ec = platform::writeStdout(text_)) {
-      gRun.outputFailed(ec);
-      return false;
-    }
-    if (svg_ && svg_->active()) svg_->write(scanSvg(scan, o.maxRangeM), gRun.messages);
-    return true;
-  }
-
- private:
-  // The terminal's size at each frame, so a resized window is followed; in
-  // a file or pipe frames follow each other with no escape codes.
-  void plotFrame(const ShownScan& scan) {
-    PlotView view;
-    view.maxRangeM = gRun.options.maxRangeM;
-    if (!platform::terminalSize(platform::StdStream::Out, &view.cols, &view.rows)) {
-      view.cols = 80;
-      view.rows = 24;
-    }
-    view.scansPerSecond = rate_.add(scan.stampNs);
-    formatPlotFrame(frame_, scan, view);
-    if (terminal_) {
-      // Home, the frame, then clear what an older, larger frame left below.
-      text_ = "\x1b[H";
-      for (std::size_t at = 0; at < frame_.size();) {
-        const std::size_t end = frame_.find('\n', at);
-        text_.append(frame_, at, end - at);
-        text_ += "\x1b[K\n";
-        at = end + 1;
-      }
-      text_ += "\x1b[J";
-    } else {
-      text_ = frame_;
-      text_ += '\n';
-    }
-  }
-
-  bool terminal_;
-  std::unique_ptr<SvgFile> svg_;
-  std::string text_;
-  std::string header_;
-  std::string row_;
-  std::string frame_;
-  ScanRate rate_;
-};
-
-// --record: every valid scan, on the acquisition thread as it is received, so
-// none is missed when the display skips one.
-class ScanRecorder {
- public:
+  explicit ReceivedScans(Run* run) : run_(run) {}
   void operator()(const lms::ScanView& view) {
-    Recorder* recorder = gRun.recorder;
-    if (recorder == nullptr || !recorder->active()) return;
-    formatJsonLine(line_, {seq_++, view.receivedNs, view.ranges, view.words, view.count},
-                   gRun.options.frameId, true);
-    recorder->write(line_, gRun.messages);
+    lms::toScan(view, seq_++, &scan_);
+    for (const Sink& s : run_->sinks.received) s.write(scan_);
   }
 
  private:
-  int seq_ = 0;
-  std::string line_;
+  Run* run_;
+  std::uint64_t seq_ = 0;
+  lmsview::Scan scan_;
 };
+
+// The display thread's end, seen by runLaser's bounded wait.
+void displayEnded(Run& run) {
+  {
+    std::lock_guard lock(run.mutex);
+    run.displayDone = true;
+  }
+  run.changed.notify_all();
+}
 
 }  // namespace
 
 std::FILE* messageStream(const RunOptions& options) {
-  return options.format == OutputFormat::Table ? stdout : stderr;
+  return formatInfo(static_cast<int>(options.format)).messagesToStderr ? stderr : stdout;
+}
+
+RunIo RunIo::standard(const RunOptions& options) {
+  RunIo io;
+  io.out = [](std::string_view bytes) {
+    // Messages go through stdio: what is buffered goes first.
+    std::fflush(stdout);
+    return platform::writeStdout(bytes);
+  };
+  io.messages = messageStream(options);
+  io.notices = stderr;
+  io.terminal = platform::isTerminal(platform::StdStream::Out);
+  return io;
 }
 
 void installSignalHandlers() {
   platform::installStopSignals(onSignal);
 }
 
-int AcquisitionThread(void*) {
-  withDriver([](auto& d) { return d.run(); });
-  {
-    std::lock_guard lock(gRun.mutex);
-    gRun.acquisitionDone = true;
+void stopRun(int sig) {
+  if (Run* run = gActiveRun.load(std::memory_order_acquire)) {
+    run->signal.store(sig, std::memory_order_release);
+    run->wake.wake();
   }
-  gRun.changed.notify_all();
-  gRun.wakeKeyWait();
+}
+
+int AcquisitionThread(void* parameter) {
+  Run& run = runOf(parameter);
+  run.withDriver([](auto& d) { return d.run(); });
+  {
+    std::lock_guard lock(run.mutex);
+    run.acquisitionDone = true;
+  }
+  run.changed.notify_all();
+  run.wake.wake();
   return 0;
 }
 
-int DataThread(void*) {
-  std::fputs("DataThread\n", gRun.messages);
-  std::fflush(gRun.messages);
-  ScanWriter writer;
+int DataThread(void* parameter) {
+  Run& run = runOf(parameter);
+  std::fputs("DataThread\n", run.io.messages);
+  std::fflush(run.io.messages);
+  for (const Sink& s : run.sinks.shown) s.begin();
   int sample = 0;
   lms::ScanView view;
+  lmsview::Scan scan;
   // The display sleeps until a scan is published (or it is told to stop), so
   // a scan is shown as soon as it is whole and none is skipped while the
   // output keeps up. Every scan taken is shown, the first one included;
   // after a stop one last look shows a scan published during the grace period.
-  const int count = gRun.options.count;
+  const int count = run.options.count;
   for (bool going = true;;) {
-    if (withDriver([&](auto& d) { return d.takeScan(view); })) {
-      if (!writer.show(view, sample)) break;
+    if (run.withDriver([&](auto& d) { return d.takeScan(view); })) {
+      lms::toScan(view, static_cast<std::uint64_t>(sample), &scan);
+      std::error_code failed;
+      for (const Sink& s : run.sinks.shown)
+        if (!failed) failed = s.write(scan);
+      if (failed) {
+        run.outputFailed(failed);
+        break;
+      }
       ++sample;
       if (sample == count) {
         // Enough shown: end the run, and show nothing more.
-        gRun.wakeKeyWait();
-        std::unique_lock lock(gRun.mutex);
-        gRun.changed.wait(lock, [] { return gRun.displayStop; });
+        run.wake.wake();
+        std::unique_lock lock(run.mutex);
+        run.changed.wait(lock, [&run] { return run.displayStop; });
         break;
       }
     }
     if (!going) break;
-    withDriver([](auto& d) { return d.waitForScan(); });
-    going = !gRun.displayStopped();
+    run.withDriver([](auto& d) { return d.waitForScan(); });
+    going = !run.displayStopped();
   }
-  {
-    std::lock_guard lock(gRun.mutex);
-    gRun.displayDone = true;
-  }
-  gRun.changed.notify_all();
+  for (const Sink& s : run.sinks.shown) s.end();
+  displayEnded(run);
   return 0;
 }
 
 namespace {
 
 // What to do about a link that did not open, from what the system says now.
-std::string openHint() {
-  const std::error_code ec = withDriver([](auto& d) { return d.failureError(); });
+std::string openHint(Run& run) {
+  const std::error_code ec = run.withDriver([](auto& d) { return d.failureError(); });
   if (!ec) return "";
-  if (!serialMode) return networkOpenHint(ec);
-  const std::string device = serialDriver->placeText();
+  if (!run.serialMode) return networkOpenHint(ec);
+  const std::string device = run.serialDriver->placeText();
   return serialOpenHint(device, ec, transport::deviceGroupName(device), transport::processesHolding(device),
                         transport::listSerialDevices());
 }
@@ -274,10 +212,10 @@ std::string openHint() {
 //   and so does the end of input unless --reconnect keeps a monitor going;
 // - a read error (nohup's unreadable input) stops the watch, not the run;
 // - in the background the terminal is left alone until we are brought back.
-void waitForTheEnd(const platform::WakeChannel& wake) {
-  const RunOptions& o = gRun.options;
+void waitForTheEnd(Run& run) {
+  const RunOptions& o = run.options;
   const bool bounded = o.count > 0 || o.seconds > 0;
-  const bool terminal = platform::isTerminal(platform::StdStream::In);
+  const bool terminal = run.io.watchInput && platform::isTerminal(platform::StdStream::In);
   const auto endAt =
       std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                              std::chrono::duration<double>(o.seconds > 0 ? o.seconds : 0));
@@ -291,21 +229,21 @@ void waitForTheEnd(const platform::WakeChannel& wake) {
     const long long limit = cap < 0 ? (1LL << 30) : cap;
     return static_cast<int>(std::clamp<long long>(ms, 0, limit));
   };
-  bool watching = terminal || !bounded;
-  platform::RawKeyMode rawMode;
+  bool watching = run.io.watchInput && (terminal || !bounded);
+  platform::RawKeyMode rawMode(terminal);
   // The prompt has a line of its own, so the messages that follow (from other
   // threads, at any moment) and tables in a file start on a fresh line.
-  std::fputs("Press any key to continue . . .\n", gRun.messages);
-  std::fflush(gRun.messages);
+  std::fputs("Press any key to continue . . .\n", run.io.messages);
+  std::fflush(run.io.messages);
   for (;;) {
     if (o.seconds > 0 && std::chrono::steady_clock::now() >= endAt) break;
     if (!watching || (terminal && !platform::inForeground())) {
       rawMode.restore();
-      if (wake.waitFor(slice(terminal && watching ? 1000 : -1))) break;
+      if (run.wake.waitFor(slice(terminal && watching ? 1000 : -1))) break;
       continue;
     }
     if (terminal) rawMode.engage();
-    const platform::KeyWait how = platform::waitForKey(wake, slice(terminal ? 1000 : -1));
+    const platform::KeyWait how = platform::waitForKey(run.wake, slice(terminal ? 1000 : -1));
     if (how == platform::KeyWait::Key || how == platform::KeyWait::Woken) break;
     if (how == platform::KeyWait::Error) watching = false;
     if (how == platform::KeyWait::EndOfInput) {
@@ -316,45 +254,94 @@ void waitForTheEnd(const platform::WakeChannel& wake) {
   rawMode.restore();
 }
 
+// Creates the run's one driver and sets it up from the options.
+struct Drivers {
+  std::unique_ptr<lms::SerialLms> serial;
+  std::unique_ptr<lms::NetLms> net;
+};
+
+Drivers makeDriver(Run& run, const char* portName, const char* address, const char* laserType) {
+  Drivers owner;
+  if (run.serialMode) {
+    owner.serial = std::make_unique<lms::SerialLms>(portName, laserType);
+    run.serialDriver = owner.serial.get();
+  } else {
+    owner.net = std::make_unique<lms::NetLms>(address, lms::kScannerPort, laserType);
+    run.netDriver = owner.net.get();
+  }
+  const RunOptions& o = run.options;
+  run.withDriver([&](auto& d) {
+    d.setOutput(linesTo(run.io.messages));
+    d.setEvents([serial = d.serialLink(), notices = run.io.notices](const lms::DriverEvent& e) {
+      const std::string line = noticeText(e, serial);
+      if (!line.empty()) linesTo(notices)(line);
+    });
+    d.setInterval(o.intervalMs);
+    d.setReconnect({.enabled = o.reconnect});
+    if (o.baud != 0) d.setBaud(o.baud);
+    d.setFindRate(o.findRate);
+    if (!run.sinks.received.empty()) d.setScanObserver(ReceivedScans(&run));
+    return 0;
+  });
+  return owner;
+}
+
+// The exit status, and the final lines on standard error, once the threads
+// are done (or left to the process's end).
+int finalStatus(Run& run, bool displayEnded) {
+  const lms::RunOutcome outcome = run.withDriver([](auto& d) { return d.outcome(); });
+  std::error_code outputError;
+  {
+    std::lock_guard lock(run.mutex);
+    outputError = run.outputError;
+  }
+  std::FILE* notices = run.io.notices;
+  if (outputError == std::errc::broken_pipe) {
+    // The reader went away (`lmsview ... | head`): end quietly with the status
+    // a pipeline expects from a writer that SIGPIPE would have ended.
+    return kExitBrokenPipe;
+  }
+  if (outputError) {
+    std::fprintf(notices, "lmsview: cannot write to standard output: %s\n",
+                 platform::errorText(outputError).c_str());
+    return kExitLinkFailed;
+  }
+  if (outcome == lms::RunOutcome::ConnectFailed || outcome == lms::RunOutcome::LinkLost) {
+    // While the output takes nothing, a line here could hang as the display does.
+    if (displayEnded) {
+      std::fprintf(notices, "lmsview: %s\n", run.withDriver([](auto& d) { return d.failureText(); }).c_str());
+      const std::string hint = openHint(run);
+      if (!hint.empty()) std::fprintf(notices, "lmsview: hint: %s\n", hint.c_str());
+    }
+    return kExitLinkFailed;
+  }
+  if (const int sig = run.signal.load(std::memory_order_acquire); sig != 0) return 128 + sig;
+  return kExitStopped;
+}
+
 }  // namespace
 
 int runLaser(bool serial, const char* portName, const char* address, const char* laserType,
-             const RunOptions& options, Recorder* recorder) {
-  gRun.options = options;
-  gRun.messages = messageStream(options);
-  gRun.recorder = recorder;
-  serialMode = serial;
-  std::unique_ptr<lms::SerialLms> serialOwner;
-  std::unique_ptr<lms::NetLms> netOwner;
-  if (serialMode) {
-    serialOwner = std::make_unique<lms::SerialLms>(portName, laserType);
-    serialDriver = serialOwner.get();
-  } else {
-    netOwner = std::make_unique<lms::NetLms>(address, lms::kScannerPort, laserType);
-    netDriver = netOwner.get();
-  }
-  withDriver([&](auto& d) {
-    d.setOutput(linesTo(gRun.messages));
-    d.setEvents([serial = d.serialLink()](const lms::DriverEvent& e) {
-      const std::string line = noticeText(e, serial);
-      if (!line.empty()) linesTo(stderr)(line);
-    });
-    d.setInterval(options.intervalMs);
-    d.setReconnect({.enabled = options.reconnect});
-    if (options.baud != 0) d.setBaud(options.baud);
-    d.setFindRate(options.findRate);
-    if (gRun.recorder != nullptr) d.setScanObserver(ScanRecorder());
-    return 0;
-  });
-  platform::WakeChannel wake;
-  gRun.wake.store(&wake, std::memory_order_release);
+             const RunOptions& options, FileOutput* record) {
+  return runLaser(serial, portName, address, laserType, options, record, RunIo::standard(options));
+}
 
-  std::thread display(DataThread, nullptr);
-  std::thread acquisition(AcquisitionThread, nullptr);
+int runLaser(bool serial, const char* portName, const char* address, const char* laserType,
+             const RunOptions& options, FileOutput* record, const RunIo& io) {
+  Run run;
+  run.options = options;
+  run.io = io;
+  run.serialMode = serial;
+  run.sinks = makeSinks({options, io.messages, io.terminal, io.out}, record);
+  const Drivers owner = makeDriver(run, portName, address, laserType);
+  gActiveRun.store(&run, std::memory_order_release);
 
-  waitForTheEnd(wake);
+  std::thread display(DataThread, &run);
+  std::thread acquisition(AcquisitionThread, &run);
 
-  withDriver([](auto& d) { return d.stop(); });
+  waitForTheEnd(run);
+
+  run.withDriver([](auto& d) { return d.stop(); });
   // Every wait from here on is bounded by the grace period: a thread stuck in
   // a write to an output that takes nothing (a reader that does not read,
   // Ctrl-S on a terminal) is not joined but left to the process's end.
@@ -362,46 +349,22 @@ int runLaser(bool serial, const char* portName, const char* address, const char*
   bool finished = false;
   bool displayEnded = false;
   {
-    std::unique_lock lock(gRun.mutex);
-    finished = gRun.changed.wait_until(lock, graceEnd, [] { return gRun.acquisitionDone; });
-    gRun.displayStop = true;
+    std::unique_lock lock(run.mutex);
+    finished = run.changed.wait_until(lock, graceEnd, [&run] { return run.acquisitionDone; });
+    run.displayStop = true;
   }
-  gRun.changed.notify_all();
-  withDriver([](auto& d) {
+  run.changed.notify_all();
+  run.withDriver([](auto& d) {
     d.wakeScanReader();
     return 0;
   });
   {
-    std::unique_lock lock(gRun.mutex);
-    displayEnded = gRun.changed.wait_until(lock, graceEnd, [] { return gRun.displayDone; });
+    std::unique_lock lock(run.mutex);
+    displayEnded = run.changed.wait_until(lock, graceEnd, [&run] { return run.displayDone; });
   }
   if (displayEnded) display.join();
 
-  int status = kExitStopped;
-  const lms::RunOutcome outcome = withDriver([](auto& d) { return d.outcome(); });
-  std::error_code outputError;
-  {
-    std::lock_guard lock(gRun.mutex);
-    outputError = gRun.outputError;
-  }
-  if (outputError == std::errc::broken_pipe) {
-    // The reader went away (`lmsview ... | head`): end quietly with the status
-    // a pipeline expects from a writer that SIGPIPE would have ended.
-    status = kExitBrokenPipe;
-  } else if (outputError) {
-    std::fprintf(stderr, "lmsview: cannot write to standard output: %s\n",
-                 platform::errorText(outputError).c_str());
-    status = kExitLinkFailed;
-  } else if (outcome == lms::RunOutcome::ConnectFailed || outcome == lms::RunOutcome::LinkLost) {
-    if (displayEnded) {
-      std::fprintf(stderr, "lmsview: %s\n", withDriver([](auto& d) { return d.failureText(); }).c_str());
-      const std::string hint = openHint();
-      if (!hint.empty()) std::fprintf(stderr, "lmsview: hint: %s\n", hint.c_str());
-    }
-    status = kExitLinkFailed;
-  } else if (const int sig = gRun.signal.load(std::memory_order_acquire); sig != 0) {
-    status = 128 + sig;
-  }
+  const int status = finalStatus(run, displayEnded);
   if (!displayEnded) {
     // The output takes nothing: any further write would hang as the display
     // does, so the process ends here, with the status a stop gives (the key
@@ -410,19 +373,17 @@ int runLaser(bool serial, const char* portName, const char* address, const char*
     std::_Exit(status);
   }
   std::fflush(stdout);
-  std::fflush(stderr);
+  std::fflush(io.notices);
   if (!finished) {
     // The loop is still inside a bounded wait; it cannot be joined within the
     // grace period, so the process ends around it.
-    std::fprintf(stderr, "lmsview: acquisition did not stop within %d ms\n", kStopGraceMs);
-    std::fflush(stderr);
+    std::fprintf(io.notices, "lmsview: acquisition did not stop within %d ms\n", kStopGraceMs);
+    std::fflush(io.notices);
     platform::restoreModes();
     std::_Exit(status);
   }
   acquisition.join();
-  gRun.wake.store(nullptr, std::memory_order_release);
-  serialDriver = nullptr;
-  netDriver = nullptr;
+  gActiveRun.store(nullptr, std::memory_order_release);
   return status;
 }
 

@@ -3,21 +3,23 @@
 // One run of the program: create the driver, start the display thread and the
 // acquisition thread, wait for a key, stop, and end.
 //
-// Run state: serialMode, serialDriver and netDriver are written by the main
-// thread before it starts the other threads and only read afterwards (the
-// thread start orders the writes before every read); runLaser clears the
-// driver pointers before it returns, when its driver is gone.
+// A Run object holds what the run's threads share: the run state (serialMode,
+// serialDriver, netDriver: written by runLaser before it starts the threads,
+// read-only afterwards, so the thread start orders the writes before every
+// read), the sinks, and the end of the run. runLaser creates it and passes it
+// to the threads through their parameter; the signal handler reaches it
+// through one atomic pointer.
+
+#include <cstdio>
+#include <functional>
+#include <string_view>
+#include <system_error>
 
 #include "app/cli.h"
-#include "lms/driver.h"
 
 namespace app {
 
-class Recorder;
-
-extern bool serialMode;
-extern lms::SerialLms* serialDriver;
-extern lms::NetLms* netDriver;
+class FileOutput;
 
 // Grace period after the stop request: the longest the program waits for the
 // acquisition loop to return.
@@ -31,23 +33,40 @@ inline constexpr int kExitUsage = 2;
 // shell reports a writer that the signal ended.
 inline constexpr int kExitBrokenPipe = 141;
 
-// Runs until a key is pressed, standard input ends (unless options.count or
-// options.seconds is set), the count or the time is reached, a signal
-// arrives, or the link fails. Returns the process exit status. Scans go to
-// standard output in options.format; `recorder`, when given and open, gets
-// every valid scan received.
-int runLaser(bool serial, const char* portName, const char* address, const char* laserType,
-             const RunOptions& options = {}, Recorder* recorder = nullptr);
+// How a run meets the process's standard streams. The program uses the
+// defaults; in-process tests give their own.
+struct RunIo {
+  // Data for standard output, one call a table or line.
+  std::function<std::error_code(std::string_view)> out;
+  std::FILE* messages = nullptr;  // the run's messages (default: messageStream(options))
+  std::FILE* notices = nullptr;   // notices and the final lines (default: standard error)
+  bool watchInput = true;         // standard input (a key) may end the run
+  bool terminal = false;          // standard output is a terminal (set by the default)
+  static RunIo standard(const RunOptions& options);
+};
 
+// Runs until a key is pressed, standard input ends (see waitForTheEnd), the
+// count or the time is reached, a signal arrives, or the link fails. Returns
+// the process exit status. `record`, when given and open, gets every valid
+// scan received.
+int runLaser(bool serial, const char* portName, const char* address, const char* laserType,
+             const RunOptions& options = {}, FileOutput* record = nullptr);
+int runLaser(bool serial, const char* portName, const char* address, const char* laserType,
+             const RunOptions& options, FileOutput* record, const RunIo& io);
+
+// The threads of a run; `parameter` is the run's Run object.
 int AcquisitionThread(void* parameter);
 int DataThread(void* parameter);
 
 // Where run messages go: standard output for tables, standard error when
-// standard output carries data (csv, jsonl).
+// standard output carries data.
 std::FILE* messageStream(const RunOptions& options);
 
 // Installs the SIGINT/SIGTERM handlers (the run ends cleanly, terminal
 // restored) and ignores SIGPIPE.
 void installSignalHandlers();
+
+// Ends the run in progress as signal `sig` does (async-signal-safe).
+void stopRun(int sig);
 
 }  // namespace app

@@ -23,10 +23,9 @@ void putDouble(std::string& out, double v) {
   out.append(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
 }
 
-// The raw range (millimetres) behind a shown value: the table shows raw / 10
-// as a float, which holds it closely enough to recover raw exactly.
-long long rawOf(float centimetres) {
-  return std::llround(static_cast<double>(centimetres) * 10.0);
+// The raw range in millimetres: bits 0-12 of the word.
+long long rawOf(std::uint16_t word) {
+  return word & 0x1FFF;
 }
 
 void putJsonString(std::string& out, std::string_view text) {
@@ -73,15 +72,15 @@ void formatCsvHeader(std::string& out, int count) {
   out.push_back('\n');
 }
 
-void formatCsvRow(std::string& out, const ShownScan& scan) {
+void formatCsvRow(std::string& out, const lmsview::Scan& scan) {
   out.clear();
-  putInt(out, scan.seq);
+  putInt(out, static_cast<long long>(scan.seq));
   out.push_back(',');
-  out += isoTimeUtc(scan.stampNs);
+  out += isoTimeUtc(scan.stamp_ns);
   out.push_back(',');
-  putInt(out, scan.stampNs);
-  for (int i = 0; i < scan.count; ++i) {
-    const long long raw = rawOf(scan.ranges[i]);
+  putInt(out, scan.stamp_ns);
+  for (const std::uint16_t word : scan.words) {
+    const long long raw = rawOf(word);
     out.push_back(',');
     putInt(out, raw / 10);
     out.push_back('.');
@@ -90,16 +89,16 @@ void formatCsvRow(std::string& out, const ShownScan& scan) {
   out.push_back('\n');
 }
 
-void formatJsonLine(std::string& out, const ShownScan& scan, std::string_view frameId, bool withWords) {
+void formatJsonLine(std::string& out, const lmsview::Scan& scan, std::string_view frameId, bool withWords) {
   out.clear();
   out += "{\"seq\":";
-  putInt(out, scan.seq);
+  putInt(out, static_cast<long long>(scan.seq));
   const long long sec =
-      scan.stampNs >= 0 ? scan.stampNs / 1'000'000'000 : (scan.stampNs + 1) / 1'000'000'000 - 1;
+      scan.stamp_ns >= 0 ? scan.stamp_ns / 1'000'000'000 : (scan.stamp_ns + 1) / 1'000'000'000 - 1;
   out += ",\"stamp\":{\"sec\":";
   putInt(out, sec);
   out += ",\"nanosec\":";
-  putInt(out, scan.stampNs - sec * 1'000'000'000);
+  putInt(out, scan.stamp_ns - sec * 1'000'000'000);
   out += "},\"frame_id\":";
   putJsonString(out, frameId);
   out += ",\"angle_min\":0,\"angle_max\":";
@@ -111,14 +110,14 @@ void formatJsonLine(std::string& out, const ShownScan& scan, std::string_view fr
   out += ",\"range_max\":";
   putDouble(out, lms::kRangeMaxMetres);
   out += ",\"ranges\":[";
-  for (int i = 0; i < scan.count; ++i) {
+  for (std::size_t i = 0; i < scan.words.size(); ++i) {
     if (i > 0) out.push_back(',');
-    putDouble(out, static_cast<double>(rawOf(scan.ranges[i])) / 1000.0);
+    putDouble(out, static_cast<double>(rawOf(scan.words[i])) / 1000.0);
   }
   out += "],\"intensities\":[]";
-  if (withWords && scan.words) {
+  if (withWords) {
     out += ",\"words\":[";
-    for (int i = 0; i < scan.count; ++i) {
+    for (std::size_t i = 0; i < scan.words.size(); ++i) {
       if (i > 0) out.push_back(',');
       putInt(out, scan.words[i]);
     }

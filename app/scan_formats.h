@@ -11,26 +11,18 @@
 #include <string>
 #include <string_view>
 
-namespace app {
+#include "lmsview/scanner.h"
 
-// One scan as shown: its sequence number (the table's sample number), the
-// host's UTC time of reception, and its ranges (centimetres, as the table
-// shows them) with their raw words.
-struct ShownScan {
-  int seq = 0;
-  std::int64_t stampNs = 0;
-  const float* ranges = nullptr;
-  const std::uint16_t* words = nullptr;
-  int count = 0;
-};
+namespace app {
 
 // "2026-12-07T08:21:15.123Z": ISO 8601, UTC, milliseconds.
 std::string isoTimeUtc(std::int64_t nanosSinceEpoch);
 
 // The header line: seq, time_utc, time_ns, then r_000_0deg_cm ... r_180_0deg_cm.
 void formatCsvHeader(std::string& out, int count);
-// Replaces `out` with one data line (ranges in centimetres, one decimal).
-void formatCsvRow(std::string& out, const ShownScan& scan);
+// Replaces `out` with one data line (ranges in centimetres, one decimal, from
+// the raw words).
+void formatCsvRow(std::string& out, const lmsview::Scan& scan);
 
 // Replaces `out` with one JSON object and a newline: seq, stamp {sec,
 // nanosec}, frame_id, angle_min/max/increment, time_increment, scan_time,
@@ -38,6 +30,6 @@ void formatCsvRow(std::string& out, const ShownScan& scan);
 // echo or a code above range_max, is not a distance, as the laser-scan
 // message has it), ranges (metres) and intensities (empty); with `withWords`
 // also the raw range words, so a replay sends exactly what was received.
-void formatJsonLine(std::string& out, const ShownScan& scan, std::string_view frameId, bool withWords);
+void formatJsonLine(std::string& out, const lmsview::Scan& scan, std::string_view frameId, bool withWords);
 
 }  // namespace app

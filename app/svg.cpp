@@ -7,9 +7,6 @@
 #include <system_error>
 
 #include "app/plot.h"
-#include "platform/error.h"
-#include "platform/files.h"
-#include "platform/text.h"
 
 namespace app {
 
@@ -23,10 +20,10 @@ void num(std::string& out, double v) {
 
 }  // namespace
 
-std::string scanSvg(const ShownScan& scan, double maxRangeM) {
+std::string scanSvg(const lmsview::Scan& scan, double maxRangeM) {
   double farthest = 0;
-  for (int i = 0; i < scan.count; ++i) {
-    const double r = scan.ranges[i] / 100.0;
+  for (int i = 0; i < static_cast<int>(scan.ranges.size()); ++i) {
+    const double r = scan.ranges[static_cast<std::size_t>(i)];
     if (isDrawableRange(r)) farthest = std::max(farthest, r);
   }
   const double range = maxRangeM > 0 ? maxRangeM : std::max(farthest, 1.0);
@@ -39,7 +36,7 @@ std::string scanSvg(const ShownScan& scan, double maxRangeM) {
   s += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
   s += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"800\" height=\"460\" viewBox=\"0 0 800 460\" "
        "font-family=\"sans-serif\" font-size=\"12\">\n";
-  const std::string title = "lmsview muestra " + std::to_string(scan.seq) + " " + isoTimeUtc(scan.stampNs);
+  const std::string title = "lmsview muestra " + std::to_string(scan.seq) + " " + isoTimeUtc(scan.stamp_ns);
   s += "<title>";
   s += title;
   s += "</title>\n";
@@ -95,8 +92,8 @@ std::string scanSvg(const ShownScan& scan, double maxRangeM) {
   // The outline joins neighbouring valid points; a gap breaks it.
   s += "<path fill=\"none\" stroke=\"#36c\" stroke-width=\"1\" d=\"";
   bool drawing = false;
-  for (int i = 0; i < scan.count; ++i) {
-    const double r = scan.ranges[i] / 100.0;
+  for (int i = 0; i < static_cast<int>(scan.ranges.size()); ++i) {
+    const double r = scan.ranges[static_cast<std::size_t>(i)];
     const double a = i * std::numbers::pi / 360.0;
     if (!isDrawableRange(r) || r > range) {
       drawing = false;
@@ -109,8 +106,8 @@ std::string scanSvg(const ShownScan& scan, double maxRangeM) {
     drawing = true;
   }
   s += "\"/>\n<g fill=\"#c33\">\n";
-  for (int i = 0; i < scan.count; ++i) {
-    const double r = scan.ranges[i] / 100.0;
+  for (int i = 0; i < static_cast<int>(scan.ranges.size()); ++i) {
+    const double r = scan.ranges[static_cast<std::size_t>(i)];
     const double a = i * std::numbers::pi / 360.0;
     if (!isDrawableRange(r) || r > range) continue;
     s += "<circle class=\"point\" r=\"1.8\" cx=\"";
@@ -125,21 +122,6 @@ std::string scanSvg(const ShownScan& scan, double maxRangeM) {
   s += "</text>\n";
   s += "</svg>\n";
   return s;
-}
-
-void SvgFile::write(const std::string& svg, std::FILE* messages) {
-  const std::error_code ec = platform::replaceFile(path_, svg);
-  if (!ec) {
-    failing_ = false;
-    return;
-  }
-  // That picture is skipped; the next scan tries again. Said once a run of
-  // failures, not once a scan.
-  if (failing_) return;
-  failing_ = true;
-  std::fprintf(messages, "lmsview: --svg %s: cannot replace the picture: %s (trying again at each scan)\n",
-               platform::printable(path_).c_str(), platform::errorText(ec).c_str());
-  std::fflush(messages);
 }
 
 }  // namespace app

@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "app/display.h"
 #include "app/plot.h"
+#include "app/table_format.h"
 #include "lms/scan.h"
 #include "lms/scan_slot.h"
 #include "lms/telegram.h"
@@ -67,9 +67,11 @@ void BM_FormatPlotFrame200x60(benchmark::State& state) {
   decodeRanges(kRangeBytes, reply.data() + kRangeOffset, ranges, &count);
   std::string frame;
   const PlotView view{.cols = 200, .rows = 60};
-  int sample = 0;
+  lmsview::Scan scan;
+  for (int i = 0; i < count; ++i) scan.ranges[static_cast<std::size_t>(i)] = ranges[i] / 100.0f;
   for (auto _ : state) {
-    formatPlotFrame(frame, {sample++, 0, ranges, nullptr, count}, view);
+    ++scan.seq;
+    formatPlotFrame(frame, scan, view);
     benchmark::DoNotOptimize(frame.data());
   }
 }

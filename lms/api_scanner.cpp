@@ -228,15 +228,9 @@ void Scanner::Impl::acquire() {
 
 void Scanner::Impl::onScan(const lms::ScanView& v) {
   Scan scan;
-  scan.stamp_ns = v.receivedNs;
-  const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(v.count), Scan::points);
-  for (std::size_t i = 0; i < n; ++i) {
-    scan.words[i] = v.words[i];
-    scan.ranges[i] = static_cast<float>((v.words[i] & 0x1FFF) / 1000.0);
-  }
   {
     std::lock_guard lock(mutex);
-    scan.seq = nextSeq++;
+    lms::toScan(v, nextSeq++, &scan);
     while (queue.size() >= std::max<std::size_t>(options.queue, 1)) {
       queue.pop_front();
       ++dropped;

@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "lms/exchange.h"
+#include "lms/scanner.h"
 #include "transport/serial_port.h"
 #include "transport/tcp_client.h"
 
@@ -38,8 +39,8 @@ struct SerialPortLink {
   using Transport = transport::SerialPort;
   using Target = LinkTarget;
   static constexpr bool kSerial = true;
-  // The rates the scanner family knows, in the order --baud auto tries them.
-  static constexpr std::array<int, 4> kProbeRates{9600, 19200, 38400, 500000};
+  // --baud auto tries each rate the scanner family knows.
+  static constexpr std::array<int, 4> kProbeRates = kScannerRates;
 
   Transport* port = nullptr;
 

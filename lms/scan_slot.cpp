@@ -4,6 +4,18 @@
 
 namespace lms {
 
+void toScan(const ScanView& view, std::uint64_t seq, lmsview::Scan* out) {
+  out->seq = seq;
+  out->stamp_ns = view.receivedNs;
+  const std::size_t n =
+      std::min<std::size_t>(static_cast<std::size_t>(std::max(view.count, 0)), out->words.size());
+  for (std::size_t i = 0; i < out->words.size(); ++i) {
+    const std::uint16_t w = i < n && view.words ? view.words[i] : 0;
+    out->words[i] = w;
+    out->ranges[i] = static_cast<float>((w & 0x1FFF) / 1000.0);
+  }
+}
+
 ScanSlot::ScanSlot() : buffers_{} {}
 
 void ScanSlot::publishScan(const float* ranges, int count, const std::uint16_t* words,

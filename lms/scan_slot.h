@@ -25,6 +25,7 @@
 #include <mutex>
 
 #include "lms/scan.h"
+#include "lmsview/scanner.h"
 
 namespace lms {
 
@@ -37,6 +38,10 @@ struct ScanView {
   int count = 0;
   std::int64_t receivedNs = 0;  // host wall-clock time of reception, ns since the epoch (UTC)
 };
+
+// The one scan type after the hand-off: the raw words, ranges in metres from
+// them (bits 0-12 / 1000), the stamp, and the number `seq` the caller counts.
+void toScan(const ScanView& view, std::uint64_t seq, lmsview::Scan* out);
 
 class ScanSlot {
  public:

@@ -47,7 +47,7 @@ enum class KeyWait { Key, EndOfInput, Woken, Timeout, Error };
 // continue after a stop puts single-key mode back (installStopSignals).
 class RawKeyMode {
  public:
-  RawKeyMode();
+  explicit RawKeyMode(bool engageNow = true);
   RawKeyMode(const RawKeyMode&) = delete;
   RawKeyMode& operator=(const RawKeyMode&) = delete;
   ~RawKeyMode();

@@ -74,8 +74,8 @@ bool isHelpAlias(std::string_view) {
   return false;
 }
 
-RawKeyMode::RawKeyMode() {
-  engage();
+RawKeyMode::RawKeyMode(bool engageNow) {
+  if (engageNow) engage();
 }
 
 void RawKeyMode::engage() {

@@ -91,8 +91,8 @@ bool isHelpAlias(std::string_view word) {
   return word == "/?" || word == "/h" || word == "/H";
 }
 
-RawKeyMode::RawKeyMode() {
-  engage();
+RawKeyMode::RawKeyMode(bool engageNow) {
+  if (engageNow) engage();
 }
 
 void RawKeyMode::engage() {

@@ -22,6 +22,9 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+import emulator  # noqa: E402  (the shared start of the emulator)
+
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(ROOT, "build", "release")
 
@@ -82,12 +85,8 @@ def start_sim(serial, address, extra):
         cmd.append("--serial")
     else:
         cmd += ["--address", address]
-    sim = subprocess.Popen(cmd, stdout=subprocess.PIPE, text=True)
-    if serial:
-        device = sim.stdout.readline().split()[-1]
-        return sim, timing.name, ["COM", device]
-    time.sleep(0.3)
-    return sim, timing.name, ["IP", address]
+    sim, where = emulator.launch(cmd[1:], lmssim=cmd[0], stderr=None)
+    return sim, timing.name, ["COM", where] if serial else ["IP", address]
 
 
 def run_reader(program, serial, address, scans, sim_extra=(), duration=None, view_extra=()):

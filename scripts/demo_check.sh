@@ -7,10 +7,11 @@ export LMS_DEMO_ADDRESS=127.0.0.61
 out=$(scripts/demo.sh tcp --count 2 --interval 200 </dev/null 2>&1) || { echo "$out"; echo "demo_check: the demo failed"; exit 1; }
 grep -q "muestra: 1" <<<"$out" || { echo "$out"; echo "demo_check: no scans shown"; exit 1; }
 grep -q "demo: building" <<<"$out" || { echo "demo_check: the build was not announced"; exit 1; }
-build/release/sim/lmssim --address "$LMS_DEMO_ADDRESS" --max-seconds 60 &
+# An emulator that holds the address; its ready line says it listens.
+exec 3< <(build/release/sim/lmssim --address "$LMS_DEMO_ADDRESS" --max-seconds 60)
 holder=$!
 trap 'kill $holder 2>/dev/null' EXIT
-sleep 0.3
+read -r -t 10 ready <&3 && [[ $ready == "lmssim: listening on"* ]] || { echo "demo_check: the emulator did not start"; exit 1; }
 status=0
 out=$(scripts/demo.sh </dev/null 2>&1) || status=$?
 [ "$status" = 1 ] && grep -q "the emulator could not start" <<<"$out" || {

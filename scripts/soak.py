@@ -14,6 +14,9 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+import emulator  # noqa: E402  (the shared start of the emulator)
+
 
 def proc_status(pid):
     fields = {}
@@ -58,13 +61,8 @@ def main():
         sim_cmd.append("--serial")
     else:
         sim_cmd += ["--address", args.address]
-    sim = subprocess.Popen(sim_cmd, stdout=subprocess.PIPE, text=True)
-    if args.serial:
-        line = sim.stdout.readline()
-        link = ["COM", line.split()[-1]]
-    else:
-        time.sleep(0.3)
-        link = ["IP", args.address]
+    sim, where = emulator.launch(sim_cmd[1:], lmssim=sim_cmd[0], stderr=None)
+    link = ["COM", where] if args.serial else ["IP", args.address]
     view = subprocess.Popen([lmsview] + link + ["LMS"], stdin=subprocess.PIPE, stdout=out,
                             stderr=subprocess.PIPE)
     time.sleep(1)

@@ -77,7 +77,9 @@ int main(int argc, char** argv) {
   switch (cl.mode) {
     case SimCommandLine::Mode::Tcp:
       ok = server.listenTcp(cl.address, static_cast<std::uint16_t>(cl.port), cl.anyAddress, &error);
-      if (ok && cl.verbose) std::printf("lmssim: listening on %s:%d\n", cl.address.c_str(), cl.port);
+      // One line, flushed when the listener is up: a script or test that
+      // starts the emulator waits for it (and learns the port when it was 0).
+      if (ok) std::printf("lmssim: listening on %s:%u\n", cl.address.c_str(), server.boundPort());
       break;
     case SimCommandLine::Mode::Pty:
       ok = server.createPty(&error);
@@ -86,6 +88,7 @@ int main(int argc, char** argv) {
       break;
     case SimCommandLine::Mode::Device:
       ok = server.openDevice(cl.device, &error);
+      if (ok) std::printf("lmssim: serial device %s\n", platform::printable(server.devicePath()).c_str());
       break;
   }
   if (!ok) {

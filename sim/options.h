@@ -3,6 +3,8 @@
 // lmssim's command line, parsed without side effects so tests can check it.
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "sim/engine.h"
 
@@ -33,5 +35,7 @@ struct SimCommandLine {
 // False with a one-line message in *error for a bad command line.
 bool parseSimCommandLine(int argc, char** argv, SimCommandLine* out, std::string* error);
 const char* simUsage();
+// Every option's name, in the order of the option table.
+std::vector<std::string_view> simOptionNames();
 
 }  // namespace sim

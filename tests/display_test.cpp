@@ -1,4 +1,4 @@
-#include "app/display.h"
+#include "app/table_format.h"
 
 #include <gtest/gtest.h>
 

@@ -192,7 +192,7 @@ TEST(LmsviewFailures, HelpAndVersionSendNoTraffic) {
   ChildProcess version({kLmsview, "--version"});
   ASSERT_TRUE(version.wait(5000));
   EXPECT_EQ(version.exitCode(), 0);
-  EXPECT_EQ(version.out(), "lmsview 1.0.0\n");
+  EXPECT_EQ(version.out(), std::string("lmsview ") + LMS_VERSION + "\n");
 }
 
 TEST(LmsviewSignals, TermAndIntEndTheRunCleanly) {

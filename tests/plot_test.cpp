@@ -16,7 +16,13 @@ namespace {
 
 struct Scan {
   std::vector<float> ranges = std::vector<float>(lms::kScanPoints, 0.0f);
-  ShownScan view(int seq = 4) const { return {seq, 0, ranges.data(), nullptr, lms::kScanPoints}; }
+  // Ranges in metres, as the pictures read them (the words are not looked at).
+  lmsview::Scan view(int seq = 4) const {
+    lmsview::Scan scan;
+    scan.seq = static_cast<std::uint64_t>(seq);
+    for (std::size_t i = 0; i < scan.ranges.size(); ++i) scan.ranges[i] = ranges[i] / 100.0f;
+    return scan;
+  }
 };
 
 // A straight wall 2 m ahead of the scanner, from 45 to 135 degrees.

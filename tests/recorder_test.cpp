@@ -1,4 +1,4 @@
-#include "app/recorder.h"
+#include "app/sinks/file_output.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -27,7 +27,14 @@ struct Sample {
       ranges[i] = static_cast<float>(raw / 10.0);
     }
   }
-  ShownScan scan() const { return {7, 1'796'631'827'291'105'419LL, ranges, words, lms::kScanPoints}; }
+  lmsview::Scan scan() const {
+    lmsview::Scan s{.seq = 7, .stamp_ns = 1'796'631'827'291'105'419LL};
+    for (std::size_t i = 0; i < s.words.size(); ++i) {
+      s.words[i] = words[i];
+      s.ranges[i] = ranges[i] / 100.0f;
+    }
+    return s;
+  }
 };
 
 TEST(ScanFormats, CsvNamesItsColumnsWithUnitsAndWritesExactValues) {

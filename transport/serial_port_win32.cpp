@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "platform/error.h"
+#include "platform/serial_rates.h"
 #include "transport/serial_port.h"
 
 namespace transport {
@@ -74,8 +75,7 @@ bool SerialPort::open(const char* device, int baud) {
   devicePath_ = device ? device : "";
   gone_ = false;
   native_->haveLookAhead = false;
-  if (baud != 9600 && baud != 19200 && baud != 38400 && baud != 57600 && baud != 115200 && baud != 500000)
-    return fail(std::make_error_code(std::errc::invalid_argument));
+  if (!platform::isLineRate(baud)) return fail(std::make_error_code(std::errc::invalid_argument));
   // No sharing: the device is ours alone while open.
   native_->handle =
       ::CreateFileA(devicePath_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);

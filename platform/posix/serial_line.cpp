@@ -3,6 +3,7 @@
 #include <termios.h>
 
 #include "platform/error.h"
+#include "platform/serial_rates.h"
 
 namespace platform {
 
@@ -15,6 +16,8 @@ struct BaudEntry {
 constexpr BaudEntry kBauds[] = {{1200, B1200},     {2400, B2400},     {4800, B4800},    {9600, B9600},
                                 {19200, B19200},   {38400, B38400},   {57600, B57600},  {115200, B115200},
                                 {230400, B230400}, {460800, B460800}, {500000, B500000}};
+
+static_assert(std::size(kBauds) == std::size(kLineRates), "one termios speed for each line rate");
 
 bool speedFor(int baud, speed_t* speed) {
   for (const auto& e : kBauds) {

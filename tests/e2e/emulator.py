@@ -1,31 +1,70 @@
-"""lmssim as a process for the end-to-end tests, on a loopback address or a
-pseudo-terminal, with a scan log; and a test-case base that stops every
-emulator a test started. Set LMSSIM to the emulator's path before use."""
+"""lmssim as a process for the end-to-end tests and the scripts, and the
+machinery they share: start the emulator and wait for its ready line (the
+address it listens on, or its serial device), a pseudo-terminal harness, and
+the parser of lmsview's tables. Set LMSSIM to the emulator's path before use
+(or pass the path)."""
 
+import fcntl
 import os
+import pty
+import re
+import select
 import subprocess
 import tempfile
+import termios
+import threading
 import time
 import unittest
 
 LMSSIM = None
+TABLE_ROW = re.compile(r"^(\d+) (\d+\.\d\d) (\d+\.\d\d)$")
+
+
+def launch(args, lmssim=None, **popen):
+    """Starts lmssim with `args` and waits for its ready line; returns the
+    process and what the line names (the device path, or "ADDRESS:PORT").
+    lmssim prints that line, flushed, once it listens or has its device, or
+    ends at once with a message: the wait ends either way."""
+    popen.setdefault("stderr", subprocess.PIPE)
+    proc = subprocess.Popen([lmssim or LMSSIM, *args], stdout=subprocess.PIPE, text=True, **popen)
+    line = proc.stdout.readline()
+    m = re.match(r"lmssim: (listening on|serial device) (\S+)", line)
+    if not m:
+        err = proc.stderr.read() if proc.stderr else ""
+        proc.wait(5)
+        raise RuntimeError("lmssim did not start: " + line + (err or ""))
+    return proc, m.group(2)
+
+
+def stop(proc):
+    """Ends an emulator process (bounded) and closes its pipes."""
+    if proc.poll() is None:
+        proc.terminate()
+        try:
+            proc.wait(5)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait(5)
+    for f in (proc.stdout, proc.stderr, proc.stdin):
+        if f:
+            f.close()
 
 
 class Sim:
-    def __init__(self, address=None, extra=()):
-        self.log = tempfile.NamedTemporaryFile(prefix="scanlog", delete=False)
-        self.log.close()
-        args = [LMSSIM, "--scan-log", self.log.name, "--max-seconds", "60", *extra]
+    """One emulator on a loopback address (or a pseudo-terminal when no
+    address is given), with a scan log of every measurement reply."""
+
+    def __init__(self, address=None, extra=(), scan_log=True):
+        self.log = None
+        args = ["--max-seconds", "60", *extra]
+        if scan_log:
+            log = tempfile.NamedTemporaryFile(prefix="scanlog", delete=False)
+            log.close()
+            self.log = log
+            args += ["--scan-log", log.name]
         args += ["--address", address] if address else ["--serial"]
-        self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        self.device = None
-        if address:
-            time.sleep(0.3)
-        else:
-            line = self.proc.stdout.readline()
-            self.device = line.split()[-1]
-        if self.proc.poll() is not None:
-            raise RuntimeError("lmssim did not start: " + self.proc.stderr.read())
+        self.proc, where = launch(args)
+        self.device = None if address else where
 
     def sent(self):
         """The measurement replies sent: (number, fate, words)."""
@@ -37,15 +76,10 @@ class Sim:
         return scans
 
     def stop(self):
-        self.proc.terminate()
-        try:
-            self.proc.wait(5)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait(5)
-        self.proc.stdout.close()
-        self.proc.stderr.close()
-        os.unlink(self.log.name)
+        stop(self.proc)
+        if self.log:
+            os.unlink(self.log.name)
+            self.log = None
 
 
 class SimsPerTest(unittest.TestCase):
@@ -62,3 +96,82 @@ class SimsPerTest(unittest.TestCase):
         s = Sim(address, extra)
         self.sims.append(s)
         return s
+
+
+class Pty:
+    """A program with a pseudo-terminal as its controlling terminal (a
+    session of its own, as a shell gives a program it starts); what it writes
+    there is read all along, as a terminal would show it."""
+
+    def __init__(self, args, cols=None, rows=None):
+        self.master, self.slave = pty.openpty()
+        if cols:
+            self.set_size(cols, rows)
+
+        def own_terminal():
+            os.setsid()
+            fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+
+        self.proc = subprocess.Popen(args, stdin=self.slave, stdout=self.slave, stderr=self.slave,
+                                     preexec_fn=own_terminal)
+        self.out = b""
+        self.lock = threading.Lock()
+        self.reading = True
+        self.reader = threading.Thread(target=self._read_all)
+        self.reader.start()
+
+    def set_size(self, cols, rows):
+        import struct
+        fcntl.ioctl(self.slave, termios.TIOCSWINSZ, struct.pack("HHHH", rows, cols, 0, 0))
+
+    def _read_all(self):
+        while self.reading:
+            r, _, _ = select.select([self.master], [], [], 0.1)
+            if not r:
+                continue
+            try:
+                chunk = os.read(self.master, 65536)
+            except OSError:
+                return
+            with self.lock:
+                self.out += chunk
+
+    def text(self):
+        with self.lock:
+            return self.out.decode(errors="replace")
+
+    def wait_for(self, text, timeout):
+        """Whether `text` came within `timeout` seconds (checked every 20 ms)."""
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            if text in self.text():
+                return True
+            time.sleep(0.02)
+        return text in self.text()
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+        self.proc.wait(5)
+        self.reading = False
+        self.reader.join()
+        os.close(self.master)
+        os.close(self.slave)
+
+
+def tables(out):
+    """Every table in lmsview's table output (bytes or text): one list of
+    ranges a scan, from rows "index angle range"."""
+    if isinstance(out, bytes):
+        out = out.decode(errors="replace")
+    found, current = [], []
+    for line in out.split("\n"):
+        m = TABLE_ROW.match(line.rstrip("\r"))
+        if not m:
+            continue
+        if int(m.group(1)) == 0:
+            current = []
+        current.append(float(m.group(3)))
+        if int(m.group(1)) == 360:
+            found.append(current)
+    return found

@@ -20,18 +20,13 @@ import threading
 import time
 import unittest
 
+import emulator
+
 LMSVIEW = LMSSIM = None
 
 
-class Sim:
-    def __init__(self, address):
-        self.proc = subprocess.Popen([LMSSIM, "--address", address, "--max-seconds", "60"],
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        time.sleep(0.3)
-
-    def stop(self):
-        self.proc.terminate()
-        self.proc.wait(5)
+def Sim(address):
+    return emulator.Sim(address, scan_log=False)
 
 
 def key_mode_on(fd):
@@ -295,4 +290,5 @@ class LineTakesNothing(unittest.TestCase):
 
 if __name__ == "__main__":
     LMSVIEW, LMSSIM = sys.argv[1], sys.argv[2]
+    emulator.LMSSIM = LMSSIM
     unittest.main(argv=[sys.argv[0], *sys.argv[3:]], verbosity=2)

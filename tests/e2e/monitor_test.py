@@ -16,25 +16,17 @@ import tempfile
 import time
 import unittest
 
+import emulator
+
 LMSVIEW = LMSSIM = None
 
 
 def start_sim(*args, serial=False):
-    p = subprocess.Popen([LMSSIM, "--max-seconds", "60", *args, *(["--serial"] if serial else [])],
-                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    if serial:
-        return p, p.stdout.readline().split()[-1]
-    time.sleep(0.3)
-    return p, None
+    p, where = emulator.launch(["--max-seconds", "60", *args, *(["--serial"] if serial else [])])
+    return p, where if serial else None
 
 
-def stop(p):
-    if p.poll() is None:
-        p.terminate()
-        p.wait(5)
-    for f in (p.stdout, p.stderr, p.stdin):
-        if f:
-            f.close()
+stop = emulator.stop
 
 
 class Reader:
@@ -266,4 +258,5 @@ class Hints(unittest.TestCase):
 
 if __name__ == "__main__":
     LMSVIEW, LMSSIM = sys.argv[1], sys.argv[2]
+    emulator.LMSSIM = LMSSIM
     unittest.main(argv=[sys.argv[0], *sys.argv[3:]], verbosity=2)

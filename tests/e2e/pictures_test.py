@@ -20,17 +20,15 @@ import unittest
 import xml.etree.ElementTree as ET
 import zlib
 
+import emulator
+
 LMSVIEW = LMSSIM = None
 SVG = "{http://www.w3.org/2000/svg}"
 
 
 def start_sim(address, *extra):
-    log = tempfile.NamedTemporaryFile(prefix="scanlog", delete=False)
-    log.close()
-    p = subprocess.Popen([LMSSIM, "--address", address, "--max-seconds", "60", "--scan-log", log.name, *extra],
-                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    time.sleep(0.3)
-    return p, log.name
+    s = emulator.Sim(address, extra)
+    return s.proc, s.log.name
 
 
 def set_size(fd, cols, rows):
@@ -203,4 +201,5 @@ class SvgPicture(unittest.TestCase):
 
 if __name__ == "__main__":
     LMSVIEW, LMSSIM = sys.argv[1], sys.argv[2]
+    emulator.LMSSIM = LMSSIM
     unittest.main(argv=[sys.argv[0], *sys.argv[3:]], verbosity=2)

@@ -13,7 +13,6 @@ import fcntl
 import json
 import os
 import pty
-import re
 import select
 import signal
 import socket
@@ -31,7 +30,6 @@ from emulator import SimsPerTest  # noqa: E402
 
 LMSVIEW_EXE = LMSSIM = LMSVIEW = PORTS = None
 MASK = 0x1FFF
-TABLE_ROW = re.compile(rb"^(\d+) (\d+\.\d\d) (\d+\.\d\d)$")
 
 
 def wine(*args):
@@ -48,19 +46,7 @@ def map_com(number, device):
     os.replace(tmp, link)
 
 
-def tables(out):
-    """The tables in lmsview's table output: one list of ranges per scan."""
-    found, current = [], []
-    for line in out.split(b"\n"):
-        m = TABLE_ROW.match(line)
-        if not m:
-            continue
-        if int(m.group(1)) == 0:
-            current = []
-        current.append(float(m.group(3)))
-        if int(m.group(1)) == 360:
-            found.append(current)
-    return found
+tables = emulator.tables
 
 
 def read_until(fd, out, done, seconds):

@@ -1,0 +1,39 @@
+#pragma once
+
+// The output formats, one row each: the command line, the help text and the
+// sink list all read this table.
+
+#include <string_view>
+
+#include "app/sinks/sink.h"
+
+namespace app {
+
+struct FormatInfo {
+  const char* name;
+  const char* help;       // for --help, after the name
+  bool messagesToStderr;  // standard output carries data only
+  bool drawsOnTerminal;   // redraws in place on a terminal
+  Sink (*make)(const SinkSetup&);
+};
+
+inline constexpr FormatInfo kFormats[] = {
+    {"table", "a table of angle and range a scan (the default)", false, false, &makeTableSink},
+    {"csv", "one line a scan: seq, time, 361 ranges in cm", true, false, &makeCsvSink},
+    {"jsonl", "one JSON laser-scan object a line", true, false, &makeJsonlSink},
+    {"plot", "a top-down picture that redraws in place on a terminal", true, true, &makePlotSink},
+};
+
+// The row of a format by its index (RunOptions::format).
+inline const FormatInfo& formatInfo(int index) {
+  return kFormats[index];
+}
+
+// The index of a format by name, or -1.
+inline int formatIndex(std::string_view name) {
+  for (int i = 0; i < static_cast<int>(std::size(kFormats)); ++i)
+    if (name == kFormats[i].name) return i;
+  return -1;
+}
+
+}  // namespace app

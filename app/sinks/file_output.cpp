@@ -1,0 +1,65 @@
+#include "app/sinks/file_output.h"
+
+#include <cerrno>
+
+#include "platform/error.h"
+#include "platform/files.h"
+#include "platform/text.h"
+
+namespace app {
+
+FileOutput::~FileOutput() {
+  if (file_) std::fclose(file_);
+}
+
+bool FileOutput::open(const std::string& path, bool replace, std::string* error) {
+  path_ = path;
+  const std::string shown = option_ + " " + platform::printable(path);
+  std::error_code ec;
+  if (platform::checkFileTarget(path, &ec) == platform::FileTarget::Folder) {
+    *error = shown + ": it is a folder; name a file";
+    return false;
+  }
+  file_ = platform::createFile(path, replace, &ec);
+  if (file_ != nullptr) return true;
+  if (!replace && ec == std::errc::file_exists)
+    *error = shown + ": the file exists (add --force to replace it)";
+  else
+    *error = shown + ": " + platform::errorText(ec);
+  return false;
+}
+
+void FileOutput::report(std::FILE* messages, const std::string& what, std::error_code ec) {
+  // Said once a run of failures, not once a scan.
+  if (failing_) return;
+  failing_ = true;
+  std::fprintf(messages, "lmsview: %s%s\n", what.c_str(),
+               ec ? platform::errorText(ec).c_str() : "write failed");
+  std::fflush(messages);
+}
+
+void FileOutput::write(std::string_view bytes, std::FILE* messages) {
+  if (file_ == nullptr) return;
+  errno = 0;
+  const bool ok =
+      std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size() && std::fflush(file_) == 0;
+  if (ok) return;
+  // The file would hold a torn line from here on: recording stops.
+  report(messages, "recording to " + platform::printable(path_) + " stopped: ", platform::lastOsError());
+  std::fclose(file_);
+  file_ = nullptr;
+}
+
+void FileOutput::replace(std::string_view bytes, std::FILE* messages) {
+  const std::error_code ec = platform::replaceFile(path_, bytes);
+  if (!ec) {
+    failing_ = false;
+    return;
+  }
+  report(messages,
+         option_ + " " + platform::printable(path_) +
+             ": cannot replace the picture (trying again at each scan): ",
+         ec);
+}
+
+}  // namespace app

@@ -1,0 +1,31 @@
+// --format jsonl: one laser-scan object a line.
+
+#include "app/cli.h"
+#include "app/scan_formats.h"
+#include "app/sinks/sink.h"
+
+namespace app {
+
+namespace {
+
+class JsonlSink {
+ public:
+  explicit JsonlSink(const SinkSetup& s) : out_(s.out), frameId_(s.options.frameId) {}
+  std::error_code write(const lmsview::Scan& scan) {
+    formatJsonLine(text_, scan, frameId_, false);
+    return out_(text_);
+  }
+
+ private:
+  std::function<std::error_code(std::string_view)> out_;
+  std::string frameId_;
+  std::string text_;
+};
+
+}  // namespace
+
+Sink makeJsonlSink(const SinkSetup& setup) {
+  return sinkOf(std::make_shared<JsonlSink>(setup));
+}
+
+}  // namespace app

@@ -1,0 +1,68 @@
+#pragma once
+
+// One output of the scans: `begin` before the first scan, `write` for each,
+// `end` after the last, each sink holding only its own state. A run holds a
+// list of them, built from the options by makeSinks(); it knows none by name.
+//
+// Sinks of scans shown run on the display thread (the newest scan when the
+// display looks); sinks of scans received run on the acquisition thread
+// (every valid scan, and they must never block it for long).
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "lmsview/scanner.h"
+
+namespace app {
+
+struct RunOptions;
+
+// What a sink is given when it is made.
+struct SinkSetup {
+  const RunOptions& options;
+  std::FILE* messages;  // where a sink reports (once) a file it cannot write
+  bool terminal;        // standard output is a terminal
+  // Standard output: one call a table or line, so a pipe's reader never gets
+  // half of one; an error ends the run.
+  std::function<std::error_code(std::string_view)> out;
+};
+
+struct Sink {
+  std::function<void()> begin = [] {};
+  // An error only for standard output failing: the run then ends.
+  std::function<std::error_code(const lmsview::Scan&)> write;
+  std::function<void()> end = [] {};
+};
+
+// Wraps a sink object of any type that has write(scan) and, if it likes,
+// begin() and end().
+template <class T>
+Sink sinkOf(std::shared_ptr<T> impl) {
+  Sink s;
+  if constexpr (requires { impl->begin(); }) s.begin = [impl] { impl->begin(); };
+  s.write = [impl](const lmsview::Scan& scan) { return impl->write(scan); };
+  if constexpr (requires { impl->end(); }) s.end = [impl] { impl->end(); };
+  return s;
+}
+
+// One file per output, under app/sinks/.
+Sink makeTableSink(const SinkSetup& setup);
+Sink makeCsvSink(const SinkSetup& setup);
+Sink makeJsonlSink(const SinkSetup& setup);
+Sink makePlotSink(const SinkSetup& setup);
+Sink makeSvgSink(const SinkSetup& setup);
+Sink makeRecordSink(const SinkSetup& setup, class FileOutput* file);
+
+// The sinks of a run: the format's on standard output and --svg (scans
+// shown), and --record (scans received, given its file opened before the run).
+struct Sinks {
+  std::vector<Sink> shown;
+  std::vector<Sink> received;
+};
+Sinks makeSinks(const SinkSetup& setup, FileOutput* record);
+
+}  // namespace app

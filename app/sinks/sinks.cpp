@@ -1,0 +1,18 @@
+// The sinks of a run, from its options and the format table.
+
+#include "app/cli.h"
+#include "app/formats.h"
+#include "app/sinks/file_output.h"
+#include "app/sinks/sink.h"
+
+namespace app {
+
+Sinks makeSinks(const SinkSetup& setup, FileOutput* record) {
+  Sinks sinks;
+  sinks.shown.push_back(formatInfo(static_cast<int>(setup.options.format)).make(setup));
+  if (!setup.options.svgPath.empty()) sinks.shown.push_back(makeSvgSink(setup));
+  if (record != nullptr && record->active()) sinks.received.push_back(makeRecordSink(setup, record));
+  return sinks;
+}
+
+}  // namespace app
