@@ -1,5 +1,6 @@
 #include "app/cli.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -251,22 +252,21 @@ std::string defaultModeNotice() {
          lms::kDefaultScannerAddress + " port " + std::to_string(lms::kScannerPort) + " (see lmsview --help)";
 }
 
-Invocation parseCommandLine(int argc, const char* const* argv) {
-  Invocation inv;
-  std::vector<const char*> positional;
+namespace {
+
+// Takes the options out of the line, applying each; the words left are the
+// link's. False with `inv` set to the usage error.
+bool takeOptions(int argc, const char* const* argv, Invocation& inv, std::vector<const char*>& positional,
+                 bool* anyOption) {
   std::vector<std::string_view> seen;
   bool optionsEnded = false;
-  // Any option at all (even "--") asks for the three link words: the
-  // default mode is only for a line without options, so a forgotten value
-  // can never send a run to the network.
-  bool anyOption = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (optionsEnded || !looksLikeOption(arg)) {
       positional.push_back(argv[i]);
       continue;
     }
-    anyOption = true;
+    *anyOption = true;
     if (arg == "--") {
       optionsEnded = true;
       continue;
@@ -276,67 +276,50 @@ Invocation parseCommandLine(int argc, const char* const* argv) {
     const std::size_t eq = word.substr(0, 2) == "--" ? word.find('=') : std::string_view::npos;
     const std::string_view name = word.substr(0, eq);
     const Option* known = platform::findOption<Invocation>(kOptions, name);
-    if (known == nullptr || known->name != name) return badOption("unknown option '" + printable(name) + "'");
-    for (const std::string_view s : seen) {
-      if (s == name) return badOption(std::string(name) + " is given twice");
+    std::string_view value;
+    std::string error;
+    if (known == nullptr || known->name != name) {
+      error = "unknown option '" + printable(name) + "'";
+    } else if (std::find(seen.begin(), seen.end(), name) != seen.end()) {
+      error = std::string(name) + " is given twice";
+    } else if (known->hint.empty()) {
+      if (eq != std::string_view::npos) error = std::string(name) + " takes no value";
+    } else if (eq != std::string_view::npos) {
+      value = word.substr(eq + 1);
+    } else if (i + 1 >= argc) {
+      error = std::string(name) + " needs a value";
+    } else {
+      value = argv[++i];
+      // "--svg --count 1 ...": the file name was forgotten.
+      if (value.substr(0, 2) == "--" || isHelpWord(value))
+        error = std::string(name) + " needs a value, not the option '" + printable(value) + "'";
+    }
+    const Invocation::Action before = inv.action;
+    if (error.empty()) known->apply(inv, value, &error);
+    if (!error.empty()) {
+      inv = badOption(error);
+      return false;
     }
     seen.push_back(known->name);
-    std::string_view value;
-    if (!known->hint.empty()) {
-      if (eq != std::string_view::npos) {
-        value = word.substr(eq + 1);
-      } else if (i + 1 < argc) {
-        value = argv[++i];
-        // "--svg --count 1 ...": the file name was forgotten.
-        if (value.substr(0, 2) == "--" || isHelpWord(value))
-          return badOption(std::string(name) + " needs a value, not the option '" + printable(value) + "'");
-      } else {
-        return badOption(std::string(name) + " needs a value");
-      }
-    } else if (eq != std::string_view::npos) {
-      return badOption(std::string(name) + " takes no value");
-    }
-    std::string error;
-    const Invocation::Action before = inv.action;
-    if (!known->apply(inv, value, &error)) return badOption(error);
     if (before != Invocation::Action::Run)
       inv.action = before;  // the first of --help, --version, --list-ports wins
   }
-  if (inv.action != Invocation::Action::Run) return inv;
+  return true;
+}
 
-  if (anyOption && positional.size() != 3)
-    return badOption(
-        "with options, name the link in three words: COM <port> <LMS|PLS> or IP <address> "
-        "<LMS|PLS> (" +
-        std::to_string(positional.size()) + (positional.size() == 1 ? " word" : " words") + " given)");
-  if (!inv.options.recordPath.empty() && samePath(inv.options.recordPath, inv.options.svgPath))
-    return badOption("--record and --svg name the same file");
-  // --baud has a meaning only for a serial line: the default mode and IP are network links.
-  const bool networkLink = positional.size() != 3 || std::strcmp(positional[0], "IP") == 0;
-  if (networkLink && (inv.options.baud != 0 || inv.options.findRate))
-    return badOption("--baud is for serial links (COM)");
-  if (positional.size() != 3) {
-    inv.defaultMode = true;
-    inv.address = lms::kDefaultScannerAddress;
-    inv.laserType = "LMS";
-    inv.banner = std::string("Modo Default\nComunicacion IP: ") + lms::kDefaultScannerAddress +
-                 " Tipo de laser LMS\n\n";
-    return inv;
-  }
-  const char* keyword = positional[0];
-  const char* where = positional[1];
-  inv.laserType = positional[2];
+// The link from its three words: COM <port> <type> or IP <address> <type>.
+Invocation linkFromWords(Invocation inv, const char* keyword, const char* where, const char* type) {
+  inv.laserType = type;
   if (std::strcmp(keyword, "COM") == 0) {
     lms::LinkName link;
-    if (lms::parseLinkName(std::string("COM ") + where, &link)) {
-      inv.portName = link.device;
-    } else {
+    if (!lms::parseLinkName(std::string("COM ") + where, &link)) {
       inv.action = Invocation::Action::BadPort;
       inv.error = std::string("lmsview: invalid port '") + printable(where) +
                   "': give 1 to 10 (COM1 to COM10) or a device path such as " +
                   std::string(transport::devicePathExample());
       return inv;
     }
+    inv.portName = link.device;
     inv.serial = true;
     inv.banner = "Comunicacion serial: " + printable(inv.portName) + " Tipo de laser " +
                  printable(inv.laserType) + "\n\n";
@@ -351,6 +334,38 @@ Invocation parseCommandLine(int argc, const char* const* argv) {
   inv.action = Invocation::Action::BadKeyword;
   inv.error = std::string("lmsview: unknown link '") + printable(keyword) +
               "': use COM <port> <LMS|PLS> or IP <address> <LMS|PLS> (see --help)";
+  return inv;
+}
+
+}  // namespace
+
+Invocation parseCommandLine(int argc, const char* const* argv) {
+  Invocation inv;
+  std::vector<const char*> positional;
+  // Any option at all (even "--") asks for the three link words: the
+  // default mode is only for a line without options, so a forgotten value
+  // can never send a run to the network.
+  bool anyOption = false;
+  if (!takeOptions(argc, argv, inv, positional, &anyOption)) return inv;
+  if (inv.action != Invocation::Action::Run) return inv;
+  if (anyOption && positional.size() != 3)
+    return badOption(
+        "with options, name the link in three words: COM <port> <LMS|PLS> or IP <address> "
+        "<LMS|PLS> (" +
+        std::to_string(positional.size()) + (positional.size() == 1 ? " word" : " words") + " given)");
+  if (!inv.options.recordPath.empty() && samePath(inv.options.recordPath, inv.options.svgPath))
+    return badOption("--record and --svg name the same file");
+  // --baud has a meaning only for a serial line: the default mode and IP are network links.
+  const bool networkLink = positional.size() != 3 || std::strcmp(positional[0], "IP") == 0;
+  if (networkLink && (inv.options.baud != 0 || inv.options.findRate))
+    return badOption("--baud is for serial links (COM)");
+  if (positional.size() == 3)
+    return linkFromWords(std::move(inv), positional[0], positional[1], positional[2]);
+  inv.defaultMode = true;
+  inv.address = lms::kDefaultScannerAddress;
+  inv.laserType = "LMS";
+  inv.banner =
+      std::string("Modo Default\nComunicacion IP: ") + lms::kDefaultScannerAddress + " Tipo de laser LMS\n\n";
   return inv;
 }
 

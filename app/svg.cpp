@@ -20,16 +20,104 @@ void num(std::string& out, double v) {
 
 }  // namespace
 
+namespace {
+
+// Where a range and an angle land in the picture.
+struct Geometry {
+  double range;  // metres at the picture's edge
+  double scale;  // pixels a metre
+  double x(double r, double a) const { return kSvgOriginX + r * std::cos(a) * scale; }
+  double y(double r, double a) const { return kSvgOriginY - r * std::sin(a) * scale; }
+};
+
+// Range rings with their labels, and spokes every 30 degrees with theirs.
+void appendGrid(std::string& s, const Geometry& g) {
+  s += "<g fill=\"none\" stroke=\"#ccc\">\n";
+  const double step = ringStep(g.range);
+  for (double ring = step; ring <= g.range + 1e-9; ring += step) {
+    s += "<path d=\"M";
+    num(s, g.x(ring, 0));
+    s += ' ';
+    num(s, kSvgOriginY);
+    s += " A";
+    num(s, ring * g.scale);
+    s += ' ';
+    num(s, ring * g.scale);
+    s += " 0 0 0 ";
+    num(s, g.x(ring, std::numbers::pi));
+    s += ' ';
+    num(s, kSvgOriginY);
+    s += "\"/>\n";
+  }
+  for (int deg = 0; deg <= 180; deg += 30) {
+    const double a = deg * std::numbers::pi / 180.0;
+    s += "<line x1=\"400\" y1=\"420\" x2=\"";
+    num(s, g.x(g.range, a));
+    s += "\" y2=\"";
+    num(s, g.y(g.range, a));
+    s += "\"/>\n";
+  }
+  s += "</g>\n<g fill=\"#888\">\n";
+  for (double ring = step; ring <= g.range + 1e-9; ring += step) {
+    char label[24];
+    std::snprintf(label, sizeof label, "%g m", ring);
+    s += "<text x=\"";
+    num(s, g.x(ring, 0) + 2);
+    s += "\" y=\"436\">";
+    s += label;
+    s += "</text>\n";
+  }
+  for (int deg = 0; deg <= 180; deg += 30) {
+    const double a = deg * std::numbers::pi / 180.0;
+    s += "<text text-anchor=\"middle\" x=\"";
+    num(s, std::clamp(g.x(g.range * 1.04, a), 16.0, kSvgWidth - 16));
+    s += "\" y=\"";
+    num(s, std::min(g.y(g.range * 1.04, a), kSvgOriginY + 14));
+    s += "\">";
+    s += std::to_string(deg);
+    s += "&#176;</text>\n";
+  }
+  s += "</g>\n";
+}
+
+// The outline joining neighbouring valid points (a gap breaks it), then the points.
+void appendPoints(std::string& s, const lmsview::Scan& scan, const Geometry& g) {
+  auto drawn = [&](std::size_t i) { return isDrawableRange(scan.ranges[i]) && scan.ranges[i] <= g.range; };
+  s += "<path fill=\"none\" stroke=\"#36c\" stroke-width=\"1\" d=\"";
+  bool drawing = false;
+  for (std::size_t i = 0; i < scan.ranges.size(); ++i) {
+    if (!drawn(i)) {
+      drawing = false;
+      continue;
+    }
+    const double a = static_cast<double>(i) * std::numbers::pi / 360.0;
+    s += drawing ? " L" : " M";
+    num(s, g.x(scan.ranges[i], a));
+    s += ' ';
+    num(s, g.y(scan.ranges[i], a));
+    drawing = true;
+  }
+  s += "\"/>\n<g fill=\"#c33\">\n";
+  for (std::size_t i = 0; i < scan.ranges.size(); ++i) {
+    if (!drawn(i)) continue;
+    const double a = static_cast<double>(i) * std::numbers::pi / 360.0;
+    s += "<circle class=\"point\" r=\"1.8\" cx=\"";
+    num(s, g.x(scan.ranges[i], a));
+    s += "\" cy=\"";
+    num(s, g.y(scan.ranges[i], a));
+    s += "\"/>\n";
+  }
+  s += "</g>\n";
+}
+
+}  // namespace
+
 std::string scanSvg(const lmsview::Scan& scan, double maxRangeM) {
   double farthest = 0;
-  for (int i = 0; i < static_cast<int>(scan.ranges.size()); ++i) {
-    const double r = scan.ranges[static_cast<std::size_t>(i)];
-    if (isDrawableRange(r)) farthest = std::max(farthest, r);
-  }
+  for (const float r : scan.ranges)
+    if (isDrawableRange(r)) farthest = std::max(farthest, static_cast<double>(r));
   const double range = maxRangeM > 0 ? maxRangeM : std::max(farthest, 1.0);
-  const double scale = kSvgRadius / range;
-  auto x = [&](double r, double a) { return kSvgOriginX + r * std::cos(a) * scale; };
-  auto y = [&](double r, double a) { return kSvgOriginY - r * std::sin(a) * scale; };
+  const Geometry g{range, kSvgRadius / range};
 
   std::string s;
   s.reserve(48 * 1024);
@@ -41,82 +129,9 @@ std::string scanSvg(const lmsview::Scan& scan, double maxRangeM) {
   s += title;
   s += "</title>\n";
   s += "<rect width=\"800\" height=\"460\" fill=\"white\"/>\n";
-  // Rings and their labels.
-  s += "<g fill=\"none\" stroke=\"#ccc\">\n";
-  const double step = ringStep(range);
-  for (double ring = step; ring <= range + 1e-9; ring += step) {
-    s += "<path d=\"M";
-    num(s, x(ring, 0));
-    s += ' ';
-    num(s, kSvgOriginY);
-    s += " A";
-    num(s, ring * scale);
-    s += ' ';
-    num(s, ring * scale);
-    s += " 0 0 0 ";
-    num(s, x(ring, std::numbers::pi));
-    s += ' ';
-    num(s, kSvgOriginY);
-    s += "\"/>\n";
-  }
-  // Spokes every 30 degrees.
-  for (int deg = 0; deg <= 180; deg += 30) {
-    const double a = deg * std::numbers::pi / 180.0;
-    s += "<line x1=\"400\" y1=\"420\" x2=\"";
-    num(s, x(range, a));
-    s += "\" y2=\"";
-    num(s, y(range, a));
-    s += "\"/>\n";
-  }
-  s += "</g>\n<g fill=\"#888\">\n";
-  for (double ring = step; ring <= range + 1e-9; ring += step) {
-    char label[24];
-    std::snprintf(label, sizeof label, "%g m", ring);
-    s += "<text x=\"";
-    num(s, x(ring, 0) + 2);
-    s += "\" y=\"436\">";
-    s += label;
-    s += "</text>\n";
-  }
-  for (int deg = 0; deg <= 180; deg += 30) {
-    const double a = deg * std::numbers::pi / 180.0;
-    s += "<text text-anchor=\"middle\" x=\"";
-    num(s, std::clamp(x(range * 1.04, a), 16.0, kSvgWidth - 16));
-    s += "\" y=\"";
-    num(s, std::min(y(range * 1.04, a), kSvgOriginY + 14));
-    s += "\">";
-    s += std::to_string(deg);
-    s += "&#176;</text>\n";
-  }
-  s += "</g>\n";
-  // The outline joins neighbouring valid points; a gap breaks it.
-  s += "<path fill=\"none\" stroke=\"#36c\" stroke-width=\"1\" d=\"";
-  bool drawing = false;
-  for (int i = 0; i < static_cast<int>(scan.ranges.size()); ++i) {
-    const double r = scan.ranges[static_cast<std::size_t>(i)];
-    const double a = i * std::numbers::pi / 360.0;
-    if (!isDrawableRange(r) || r > range) {
-      drawing = false;
-      continue;
-    }
-    s += drawing ? " L" : " M";
-    num(s, x(r, a));
-    s += ' ';
-    num(s, y(r, a));
-    drawing = true;
-  }
-  s += "\"/>\n<g fill=\"#c33\">\n";
-  for (int i = 0; i < static_cast<int>(scan.ranges.size()); ++i) {
-    const double r = scan.ranges[static_cast<std::size_t>(i)];
-    const double a = i * std::numbers::pi / 360.0;
-    if (!isDrawableRange(r) || r > range) continue;
-    s += "<circle class=\"point\" r=\"1.8\" cx=\"";
-    num(s, x(r, a));
-    s += "\" cy=\"";
-    num(s, y(r, a));
-    s += "\"/>\n";
-  }
-  s += "</g>\n<circle cx=\"400\" cy=\"420\" r=\"4\" fill=\"black\"/>\n";
+  appendGrid(s, g);
+  appendPoints(s, scan, g);
+  s += "<circle cx=\"400\" cy=\"420\" r=\"4\" fill=\"black\"/>\n";
   s += "<text x=\"10\" y=\"18\" font-size=\"14\">";
   s += title;
   s += "</text>\n";

@@ -366,6 +366,9 @@ int LmsDriver<Link>::rdLMSmsg(int length, std::uint8_t* destination, Transport& 
   int position = 0;
   int last = 0;
   while (remaining > 0) {
+    // Pieces of at most 255 bytes (a count that fits one byte), as the
+    // callers have always read; the result is the last piece's count, so a
+    // short piece tells a caller the rest has not arrived.
     const int chunk = std::min(remaining, 255);
     remaining -= chunk;
     last = link.hasData() ? link.read(destination + position, chunk) : 0;

@@ -195,8 +195,10 @@ class LmsDriver {
   void fail(RunOutcome outcome, std::string text, std::error_code ec);
   static bool parseLaserType(const char* laserType);
 
-  ScanSlot slot_;                 // first in the object, as the hand-off record
-  int reserved_[3] = {16, 4, 0};  // kept from the scanner's settings; nothing depends on them
+  ScanSlot slot_;  // first in the object, as the hand-off record
+  // The three integers of the serial constructor (16, 4, 0 unless given):
+  // kept for the callers of that constructor; nothing reads them.
+  int reserved_[3] = {16, 4, 0};
   typename Link::Target target_;
   int numPoints_ = kScanPoints;
   float rangeBuf_[kScanPoints] = {};

@@ -27,7 +27,8 @@ int LmsDriver<Link>::setRangeRes(int selector, Transport& transport) {
       say("Invalid resolution selected. Drop back to default\n");
       break;
   }
-  if (exchange(msg, 9, transport) != AckResult::Ack) {
+  // Every variant telegram has the same 9 bytes (command 0x3B, angle, resolution).
+  if (exchange(msg, static_cast<int>(msgRange100Res100.size()), transport) != AckResult::Ack) {
     say("setRangeRes - Resolution mode setting failure\n");
     return 1;
   }
@@ -78,7 +79,9 @@ bool LmsDriver<Link>::resetLMS(Transport& transport, int baudRate) {
     say("resetLMS - Baud rate changes failure\n");
     return false;
   }
-  if (exchange(msg, 6, transport) != AckResult::Ack) say("resetLMS - Baud rate changes failure\n");
+  // Every rate telegram has the same 6 bytes (operating mode 0x20 and the rate's code).
+  if (exchange(msg, static_cast<int>(msgBaud9600.size()), transport) != AckResult::Ack)
+    say("resetLMS - Baud rate changes failure\n");
   return transport.close();
 }
 

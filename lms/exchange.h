@@ -75,7 +75,9 @@ bool sendTelegram(const std::uint8_t* data, int length, T& link) {
 }
 
 // Input still waiting from an earlier exchange (a late reply, the tail of a
-// refused answer) would be taken for the answer to the next telegram.
+// refused answer) would be taken for the answer to the next telegram. At
+// most 16 reads: a link that keeps delivering (a peer that never pauses)
+// cannot hold the exchange here; 16 x 802 bytes is more than any late reply.
 template <TelegramLink T>
 void discardStale(T& link) {
   std::uint8_t scratch[kReplyReadSize];

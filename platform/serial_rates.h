@@ -9,7 +9,8 @@
 
 namespace platform {
 
-inline constexpr int kLineRates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400, 460800, 500000};
+inline constexpr int kLineRates[] = {1200,  2400,   4800,   9600,   19200, 38400,
+                                     57600, 115200, 230400, 460800, 500000};
 
 inline bool isLineRate(int baud) {
   return std::find(std::begin(kLineRates), std::end(kLineRates), baud) != std::end(kLineRates);

@@ -10,11 +10,15 @@ LMS_WITH_FUZZ=1 scripts/setup.sh
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 status=0
+mkdir -p fuzz-out
+build/fuzz/tests/fuzz/fuzz_cli_dictionary >fuzz-out/cli.dict
 for t in reply framer sim_parser cli; do
   work=fuzz-out/$t
   mkdir -p "$work"
   log=fuzz-out/$t.log
-  if build/fuzz/tests/fuzz/fuzz_$t "$work" tests/fuzz/corpus/$t -max_total_time="$seconds" \
+  dict=()
+  [ "$t" = cli ] && dict=(-dict=fuzz-out/cli.dict)
+  if build/fuzz/tests/fuzz/fuzz_$t "$work" tests/fuzz/corpus/$t "${dict[@]}" -max_total_time="$seconds" \
       -artifact_prefix="fuzz-out/$t-" -print_final_stats=1 >"$log" 2>&1; then
     runs=$(awk '/stat::number_of_executed_units/ {print $2}' "$log")
     echo "fuzz_$t: ${seconds}s, ${runs:-?} executions, clean"

@@ -2,6 +2,7 @@
 // telegram protocol over TCP or a serial line.
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "platform/signals.h"
@@ -17,6 +18,67 @@ extern "C" void onSignal(int) {
   if (gServer) gServer->stop();
 }
 
+// A log file the command line asked for, closed at the end; nullptr when
+// none was asked for. False when it cannot be written.
+struct LogFile {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file{nullptr, &std::fclose};
+  bool open(const std::string& path) {
+    if (path.empty()) return true;
+    file.reset(std::fopen(path.c_str(), "w"));
+    if (!file) std::fprintf(stderr, "lmssim: cannot write %s\n", platform::printable(path).c_str());
+    return file != nullptr;
+  }
+};
+
+sim::SimOptions optionsOf(const sim::SimCommandLine& cl, const sim::ReplayScans* replay, std::FILE* scanLog,
+                          std::FILE* timingLog) {
+  sim::SimOptions o;
+  o.seed = cl.seed;
+  o.replay = cl.replayFile.empty() ? nullptr : replay;
+  o.replayOnce = cl.replayOnce;
+  o.pace = !cl.noPace;
+  o.baud = cl.baud;
+  o.verbose = cl.verbose;
+  o.maxSeconds = cl.maxSeconds;
+  o.stopOnEof = cl.stopOnEof;
+  o.scanLog = scanLog;
+  o.timingLog = timingLog;
+  return o;
+}
+
+// Opens the link the command line names. One line, flushed, says where the
+// emulator is once it is ready: a script or test that starts it waits for
+// that line (and learns the port when it asked for 0, or the pty's path).
+bool openLink(sim::SimServer& server, const sim::SimCommandLine& cl, std::string* error) {
+  using Mode = sim::SimCommandLine::Mode;
+  bool ok = false;
+  switch (cl.mode) {
+    case Mode::Tcp:
+      ok = server.listenTcp(cl.address, static_cast<std::uint16_t>(cl.port), cl.anyAddress, error);
+      if (ok) std::printf("lmssim: listening on %s:%u\n", cl.address.c_str(), server.boundPort());
+      break;
+    case Mode::Pty:
+      ok = server.createPty(error);
+      if (ok) std::printf("lmssim: serial device %s\n", server.devicePath().c_str());
+      break;
+    case Mode::Device:
+      ok = server.openDevice(cl.device, error);
+      if (ok) std::printf("lmssim: serial device %s\n", platform::printable(server.devicePath()).c_str());
+      break;
+  }
+  std::fflush(stdout);
+  return ok;
+}
+
+void printCounts(const sim::SimCounters& c) {
+  std::printf(
+      "lmssim: requests %lld, scans %lld, acks %lld, naks %lld, ignored %lld, bad checksum %lld, faults "
+      "%lld\n",
+      static_cast<long long>(c.requests), static_cast<long long>(c.scans), static_cast<long long>(c.acks),
+      static_cast<long long>(c.naks), static_cast<long long>(c.ignored),
+      static_cast<long long>(c.badChecksum), static_cast<long long>(c.faults));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -27,12 +89,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "lmssim: %s\n", error.c_str());
     return 2;
   }
-  if (cl.help) {
-    std::fputs(simUsage(), stdout);
-    return 0;
-  }
-  if (cl.version) {
-    std::printf("lmssim %s\n", LMS_VERSION);
+  if (cl.help || cl.version) {
+    if (cl.help)
+      std::fputs(simUsage(), stdout);
+    else
+      std::printf("lmssim %s\n", LMS_VERSION);
     return 0;
   }
   ReplayScans replay;
@@ -42,77 +103,19 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (!notice.empty()) std::fprintf(stderr, "lmssim: %s\n", notice.c_str());
-  std::FILE* scanLog = nullptr;
-  if (!cl.scanLogFile.empty()) {
-    scanLog = std::fopen(cl.scanLogFile.c_str(), "w");
-    if (!scanLog) {
-      std::fprintf(stderr, "lmssim: cannot write %s\n", platform::printable(cl.scanLogFile).c_str());
-      return 2;
-    }
-  }
-  std::FILE* timingLog = nullptr;
-  if (!cl.timingLogFile.empty()) {
-    timingLog = std::fopen(cl.timingLogFile.c_str(), "w");
-    if (!timingLog) {
-      std::fprintf(stderr, "lmssim: cannot write %s\n", platform::printable(cl.timingLogFile).c_str());
-      return 2;
-    }
-  }
-  SimOptions options;
-  options.seed = cl.seed;
-  options.replay = cl.replayFile.empty() ? nullptr : &replay;
-  options.replayOnce = cl.replayOnce;
-  options.pace = !cl.noPace;
-  options.baud = cl.baud;
-  options.verbose = cl.verbose;
-  options.maxSeconds = cl.maxSeconds;
-  options.stopOnEof = cl.stopOnEof;
-  options.scanLog = scanLog;
-  options.timingLog = timingLog;
+  LogFile scanLog, timingLog;
+  if (!scanLog.open(cl.scanLogFile) || !timingLog.open(cl.timingLogFile)) return 2;
   SimFaults faults = cl.faults;
   faults.chaosSeed = cl.seed;
-  SimServer server(faults, options);
-
-  bool ok = false;
-  switch (cl.mode) {
-    case SimCommandLine::Mode::Tcp:
-      ok = server.listenTcp(cl.address, static_cast<std::uint16_t>(cl.port), cl.anyAddress, &error);
-      // One line, flushed when the listener is up: a script or test that
-      // starts the emulator waits for it (and learns the port when it was 0).
-      if (ok) std::printf("lmssim: listening on %s:%u\n", cl.address.c_str(), server.boundPort());
-      break;
-    case SimCommandLine::Mode::Pty:
-      ok = server.createPty(&error);
-      // The path is what the user needs to start the reader: always printed.
-      if (ok) std::printf("lmssim: serial device %s\n", server.devicePath().c_str());
-      break;
-    case SimCommandLine::Mode::Device:
-      ok = server.openDevice(cl.device, &error);
-      if (ok) std::printf("lmssim: serial device %s\n", platform::printable(server.devicePath()).c_str());
-      break;
-  }
-  if (!ok) {
+  SimServer server(faults, optionsOf(cl, &replay, scanLog.file.get(), timingLog.file.get()));
+  if (!openLink(server, cl, &error)) {
     std::fprintf(stderr, "lmssim: %s\n", error.c_str());
     return 1;
   }
-  std::fflush(stdout);
-
   gServer = &server;
   platform::installStopSignals(onSignal);
-
   server.serve();
   gServer = nullptr;
-
-  if (cl.counts) {
-    const SimCounters c = server.counters();
-    std::printf(
-        "lmssim: requests %lld, scans %lld, acks %lld, naks %lld, ignored %lld, bad checksum %lld, faults "
-        "%lld\n",
-        static_cast<long long>(c.requests), static_cast<long long>(c.scans), static_cast<long long>(c.acks),
-        static_cast<long long>(c.naks), static_cast<long long>(c.ignored),
-        static_cast<long long>(c.badChecksum), static_cast<long long>(c.faults));
-  }
-  if (scanLog) std::fclose(scanLog);
-  if (timingLog) std::fclose(timingLog);
+  if (cl.counts) printCounts(server.counters());
   return 0;
 }

@@ -63,6 +63,10 @@ class SimServer {
   void closeLink();
   void acceptClient();
   bool stopping() const { return stopping_.load(std::memory_order_acquire); }
+  enum class Input { Nothing, Link, End };
+  Input waitForInput(int timeoutMs);
+  bool readAndAnswer();
+  bool answer(const ParsedTelegram& t, bool* over);
 
   SimEngine engine_;
   SimOptions options_;
@@ -78,6 +82,7 @@ class SimServer {
   bool linkClosedForGood_ = false;
   std::string devicePath_;
   std::int64_t plannedScan_ = -1;  // the measurement reply in the plan being sent
+  std::int64_t lastInput_ = 0;     // when the link last brought bytes (process ms)
 };
 
 }  // namespace sim

@@ -209,102 +209,119 @@ void SimServer::closeLink() {
   }
 }
 
+// Sleeps until the link, the listener, standard input or a wake-up needs
+// attention (bounded by `timeoutMs`, < 0: none); accepts a new client.
+SimServer::Input SimServer::waitForInput(int timeoutMs) {
+  // The listener is watched even while a client is served, so a client
+  // that has gone cannot hold it and new connects are answered at once.
+  pollfd fds[4];
+  nfds_t n = 0;
+  fds[n++] = {wake_.native().readFd, POLLIN, 0};
+  const nfds_t linkAt = n;
+  if (link_.valid()) fds[n++] = {link_.get(), POLLIN, 0};
+  const nfds_t listenerAt = n;
+  if (listener_.valid()) fds[n++] = {listener_.get(), POLLIN, 0};
+  const nfds_t stdinAt = n;
+  if (options_.stopOnEof) fds[n++] = {0, POLLIN, 0};
+  const int rc = ::poll(fds, n, timeoutMs);
+  if (rc < 0 && errno != EINTR) return Input::End;
+  if (rc <= 0) return Input::Nothing;
+  if (options_.stopOnEof && fds[stdinAt].revents) {
+    char buf[256];
+    const ssize_t r = ::read(0, buf, sizeof buf);
+    if (r == 0 || (r < 0 && errno != EINTR && errno != EAGAIN)) return Input::End;
+  }
+  if (listener_.valid() && fds[listenerAt].revents) {
+    acceptClient();
+    return Input::Nothing;
+  }
+  if (!link_.valid() || linkAt >= n || fds[linkAt].revents == 0) return Input::Nothing;
+  return Input::Link;
+}
+
+// Answers one telegram: plans, logs, sends. False when serving is over
+// (the replay is done) or the link was closed.
+bool SimServer::answer(const ParsedTelegram& t, bool* over) {
+  std::vector<Piece> plan;
+  plannedScan_ = -1;
+  engine_.handle(t, processMillis(), plan);
+  {
+    std::lock_guard lock(countersMutex_);
+    counters_ = engine_.counters();
+  }
+  if (options_.verbose && options_.log) {
+    std::fprintf(options_.log, "lmssim: %s\n", engine_.lastAction().c_str());
+    std::fflush(options_.log);
+  }
+  const bool sent = sendPlan(link_.get(), plan);
+  if (sent && plannedScan_ >= 0 && options_.timingLog) {
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    std::fprintf(options_.timingLog, "%lld %lld\n", static_cast<long long>(plannedScan_),
+                 static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec);
+    std::fflush(options_.timingLog);
+  }
+  if (!sent && tcp_) {
+    closeLink();
+    return false;
+  }
+  if (options_.replay && options_.replayOnce &&
+      engine_.counters().scans >= static_cast<std::int64_t>(options_.replay->size())) {
+    if (options_.verbose && options_.log) std::fprintf(options_.log, "lmssim: replay done\n");
+    *over = true;
+    return false;
+  }
+  if (engine_.closeNow()) {
+    if (options_.verbose && options_.log) std::fprintf(options_.log, "lmssim: closing the link\n");
+    closeLink();
+    return false;
+  }
+  return true;
+}
+
+// Reads what the link brought and answers every whole telegram in it.
+// False when serving is over.
+bool SimServer::readAndAnswer() {
+  std::uint8_t buf[1024];
+  const ssize_t r = ::read(link_.get(), buf, sizeof buf);
+  if (r < 0 && (errno == EINTR || errno == EAGAIN)) return true;
+  if (r <= 0) {
+    if (options_.verbose && options_.log) std::fprintf(options_.log, "lmssim: client gone\n");
+    if (tcp_)
+      closeLink();
+    else
+      pause(50);  // the reader closed the pseudo-terminal; it can open it again
+    return true;
+  }
+  // On a pseudo-terminal both ends share one line setting: a reader that
+  // set another rate would, on a real line, send the scanner only garbled
+  // bytes, so nothing is answered.
+  if (ptySlave_.valid() && !platform::lineRunsAt(ptySlave_.get(), options_.baud)) {
+    if (options_.verbose && options_.log)
+      std::fprintf(options_.log, "lmssim: the reader's rate is not ours\n");
+    return true;
+  }
+  // A partial telegram left standing for a second is a broken one.
+  if (parser_.partial() && processMillis() - lastInput_ > 1000) parser_.reset();
+  lastInput_ = processMillis();
+  parser_.feed(buf, static_cast<int>(r));
+  ParsedTelegram t;
+  bool over = false;
+  while (parser_.next(t)) {
+    if (!answer(t, &over)) break;
+  }
+  return !(linkClosedForGood_ || over);
+}
+
 void SimServer::serve() {
   const std::int64_t endAt =
       options_.maxSeconds > 0 ? processMillis() + static_cast<std::int64_t>(options_.maxSeconds * 1000) : -1;
-  std::vector<Piece> plan;
-  std::int64_t lastInput = 0;
-  bool replayDone = false;
   while (!stopping()) {
     const std::int64_t now = processMillis();
     if (endAt >= 0 && now >= endAt) break;
-    // The listener is watched even while a client is served, so a client
-    // that has gone cannot hold it and new connects are answered at once.
-    pollfd fds[4];
-    nfds_t n = 0;
-    fds[n++] = {wake_.native().readFd, POLLIN, 0};
-    const nfds_t linkAt = n;
-    if (link_.valid()) fds[n++] = {link_.get(), POLLIN, 0};
-    const nfds_t listenerAt = n;
-    if (listener_.valid()) fds[n++] = {listener_.get(), POLLIN, 0};
-    const nfds_t stdinAt = n;
-    if (options_.stopOnEof) fds[n++] = {0, POLLIN, 0};
-    const int rc = ::poll(fds, n, endAt >= 0 ? static_cast<int>(std::max<std::int64_t>(endAt - now, 1)) : -1);
-    if (rc < 0 && errno != EINTR) break;
-    if (rc <= 0) continue;
-    if (options_.stopOnEof && fds[stdinAt].revents) {
-      char buf[256];
-      ssize_t r = ::read(0, buf, sizeof buf);
-      if (r == 0 || (r < 0 && errno != EINTR && errno != EAGAIN)) break;
-    }
-    if (listener_.valid() && fds[listenerAt].revents) {
-      acceptClient();
-      continue;
-    }
-    if (!link_.valid() || linkAt >= n || fds[linkAt].revents == 0) continue;
-    std::uint8_t buf[1024];
-    ssize_t r = ::read(link_.get(), buf, sizeof buf);
-    if (r < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    if (r <= 0) {
-      if (options_.verbose && options_.log) std::fprintf(options_.log, "lmssim: client gone\n");
-      if (tcp_) {
-        closeLink();
-      } else {
-        // The reader closed the pseudo-terminal; it can open it again.
-        pause(50);
-      }
-      continue;
-    }
-    // On a pseudo-terminal both ends share one line setting: a reader that
-    // set another rate would, on a real line, send the scanner only garbled
-    // bytes, so nothing is answered.
-    if (ptySlave_.valid() && !platform::lineRunsAt(ptySlave_.get(), options_.baud)) {
-      if (options_.verbose && options_.log)
-        std::fprintf(options_.log, "lmssim: the reader's rate is not ours\n");
-      continue;
-    }
-    // A partial telegram left standing for a second is a broken one.
-    if (parser_.partial() && processMillis() - lastInput > 1000) parser_.reset();
-    lastInput = processMillis();
-    parser_.feed(buf, static_cast<int>(r));
-    ParsedTelegram t;
-    while (parser_.next(t)) {
-      plan.clear();
-      plannedScan_ = -1;
-      engine_.handle(t, processMillis(), plan);
-      {
-        std::lock_guard lock(countersMutex_);
-        counters_ = engine_.counters();
-      }
-      if (options_.verbose && options_.log) {
-        std::fprintf(options_.log, "lmssim: %s\n", engine_.lastAction().c_str());
-        std::fflush(options_.log);
-      }
-      const bool sent = sendPlan(link_.get(), plan);
-      if (sent && plannedScan_ >= 0 && options_.timingLog) {
-        timespec ts{};
-        ::clock_gettime(CLOCK_MONOTONIC, &ts);
-        std::fprintf(options_.timingLog, "%lld %lld\n", static_cast<long long>(plannedScan_),
-                     static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec);
-        std::fflush(options_.timingLog);
-      }
-      if (!sent && tcp_) {
-        closeLink();
-        break;
-      }
-      if (options_.replay && options_.replayOnce &&
-          engine_.counters().scans >= static_cast<std::int64_t>(options_.replay->size())) {
-        if (options_.verbose && options_.log) std::fprintf(options_.log, "lmssim: replay done\n");
-        replayDone = true;
-        break;
-      }
-      if (engine_.closeNow()) {
-        if (options_.verbose && options_.log) std::fprintf(options_.log, "lmssim: closing the link\n");
-        closeLink();
-        break;
-      }
-    }
-    if (linkClosedForGood_ || replayDone) break;
+    const Input in = waitForInput(endAt >= 0 ? static_cast<int>(std::max<std::int64_t>(endAt - now, 1)) : -1);
+    if (in == Input::End) break;
+    if (in == Input::Link && !readAndAnswer()) break;
   }
   // A server that stops serving lets go of its link, as its process would.
   link_.reset();

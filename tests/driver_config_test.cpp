@@ -116,7 +116,7 @@ TEST(DriverOperations, RefusalsAreReportedByEachOperation) {
     for (int i = 0; i < 4; ++i) {
       auto got = w.peer.receive(1, 3000);
       if (got.empty()) break;
-      sleepMs(100);
+      sleepMs(100);  // a scanner that takes its time: the rest of the telegram is in by then
       w.peer.receive(100, 50);
       w.peer.send(Bytes{kNak});
     }

@@ -185,7 +185,8 @@ TEST(NetLms, SilentScannerIsReportedEachCycleAndStopStillWorks) {
   RunningDriver run(d);
   // The first request goes unanswered; its bound passes; then the stop.
   ASSERT_TRUE(waitUntil([&] { return sim.server.counters().ignored >= 1; }, 8000));
-  sleepMs(kAckTimeoutMs + 300);
+  EXPECT_TRUE(
+      waitUntil([&] { return out.str().find("requestScan - no answer") != std::string::npos; }, 8000));
   EXPECT_LT(run.finish(), kAckTimeoutMs + 500);
   EXPECT_NE(out.str().find("requestScan - no answer from LMS\n"), std::string::npos);
   EXPECT_EQ(d.outcome(), RunOutcome::Stopped);
@@ -217,7 +218,7 @@ TEST(SerialLms, DeviceThatDisappearsEndsTheRun) {
   SerialLms d(sim.server.devicePath().c_str(), "LMS");
   d.setOutput(out.sink());
   std::thread t([&] { d.run(); });
-  sleepMs(300);
+  EXPECT_TRUE(waitUntil([&] { return out.str().find("connected to LMS\n") != std::string::npos; }, 5000));
   sim.stop();  // the emulator closes its side of the pseudo-terminal
   waitUntil([&] { return d.outcome() == RunOutcome::LinkLost; }, 8000);
   d.stop();

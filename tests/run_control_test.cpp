@@ -78,7 +78,8 @@ TEST(RunControl, AStopWhileConnectingEndsTheRunAsTheSignalSays) {
   Outputs out;
   int status = -1;
   std::thread runner([&] { status = run("127.0.5.23", {.reconnect = true}, out); });  // nobody listens there
-  EXPECT_TRUE(waitUntil([&] { return out.notices.str().find("reconnecting to") != std::string::npos; }, 5000));
+  EXPECT_TRUE(
+      waitUntil([&] { return out.notices.str().find("reconnecting to") != std::string::npos; }, 5000));
   stopRun(SIGTERM);
   runner.join();
   EXPECT_EQ(status, 128 + SIGTERM);

@@ -95,7 +95,7 @@ TEST(SimServer, ClosesTheConnectionAfterNReplies) {
   ASSERT_EQ(awaitAck(link, &carry, 3000), AckResult::Ack);
   EXPECT_EQ(carry.length, kReplyLength);
   EXPECT_TRUE(waitUntil([&] { return client.drained(); }, 3000));
-  EXPECT_TRUE(client.connectionLost());
+  EXPECT_TRUE(client.gone());
 }
 
 TEST(SimServer, StopsWithinItsTimeLimit) {

@@ -12,6 +12,7 @@
 #include "loopback_peer.h"
 #include "platform/clock.h"
 #include "platform/error.h"
+#include "wait_until.h"
 
 using namespace transport;
 using namespace platform;
@@ -45,7 +46,7 @@ TEST(TcpClient, ChunksCloserThan50msArriveAsOneMessage) {
   // framer's own tests, driven by its clock; here a loaded machine must not
   // stretch a gap past the rule).
   c.peer.send("abc");
-  sleepMs(1);
+  sleepMs(1);  // the peer's pauses between chunks are the thing under test
   c.peer.send("def");
   sleepMs(1);
   c.peer.send("ghi");
@@ -63,7 +64,7 @@ TEST(TcpClient, BurstsFarApartAreSeparateMessages) {
   c.peer.send("first");
   ASSERT_TRUE(c.client.waitReady(3000));
   EXPECT_EQ(takeText(c.client), "first");
-  sleepMs(150);
+  sleepMs(150);  // a silence far longer than 50 ms: the thing under test
   c.peer.send("second");
   ASSERT_TRUE(c.client.waitReady(3000));
   EXPECT_EQ(takeText(c.client), "second");
@@ -74,9 +75,9 @@ TEST(TcpClient, SecondMessageIsDroppedWhileTheFirstIsUnread) {
   ASSERT_TRUE(c.ok);
   c.peer.send("first");
   ASSERT_TRUE(c.client.waitReady(3000));
-  sleepMs(100);
+  sleepMs(100);  // the peer's silence that makes "second" a message of its own
   c.peer.send("second");
-  sleepMs(300);  // generous: "second" completes while "first" is still unread
+  EXPECT_TRUE(waitUntil([&] { return c.client.droppedMessages() == 1; }, 3000));  // while "first" is unread
   EXPECT_EQ(takeText(c.client), "first");
   EXPECT_EQ(c.client.droppedMessages(), 1);
   EXPECT_EQ(c.client.hasReady(), 0);
@@ -126,12 +127,11 @@ TEST(TcpClient, PeerCloseEndsTheReceiverAndIsReported) {
   EXPECT_EQ(takeText(c.client), "last words");
   const std::int64_t until = processMillis() + 3000;
   while (!c.client.drained() && processMillis() < until) c.client.waitReady(50);
-  EXPECT_TRUE(c.client.connectionLost());
+  EXPECT_TRUE(c.client.gone());
   EXPECT_TRUE(c.client.socketThreadDone());
   EXPECT_TRUE(c.client.drained());
   EXPECT_FALSE(c.client.waitReady(10));
   // A send to a closed peer fails instead of killing the process with SIGPIPE.
-  sleepMs(50);
   for (int i = 0; i < 3; ++i) c.client.send("x", 1);
   EXPECT_TRUE(c.client.close());
 }
@@ -143,12 +143,12 @@ TEST(TcpClient, CloseWakesABlockedReceiverAndLeaksNoDescriptor) {
     TcpClient client(nullptr);
     ASSERT_TRUE(client.connect("127.0.0.1", peer.port()));
     ASSERT_TRUE(peer.accept());
-    sleepMs(300);  // the receiver is now blocked in receive
+    EXPECT_TRUE(waitUntil([&] { return client.running(); }, 3000));  // the receiver is on its way to receive
     const std::int64_t t0 = processMillis();
     EXPECT_TRUE(client.close());
     EXPECT_LT(processMillis() - t0, 1000);
     EXPECT_TRUE(client.socketThreadDone());
-    EXPECT_FALSE(client.connectionLost());  // closed on purpose
+    EXPECT_FALSE(client.gone());  // closed on purpose
     EXPECT_FALSE(client.close());
   }
   EXPECT_EQ(openFdCount(), before);
@@ -183,7 +183,7 @@ TEST(TcpClient, ProgressLinesGoToTheGivenOutput) {
   {
     TcpClient client(out.sink());
     ASSERT_TRUE(client.connect("127.0.0.1", peer.port()));
-    sleepMs(300);
+    EXPECT_TRUE(waitUntil([&] { return out.str().find("Init Wait\n") != std::string::npos; }, 3000));
   }
   const std::string s = out.str();
   EXPECT_EQ(s.find("conexion iniciada\n"), 0u);

@@ -125,6 +125,10 @@ bool TcpClient::pauseUnlessClosing(int ms) {
 
 int SocketThread(TcpClient& c) {
   c.say("SocketThread\n");
+  // Two pauses of 100 ms, the client's start-up timing: the framing thread
+  // is started and waiting before `running` is raised, and the owner's first
+  // telegram goes out before the receiver blocks, so the first chunk always
+  // begins a message. A close ends either pause at once.
   if (c.pauseUnlessClosing(100)) {
     {
       std::lock_guard lock(c.mutex_);

@@ -70,8 +70,9 @@ class TcpClient {
   void stopRunning();
   bool running() const { return running_.load(std::memory_order_acquire); }
   bool socketThreadDone() const { return socketThreadDone_.load(std::memory_order_acquire); }
-  // The peer closed the connection or the socket failed while running.
-  bool connectionLost() const { return lost_.load(std::memory_order_acquire); }
+  // The peer closed the connection or the socket failed while running (the
+  // same name as the serial port's: the link is gone).
+  bool gone() const { return lost_.load(std::memory_order_acquire); }
   // The loss was an orderly close by the peer (a read of nothing).
   bool closedByPeer() const { return closedByPeer_.load(std::memory_order_acquire); }
   // Bytes have come that no message holds yet (they have not paused for 50 ms).

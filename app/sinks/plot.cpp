@@ -1,8 +1,8 @@
 // --format plot: a top-down picture of each scan; on a terminal it redraws
 // in place at the window's size, elsewhere the frames follow each other.
 
-#include "app/cli.h"
 #include "app/plot.h"
+#include "app/cli.h"
 #include "app/sinks/sink.h"
 #include "platform/terminal.h"
 
@@ -12,7 +12,8 @@ namespace {
 
 class PlotSink {
  public:
-  explicit PlotSink(const SinkSetup& s) : out_(s.out), terminal_(s.terminal), maxRangeM_(s.options.maxRangeM) {}
+  explicit PlotSink(const SinkSetup& s)
+      : out_(s.out), terminal_(s.terminal), maxRangeM_(s.options.maxRangeM) {}
   // A live picture redraws in place: the cursor would only flicker over it,
   // and the braille needs a terminal that takes UTF-8.
   void begin() {

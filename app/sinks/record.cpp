@@ -12,7 +12,8 @@ namespace {
 
 class RecordSink {
  public:
-  RecordSink(const SinkSetup& s, FileOutput* file) : file_(file), messages_(s.messages), frameId_(s.options.frameId) {}
+  RecordSink(const SinkSetup& s, FileOutput* file)
+      : file_(file), messages_(s.messages), frameId_(s.options.frameId) {}
   std::error_code write(const lmsview::Scan& scan) {
     if (!file_->active()) return {};
     formatJsonLine(line_, scan, frameId_, true);

@@ -1,9 +1,9 @@
 // --svg FILE: after each scan shown, FILE holds its picture, replaced whole.
 
+#include "app/svg.h"
 #include "app/cli.h"
 #include "app/sinks/file_output.h"
 #include "app/sinks/sink.h"
-#include "app/svg.h"
 
 namespace app {
 

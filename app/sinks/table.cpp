@@ -16,8 +16,8 @@ class TableSink {
     // The table's centimetres are the raw range / 10, as decoding gives them.
     for (std::size_t i = 0; i < lmsview::Scan::points; ++i)
       centimetres_[i] = static_cast<float>((scan.words[i] & 0x1FFF) / 10.0);
-    formatScanTable(text_, static_cast<int>(scan.seq), centimetres_, lms::kAngleTable.data(), lms::kScanPoints,
-                    clear_);
+    formatScanTable(text_, static_cast<int>(scan.seq), centimetres_, lms::kAngleTable.data(),
+                    lms::kScanPoints, clear_);
     return out_(text_);
   }
 

@@ -51,14 +51,21 @@ class Reader:
                     self.out += chunk
         return text.encode() in self.err
 
-    def wait_for_second_connect_then_stop(self, run_on):
-        """Waits for the link to come back, lets it run `run_on` seconds, presses a key; the status."""
+    def wait_out(self, lines, timeout):
+        """Reads both outputs until standard output holds `lines` lines or `timeout` passes."""
+        end = time.monotonic() + timeout
+        while self.out.count(b"\n") < lines and time.monotonic() < end:
+            self.wait_err("\0", 0.1)
+        return self.out.count(b"\n") >= lines
+
+    def wait_for_second_connect_then_stop(self, scans):
+        """Waits for the link to come back and `scans` more scans, presses a key; the status."""
         end = time.monotonic() + 15
         while self.err.count(b"connected to LMS") < 2 and time.monotonic() < end:
             self.wait_err("\0", 0.2)
         if self.err.count(b"connected to LMS") != 2:
             return None
-        time.sleep(run_on)
+        self.wait_out(self.out.count(b"\n") + scans, 10)
         self.p.stdin.write(b"k")
         self.p.stdin.flush()
         return self.finish()
@@ -76,11 +83,11 @@ class Reconnect(unittest.TestCase):
         r = Reader("--reconnect", "--format", "jsonl", "--interval", "200", "IP", "127.0.8.1",
                    "LMS")
         try:
-            time.sleep(1.5)
+            self.assertTrue(r.wait_out(3, 10))
             stop(sim)
             self.assertTrue(r.wait_err("reconnecting to 127.0.8.1 port 10002 in", 5), r.err)
             sim, _ = start_sim("--address", "127.0.8.1", "--seed", "9")
-            self.assertEqual(r.wait_for_second_connect_then_stop(1.5), 0, r.err)
+            self.assertEqual(r.wait_for_second_connect_then_stop(3), 0, r.err)
         finally:
             stop(sim)
             if r.p.poll() is None:
@@ -98,13 +105,13 @@ class Reconnect(unittest.TestCase):
             r = Reader("--reconnect", "--format", "jsonl", "COM", path, "LMS")
             try:
                 self.assertTrue(r.wait_err("connected to LMS", 5))
-                time.sleep(2)
+                self.assertTrue(r.wait_out(1, 10))
                 stop(sim)  # the device goes away
                 self.assertTrue(r.wait_err("reconnecting to " + path, 8), r.err)
                 sim, device = start_sim(serial=True)  # and comes back, on another pty behind the same path
                 os.unlink(path)
                 os.symlink(device, path)
-                self.assertEqual(r.wait_for_second_connect_then_stop(2.5), 0, r.err)
+                self.assertEqual(r.wait_for_second_connect_then_stop(2), 0, r.err)
             finally:
                 stop(sim)
                 if r.p.poll() is None:
@@ -128,7 +135,7 @@ class Reconnect(unittest.TestCase):
                 os.unlink(path)
                 os.symlink(device, path)
                 shown = r.out.count(b"\n")
-                self.assertEqual(r.wait_for_second_connect_then_stop(2.5), 0, r.err)
+                self.assertEqual(r.wait_for_second_connect_then_stop(2), 0, r.err)
             finally:
                 stop(sim)
                 if r.p.poll() is None:
@@ -213,7 +220,10 @@ class Hints(unittest.TestCase):
         sim, device = start_sim(serial=True)
         first = Reader("COM", device, "LMS")
         try:
-            time.sleep(1)  # it has the device
+            end = time.monotonic() + 5
+            while b"connected to LMS" not in first.out and time.monotonic() < end:
+                first.wait_err("\0", 0.1)
+            self.assertIn(b"connected to LMS", first.out)  # it has the device
             p = self.run_view("COM", device, "LMS")
         finally:
             first.p.stdin.write(b"k")

@@ -9,6 +9,7 @@ import fcntl
 import os
 import pty
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
@@ -52,7 +53,7 @@ class Input(SimsPerTest):
         r = subprocess.Popen([LMSVIEW, "--reconnect", "--format", "jsonl", *link], stdin=subprocess.DEVNULL,
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:
-            time.sleep(1.5)
+            time.sleep(1.5)  # the time it keeps running with no input: the thing under test
             self.assertIsNone(r.poll())
             r.terminate()
             self.assertEqual(r.wait(5), 143)
@@ -102,7 +103,12 @@ class Stop(SimsPerTest):
                              stdout=w, stderr=subprocess.DEVNULL)
         os.close(w)
         try:
-            time.sleep(2)  # thousands of tables a second: the pipe is full long before
+            full = 0
+            end = time.monotonic() + 10
+            while full < 60000 and time.monotonic() < end:  # the pipe holds 64 KiB
+                full = struct.unpack("i", fcntl.ioctl(r, termios.FIONREAD, b"\0\0\0\0"))[0]
+                time.sleep(0.05)
+            self.assertGreaterEqual(full, 60000)
             t0 = time.monotonic()
             p.terminate()
             self.assertEqual(p.wait(8), 143)
@@ -154,15 +160,23 @@ class Files(SimsPerTest):
             self.assertEqual([n for n in os.listdir(d) if n.startswith(".lmsview")], [])
             # A picture that cannot replace its file is said once and tried again at the next scan.
             target = os.path.join(d, "live.svg")
-            v = subprocess.Popen([LMSVIEW, "--seconds", "4", "--interval", "100", "--format", "csv", "--svg",
-                                  target, *link], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                 stderr=subprocess.PIPE, text=True)
-            time.sleep(1)
+            errors = os.path.join(d, "errors")
+            with open(errors, "w") as err_file:
+                v = subprocess.Popen([LMSVIEW, "--seconds", "4", "--interval", "100", "--format", "csv", "--svg",
+                                      target, *link], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                     stderr=err_file)
+            said = lambda: open(errors).read()  # noqa: E731
+            end = time.monotonic() + 10
+            while not os.path.exists(target) and time.monotonic() < end:
+                time.sleep(0.05)
             os.unlink(target)
             os.mkdir(target)  # rename cannot put a file there
-            time.sleep(1)
+            while "cannot replace the picture" not in said() and time.monotonic() < end:
+                time.sleep(0.05)
+            time.sleep(0.5)  # a few more scans fail: said once all the same
             os.rmdir(target)
-            _, err = v.communicate(timeout=15)
+            v.wait(15)
+            err = said()
             self.assertEqual(v.returncode, 0, err)
             self.assertEqual(err.count("cannot replace the picture"), 1, err)
             with open(target) as f:

@@ -208,7 +208,7 @@ class WindowsBuild(SimsPerTest):
         try:
             self.assertTrue(proc.stdout.readline().startswith(b'{"seq":0,'))
             first.proc.kill()  # the line goes away ...
-            time.sleep(1.5)
+            time.sleep(1.5)  # ... for a while (the outage is the thing under test) ...
             second = self.sim()  # ... and comes back, behind the same COM port
             map_com(29, second.device)
             seqs = []
