@@ -112,7 +112,7 @@ void LmsDriver<Link>::fail(RunOutcome outcome, std::string text, std::error_code
 template <class Link>
 bool LmsDriver<Link>::run() {
   outcome_.store(RunOutcome::Running, std::memory_order_release);
-  transport_ = Link::makeTransport(out_);
+  transport_ = Link::makeTransport(out_, timing_.clientStartPauseMs);
   bool open = connectWithRetries(target_, *transport_, kConnectAttempts) == 1;
   // The first open runs to its result: a failure stands even when a stop
   // came while it ran (the end of an empty input, say), so it is reported.
@@ -133,7 +133,7 @@ bool LmsDriver<Link>::run() {
       if (!pauseUnlessStopped(delayMs)) break;
       delayMs = std::min(delayMs * 2, reconnect_.maxDelayMs);
       transport_.reset();
-      transport_ = Link::makeTransport(out_);
+      transport_ = Link::makeTransport(out_, timing_.clientStartPauseMs);
       open = connectWithRetries(target_, *transport_, 1) == 1;
       continue;
     }
@@ -218,7 +218,7 @@ int LmsDriver<Link>::connectWithRetries(const typename Link::Target& target, Tra
     say("connectToLMS - Failed to connect 0x%x 0x%x\n", static_cast<unsigned>(ec.value()),
         static_cast<unsigned>(attempt));
     if (!Link::worthRetrying(ec)) break;
-    if (attempt < attempts && !pauseUnlessStopped(kConnectRetryPauseMs)) break;
+    if (attempt < attempts && !pauseUnlessStopped(timing_.retryPauseMs)) break;
   }
   say("Failed to connect to ladar after many tries! 0x%x\n",
       static_cast<unsigned>(std::min(attempt, attempts)));

@@ -170,6 +170,13 @@ class LmsDriver {
     int maxDelayMs = 10000;
   };
   void setReconnect(const Reconnect& policy) { reconnect_ = policy; }
+  // The waits of opening a link, which tests that open many links shorten:
+  // the pause between open attempts and the TCP client's start-up pauses.
+  struct Timing {
+    int retryPauseMs = kConnectRetryPauseMs;
+    int clientStartPauseMs = 100;
+  };
+  void setTiming(const Timing& timing) { timing_ = timing; }
   // The line's rate (serial; 9600 unless set) and whether to find it by
   // trying each rate the scanner family knows. Set before run().
   void setBaud(int baud) { target_.baud = baud; }
@@ -214,6 +221,7 @@ class LmsDriver {
   std::string failureText_;
   std::error_code failureError_;
   Reconnect reconnect_;
+  Timing timing_;
   // --baud auto: the rate found is kept across reconnects (target_.baud);
   // it is looked for again after an open when none is known, and when the
   // scanner stops answering at it.

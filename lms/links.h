@@ -59,7 +59,7 @@ struct SerialPortLink {
   bool reopenAt(int baud);
   static std::string placeText(const Target& t);
 
-  static std::unique_ptr<Transport> makeTransport(const transport::MessageSink&) {
+  static std::unique_ptr<Transport> makeTransport(const transport::MessageSink&, int) {
     return std::make_unique<Transport>();
   }
   static std::string devicePathOf(const Target& t) {
@@ -101,8 +101,9 @@ struct TcpClientLink {
   static std::string placeText(const Target& t);
 
   // A reply is whole at its last byte, not 50 ms later.
-  static std::unique_ptr<Transport> makeTransport(const transport::MessageSink& out) {
+  static std::unique_ptr<Transport> makeTransport(const transport::MessageSink& out, int startPauseMs) {
     auto client = std::make_unique<Transport>(out);
+    client->setStartPauseMs(startPauseMs);
     client->setMessageCheck(&wholeTelegramLength);
     return client;
   }

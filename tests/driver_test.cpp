@@ -303,6 +303,7 @@ TEST(DriverReconnect, FiftyReconnectsLeaveNoDescriptorOrThreadBehind) {
     d.setOutput(out.sink());
     d.setInterval(0);
     d.setReconnect({.enabled = true, .firstDelayMs = 5, .maxDelayMs = 5});
+    d.setTiming({.retryPauseMs = 5, .clientStartPauseMs = 5});
     RunningDriver run(d);
     // One reply a connection: the emulator's count (read under its lock) says
     // how many connections there were; the output is read after the run.

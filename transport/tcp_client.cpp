@@ -129,13 +129,13 @@ int SocketThread(TcpClient& c) {
   // is started and waiting before `running` is raised, and the owner's first
   // telegram goes out before the receiver blocks, so the first chunk always
   // begins a message. A close ends either pause at once.
-  if (c.pauseUnlessClosing(100)) {
+  if (c.pauseUnlessClosing(c.startPauseMs_)) {
     {
       std::lock_guard lock(c.mutex_);
       if (!c.closing_.load(std::memory_order_acquire)) c.running_.store(true, std::memory_order_release);
     }
     c.framerWake_.notify_all();
-    if (c.running() && c.pauseUnlessClosing(100)) {
+    if (c.running() && c.pauseUnlessClosing(c.startPauseMs_)) {
       while (c.running_.load(std::memory_order_acquire)) {
         std::error_code ec;
         const int n = c.socket_.receive(c.recvBuf_, kMaxReceive, &ec);

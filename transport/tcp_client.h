@@ -51,6 +51,9 @@ class TcpClient {
   // Lets whole messages by `check` out as soon as their last byte arrives
   // (see SilenceFramer). Called before connect.
   void setMessageCheck(MessageCheck check);
+  // The receiver's two start-up pauses (100 ms each unless set; tests that
+  // connect many times set less). Called before connect.
+  void setStartPauseMs(int ms) { startPauseMs_ = ms; }
 
   // Connects to a dotted-decimal IPv4 address; false for any failure (a
   // malformed address, refused, unreachable, or not done within `timeoutMs`).
@@ -93,6 +96,7 @@ class TcpClient {
   void setLastError(std::error_code ec);
 
   MessageSink out_;
+  int startPauseMs_ = 100;
   StreamSocket socket_;
   std::thread socketThread_;
   std::thread framingThread_;
