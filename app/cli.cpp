@@ -221,6 +221,23 @@ const Option kOptions[] = {
      "serial line rate: 9600 (default), 19200, 38400, 500000, or\n"
      "auto to try each until the scanner answers",
      [](Invocation& inv, std::string_view v, std::string* error) { return applyBaud(inv, v, error); }},
+    {"--scanner-baud", "", "RATE",
+     "serial: move the scanner to 19200 or 38400 (or 9600) baud for\n"
+     "the run, and back to its rate at the end",
+     [](Invocation& inv, std::string_view v, std::string* error) {
+       for (const int rate : {9600, 19200, 38400}) {
+         if (v == std::to_string(rate)) {
+           inv.options.scannerBaud = rate;
+           return true;
+         }
+       }
+       return outOfRange("--scanner-baud", "9600, 19200 or 38400", v, error);
+     }},
+    {"--keep-scanner-baud", "", "", "with --scanner-baud: leave the scanner at that rate at the end",
+     [](Invocation& inv, std::string_view, std::string*) {
+       inv.options.keepScannerBaud = true;
+       return true;
+     }},
     {"--list-ports", "", "", "list the serial devices here and whether you may open them",
      [](Invocation& inv, std::string_view, std::string*) {
        inv.action = Invocation::Action::ListPorts;
@@ -359,6 +376,10 @@ Invocation parseCommandLine(int argc, const char* const* argv) {
   const bool networkLink = positional.size() != 3 || std::strcmp(positional[0], "IP") == 0;
   if (networkLink && (inv.options.baud != 0 || inv.options.findRate))
     return badOption("--baud is for serial links (COM)");
+  if (networkLink && inv.options.scannerBaud != 0)
+    return badOption("--scanner-baud is for serial links (COM)");
+  if (inv.options.keepScannerBaud && inv.options.scannerBaud == 0)
+    return badOption("--keep-scanner-baud goes with --scanner-baud");
   if (positional.size() == 3)
     return linkFromWords(std::move(inv), positional[0], positional[1], positional[2]);
   inv.defaultMode = true;

@@ -27,12 +27,14 @@ struct RunOptions {
   double seconds = 0;     // stop after this long (0: no limit)
   int intervalMs = 1000;  // from one request to the next
   std::string recordPath;
-  bool force = false;      // --record may replace an existing file
-  bool reconnect = false;  // keep trying when the link cannot be opened or is lost
-  int baud = 0;            // serial: the line's rate (0: the default, 9600)
-  bool findRate = false;   // serial: --baud auto
-  double maxRangeM = 0;    // the pictures' fixed range (0: each scan's farthest)
-  std::string svgPath;     // --svg: the latest scan as an SVG picture
+  bool force = false;            // --record may replace an existing file
+  bool reconnect = false;        // keep trying when the link cannot be opened or is lost
+  int baud = 0;                  // serial: the line's rate (0: the default, 9600)
+  bool findRate = false;         // serial: --baud auto
+  int scannerBaud = 0;           // serial: move the scanner to this rate for the run (0: leave it)
+  bool keepScannerBaud = false;  // and leave it there at the end
+  double maxRangeM = 0;          // the pictures' fixed range (0: each scan's farthest)
+  std::string svgPath;           // --svg: the latest scan as an SVG picture
 };
 
 struct Invocation {

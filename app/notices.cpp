@@ -37,6 +37,13 @@ std::string noticeText(const lms::DriverEvent& e, bool serial) {
       return e.everyRateTried ? "lmsview: hint: no rate gets an answer: check that the scanner is on and "
                                 "cabled to this port\n"
                               : "lmsview: hint: the scanner may be set to another rate: try --baud auto\n";
+    case Kind::RateSwitched:
+      return "lmsview: scanner switched to " + std::to_string(e.rate) + " baud\n";
+    case Kind::RateNotSwitched:
+      return "lmsview: the scanner did not switch to " + std::to_string(e.rate) + " baud (" + e.text +
+             "): going on at " + std::to_string(e.from) + " baud\n";
+    case Kind::RateRestored:
+      return "lmsview: scanner switched back to " + std::to_string(e.rate) + " baud\n";
     case Kind::Opened:
     case Kind::OpenFailed:
     case Kind::Lost:

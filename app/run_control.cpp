@@ -280,6 +280,7 @@ Drivers makeDriver(Run& run, const char* portName, const char* address, const ch
     d.setReconnect({.enabled = o.reconnect});
     if (o.baud != 0) d.setBaud(o.baud);
     d.setFindRate(o.findRate);
+    d.setScannerBaud(o.scannerBaud, o.keepScannerBaud);
     if (!run.sinks.received.empty()) d.setScanObserver(ReceivedScans(&run));
     return 0;
   });

@@ -190,6 +190,7 @@ std::error_code Scanner::Impl::open() {
         d.setFindRate(true);
       else
         d.setBaud(options.baud);
+      d.setScannerBaud(options.scanner_baud, false);
     }
     d.setScanObserver([this](const lms::ScanView& v) { onScan(v); });
     d.setEvents([this](const lms::DriverEvent& e) { onEvent(e); });
@@ -277,6 +278,22 @@ void Scanner::Impl::onEvent(const lms::DriverEvent& e) {
       break;
     case Kind::NoRateFound:
       out = {Event::Kind::open_failed, "no rate got an answer (tried " + e.text + ")"};
+      break;
+    case Kind::RateSwitched:
+      out = {
+          Event::Kind::baud_switched, "scanner switched to " + std::to_string(e.rate) + " baud", {}, e.rate};
+      break;
+    case Kind::RateNotSwitched:
+      out = {Event::Kind::baud_switched,
+             "the scanner did not switch to " + std::to_string(e.rate) + " baud (" + e.text + ")",
+             {},
+             e.from};
+      break;
+    case Kind::RateRestored:
+      out = {Event::Kind::baud_switched,
+             "scanner switched back to " + std::to_string(e.rate) + " baud",
+             {},
+             e.rate};
       break;
     case Kind::Silent:
       return;

@@ -140,14 +140,21 @@ bool LmsDriver<Link>::run() {
     link_ = linkOf(*transport_);
     outcome_.store(RunOutcome::Running, std::memory_order_release);
     findRateDue_ = findRate_ && !rateKnown_;
+    moveDue_ = Link::kSerial && scannerBaud_ != 0 && !switched_;
+    resumeDue_ = switched_;
     attempt = 1;
     delayMs = reconnect_.firstDelayMs;
     while (!stopping()) {
       if (findRateDue_) findRate();
+      if (resumeDue_) resumeAtScannerBaud();
+      if (moveDue_) moveScanner();
       cycle();
       if (link_.lost()) break;
     }
-    if (stopping()) break;
+    if (stopping()) {
+      restoreScanner();
+      break;
+    }
     const std::string why = link_.lossText();
     say("run - connection to LMS lost: %s\n", why.c_str());
     fail(RunOutcome::LinkLost, "connection to the scanner lost: " + why, {});
@@ -182,6 +189,70 @@ void LmsDriver<Link>::findRate() {
   for (const int rate : Link::kProbeRates) tried += (tried.empty() ? "" : ", ") + std::to_string(rate);
   emit({.kind = DriverEvent::Kind::NoRateFound, .text = tried, .rate = target_.baud});
   link_.reopenAt(target_.baud);
+}
+
+// --scanner-baud: the operating-mode telegram for `baud`, its acknowledge
+// and the rest of its answer at the line's present rate, then the line
+// itself at `baud`. True when the scanner took it.
+template <class Link>
+bool LmsDriver<Link>::switchScanner(int baud) {
+  const Bytes6* telegram = baudTelegram(baud);
+  if (telegram == nullptr) return false;
+  const AckResult r = exchange(telegram->data(), static_cast<int>(telegram->size()), link_);
+  if (r != AckResult::Ack) {
+    emit({.kind = DriverEvent::Kind::RateNotSwitched,
+          .text = r == AckResult::Timeout ? "no answer" : "refused",
+          .rate = baud,
+          .from = link_.baud()});
+    return false;
+  }
+  // The scanner changes its rate once its answer is out.
+  collectTelegram(link_, carry_, processMillis() + link_.replyWaitMs());
+  carry_.clear();
+  return link_.reopenAt(baud);
+}
+
+template <class Link>
+void LmsDriver<Link>::moveScanner() {
+  moveDue_ = false;
+  const int from = link_.baud();
+  if (from == scannerBaud_) return;
+  if (switchScanner(scannerBaud_)) {
+    foundBaud_ = from;
+    switched_ = true;
+    target_.baud = scannerBaud_;  // a reconnect tries the new rate first
+    emit({.kind = DriverEvent::Kind::RateSwitched, .rate = scannerBaud_, .from = from});
+  } else if (!link_.lost() && link_.baud() != from) {
+    link_.reopenAt(from);
+  }
+}
+
+// After a reconnect: the scanner may still run at the new rate (the line
+// went, the scanner did not) or be back at its old one (it was restarted).
+template <class Link>
+void LmsDriver<Link>::resumeAtScannerBaud() {
+  resumeDue_ = false;
+  const AckResult r =
+      exchange(msgRequestScan.data(), static_cast<int>(msgRequestScan.size()), link_, kProbeAckMs);
+  if (r == AckResult::Ack) {
+    collectReply(link_, carry_, processMillis() + link_.replyWaitMs(), &stopRequested_);
+    read(link_);
+    return;
+  }
+  switched_ = false;
+  target_.baud = foundBaud_;
+  if (link_.reopenAt(foundBaud_)) moveDue_ = true;
+}
+
+// At the end of the run the scanner goes back to the rate it was found at,
+// so the next program that opens it at that rate finds it.
+template <class Link>
+void LmsDriver<Link>::restoreScanner() {
+  if (!switched_ || keepScannerBaud_ || link_.lost()) return;
+  if (switchScanner(foundBaud_)) {
+    switched_ = false;
+    emit({.kind = DriverEvent::Kind::RateRestored, .rate = foundBaud_, .from = scannerBaud_});
+  }
 }
 
 template <class Link>

@@ -53,14 +53,17 @@ enum class RunOutcome { NotStarted, Running, Stopped, ConnectFailed, LinkLost };
 // What happened on the link, for the caller to report, count or word.
 struct DriverEvent {
   enum class Kind {
-    Opened,        // the link is open (again)
-    OpenFailed,    // an open failed for good (text: why; error: the OS's)
-    Lost,          // the open link was lost (text: why)
-    Reconnecting,  // the next open comes in `delayMs` (attempt `attempt`)
-    Rejected,      // a reply was not a whole measurement (text: why)
-    RateFound,     // --baud auto: the scanner answered at `rate`
-    NoRateFound,   // --baud auto: none answered (text: the rates tried); going on at `rate`
-    Silent,        // a request got no answer for the first time this run
+    Opened,           // the link is open (again)
+    OpenFailed,       // an open failed for good (text: why; error: the OS's)
+    Lost,             // the open link was lost (text: why)
+    Reconnecting,     // the next open comes in `delayMs` (attempt `attempt`)
+    Rejected,         // a reply was not a whole measurement (text: why)
+    RateFound,        // --baud auto: the scanner answered at `rate`
+    NoRateFound,      // --baud auto: none answered (text: the rates tried); going on at `rate`
+    Silent,           // a request got no answer for the first time this run
+    RateSwitched,     // --scanner-baud: the scanner runs at `rate` now (from `from`)
+    RateNotSwitched,  // --scanner-baud: it did not take `rate` (text: why); going on at `from`
+    RateRestored,     // at the end: the scanner is back at `rate`
   };
   Kind kind = Kind::Opened;
   std::string text{};
@@ -68,6 +71,7 @@ struct DriverEvent {
   int delayMs = 0;
   int attempt = 0;
   int rate = 0;
+  int from = 0;
   bool everyRateTried = false;  // Silent: --baud auto looked for the rate already
 };
 
@@ -181,6 +185,13 @@ class LmsDriver {
   // trying each rate the scanner family knows. Set before run().
   void setBaud(int baud) { target_.baud = baud; }
   void setFindRate(bool find) { findRate_ = find; }
+  // Serial: after the link opens, move the scanner (and the line) to `baud`
+  // with its operating-mode telegram, and at the end of the run back to the
+  // rate it had, unless `keep`. 0: leave the rate alone. Set before run().
+  void setScannerBaud(int baud, bool keep) {
+    scannerBaud_ = baud;
+    keepScannerBaud_ = keep;
+  }
   // The transport, once run() has created it (acquisition thread only).
   Transport* transport() { return transport_.get(); }
   bool isLMS() const { return isLMS_; }
@@ -194,6 +205,10 @@ class LmsDriver {
   bool pauseUnlessStopped(int ms);
   int connectWithRetries(const typename Link::Target& target, Transport& transport, int attempts);
   void findRate();
+  bool switchScanner(int baud);
+  void moveScanner();
+  void resumeAtScannerBaud();
+  void restoreScanner();
   void cycle();
   int request(Link& link);
   void read(Link& link);
@@ -229,6 +244,14 @@ class LmsDriver {
   bool rateKnown_ = false;
   bool findRateDue_ = false;
   bool hinted_ = false;
+  // --scanner-baud: the rate asked for, the rate the scanner had, and
+  // whether it runs at the new one now; a reconnect tries that first.
+  int scannerBaud_ = 0;
+  bool keepScannerBaud_ = false;
+  int foundBaud_ = 0;
+  bool switched_ = false;
+  bool moveDue_ = false;
+  bool resumeDue_ = false;
   ReplyCarry carry_;
   transport::MessageSink out_;
   std::function<void(const DriverEvent&)> events_;

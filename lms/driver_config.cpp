@@ -70,10 +70,8 @@ void LmsDriver<Link>::stopLMS(Transport& transport) {
 
 template <class Link>
 bool LmsDriver<Link>::resetLMS(Transport& transport, int baudRate) {
-  const std::uint8_t* msg = nullptr;
-  if (baudRate == 9600) msg = msgBaud9600.data();
-  if (baudRate == 19200) msg = msgBaud19200.data();
-  if (baudRate == 38400) msg = msgBaud38400.data();
+  const Bytes6* telegram = baudTelegram(baudRate);
+  const std::uint8_t* msg = telegram ? telegram->data() : nullptr;
   if (msg == nullptr) {
     // Nothing was sent, so there is nothing to wait for and no reason to close.
     say("resetLMS - Baud rate changes failure\n");

@@ -119,6 +119,27 @@ bool waitAck(const std::uint8_t* expected, int expectedLength, T& link, ReplyCar
   return awaitAck(link, carry) == AckResult::Ack;
 }
 
+// Gathers the rest of a short reply telegram behind what `carry` holds (an
+// answer to a configuration telegram), until it is whole or `deadline`
+// (process milliseconds) passes; true when whole.
+template <TelegramLink T>
+bool collectTelegram(T& link, ReplyCarry& carry, std::int64_t deadline) {
+  while (wholeTelegramLength(carry.bytes.data(), carry.length) == 0 && carry.length < kReplyReadSize) {
+    if (link.hasData()) {
+      const int room = kReplyReadSize - carry.length;
+      const int n = link.read(carry.bytes.data() + carry.length, room);
+      if (n > 0) {
+        carry.length += std::min(n, room);
+        continue;
+      }
+    }
+    const std::int64_t left = deadline - platform::processMillis();
+    if (left <= 0 || link.lost()) return false;
+    link.waitData(static_cast<int>(left));
+  }
+  return wholeTelegramLength(carry.bytes.data(), carry.length) > 0;
+}
+
 // Gathers the measurement reply behind what `carry` holds, as it arrives,
 // until the carry holds a whole reply (true) or something that cannot become
 // one, `deadline` (process milliseconds) passes, the link is gone, or `stop`

@@ -57,6 +57,7 @@ struct SerialPortLink {
   std::string sendFailureText() const;
   // Opens the same device again at `baud`; false when it did not open.
   bool reopenAt(int baud);
+  int baud() const { return port->baud(); }
   static std::string placeText(const Target& t);
 
   static std::unique_ptr<Transport> makeTransport(const transport::MessageSink&, int) {
@@ -98,6 +99,7 @@ struct TcpClientLink {
   }
   std::string sendFailureText() const;
   bool reopenAt(int) { return false; }
+  int baud() const { return 0; }
   static std::string placeText(const Target& t);
 
   // A reply is whole at its last byte, not 50 ms later.

@@ -31,4 +31,23 @@ int wholeTelegramLength(const std::uint8_t* bytes, int length) {
   return crc == sent ? at + whole : 0;
 }
 
+const Bytes6* baudTelegram(int baud) {
+  switch (baud) {
+    case 9600:
+      return &msgBaud9600;
+    case 19200:
+      return &msgBaud19200;
+    case 38400:
+      return &msgBaud38400;
+    default:
+      return nullptr;
+  }
+}
+
+int baudOfModeCode(std::uint8_t code) {
+  for (const int baud : {9600, 19200, 38400})
+    if ((*baudTelegram(baud))[5] == code) return baud;
+  return 0;
+}
+
 }  // namespace lms

@@ -42,6 +42,11 @@ inline constexpr Bytes6 msgBaud9600{0x02, 0x00, 0x02, 0x00, 0x20, 0x42};
 inline constexpr Bytes6 msgBaud19200{0x02, 0x00, 0x02, 0x00, 0x20, 0x41};
 inline constexpr Bytes6 msgBaud38400{0x02, 0x00, 0x02, 0x00, 0x20, 0x40};
 inline constexpr Bytes6 msgMode48{0x02, 0x00, 0x02, 0x00, 0x20, 0x48};
+// The operating-mode telegram that moves the scanner's line to `baud`
+// (9600, 19200 or 38400), or nullptr for a rate it has none for.
+const Bytes6* baudTelegram(int baud);
+// The rate an operating-mode telegram's code asks for, or 0 (another mode).
+int baudOfModeCode(std::uint8_t code);
 inline constexpr std::array<std::uint8_t, 14> msgPassword{0x02, 0x00, 0x0A, 0x00, 0x20, 0x00, 'C',
                                                           'F',  'G',  '_',  'M',  'O',  'D',  'E'};
 

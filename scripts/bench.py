@@ -172,6 +172,29 @@ def run_reader(program, serial, address, scans, sim_extra=(), duration=None, vie
     }
 
 
+def serial_throughput(rate, seconds):
+    """Scans a second over the pseudo-terminal with --interval 0, the scanner
+    moved to `rate` (from 9600) with --scanner-baud; from the emulator's
+    timing log, after the first scan at the new rate."""
+    timing = tempfile.NamedTemporaryFile(prefix="lms-timing-", delete=False)
+    timing.close()
+    sim, device = emulator.launch(["--serial", "--timing-log", timing.name, "--max-seconds", "600"],
+                                  lmssim=os.path.join(BUILD, "sim", "lmssim"), stderr=None)
+    extra = ["--scanner-baud", str(rate)] if rate != 9600 else []
+    view = subprocess.run([os.path.join(BUILD, "app", "lmsview"), "--interval", "0", "--seconds", str(seconds),
+                           "--format", "jsonl", *extra, "COM", device, "LMS"], stdin=subprocess.DEVNULL,
+                          capture_output=True, timeout=seconds + 30)
+    emulator.stop(sim)
+    with open(timing.name) as f:
+        ends = [int(line.split()[1]) for line in f if line.strip()]
+    os.unlink(timing.name)
+    ends = ends[1:]  # the first reply may still be at 9600
+    measured = (len(ends) - 1) / ((ends[-1] - ends[0]) / 1e9) if len(ends) > 2 else 0.0
+    # A cycle carries the request (8 bytes), the acknowledge and the 732-byte reply, 10 bits a byte.
+    limit = rate / (10 * (8 + 1 + 732))
+    return measured, limit, view.returncode
+
+
 def fmt(v, unit=""):
     if v is None:
         return "-"
@@ -184,6 +207,7 @@ def main():
     ap.add_argument("--silent-seconds", type=int, default=30)
     ap.add_argument("--rate-scans", type=int, default=100, help="scans for each run at 10 and 50 a second")
     ap.add_argument("--markdown", help="also write the tables to this file")
+    ap.add_argument("--only", choices=["serial"], help="only the serial throughput rows")
     args = ap.parse_args()
 
     sh(["scripts/setup.sh"])
@@ -195,6 +219,19 @@ def main():
     def out(text=""):
         print(text)
         lines.append(text)
+
+    def serial_rows():
+        out("| serial line, --interval 0 | scans a second | line's limit | share of the limit |")
+        out("|---|---|---|---|")
+        for rate in (9600, 19200, 38400):
+            measured, limit, status = serial_throughput(rate, 8)
+            out(f"| {rate} baud{' (--scanner-baud)' if rate != 9600 else ''} | {measured:.2f} | {limit:.2f} | "
+                f"{100 * measured / limit:.0f}%{'' if status == 0 else ' (exit ' + str(status) + ')'} |")
+        out()
+
+    if args.only == "serial":
+        serial_rows()
+        return 0
 
     micro_json = subprocess.run([os.path.join(BUILD, "bench", "micro_bench"), "--benchmark_format=json",
                                  "--benchmark_min_time=0.3"], check=True, capture_output=True, text=True).stdout
@@ -250,6 +287,8 @@ def main():
         out(f"| {per_second} a second | {r['shown_total']} / {r['sent']} | {fmt(r['cpu_ms_per_scan'], ' ms')} | "
             f"{fmt(r['latency_median'], ' ms')} | {fmt(r['latency_p99'], ' ms')} | {r['vol_per_s']:.1f} |")
     out()
+
+    serial_rows()
 
     # The budgets, measured in this run.
     micro = {b["name"]: (b["real_time"] if b["time_unit"] == "ns" else b["real_time"] * 1000)

@@ -223,6 +223,14 @@ void SimEngine::handle(const ParsedTelegram& t, std::int64_t nowMs, std::vector<
     }
     return;
   }
+  const int rate = t.command() == 0x20 && t.data().size() == 1 ? lms::baudOfModeCode(t.data()[0]) : 0;
+  if (rate != 0 && faults_.refuseRate) {
+    ++counters_.naks;
+    ++counters_.faults;
+    plan.push_back({0, {kNak}});
+    lastAction_ = "rate change to " + std::to_string(rate) + " refused: NAK";
+    return;
+  }
   bool known = false;
   std::vector<std::uint8_t> reply = replyTo(t, known);
   if (!known) {
@@ -234,6 +242,10 @@ void SimEngine::handle(const ParsedTelegram& t, std::int64_t nowMs, std::vector<
   char text[48];
   std::snprintf(text, sizeof text, "command 0x%02X answered", t.command());
   lastAction_ = text;
+  if (rate != 0) {
+    rateChange_ = rate;  // once the answer is out, at the old rate
+    lastAction_ += ": line now at " + std::to_string(rate) + " baud";
+  }
   planAnswer(std::move(reply), plan, false);
 }
 

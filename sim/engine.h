@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/scene.h"
@@ -29,6 +30,7 @@ struct SimFaults {
   int garbageEvery = 1;         // ... of every Nth answer
   int closeAfter = 0;           // close the connection after N measurement replies
   int oversizeEvery = 0;        // make every Nth measurement answer a burst over 1000 bytes
+  int refuseRate = 0;           // refuse (NAK) the telegrams that would change the line's rate
   int chaosPercent = 0;         // give this share of requests one fault picked at random ...
   std::uint32_t chaosSeed = 1;  // ... from this seed (for soak runs)
 };
@@ -65,6 +67,9 @@ class SimEngine {
   void handle(const ParsedTelegram& telegram, std::int64_t nowMs, std::vector<Piece>& plan);
   // The connection is to be closed once the plan has been sent.
   bool closeNow() const { return closeNow_; }
+  // The line's new rate once the plan has been sent (an acknowledged
+  // operating-mode telegram asked for it), or 0; taking it clears it.
+  int takeRateChange() { return std::exchange(rateChange_, 0); }
   const SimCounters& counters() const { return counters_; }
   // One line describing the last exchange, for the verbose log.
   const std::string& lastAction() const { return lastAction_; }
@@ -92,6 +97,7 @@ class SimEngine {
   bool silenceDone_ = false;
   std::int64_t silentUntil_ = 0;
   bool closeNow_ = false;
+  int rateChange_ = 0;
   std::string lastAction_;
 };
 

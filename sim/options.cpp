@@ -71,7 +71,9 @@ const Option kLinkOptions[] = {
        cl.device = v;
        return true;
      }},
-    {"--baud", "", "N", "line speed for --serial/--device (default 9600; 1200 to 500000)",
+    {"--baud", "", "N",
+     "line speed for --serial/--device at the start (default 9600;\n"
+     "1200 to 500000); an operating-mode telegram changes it",
      &whole<&SimCommandLine::baud, 1200, 500000>},
     {"--no-pace", "", "", "on a serial line, send at once instead of at the baud rate",
      &flag<&SimCommandLine::noPace>},
@@ -124,6 +126,11 @@ const Option kFaultOptions[] = {
      &whole<&SimFaults::closeAfter, 0, 1000000>},
     {"--oversize-every", "", "N", "make every Nth measurement answer a burst over 1000 bytes",
      &whole<&SimFaults::oversizeEvery, 0, 1000000>},
+    {"--refuse-rate", "", "", "refuse (NAK) the operating-mode telegrams that change the line's rate",
+     [](SimCommandLine& cl, std::string_view, std::string*) {
+       cl.faults.refuseRate = 1;
+       return true;
+     }},
     {"--chaos", "", "P", "give P% of requests one fault drawn at random (seeded by --seed)",
      &whole<&SimFaults::chaosPercent, 0, 100>},
 };

@@ -67,6 +67,7 @@ class SimServer {
   Input waitForInput(int timeoutMs);
   bool readAndAnswer();
   bool answer(const ParsedTelegram& t, bool* over);
+  void switchRate(int rate);
 
   SimEngine engine_;
   SimOptions options_;

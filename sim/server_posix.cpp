@@ -254,6 +254,7 @@ bool SimServer::answer(const ParsedTelegram& t, bool* over) {
     std::fflush(options_.log);
   }
   const bool sent = sendPlan(link_.get(), plan);
+  if (const int rate = engine_.takeRateChange(); rate != 0 && !tcp_) switchRate(rate);
   if (sent && plannedScan_ >= 0 && options_.timingLog) {
     timespec ts{};
     ::clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -277,6 +278,15 @@ bool SimServer::answer(const ParsedTelegram& t, bool* over) {
     return false;
   }
   return true;
+}
+
+// The line's own rate follows an acknowledged operating-mode telegram: the
+// pacing, and on a pseudo-terminal the setting a reader must match.
+void SimServer::switchRate(int rate) {
+  options_.baud = rate;
+  const int fd = ptySlave_.valid() ? ptySlave_.get() : link_.get();
+  if (const auto ec = platform::configureRawLine(fd, rate); ec && options_.log)
+    std::fprintf(options_.log, "lmssim: cannot set the line to %d baud: %s\n", rate, errorText(ec).c_str());
 }
 
 // Reads what the link brought and answers every whole telegram in it.

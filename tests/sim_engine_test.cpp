@@ -283,3 +283,31 @@ TEST(ReplayScans, FilesWithoutEndAreRefusedWithTheLimitNamed) {
 }
 
 }  // namespace
+
+namespace {
+
+// The operating-mode telegrams that change the rate: acknowledged, and the
+// line follows once the answer is out; refused with --refuse-rate.
+TEST(SimEngine, TheLineRateFollowsAnAcknowledgedModeTelegram) {
+  for (const int rate : {38400, 19200, 9600}) {
+    for (const bool refuse : {false, true}) {
+      sim::SimFaults faults;
+      faults.refuseRate = refuse ? 1 : 0;
+      sim::SimEngine engine(faults, 1);
+      sim::TelegramParser parser;
+      const auto& telegram = *lms::baudTelegram(rate);
+      const std::vector<std::uint8_t> bytes = sim::withChecksum({telegram.begin(), telegram.end()});
+      parser.feed(bytes.data(), static_cast<int>(bytes.size()));
+      sim::ParsedTelegram t;
+      ASSERT_TRUE(parser.next(t));
+      std::vector<sim::Piece> plan;
+      engine.handle(t, 0, plan);
+      ASSERT_FALSE(plan.empty());
+      EXPECT_EQ(plan[0].bytes[0], refuse ? lms::kNak : lms::kAck);
+      EXPECT_EQ(engine.takeRateChange(), refuse ? 0 : rate);
+      EXPECT_EQ(engine.takeRateChange(), 0);  // taken once
+    }
+  }
+}
+
+}  // namespace

@@ -74,15 +74,18 @@ struct Options {
   bool reconnect = false;                    // keep trying when the link cannot be opened or is lost
   std::chrono::milliseconds interval{1000};  // from one request to the next (0: as fast as the link carries)
   std::size_t queue = 4;                     // scans kept for next(); when full the oldest goes
+  // Serial: move the scanner to this rate (19200 or 38400; 9600) once open,
+  // and back to the rate it had at close(); 0 leaves it alone.
+  int scanner_baud = 0;
 };
 
 // What happened, with a one-line text.
 struct Event {
-  enum class Kind { opened, lost, reconnecting, reply_rejected, baud_found, open_failed };
+  enum class Kind { opened, lost, reconnecting, reply_rejected, baud_found, open_failed, baud_switched };
   Kind kind = Kind::opened;
   std::string text;
   std::chrono::milliseconds delay{0};  // reconnecting: until the next attempt
-  int baud = 0;                        // baud_found
+  int baud = 0;                        // baud_found, baud_switched: the rate the scanner runs at
 };
 
 struct Stats {

@@ -171,8 +171,54 @@ class Rate(unittest.TestCase):
         self.assertIn("lmsview: the scanner answered at 38400 baud\n", p.stderr)
         self.assertEqual(len(p.stdout.splitlines()), 2)
 
+    def test_scanner_baud_moves_the_scanner_and_back_at_every_ending(self):
+        for ending, extra in (("count", ["--count", "6"]), ("sigterm", ["--seconds", "30"]),
+                              ("keep", ["--count", "3", "--keep-scanner-baud"]), ("refused", ["--count", "2"])):
+            scan_log = tempfile.NamedTemporaryFile(prefix="scanlog", delete=False)
+            scan_log.close()
+            sim_args = ["-v", "--scan-log", scan_log.name] + (["--refuse-rate"] if ending == "refused" else [])
+            sim, device = start_sim(*sim_args, serial=True)
+            try:
+                v = subprocess.Popen([LMSVIEW, "--scanner-baud", "38400", "--interval", "0", "--format", "jsonl",
+                                      *extra, "COM", device, "LMS"], stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                if ending == "sigterm":
+                    first = v.stdout.readline()  # a scan at the new rate, then the signal
+                    self.assertTrue(first.startswith('{"seq":0,'), first)
+                    v.terminate()
+                out, err = v.communicate(timeout=30)
+            finally:
+                sim.terminate()
+                log, _ = sim.communicate(timeout=10)
+                stop(sim)
+                with open(scan_log.name) as f:
+                    sent = [[int(w) & 0x1FFF for w in line.split()[2:]] for line in f]
+                os.unlink(scan_log.name)
+            self.assertEqual(v.returncode, 143 if ending == "sigterm" else 0, (ending, err))
+            # The scans shown, at either rate, are scans sent, in order (the display shows the newest).
+            sent_ranges = [[w / 1000 for w in words] for words in sent]
+            at = 0
+            for line in out.splitlines():
+                ranges = json.loads(line)["ranges"]
+                while at < len(sent_ranges) and sent_ranges[at] != ranges:
+                    at += 1
+                self.assertLess(at, len(sent_ranges), ending)
+            moves = [line.split("line now at ")[1] for line in log.splitlines() if "line now at" in line]
+            if ending == "refused":
+                self.assertEqual(moves, [])
+                self.assertIn("the scanner did not switch to 38400 baud (refused): going on at 9600 baud", err)
+                self.assertEqual(len(out.splitlines()), 2)  # polling goes on at 9600
+                continue
+            self.assertIn("lmsview: scanner switched to 38400 baud\n", err)
+            back = ending != "keep"
+            self.assertEqual(moves, ["38400 baud", "9600 baud"] if back else ["38400 baud"], ending)
+            self.assertEqual("lmsview: scanner switched back to 9600 baud\n" in err, back)
+
     def test_a_rate_the_scanner_does_not_know_is_a_usage_error(self):
-        for args in (["--baud", "12345", "COM", "/dev/null", "LMS"], ["--baud", "9600", "IP", "127.0.8.4", "LMS"]):
+        for args in (["--baud", "12345", "COM", "/dev/null", "LMS"], ["--baud", "9600", "IP", "127.0.8.4", "LMS"],
+                     ["--scanner-baud", "38400", "IP", "127.0.8.4", "LMS"],
+                     ["--scanner-baud", "57600", "COM", "/dev/null", "LMS"],
+                     ["--keep-scanner-baud", "COM", "/dev/null", "LMS"]):
             p = subprocess.run([LMSVIEW, *args], stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=5)
             self.assertEqual(p.returncode, 2, args)
             self.assertEqual(len(p.stderr.splitlines()), 1)

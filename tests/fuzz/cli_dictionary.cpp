@@ -9,7 +9,9 @@
 #include "sim/options.h"
 
 int main() {
-  auto put = [](std::string_view word) { std::printf("\"%.*s\"\n", static_cast<int>(word.size()), word.data()); };
+  auto put = [](std::string_view word) {
+    std::printf("\"%.*s\"\n", static_cast<int>(word.size()), word.data());
+  };
   for (const std::string_view o : app::optionNames()) put(o);
   for (const std::string_view o : sim::simOptionNames()) put(o);
   for (const app::FormatInfo& f : app::kFormats) put(f.name);
