@@ -53,6 +53,35 @@ bool samePath(std::string_view a, std::string_view b) {
   return !a.empty() && !b.empty() && normal(a) == normal(b);
 }
 
+bool endsWithMcap(std::string_view path) {
+  if (path.size() < 5) return false;
+  std::string end(path.substr(path.size() - 5));
+  for (char& c : end) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return end == ".mcap";
+}
+
+// ROS 2's rules for a topic name: starts with '/', then letters, digits and
+// '_' in parts separated by single '/', no part starting with a digit, no
+// '/' at the end.
+bool validTopic(std::string_view t) {
+  if (t.size() < 2 || t.front() != '/' || t.back() == '/' || t.size() > 255) return false;
+  bool partStart = true;
+  for (std::size_t i = 1; i < t.size(); ++i) {
+    const char c = t[i];
+    if (c == '/') {
+      if (partStart) return false;  // "//"
+      partStart = true;
+      continue;
+    }
+    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+    const bool digit = c >= '0' && c <= '9';
+    if (!letter && !digit) return false;
+    if (partStart && digit) return false;
+    partStart = false;
+  }
+  return true;
+}
+
 // JSON and the robotics tools need UTF-8 text.
 bool validUtf8(std::string_view text) {
   std::size_t i = 0;
@@ -204,6 +233,20 @@ const Option kOptions[] = {
      [](Invocation& inv, std::string_view v, std::string* error) {
        inv.options.recordPath = v;
        return named("--record", "a file name", v, error);
+     }},
+    {"--record-format", "", "F", "jsonl or mcap (default: mcap for a FILE ending in .mcap)",
+     [](Invocation& inv, std::string_view v, std::string* error) {
+       if (v != "jsonl" && v != "mcap") return outOfRange("--record-format", "jsonl or mcap", v, error);
+       inv.options.recordFormat = v == "mcap" ? RecordFormat::Mcap : RecordFormat::Jsonl;
+       inv.options.recordFormatGiven = true;
+       return true;
+     }},
+    {"--topic", "", "NAME", "the laser-scan topic of an MCAP recording (default /scan)",
+     [](Invocation& inv, std::string_view v, std::string* error) {
+       if (!validTopic(v))
+         return outOfRange("--topic", "a topic name such as /scan or /front/scan", v, error);
+       inv.options.topic = v;
+       return true;
      }},
     {"--force", "", "", "let --record replace an existing FILE",
      [](Invocation& inv, std::string_view, std::string*) {
@@ -372,6 +415,8 @@ Invocation parseCommandLine(int argc, const char* const* argv) {
         std::to_string(positional.size()) + (positional.size() == 1 ? " word" : " words") + " given)");
   if (!inv.options.recordPath.empty() && samePath(inv.options.recordPath, inv.options.svgPath))
     return badOption("--record and --svg name the same file");
+  if (!inv.options.recordFormatGiven && endsWithMcap(inv.options.recordPath))
+    inv.options.recordFormat = RecordFormat::Mcap;
   // --baud has a meaning only for a serial line: the default mode and IP are network links.
   const bool networkLink = positional.size() != 3 || std::strcmp(positional[0], "IP") == 0;
   if (networkLink && (inv.options.baud != 0 || inv.options.findRate))

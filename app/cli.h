@@ -20,6 +20,8 @@ inline constexpr const char* kVersion = LMS_VERSION;
 enum class OutputFormat { Table, Csv, Jsonl, Plot };
 
 // What the options ask of a run.
+enum class RecordFormat { Jsonl, Mcap };
+
 struct RunOptions {
   OutputFormat format = OutputFormat::Table;
   std::string frameId = "laser";
@@ -27,6 +29,9 @@ struct RunOptions {
   double seconds = 0;     // stop after this long (0: no limit)
   int intervalMs = 1000;  // from one request to the next
   std::string recordPath;
+  RecordFormat recordFormat = RecordFormat::Jsonl;  // by the file's extension unless --record-format
+  bool recordFormatGiven = false;
+  std::string topic = "/scan";   // --record FILE.mcap: the laser-scan topic (raw words on TOPIC/raw)
   bool force = false;            // --record may replace an existing file
   bool reconnect = false;        // keep trying when the link cannot be opened or is lost
   int baud = 0;                  // serial: the line's rate (0: the default, 9600)

@@ -335,6 +335,7 @@ int runLaser(bool serial, const char* portName, const char* address, const char*
   run.serialMode = serial;
   run.sinks = makeSinks({options, io.messages, io.terminal, io.out}, record);
   const Drivers owner = makeDriver(run, portName, address, laserType);
+  for (const Sink& s : run.sinks.received) s.begin();
   gActiveRun.store(&run, std::memory_order_release);
 
   std::thread display(DataThread, &run);
@@ -384,6 +385,8 @@ int runLaser(bool serial, const char* portName, const char* address, const char*
     std::_Exit(status);
   }
   acquisition.join();
+  // A recording's summary goes out once no more scans come.
+  for (const Sink& s : run.sinks.received) s.end();
   gActiveRun.store(nullptr, std::memory_order_release);
   return status;
 }

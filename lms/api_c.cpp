@@ -71,6 +71,10 @@ const char* lmsview_error_text(int error) {
       return "no error";
     case LMSVIEW_BAD_ARGUMENT:
       return "a bad argument (a null pointer or a negative timeout)";
+    case LMSVIEW_END_OF_RECORDING:
+      return "the recording has no more scans";
+    case LMSVIEW_BAD_RECORDING:
+      return "the recording cannot be read";
     default:
       break;
   }

@@ -18,6 +18,7 @@
 
 #include "lms/driver.h"
 #include "lms/link_name.h"
+#include "lms/recording.h"
 #include "lmsview/scanner.h"
 
 namespace lmsview {
@@ -51,6 +52,10 @@ class Category : public std::error_category {
         return "the scanner is already open";
       case errc::link_failed:
         return "the link failed";
+      case errc::end_of_recording:
+        return "the recording has no more scans";
+      case errc::bad_recording:
+        return "the recording cannot be read";
     }
     return "unknown lmsview error";
   }
@@ -140,6 +145,9 @@ struct Scanner::Impl : std::enable_shared_from_this<Impl> {
   template <class Arg>
   void dispatch(const Arg& arg);
   void acquire();
+  std::error_code openRecording(std::unique_lock<std::mutex>& lock);
+  void play();
+  lms::Recording recording;
 
   // Joins the acquisition thread once, from whichever caller gets there
   // (never from the thread itself).
@@ -176,6 +184,7 @@ std::error_code Scanner::Impl::open() {
   if (closed) return errc::closed;
   if (started) return errc::already_open;
   if (!lms::parseLinkName(options.link, &link)) return errc::bad_link_name;
+  if (!link.recording.empty()) return openRecording(lock);
   started = true;
   const char* family = options.family.c_str();
   if (link.serial)
@@ -223,6 +232,42 @@ void Scanner::Impl::acquire() {
       openDecided = true;
       openResult = why ? why : make_error_code(errc::closed);
     }
+  }
+  changed.notify_all();
+}
+
+// "file:RECORDING": the recording's scans, `interval` apart, then its end.
+std::error_code Scanner::Impl::openRecording(std::unique_lock<std::mutex>& lock) {
+  std::string why, notice;
+  if (!recording.load(link.recording, &why, &notice)) return errc::bad_recording;
+  started = true;
+  running = true;
+  openDecided = true;
+  lock.unlock();
+  dispatch(Event{Event::Kind::opened,
+                 "opened recording " + link.recording + " (" + std::to_string(recording.size()) + " scans)"});
+  lock.lock();
+  thread = std::thread([self = shared_from_this()] { self->play(); });
+  return {};
+}
+
+void Scanner::Impl::play() {
+  const auto pause = std::max(options.interval, std::chrono::milliseconds(0));
+  std::uint16_t words[lms::kScanPoints];
+  for (std::size_t i = 0; i < recording.size(); ++i) {
+    const lms::RangeWords w = recording.scan(static_cast<std::int64_t>(i));
+    std::copy(w.begin(), w.end(), words);
+    const auto stamp = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                           std::chrono::system_clock::now().time_since_epoch())
+                           .count();
+    onScan({nullptr, nullptr, words, lms::kScanPoints, stamp});
+    std::unique_lock lock(mutex);
+    if (changed.wait_for(lock, pause, [this] { return closed; })) return;
+  }
+  {
+    std::lock_guard lock(mutex);
+    running = false;
+    endError = errc::end_of_recording;
   }
   changed.notify_all();
 }

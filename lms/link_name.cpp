@@ -59,6 +59,8 @@ bool parseLinkName(std::string_view text, LinkName* out) {
       if (!transport::isDevicePath(device)) return false;
       name.device = device;
     }
+  } else if (text.substr(0, 5) == "file:" && text.size() > 5) {
+    name.recording = text.substr(5);
   } else if (text.substr(0, 4) == "COM ") {
     const std::string_view where = text.substr(4);
     name.serial = true;

@@ -17,6 +17,8 @@ command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)
 command -v strace >/dev/null || need+=(strace)
 command -v rsvg-convert >/dev/null || need+=(librsvg2-bin)
 command -v pkg-config >/dev/null || need+=(pkg-config)
+command -v node >/dev/null || need+=(nodejs)
+command -v npm >/dev/null || need+=(npm)
 if [ "${LMS_WITH_FUZZ:-0}" = 1 ]; then
   command -v clang++ >/dev/null || need+=(clang)
   ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-dev)
@@ -36,4 +38,11 @@ if [ ${#need[@]} -gt 0 ]; then
   [ "$(id -u)" = 0 ] || SUDO=sudo
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need[@]}"
+fi
+
+# The reference readers the tests check our files with, at the versions
+# tests/npm/package-lock.json pins.
+npm_dir="$(dirname "$0")/../tests/npm"
+if [ ! -d "$npm_dir/node_modules" ] || [ "$npm_dir/package-lock.json" -nt "$npm_dir/node_modules" ]; then
+  (cd "$npm_dir" && npm ci --no-audit --no-fund --loglevel=error)
 fi

@@ -180,6 +180,28 @@ TEST(Scanner, AHundredOpensAndClosesLeaveNothingBehind) {
   EXPECT_TRUE(waitUntil([&] { return openFdCount() == fds && threadCount() == threads; }, 2000));
 }
 
+TEST(Scanner, ARecordingIsALinkToo) {
+  const std::string path = testing::TempDir() + "api_test_recording.jsonl";
+  {
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("{\"seq\":0,\"frame_id\":\"laser\",\"words\":[1000,57344,2000]}\n10 20\n", f);
+    std::fclose(f);
+  }
+  Scanner scanner({.link = "file:" + path, .interval = 0ms});
+  ASSERT_FALSE(scanner.open());
+  Scan scan;
+  ASSERT_FALSE(scanner.next(scan, 5s));
+  EXPECT_EQ(scan.words[1], 57344);  // flag bits kept
+  EXPECT_EQ(scan.ranges[0], 1.0f);
+  ASSERT_FALSE(scanner.next(scan, 5s));
+  EXPECT_EQ(scan.seq, 1u);
+  EXPECT_EQ(scan.words[1], 20);
+  EXPECT_EQ(scanner.next(scan, 5s), errc::end_of_recording);
+  EXPECT_EQ(Scanner({.link = "file:/nonexistent.jsonl"}).open(), errc::bad_recording);
+  std::remove(path.c_str());
+}
+
 TEST(CInterface, OpensReadsAndSaysWhatWentWrong) {
   Sim sim(false);
   int error = -1;

@@ -56,6 +56,7 @@ Sink makeJsonlSink(const SinkSetup& setup);
 Sink makePlotSink(const SinkSetup& setup);
 Sink makeSvgSink(const SinkSetup& setup);
 Sink makeRecordSink(const SinkSetup& setup, class FileOutput* file);
+Sink makeMcapSink(const SinkSetup& setup, FileOutput* file);
 
 // The sinks of a run: the format's on standard output and --svg (scans
 // shown), and --record (scans received, given its file opened before the run).

@@ -11,7 +11,10 @@ Sinks makeSinks(const SinkSetup& setup, FileOutput* record) {
   Sinks sinks;
   sinks.shown.push_back(formatInfo(static_cast<int>(setup.options.format)).make(setup));
   if (!setup.options.svgPath.empty()) sinks.shown.push_back(makeSvgSink(setup));
-  if (record != nullptr && record->active()) sinks.received.push_back(makeRecordSink(setup, record));
+  if (record != nullptr && record->active())
+    sinks.received.push_back(setup.options.recordFormat == RecordFormat::Mcap
+                                 ? makeMcapSink(setup, record)
+                                 : makeRecordSink(setup, record));
   return sinks;
 }
 

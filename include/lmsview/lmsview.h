@@ -35,12 +35,15 @@ extern "C" {
 #define LMSVIEW_ALREADY_OPEN 10
 #define LMSVIEW_LINK_FAILED 11
 #define LMSVIEW_BAD_ARGUMENT 12
+#define LMSVIEW_END_OF_RECORDING 13
+#define LMSVIEW_BAD_RECORDING 14
 
 #define LMSVIEW_POINTS 361
 
 typedef struct lmsview_scanner lmsview_scanner;
 
-/* Opens `link` ("tcp://HOST[:PORT]", "serial:///dev/ttyUSB0", "serial://COM3")
+/* Opens `link` ("tcp://HOST[:PORT]", "serial:///dev/ttyUSB0", "serial://COM3",
+ * "file:RECORDING")
  * for a scanner of `family` ("LMS" or "PLS"; NULL is "LMS") and starts
  * acquisition. NULL on failure, with the error in *error (when not NULL). */
 lmsview_scanner* lmsview_open(const char* link, const char* family, int* error);

@@ -41,6 +41,8 @@ enum class errc {
   unreachable,        // no answer from that address (timed out, no route)
   already_open,       // open() was called twice
   link_failed,        // another failure of the link (ec.message() says which)
+  end_of_recording,   // a "file:" link has played its last scan
+  bad_recording,      // a "file:" link names no readable recording
 };
 const std::error_category& error_category() noexcept;
 inline std::error_code make_error_code(errc e) noexcept {
@@ -67,7 +69,10 @@ struct Scan {
 
 struct Options {
   // "tcp://HOST[:PORT]" (port 10002 by default; HOST a dotted IPv4 address),
-  // "serial:///dev/ttyUSB0", or on Windows "serial://COM3" / "serial://\\.\COM12".
+  // "serial:///dev/ttyUSB0", or on Windows "serial://COM3" / "serial://\\.\COM12";
+  // or "file:RECORDING" (JSON Lines or MCAP as lmsview --record writes them):
+  // its scans once, `interval` apart, stamped when played, then
+  // errc::end_of_recording.
   std::string link;
   std::string family = "LMS";                // "LMS" or "PLS"
   int baud = 9600;                           // serial line rate; 0: try each rate until the scanner answers

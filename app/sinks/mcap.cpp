@@ -1,0 +1,110 @@
+// --record FILE.mcap: every valid scan received as a ROS 2 laser-scan message
+// on --topic (default /scan), and its raw range words on TOPIC/raw, in an
+// MCAP recording that the robotics tools open. A chunk closes at least once
+// a second, so a killed run leaves all but the last second readable; the
+// summary is written at the end of the run.
+
+#include <string>
+
+#include "app/cli.h"
+#include "app/sinks/file_output.h"
+#include "app/sinks/sink.h"
+#include "lms/laser_scan.h"
+#include "lms/mcap.h"
+
+namespace app {
+
+namespace {
+
+// The QoS a ROS 2 recorder stores for a sensor topic, so a ROS 2 player
+// offers the topic as it was recorded.
+constexpr std::string_view kOfferedQos =
+    "- history: 3\n"
+    "  depth: 0\n"
+    "  reliability: 1\n"
+    "  durability: 2\n"
+    "  deadline:\n"
+    "    sec: 9223372036\n"
+    "    nsec: 854775807\n"
+    "  lifespan:\n"
+    "    sec: 9223372036\n"
+    "    nsec: 854775807\n"
+    "  liveliness: 1\n"
+    "  liveliness_lease_duration:\n"
+    "    sec: 9223372036\n"
+    "    nsec: 854775807\n"
+    "  avoid_ros_namespace_conventions: false";
+
+constexpr std::string_view kRawSchema =
+    R"({"title":"lmsview/RawScan","description":"The raw range words of one measurement reply, flag bits )"
+    R"(included; word i belongs to angle i * 0.5 degrees","type":"object","properties":{"seq":{"type":"integer"},)"
+    R"("stamp":{"type":"object","properties":{"sec":{"type":"integer"},"nanosec":{"type":"integer"}}},)"
+    R"("words":{"type":"array","items":{"type":"integer","minimum":0,"maximum":65535}}}})";
+
+constexpr std::int64_t kChunkNs = 1'000'000'000;
+constexpr std::size_t kChunkBytes = 1 << 20;
+
+class McapSink {
+ public:
+  McapSink(const SinkSetup& s, FileOutput* file)
+      : file_(file),
+        messages_(s.messages),
+        frameId_(s.options.frameId),
+        writer_("ros2", "lmsview " LMS_VERSION) {
+    const std::vector<std::pair<std::string, std::string>> qos{
+        {"offered_qos_profiles", std::string(kOfferedQos)}};
+    const auto scanSchema =
+        writer_.addSchema("sensor_msgs/msg/LaserScan", "ros2msg", lms::kLaserScanDefinition);
+    scan_ = writer_.addChannel(scanSchema, s.options.topic, "cdr", qos);
+    const auto rawSchema = writer_.addSchema("lmsview/RawScan", "jsonschema", kRawSchema);
+    raw_ = writer_.addChannel(rawSchema, s.options.topic + "/raw", "json", {});
+  }
+  void begin() { flush(); }
+  std::error_code write(const lmsview::Scan& scan) {
+    if (!file_->active()) return {};
+    const lms::LaserScanFields fields = lms::laserScanFields(scan, frameId_);
+    const auto t = static_cast<std::uint64_t>(scan.stamp_ns);
+    if (chunkStart_ < 0) chunkStart_ = scan.stamp_ns;
+    writer_.addMessage(scan_, t, t, lms::laserScanCdr(fields));
+    raw_text_ = "{\"seq\":" + std::to_string(scan.seq) + ",\"stamp\":{\"sec\":" + std::to_string(fields.sec) +
+                ",\"nanosec\":" + std::to_string(fields.nanosec) + "},\"words\":[";
+    for (std::size_t i = 0; i < scan.words.size(); ++i) {
+      if (i > 0) raw_text_.push_back(',');
+      raw_text_ += std::to_string(scan.words[i]);
+    }
+    raw_text_ += "]}";
+    writer_.addMessage(raw_, t, t, raw_text_);
+    if (scan.stamp_ns - chunkStart_ >= kChunkNs || writer_.openChunkBytes() >= kChunkBytes) {
+      writer_.closeChunk();
+      chunkStart_ = -1;
+      flush();
+    }
+    return {};
+  }
+  void end() {
+    writer_.finish();
+    flush();
+  }
+
+ private:
+  void flush() {
+    const std::string bytes = writer_.take();
+    if (!bytes.empty()) file_->write(bytes, messages_);
+  }
+
+  FileOutput* file_;
+  std::FILE* messages_;
+  std::string frameId_;
+  lms::mcap::Writer writer_;
+  std::uint16_t scan_ = 0, raw_ = 0;
+  std::int64_t chunkStart_ = -1;
+  std::string raw_text_;
+};
+
+}  // namespace
+
+Sink makeMcapSink(const SinkSetup& setup, FileOutput* file) {
+  return sinkOf(std::make_shared<McapSink>(setup, file));
+}
+
+}  // namespace app

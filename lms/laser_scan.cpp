@@ -1,0 +1,114 @@
+#include "lms/laser_scan.h"
+
+#include <cstring>
+
+namespace lms {
+
+const std::string_view kLaserScanDefinition =
+    "# Single scan from a planar laser range-finder\n"
+    "\n"
+    "std_msgs/Header header # timestamp in the header is the acquisition time of\n"
+    "                       # the first ray in the scan.\n"
+    "\n"
+    "float32 angle_min            # start angle of the scan [rad]\n"
+    "float32 angle_max            # end angle of the scan [rad]\n"
+    "float32 angle_increment      # angular distance between measurements [rad]\n"
+    "\n"
+    "float32 time_increment       # time between measurements [seconds]\n"
+    "float32 scan_time            # time between scans [seconds]\n"
+    "\n"
+    "float32 range_min            # minimum range value [m]\n"
+    "float32 range_max            # maximum range value [m]\n"
+    "\n"
+    "float32[] ranges             # range data [m]\n"
+    "float32[] intensities        # intensity data [device-specific units]\n"
+    "\n"
+    "================================================================================\n"
+    "MSG: std_msgs/Header\n"
+    "# Standard metadata for higher-level stamped data types.\n"
+    "\n"
+    "builtin_interfaces/Time stamp\n"
+    "string frame_id\n"
+    "\n"
+    "================================================================================\n"
+    "MSG: builtin_interfaces/Time\n"
+    "# Time indicates a specific point in time, relative to a clock's 0 point.\n"
+    "\n"
+    "int32 sec\n"
+    "uint32 nanosec\n";
+
+LaserScanFields laserScanFields(const lmsview::Scan& scan, std::string_view frameId) {
+  LaserScanFields f;
+  // Seconds rounded down, so nanosec stays in [0, 1e9) before 1970 too.
+  const std::int64_t ns = scan.stamp_ns;
+  const std::int64_t sec = ns >= 0 ? ns / 1'000'000'000 : (ns + 1) / 1'000'000'000 - 1;
+  f.sec = static_cast<std::int32_t>(sec);
+  f.nanosec = static_cast<std::uint32_t>(ns - sec * 1'000'000'000);
+  f.frameId = frameId;
+  f.scan = &scan;
+  return f;
+}
+
+namespace {
+
+// CDR: each field aligned to its size, counted from after the encapsulation header.
+struct Cdr {
+  std::string out{"\x00\x01\x00\x00", 4};  // plain CDR, little-endian, no options
+  void align(std::size_t n) {
+    while ((out.size() - 4) % n != 0) out.push_back('\0');
+  }
+  template <class T>
+  void put(T v) {
+    align(sizeof(T));
+    char b[sizeof(T)];
+    std::memcpy(b, &v, sizeof(T));  // the hosts we build for are little-endian
+    out.append(b, sizeof(T));
+  }
+  void putString(std::string_view s) {
+    put<std::uint32_t>(static_cast<std::uint32_t>(s.size() + 1));  // with its terminating zero
+    out += s;
+    out.push_back('\0');
+  }
+};
+
+}  // namespace
+
+std::string laserScanCdr(const LaserScanFields& f) {
+  Cdr c;
+  c.put<std::int32_t>(f.sec);
+  c.put<std::uint32_t>(f.nanosec);
+  c.putString(f.frameId);
+  for (const float v :
+       {f.angleMin, f.angleMax, f.angleIncrement, f.timeIncrement, f.scanTime, f.rangeMin, f.rangeMax})
+    c.put<float>(v);
+  c.put<std::uint32_t>(static_cast<std::uint32_t>(f.scan->ranges.size()));
+  for (const float r : f.scan->ranges) c.put<float>(r);
+  c.put<std::uint32_t>(0);  // no intensities
+  return std::move(c.out);
+}
+
+bool laserScanRangesFromCdr(std::string_view cdr, std::vector<float>* ranges) {
+  if (cdr.size() < 4 || cdr[0] != 0 || cdr[1] != 1) return false;  // plain CDR, little-endian
+  std::size_t at = 4;
+  auto align = [&](std::size_t n) { at = 4 + (at - 4 + n - 1) / n * n; };
+  auto u32 = [&](std::uint32_t* v) {
+    align(4);
+    if (at + 4 > cdr.size()) return false;
+    std::memcpy(v, cdr.data() + at, 4);
+    at += 4;
+    return true;
+  };
+  std::uint32_t skip = 0;
+  if (!u32(&skip) || !u32(&skip) || !u32(&skip)) return false;  // sec, nanosec, the frame id's length
+  if (skip > cdr.size() - at) return false;
+  at += skip;
+  for (int i = 0; i < 7; ++i)
+    if (!u32(&skip)) return false;  // the angles, times and range limits
+  std::uint32_t count = 0;
+  if (!u32(&count) || count > (cdr.size() - at) / 4) return false;
+  ranges->resize(count);
+  if (count > 0) std::memcpy(ranges->data(), cdr.data() + at, count * sizeof(float));
+  return true;
+}
+
+}  // namespace lms

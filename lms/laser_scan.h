@@ -1,0 +1,45 @@
+#pragma once
+
+// A scan as the robotics laser-scan message (sensor_msgs/msg/LaserScan)
+// carries it: one definition of its fields for every output that writes one
+// (JSON Lines, MCAP recordings), and its ROS 2 encodings.
+
+#include <cstdint>
+#include <numbers>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "lms/scan.h"
+#include "lmsview/scanner.h"
+
+namespace lms {
+
+struct LaserScanFields {
+  std::int32_t sec = 0;       // header.stamp: UTC seconds ...
+  std::uint32_t nanosec = 0;  // ... and nanoseconds
+  std::string_view frameId;
+  float angleMin = 0.0f;
+  float angleMax = static_cast<float>(std::numbers::pi);
+  float angleIncrement = static_cast<float>(std::numbers::pi / 360.0);
+  float timeIncrement = 0.0f;  // not known
+  float scanTime = 0.0f;       // not known
+  float rangeMin = static_cast<float>(kRangeMinMetres);
+  float rangeMax = static_cast<float>(kRangeMaxMetres);
+  const lmsview::Scan* scan = nullptr;  // ranges in metres; no intensities
+};
+
+LaserScanFields laserScanFields(const lmsview::Scan& scan, std::string_view frameId);
+
+// The message in ROS 2's CDR: the 4-byte encapsulation header (plain CDR,
+// little-endian) and the fields, aligned as CDR aligns them.
+std::string laserScanCdr(const LaserScanFields& fields);
+
+// The ranges of a LaserScan in ROS 2's CDR; false for bytes that are not one.
+bool laserScanRangesFromCdr(std::string_view cdr, std::vector<float>* ranges);
+
+// The message definition, with the definitions it uses after it, separated
+// as ROS 2 recordings keep them (schema encoding "ros2msg").
+extern const std::string_view kLaserScanDefinition;
+
+}  // namespace lms

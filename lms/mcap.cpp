@@ -1,0 +1,358 @@
+#include "lms/mcap.h"
+
+#include <array>
+#include <cstring>
+
+namespace lms::mcap {
+
+namespace {
+
+enum Op : std::uint8_t {
+  kHeader = 0x01,
+  kFooter = 0x02,
+  kSchema = 0x03,
+  kChannel = 0x04,
+  kMessage = 0x05,
+  kChunk = 0x06,
+  kMessageIndex = 0x07,
+  kChunkIndex = 0x08,
+  kStatistics = 0x0B,
+  kSummaryOffset = 0x0E,
+  kDataEnd = 0x0F,
+};
+
+constexpr std::array<std::uint32_t, 256> kCrcTable = [] {
+  std::array<std::uint32_t, 256> t{};
+  for (std::uint32_t i = 0; i < 256; ++i) {
+    std::uint32_t c = i;
+    for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+    t[i] = c;
+  }
+  return t;
+}();
+
+// Little-endian fields, as every MCAP record holds them.
+template <class T>
+void put(std::string& out, T v) {
+  for (std::size_t i = 0; i < sizeof(T); ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+void putString(std::string& out, std::string_view s) {
+  put<std::uint32_t>(out, static_cast<std::uint32_t>(s.size()));
+  out += s;
+}
+std::string record(std::uint8_t op, std::string_view content) {
+  std::string r;
+  r.reserve(9 + content.size());
+  r.push_back(static_cast<char>(op));
+  put<std::uint64_t>(r, content.size());
+  r += content;
+  return r;
+}
+
+// Reads fields from a record's content; any read past the end makes it bad.
+struct Cursor {
+  std::string_view rest;
+  bool ok = true;
+  template <class T>
+  T get() {
+    if (rest.size() < sizeof(T)) {
+      ok = false;
+      rest = {};
+      return 0;
+    }
+    T v = 0;
+    for (std::size_t i = 0; i < sizeof(T); ++i)
+      v = static_cast<T>(v | static_cast<T>(static_cast<std::uint8_t>(rest[i])) << (8 * i));
+    rest.remove_prefix(sizeof(T));
+    return v;
+  }
+  std::string_view bytes(std::uint64_t n) {
+    if (rest.size() < n) {
+      ok = false;
+      rest = {};
+      return {};
+    }
+    const std::string_view b = rest.substr(0, static_cast<std::size_t>(n));
+    rest.remove_prefix(static_cast<std::size_t>(n));
+    return b;
+  }
+  std::string_view string() { return bytes(get<std::uint32_t>()); }
+};
+
+}  // namespace
+
+std::uint32_t crc32(std::string_view bytes, std::uint32_t crc) {
+  crc = ~crc;
+  for (const char c : bytes) crc = kCrcTable[(crc ^ static_cast<std::uint8_t>(c)) & 0xFF] ^ (crc >> 8);
+  return ~crc;
+}
+
+Writer::Writer(std::string_view profile, std::string_view library) {
+  out_ = kMagic;
+  offset_ = kMagic.size();
+  dataCrc_ = crc32(kMagic);
+  std::string header;
+  putString(header, profile);
+  putString(header, library);
+  emit(record(kHeader, header));
+}
+
+void Writer::emit(std::string r) {
+  // Every byte up to Data End counts in the data section's CRC.
+  if (!finished_) dataCrc_ = crc32(r, dataCrc_);
+  offset_ += r.size();
+  out_ += r;
+}
+
+std::uint16_t Writer::addSchema(std::string_view name, std::string_view encoding, std::string_view data) {
+  const std::uint16_t id = nextSchema_++;  // 0 means "no schema" in a channel
+  std::string s;
+  put<std::uint16_t>(s, id);
+  putString(s, name);
+  putString(s, encoding);
+  putString(s, data);
+  schemas_.push_back(record(kSchema, s));
+  emit(schemas_.back());
+  return id;
+}
+
+std::uint16_t Writer::addChannel(std::uint16_t schema, std::string_view topic,
+                                 std::string_view messageEncoding,
+                                 const std::vector<std::pair<std::string, std::string>>& metadata) {
+  const std::uint16_t id = nextChannel_++;
+  std::string c;
+  put<std::uint16_t>(c, id);
+  put<std::uint16_t>(c, schema);
+  putString(c, topic);
+  putString(c, messageEncoding);
+  std::string map;
+  for (const auto& [k, v] : metadata) {
+    putString(map, k);
+    putString(map, v);
+  }
+  putString(c, map);
+  channels_.push_back(record(kChannel, c));
+  emit(channels_.back());
+  return id;
+}
+
+void Writer::addMessage(std::uint16_t channel, std::uint64_t logTime, std::uint64_t publishTime,
+                        std::string_view data) {
+  std::string m;
+  put<std::uint16_t>(m, channel);
+  put<std::uint32_t>(m, sequence_[channel]++);
+  put<std::uint64_t>(m, logTime);
+  put<std::uint64_t>(m, publishTime);
+  m += data;
+  if (chunk_.empty() || logTime < chunkStart_) chunkStart_ = logTime;
+  if (chunk_.empty() || logTime > chunkEnd_) chunkEnd_ = logTime;
+  chunkMessages_[channel].emplace_back(logTime, chunk_.size());
+  chunk_ += record(kMessage, m);
+  if (messageCount_ == 0 || logTime < firstTime_) firstTime_ = logTime;
+  if (messageCount_ == 0 || logTime > lastTime_) lastTime_ = logTime;
+  ++messageCount_;
+  ++perChannel_[channel];
+}
+
+void Writer::closeChunk() {
+  if (chunk_.empty()) return;
+  std::string c;
+  put<std::uint64_t>(c, chunkStart_);
+  put<std::uint64_t>(c, chunkEnd_);
+  put<std::uint64_t>(c, chunk_.size());
+  put<std::uint32_t>(c, crc32(chunk_));
+  putString(c, "");  // not compressed
+  put<std::uint64_t>(c, chunk_.size());
+  c += chunk_;
+  const std::uint64_t chunkOffset = offset_;
+  const std::string chunkRecord = record(kChunk, c);
+  emit(chunkRecord);
+  // One message index a channel, right behind its chunk.
+  std::string offsets;
+  const std::uint64_t indexesStart = offset_;
+  for (const auto& [channel, entries] : chunkMessages_) {
+    put<std::uint16_t>(offsets, channel);
+    put<std::uint64_t>(offsets, offset_);
+    std::string idx;
+    put<std::uint16_t>(idx, channel);
+    put<std::uint32_t>(idx, static_cast<std::uint32_t>(entries.size() * 16));
+    for (const auto& [time, at] : entries) {
+      put<std::uint64_t>(idx, time);
+      put<std::uint64_t>(idx, at);
+    }
+    emit(record(kMessageIndex, idx));
+  }
+  std::string ci;
+  put<std::uint64_t>(ci, chunkStart_);
+  put<std::uint64_t>(ci, chunkEnd_);
+  put<std::uint64_t>(ci, chunkOffset);
+  put<std::uint64_t>(ci, chunkRecord.size());
+  putString(ci, offsets);
+  put<std::uint64_t>(ci, offset_ - indexesStart);
+  putString(ci, "");
+  put<std::uint64_t>(ci, chunk_.size());  // compressed size: not compressed
+  put<std::uint64_t>(ci, chunk_.size());
+  chunkIndexes_.push_back(record(kChunkIndex, ci));
+  ++chunkCount_;
+  chunk_.clear();
+  chunkMessages_.clear();
+}
+
+void Writer::finish() {
+  if (finished_) return;
+  closeChunk();
+  std::string end;
+  put<std::uint32_t>(end, dataCrc_);
+  emit(record(kDataEnd, end));
+  finished_ = true;
+
+  const std::uint64_t summaryStart = offset_;
+  std::uint32_t summaryCrc = 0;
+  std::string groups;  // the summary offsets: opcode, start, length a group
+  auto group = [&](std::uint8_t op, const std::vector<std::string>& records) {
+    if (records.empty()) return;
+    const std::uint64_t start = offset_;
+    for (const std::string& r : records) {
+      summaryCrc = crc32(r, summaryCrc);
+      emit(r);
+    }
+    std::string so;
+    so.push_back(static_cast<char>(op));
+    put<std::uint64_t>(so, start);
+    put<std::uint64_t>(so, offset_ - start);
+    groups += record(kSummaryOffset, so);
+  };
+  group(kSchema, schemas_);
+  group(kChannel, channels_);
+  std::string st;
+  put<std::uint64_t>(st, messageCount_);
+  put<std::uint16_t>(st, static_cast<std::uint16_t>(schemas_.size()));
+  put<std::uint32_t>(st, static_cast<std::uint32_t>(channels_.size()));
+  put<std::uint32_t>(st, 0);  // attachments
+  put<std::uint32_t>(st, 0);  // metadata
+  put<std::uint32_t>(st, chunkCount_);
+  put<std::uint64_t>(st, firstTime_);
+  put<std::uint64_t>(st, lastTime_);
+  std::string counts;
+  for (const auto& [channel, n] : perChannel_) {
+    put<std::uint16_t>(counts, channel);
+    put<std::uint64_t>(counts, n);
+  }
+  putString(st, counts);
+  group(kStatistics, {record(kStatistics, st)});
+  group(kChunkIndex, chunkIndexes_);
+
+  const std::uint64_t summaryOffsetStart = offset_;
+  summaryCrc = crc32(groups, summaryCrc);
+  emit(groups);
+  // The footer's CRC covers the summary up to its own last offset field.
+  std::string footer;
+  put<std::uint64_t>(footer, summaryStart);
+  put<std::uint64_t>(footer, summaryOffsetStart);
+  std::string head = record(kFooter, footer + std::string(4, '\0'));
+  head.resize(head.size() - 4);
+  summaryCrc = crc32(head, summaryCrc);
+  put<std::uint32_t>(head, summaryCrc);
+  emit(head);
+  out_ += kMagic;
+  offset_ += kMagic.size();
+}
+
+bool readMessages(std::string_view file, std::vector<Message>* messages, std::string* why) {
+  if (file.substr(0, kMagic.size()) != kMagic) {
+    *why = "not an MCAP file (no magic at its start)";
+    return false;
+  }
+  struct Channel {
+    std::string topic, encoding;
+    std::uint16_t schema = 0;
+  };
+  std::map<std::uint16_t, std::string> schemaNames;
+  std::map<std::uint16_t, Channel> channels;
+  // Parses the records in `data` (the file's, or a chunk's); false for a bad one.
+  auto parse = [&](auto& self, std::string_view data, bool top) -> bool {
+    Cursor at{data};
+    while (!at.rest.empty()) {
+      if (top && at.rest == kMagic) return true;  // the closing magic
+      const std::uint8_t op = at.get<std::uint8_t>();
+      const std::uint64_t length = at.get<std::uint64_t>();
+      const std::string_view content = at.bytes(length);
+      if (!at.ok) {
+        *why = "the file ends inside a record (a recording cut short)";
+        return top;  // what came before stands
+      }
+      Cursor c{content};
+      switch (op) {
+        case kSchema: {
+          const auto id = c.get<std::uint16_t>();
+          schemaNames[id] = std::string(c.string());
+          break;
+        }
+        case kChannel: {
+          const auto id = c.get<std::uint16_t>();
+          Channel ch;
+          ch.schema = c.get<std::uint16_t>();
+          ch.topic = c.string();
+          ch.encoding = c.string();
+          channels[id] = std::move(ch);
+          break;
+        }
+        case kMessage: {
+          const auto channel = c.get<std::uint16_t>();
+          c.get<std::uint32_t>();
+          Message m;
+          m.logTime = c.get<std::uint64_t>();
+          c.get<std::uint64_t>();
+          const auto found = channels.find(channel);
+          if (!c.ok || found == channels.end()) {
+            *why = "a message of a channel the file has not named";
+            return false;
+          }
+          m.topic = found->second.topic;
+          m.messageEncoding = found->second.encoding;
+          m.schemaName = schemaNames.count(found->second.schema) ? schemaNames[found->second.schema] : "";
+          m.data = c.rest;
+          messages->push_back(std::move(m));
+          break;
+        }
+        case kChunk: {
+          if (!top) {
+            *why = "a chunk inside a chunk";
+            return false;
+          }
+          c.get<std::uint64_t>();
+          c.get<std::uint64_t>();
+          const auto size = c.get<std::uint64_t>();
+          const auto crc = c.get<std::uint32_t>();
+          const std::string_view compression = c.string();
+          const std::string_view records = c.bytes(c.get<std::uint64_t>());
+          if (!c.ok || !compression.empty()) {
+            *why =
+                c.ok ? "a compressed chunk (" + std::string(compression) + "), which this reader cannot open"
+                     : "a chunk that does not parse";
+            return false;
+          }
+          if (records.size() != size || (crc != 0 && crc32(records) != crc)) {
+            *why = "a chunk whose size or CRC does not match";
+            return false;
+          }
+          if (!self(self, records, false)) return false;
+          break;
+        }
+        case kDataEnd:
+          if (top) return true;  // the summary repeats what the data section held
+          break;
+        default:
+          break;  // records a replay needs nothing from
+      }
+      if (!c.ok) {
+        *why = "a record that does not parse";
+        return false;
+      }
+    }
+    return true;
+  };
+  return parse(parse, file.substr(kMagic.size()), true);
+}
+
+}  // namespace lms::mcap

@@ -1,0 +1,122 @@
+"""MCAP recordings end to end, read by the format's reference reader (the
+TypeScript one, run with node from tests/npm): recordings made over TCP and
+over a pseudo-terminal hold every scan sent as a ROS 2 LaserScan; a killed
+run leaves its finished chunks; lmssim --replay of a recording reproduces
+the raw words; the library plays a recording as a "file:" link.
+
+Run as: mcap_test.py LMSVIEW LMSSIM NPM_DIR [unittest names]. Only loopback
+addresses 127.0.14.x are used."""
+
+import json
+import os
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+import emulator
+from emulator import SimsPerTest
+
+LMSVIEW = NPM = None
+MASK = 0x1FFF
+
+
+def f32(x):
+    return struct.unpack("f", struct.pack("f", x))[0]
+
+
+def read(path, stream=False):
+    p = subprocess.run(["node", "read_mcap.mjs", *(["--stream"] if stream else []), path], cwd=NPM,
+                       capture_output=True, text=True, timeout=60)
+    if p.returncode != 0:
+        raise AssertionError("the reference reader refused " + path + ":\n" + p.stderr)
+    return json.loads(p.stdout)
+
+
+def lmsview(*args, timeout=60):
+    return subprocess.run([LMSVIEW, *args], stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                          timeout=timeout)
+
+
+class Mcap(SimsPerTest):
+    def test_recordings_over_tcp_and_a_pty_hold_every_scan_sent(self):
+        for address in ("127.0.14.1", None):
+            sim = self.sim(address)
+            link = ["IP", address] if address else ["COM", sim.device]
+            with tempfile.TemporaryDirectory() as d:
+                path = os.path.join(d, "run.mcap")
+                p = lmsview("--count", "3", "--interval", "200" if address else "0", "--format", "csv",
+                            "--frame-id", "front", "--record", path, *link, "LMS")
+                self.assertEqual(p.returncode, 0, p.stderr)
+                got = read(path)
+            sent = [w for (_, fate, w) in sim.sent() if fate == "sent"]
+            self.assertEqual(got["header"], {"profile": "ros2", "library": "lmsview 1.1.0"})
+            self.assertTrue(got["dataCrcOk"])
+            self.assertEqual(got["summaryOffsets"], 4)
+            self.assertEqual(got["chunkIndexes"], got["statistics"]["chunkCount"])
+            schemas = {s["name"]: s for s in got["schemas"]}
+            self.assertEqual(schemas["sensor_msgs/msg/LaserScan"]["encoding"], "ros2msg")
+            self.assertIn("MSG: builtin_interfaces/Time", schemas["sensor_msgs/msg/LaserScan"]["data"])
+            channels = {c["topic"]: c for c in got["channels"]}
+            self.assertEqual(channels["/scan"]["messageEncoding"], "cdr")
+            self.assertIn("reliability: 1", channels["/scan"]["metadata"]["offered_qos_profiles"])
+            self.assertEqual(channels["/scan/raw"]["messageEncoding"], "json")
+            scans = got["scans"]
+            self.assertGreaterEqual(len(scans), 3)
+            self.assertEqual(got["statistics"]["messageCount"], 2 * len(scans))
+            for i, s in enumerate(scans):
+                self.assertEqual(s["frame_id"], "front")
+                self.assertEqual(s["ranges"], [f32((w & MASK) / 1000) for w in sent[i]])
+                self.assertEqual(s["intensities"], [])
+                self.assertEqual((s["angle_min"], s["angle_max"]), (0, f32(3.141592653589793)))
+                self.assertEqual(s["logTime"], str(s["sec"] * 1_000_000_000 + s["nanosec"]))
+                self.assertEqual(got["raw"][i]["words"], sent[i])  # flag bits included
+            stamps = [int(s["logTime"]) for s in scans]
+            self.assertEqual(stamps, sorted(stamps))
+
+    def test_a_killed_run_leaves_its_finished_chunks(self):
+        self.sim("127.0.14.2")
+        with tempfile.TemporaryDirectory() as d:
+            path = os.path.join(d, "killed.mcap")
+            v = subprocess.Popen([LMSVIEW, "--interval", "100", "--format", "csv", "--record", path, "IP",
+                                  "127.0.14.2", "LMS"], stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL)
+            end = time.monotonic() + 15
+            while (not os.path.exists(path) or os.path.getsize(path) < 30000) and time.monotonic() < end:
+                time.sleep(0.1)  # two chunks or more: a chunk closes every second
+            v.send_signal(signal.SIGKILL)
+            v.wait(5)
+            v.stdin.close()
+            got = read(path, stream=True)
+        self.assertFalse(got["done"])  # no summary: the run never ended
+        self.assertGreaterEqual(len(got["scans"]), 5)
+
+    def test_a_replayed_recording_gives_the_raw_words_again(self):
+        self.sim("127.0.14.3")
+        with tempfile.TemporaryDirectory() as d:
+            first = os.path.join(d, "first.mcap")
+            p = lmsview("--count", "3", "--interval", "200", "--format", "csv", "--record", first, "IP",
+                        "127.0.14.3", "LMS")
+            self.assertEqual(p.returncode, 0, p.stderr)
+            words = [r["words"] for r in read(first)["raw"]]
+            self.sim("127.0.14.4", ["--replay", first, "--once"])
+            again = os.path.join(d, "again.jsonl")
+            p = lmsview("--seconds", "20", "--interval", "300", "--format", "csv", "--record", again, "IP",
+                        "127.0.14.4", "LMS")
+            with open(again) as f:
+                replayed = [json.loads(line)["words"] for line in f]
+        self.assertEqual(replayed, words)
+
+    def test_bad_record_options_end_with_2(self):
+        for args in (["--record-format", "bag"], ["--topic", "scan"], ["--topic", "/a//b"], ["--topic", "/9a"]):
+            p = lmsview(*args, "--record", "x.mcap", "IP", "127.0.14.5", "LMS", timeout=10)
+            self.assertEqual(p.returncode, 2, args)
+            self.assertNotIn("trying to connect", p.stderr + p.stdout)
+
+
+if __name__ == "__main__":
+    LMSVIEW, emulator.LMSSIM, NPM = sys.argv[1], sys.argv[2], sys.argv[3]
+    unittest.main(argv=[sys.argv[0], *sys.argv[4:]], verbosity=2)
