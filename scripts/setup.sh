@@ -17,6 +17,11 @@ command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)
 command -v strace >/dev/null || need+=(strace)
 command -v rsvg-convert >/dev/null || need+=(librsvg2-bin)
 command -v pkg-config >/dev/null || need+=(pkg-config)
+# The Python module: built for Debian's interpreter, which has its numpy.
+[ -f /usr/lib/cmake/pybind11/pybind11Config.cmake ] || need+=(pybind11-dev)
+[ -x /usr/bin/python3-config ] || need+=(python3-dev)
+/usr/bin/python3 -c "import numpy" 2>/dev/null || need+=(python3-numpy)
+/usr/bin/python3 -c "import pytest" 2>/dev/null || need+=(python3-pytest)
 command -v node >/dev/null || need+=(nodejs)
 command -v npm >/dev/null || need+=(npm)
 if [ "${LMS_WITH_FUZZ:-0}" = 1 ]; then

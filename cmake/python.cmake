@@ -1,0 +1,25 @@
+# The Python module is built for the interpreter that has numpy. On some
+# machines the python3 first on PATH is a separate build without it (and
+# Debian's numpy lives with /usr/bin/python3), so unless Python_EXECUTABLE is
+# given the first candidate that imports numpy is taken.
+if(NOT Python_EXECUTABLE)
+  find_program(LMS_PATH_PYTHON NAMES python3)
+  foreach(candidate ${LMS_PATH_PYTHON} /usr/bin/python3)
+    if(candidate AND EXISTS ${candidate})
+      execute_process(COMMAND ${candidate} -c "import numpy" RESULT_VARIABLE failed OUTPUT_QUIET ERROR_QUIET)
+      if(NOT failed)
+        set(Python_EXECUTABLE ${candidate} CACHE FILEPATH "The interpreter the Python module is built for")
+        break()
+      endif()
+    endif()
+  endforeach()
+endif()
+find_package(Python 3.8 COMPONENTS Interpreter Development.Module NumPy)
+set(PYBIND11_FINDPYTHON ON)
+find_package(pybind11 CONFIG QUIET)
+if(Python_FOUND AND Python_NumPy_FOUND AND pybind11_FOUND)
+  message(STATUS "lmsview: the Python module is built for ${Python_EXECUTABLE}")
+  add_subdirectory(python)
+else()
+  message(STATUS "lmsview: no Python module (needs python3-dev, python3-numpy and pybind11-dev)")
+endif()

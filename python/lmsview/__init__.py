@@ -1,0 +1,26 @@
+"""Scans of a laser range scanner of the LMS (or PLS) family, as numpy arrays.
+
+    import lmsview
+    with lmsview.open("tcp://192.0.2.40") as scanner:
+        for scan in scanner:
+            print(scan.seq, scan.stamp, scan.ranges.min())
+"""
+
+from ._lmsview import (  # noqa: F401
+    BadLinkName,
+    Closed,
+    DeviceBusy,
+    Error,
+    LinkFailed,
+    LinkLost,
+    LinkRefused,
+    NoSuchDevice,
+    PermissionDenied,
+    Scan,
+    Scanner,
+    Timeout,
+    Unreachable,
+    __version__,
+    list_ports,
+    open,
+)

@@ -1,0 +1,136 @@
+"""The Python module against lmssim (pytest, with the interpreter the module
+is built for). LMSSIM names the emulator and LMS_BUILD_DIR the build folder;
+only loopback addresses 127.0.15.x are used."""
+
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+import numpy as np
+import pytest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+import emulator  # noqa: E402
+
+import lmsview  # noqa: E402
+
+emulator.LMSSIM = os.environ["LMSSIM"]
+
+
+@pytest.fixture
+def sims():
+    started = []
+
+    def start(address=None, *extra):
+        s = emulator.Sim(address, extra)
+        started.append(s)
+        return s
+
+    yield start
+    for s in started:
+        s.stop()
+
+
+def sent_words(sim):
+    return [w for (_, fate, w) in sim.sent() if fate == "sent"]
+
+
+def test_scans_are_what_the_emulator_sent(sims):
+    for address in ("127.0.15.1", None):
+        sim = sims(address)
+        link = f"tcp://{address}" if address else f"serial://{sim.device}"
+        with lmsview.open(link, interval=0.0 if not address else 0.05) as scanner:
+            scans = [scanner.next(timeout=5.0) for _ in range(3)]
+        sent = sent_words(sim)
+        assert [s.seq for s in scans] == [0, 1, 2]
+        assert [s.stamp_ns for s in scans] == sorted(s.stamp_ns for s in scans)
+        for s in scans:
+            words = np.array(sent[s.seq], dtype=np.uint16)
+            assert s.ranges.dtype == np.float32 and not s.ranges.flags.writeable
+            assert np.array_equal(s.words, words)
+            assert np.array_equal(s.ranges, ((words & 0x1FFF) / 1000).astype(np.float32))
+            assert s.stamp.tzinfo is not None
+            xy = s.to_cartesian()
+            assert xy.shape == (361, 2)
+            assert np.isnan(xy[s.ranges == 0]).all()
+
+
+def test_two_scanners_timeouts_and_errors(sims):
+    sims("127.0.15.2")
+    sims("127.0.15.3", "--seed", "7", "--silent-after", "0")
+    with lmsview.open("tcp://127.0.15.2", interval=0.05) as a, lmsview.open("tcp://127.0.15.3") as quiet:
+        assert a.next(timeout=5.0).seq == 0
+        t0 = time.monotonic()
+        assert quiet.next(timeout=0.3) is None
+        assert time.monotonic() - t0 < 1.5
+    with pytest.raises(ConnectionRefusedError) as refused:
+        lmsview.open("tcp://127.0.15.4")  # nobody listens there
+    assert isinstance(refused.value, lmsview.Error)
+    assert "refused" in str(refused.value)
+    with pytest.raises(ValueError):
+        lmsview.open("udp://127.0.15.2")
+
+
+def test_ctrl_c_ends_the_loop_promptly_and_closes_the_scanner(sims):
+    sims("127.0.15.5", "--silent-after", "1")  # one scan, then nothing: the loop waits
+    child = subprocess.Popen(
+        [sys.executable, "-c",
+         "import lmsview\n"
+         "with lmsview.open('tcp://127.0.15.5', interval=0.05) as s:\n"
+         "    try:\n"
+         "        for scan in s:\n"
+         "            print('scan', scan.seq, flush=True)\n"
+         "    except KeyboardInterrupt:\n"
+         "        print('interrupted', flush=True)\n"
+         "try:\n"
+         "    s.next(timeout=0.1)\n"
+         "except lmsview.Closed:\n"
+         "    print('closed', flush=True)\n"],
+        stdout=subprocess.PIPE, text=True, env=dict(os.environ))
+    assert child.stdout.readline().startswith("scan 0")
+    t0 = time.monotonic()
+    child.send_signal(signal.SIGINT)
+    assert child.stdout.readline() == "interrupted\n"
+    assert time.monotonic() - t0 < 0.5  # the wait wakes for Ctrl-C every 100 ms
+    out, _ = child.communicate(timeout=10)  # the with block closes the scanner (within a cycle's bound)
+    assert out == "closed\n"
+
+
+def test_a_thousand_scans_leave_memory_flat(sims):
+    sims("127.0.15.6")
+
+    def rss_kib():
+        with open("/proc/self/status") as f:
+            return next(int(line.split()[1]) for line in f if line.startswith("VmRSS"))
+
+    with lmsview.open("tcp://127.0.15.6", interval=0.0, queue=64) as scanner:
+        for _ in range(200):
+            scanner.next(timeout=5.0).ranges.sum()
+        before = rss_kib()
+        for _ in range(1000):
+            scanner.next(timeout=5.0).ranges.sum()
+        after = rss_kib()
+    assert after - before < 2048, (before, after)
+
+
+def test_it_imports_from_an_installed_prefix(sims):
+    sims("127.0.15.7")
+    with tempfile.TemporaryDirectory() as d:
+        subprocess.run(["cmake", "--install", os.environ["LMS_BUILD_DIR"], "--prefix", d, "--component", "python"],
+                       check=True, capture_output=True, timeout=120)
+        site = subprocess.run([sys.executable, "-c", "import sysconfig; print(sysconfig.get_path('platlib', "
+                               "'posix_prefix', vars={'platbase': '.', 'base': '.'}))"],
+                              capture_output=True, text=True, check=True).stdout.strip()
+        env = dict(os.environ, PYTHONPATH=os.path.join(d, site))
+        p = subprocess.run([sys.executable, "-c",
+                            "import lmsview\n"
+                            "print(lmsview.__file__)\n"
+                            "with lmsview.open('tcp://127.0.15.7', interval=0.05) as s:\n"
+                            "    print([next(s).seq for _ in range(2)])\n"],
+                           capture_output=True, text=True, env=env, timeout=60)
+        assert p.returncode == 0, p.stderr
+        assert p.stdout.splitlines()[0].startswith(d)
+        assert p.stdout.splitlines()[1] == "[0, 1]"
