@@ -59,6 +59,7 @@ int main(int argc, char** argv) {
   });
   const std::vector<std::string> words = platform::commandLineWords(argc, argv);
   std::vector<const char*> args;
+  args.reserve(words.size());
   for (const std::string& w : words) args.push_back(w.c_str());
   const app::Invocation inv = app::parseCommandLine(static_cast<int>(args.size()), args.data());
   switch (inv.action) {

@@ -58,7 +58,7 @@ void LmsDriver<Link>::say(const char* format, ...) {
 }
 
 template <class Link>
-void LmsDriver<Link>::emit(DriverEvent event) {
+void LmsDriver<Link>::emit(const DriverEvent& event) {
   if (events_) events_(event);
 }
 

@@ -201,7 +201,7 @@ class LmsDriver {
  private:
   static Link linkOf(Transport& transport) { return Link{&transport}; }
   void say(const char* format, ...) LMS_PRINTF_FORMAT(2, 3);
-  void emit(DriverEvent event);
+  void emit(const DriverEvent& event);
   bool pauseUnlessStopped(int ms);
   int connectWithRetries(const typename Link::Target& target, Transport& transport, int attempts);
   void findRate();

@@ -97,7 +97,7 @@ Writer::Writer(std::string_view profile, std::string_view library) {
   emit(record(kHeader, header));
 }
 
-void Writer::emit(std::string r) {
+void Writer::emit(const std::string& r) {
   // Every byte up to Data End counts in the data section's CRC.
   if (!finished_) dataCrc_ = crc32(r, dataCrc_);
   offset_ += r.size();

@@ -50,7 +50,7 @@ class Writer {
   std::string take() { return std::exchange(out_, {}); }
 
  private:
-  void emit(std::string record);
+  void emit(const std::string& record);
 
   std::string out_;
   std::uint64_t offset_ = 0;  // bytes produced so far: where the next record starts

@@ -221,7 +221,9 @@ bool parseSimCommandLine(int argc, char** argv, SimCommandLine* out, std::string
     }
     std::string why;
     if (!o->apply(*out, value, &why)) {
-      *error = arg + " " + why;
+      *error = arg;
+      *error += ' ';
+      *error += why;
       return false;
     }
   }

@@ -225,7 +225,7 @@ class Chatter(unittest.TestCase):
                         conn.send(b"AT+" * 4)
                     except OSError:
                         return
-                    time.sleep(0.01)
+                    time.sleep(0.002)  # the peer never pauses for anything near 50 ms
 
         t = threading.Thread(target=chatter)
         t.start()
