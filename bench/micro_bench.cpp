@@ -7,7 +7,10 @@
 #include <string>
 
 #include "app/plot.h"
+#include "app/scan_formats.h"
 #include "app/table_format.h"
+#include "lms/laser_scan.h"
+#include "lms/mcap.h"
 #include "lms/scan.h"
 #include "lms/scan_slot.h"
 #include "lms/telegram.h"
@@ -91,5 +94,48 @@ void BM_HandOffPublishAndTake(benchmark::State& state) {
 BENCHMARK(BM_HandOffPublishAndTake);
 
 }  // namespace
+
+// One scan into a recording: a JSON line with its words, against the two
+// MCAP messages (the CDR laser scan and the raw words) a scan makes.
+lmsview::Scan sampleScan() {
+  const auto reply = sampleReply();
+  lmsview::Scan scan;
+  std::uint16_t words[kScanPoints];
+  decodeWords(reply.data() + kRangeOffset, kScanPoints, words);
+  toScan({nullptr, nullptr, words, kScanPoints, 1'796'631'827'291'105'419LL}, 0, &scan);
+  return scan;
+}
+
+void BM_RecordJsonLine(benchmark::State& state) {
+  const lmsview::Scan scan = sampleScan();
+  std::string line;
+  for (auto _ : state) {
+    app::formatJsonLine(line, scan, "laser", true);
+    benchmark::DoNotOptimize(line.data());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * line.size()));
+}
+BENCHMARK(BM_RecordJsonLine);
+
+void BM_RecordMcapMessages(benchmark::State& state) {
+  const lmsview::Scan scan = sampleScan();
+  lms::mcap::Writer writer("ros2", "bench");
+  const auto channel =
+      writer.addChannel(writer.addSchema("s", "ros2msg", lms::kLaserScanDefinition), "/scan", "cdr", {});
+  const auto raw = writer.addChannel(writer.addSchema("r", "jsonschema", "{}"), "/scan/raw", "json", {});
+  std::string text;
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    writer.addMessage(channel, 1, 1, lms::laserScanCdr(lms::laserScanFields(scan, "laser")));
+    lms::rawWordsJson(scan, &text);
+    writer.addMessage(raw, 1, 1, text);
+    if (writer.openChunkBytes() > (1 << 20)) {
+      writer.closeChunk();
+      bytes += writer.take().size();
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+BENCHMARK(BM_RecordMcapMessages);
 
 BENCHMARK_MAIN();

@@ -87,6 +87,17 @@ std::string laserScanCdr(const LaserScanFields& f) {
   return std::move(c.out);
 }
 
+void rawWordsJson(const lmsview::Scan& scan, std::string* out) {
+  const LaserScanFields f = laserScanFields(scan, "");
+  *out = "{\"seq\":" + std::to_string(scan.seq) + ",\"stamp\":{\"sec\":" + std::to_string(f.sec) +
+         ",\"nanosec\":" + std::to_string(f.nanosec) + "},\"words\":[";
+  for (std::size_t i = 0; i < scan.words.size(); ++i) {
+    if (i > 0) out->push_back(',');
+    *out += std::to_string(scan.words[i]);
+  }
+  *out += "]}";
+}
+
 bool laserScanRangesFromCdr(std::string_view cdr, std::vector<float>* ranges) {
   if (cdr.size() < 4 || cdr[0] != 0 || cdr[1] != 1) return false;  // plain CDR, little-endian
   std::size_t at = 4;

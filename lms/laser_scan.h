@@ -35,6 +35,10 @@ LaserScanFields laserScanFields(const lmsview::Scan& scan, std::string_view fram
 // little-endian) and the fields, aligned as CDR aligns them.
 std::string laserScanCdr(const LaserScanFields& fields);
 
+// The raw words of a scan as one JSON object (seq, stamp, words): what a
+// recording's TOPIC/raw channel carries so a replay is exact.
+void rawWordsJson(const lmsview::Scan& scan, std::string* out);
+
 // The ranges of a LaserScan in ROS 2's CDR; false for bytes that are not one.
 bool laserScanRangesFromCdr(std::string_view cdr, std::vector<float>* ranges);
 

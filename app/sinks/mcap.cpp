@@ -66,13 +66,7 @@ class McapSink {
     const auto t = static_cast<std::uint64_t>(scan.stamp_ns);
     if (chunkStart_ < 0) chunkStart_ = scan.stamp_ns;
     writer_.addMessage(scan_, t, t, lms::laserScanCdr(fields));
-    raw_text_ = "{\"seq\":" + std::to_string(scan.seq) + ",\"stamp\":{\"sec\":" + std::to_string(fields.sec) +
-                ",\"nanosec\":" + std::to_string(fields.nanosec) + "},\"words\":[";
-    for (std::size_t i = 0; i < scan.words.size(); ++i) {
-      if (i > 0) raw_text_.push_back(',');
-      raw_text_ += std::to_string(scan.words[i]);
-    }
-    raw_text_ += "]}";
+    lms::rawWordsJson(scan, &raw_text_);
     writer_.addMessage(raw_, t, t, raw_text_);
     if (scan.stamp_ns - chunkStart_ >= kChunkNs || writer_.openChunkBytes() >= kChunkBytes) {
       writer_.closeChunk();
