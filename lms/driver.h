@@ -38,9 +38,9 @@
 #include "lms/scanner.h"
 #include "transport/message_sink.h"
 
-// printf-style checking of the driver's message formats where the compiler has it.
+// The compiler checks the driver's message formats against their arguments where it can.
 #if defined(__GNUC__)
-#define LMS_PRINTF_FORMAT(f, a) __attribute__((format(printf, f, a)))
+#define LMS_PRINTF_FORMAT(f, a) __attribute__((format(__printf__, f, a)))
 #else
 #define LMS_PRINTF_FORMAT(f, a)
 #endif

@@ -35,57 +35,24 @@ def key_mode_on(fd):
 
 
 class OnATerminal(unittest.TestCase):
-    """lmsview with a pseudo-terminal as its controlling terminal; what it
-    writes there is read all along, as a terminal would show it."""
+    """lmsview with a pseudo-terminal as its controlling terminal (the shared
+    harness); what it writes there is read all along."""
 
     def setUp(self):
         self.sim = Sim(self.address)
-        self.master, self.slave = pty.openpty()
-
-        def own_terminal():
-            # A session of its own with the pty as its controlling terminal,
-            # as a shell gives a program it starts.
-            os.setsid()
-            fcntl.ioctl(0, termios.TIOCSCTTY, 0)
-
-        self.proc = subprocess.Popen([LMSVIEW, "IP", self.address, "LMS"], stdin=self.slave, stdout=self.slave,
-                                     stderr=self.slave, preexec_fn=own_terminal)
-        self.out = ""
-        self.lock = threading.Lock()
-        self.reading = True
-        self.reader = threading.Thread(target=self.read_all)
-        self.reader.start()
+        self.term = emulator.Pty([LMSVIEW, "IP", self.address, "LMS"])
+        self.master, self.slave, self.proc = self.term.master, self.term.slave, self.term.proc
         self.wait_for_output("connected to LMS", 10)
 
-    def read_all(self):
-        while self.reading:
-            r, _, _ = select.select([self.master], [], [], 0.1)
-            if not r:
-                continue
-            try:
-                chunk = os.read(self.master, 65536)
-            except OSError:
-                return
-            with self.lock:
-                self.out += chunk.decode(errors="replace")
+    @property
+    def out(self):
+        return self.term.text()
 
     def wait_for_output(self, text, timeout):
-        end = time.monotonic() + timeout
-        while time.monotonic() < end:
-            with self.lock:
-                if text in self.out:
-                    return True
-            time.sleep(0.02)
-        return False
+        return self.term.wait_for(text, timeout)
 
     def tearDown(self):
-        if self.proc.poll() is None:
-            self.proc.kill()
-        self.proc.wait(5)
-        self.reading = False
-        self.reader.join()
-        os.close(self.master)
-        os.close(self.slave)
+        self.term.close()
         self.sim.stop()
 
 
