@@ -194,6 +194,9 @@ std::error_code Scanner::Impl::open() {
   withDriver([&](auto& d) {
     d.setInterval(static_cast<int>(std::clamp<std::int64_t>(options.interval.count(), 0, 3'600'000)));
     d.setReconnect({.enabled = options.reconnect});
+    // The TCP client's start-up pauses are lmsview's long-standing timing;
+    // a program opening a scanner gets its first scan sooner without them.
+    d.setTiming({.clientStartPauseMs = 10});
     if (link.serial) {
       if (options.baud == 0)
         d.setFindRate(true);
