@@ -25,6 +25,23 @@ namespace app {
 
 namespace {
 
+// What the signal handlers touch lives as long as the process: a stop may
+// come while a run ends (on Windows Ctrl-C runs on a thread of its own), so
+// it never reaches an object that is going away. Made once, never destroyed.
+struct StopState {
+  // Ends the key wait: woken by the acquisition thread when its loop
+  // returns, by the display when the count is reached, and by the signal
+  // handlers.
+  platform::WakeChannel wake;
+  // The stop signal's number, a lock-free atomic (a handler may run on another thread).
+  std::atomic<int> signal{0};
+  static_assert(std::atomic<int>::is_always_lock_free);
+};
+StopState& stopState() {
+  static StopState* const state = new StopState;
+  return *state;
+}
+
 // What the threads of one run share.
 struct Run {
   // The run state: which link, and the one driver that exists. Every reader
@@ -43,14 +60,9 @@ struct Run {
   RunIo io;
   Sinks sinks;
 
-  // Ends the key wait: woken by the acquisition thread when its loop
-  // returns, by the display when the count is reached, and by the signal
-  // handlers.
-  platform::WakeChannel wake;
-  // The stop signal's number. Windows runs its console handler on a thread of
-  // its own, so this is a lock-free atomic rather than a sig_atomic_t.
-  std::atomic<int> signal{0};
-  static_assert(std::atomic<int>::is_always_lock_free);
+  // The wake-up and the stop signal, shared with the signal handlers.
+  platform::WakeChannel& wake = stopState().wake;
+  std::atomic<int>& signal = stopState().signal;
 
   // The acquisition loop's end, the display's stop and end.
   std::mutex mutex;
@@ -73,9 +85,6 @@ struct Run {
   }
 };
 
-// The run the signal handlers reach; set while runLaser runs.
-std::atomic<Run*> gActiveRun{nullptr};
-static_assert(std::atomic<Run*>::is_always_lock_free);
 
 extern "C" void onSignal(int sig) {
   stopRun(sig);
@@ -134,10 +143,9 @@ void installSignalHandlers() {
 }
 
 void stopRun(int sig) {
-  if (Run* run = gActiveRun.load(std::memory_order_acquire)) {
-    run->signal.store(sig, std::memory_order_release);
-    run->wake.wake();
-  }
+  StopState& s = stopState();
+  s.signal.store(sig, std::memory_order_release);
+  s.wake.wake();
 }
 
 int AcquisitionThread(void* parameter) {
@@ -336,7 +344,9 @@ int runLaser(bool serial, const char* portName, const char* address, const char*
   run.sinks = makeSinks({options, io.messages, io.terminal, io.out}, record);
   const Drivers owner = makeDriver(run, portName, address, laserType);
   for (const Sink& s : run.sinks.received) s.begin();
-  gActiveRun.store(&run, std::memory_order_release);
+  // A stop left over from an earlier run in this process does not end this one.
+  run.signal.store(0, std::memory_order_release);
+  run.wake.clear();
 
   std::thread display(DataThread, &run);
   std::thread acquisition(AcquisitionThread, &run);
@@ -387,7 +397,6 @@ int runLaser(bool serial, const char* portName, const char* address, const char*
   acquisition.join();
   // A recording's summary goes out once no more scans come.
   for (const Sink& s : run.sinks.received) s.end();
-  gActiveRun.store(nullptr, std::memory_order_release);
   return status;
 }
 

@@ -84,6 +84,8 @@ class WakeChannel {
   ~WakeChannel();
   bool valid() const;
   void wake() const;  // async-signal-safe
+  // Drops a pending wake-up (not while another thread waits on the channel).
+  void clear() const;
   // Sleeps until a wake-up is pending or `timeoutMs` passes (< 0: no bound);
   // true if woken. The wake-up is left pending.
   bool waitFor(int timeoutMs) const;

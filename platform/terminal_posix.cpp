@@ -151,6 +151,12 @@ void WakeChannel::wake() const {
   errno = saved;
 }
 
+void WakeChannel::clear() const {
+  char buf[64];
+  while (::read(native_->readFd, buf, sizeof buf) > 0) {
+  }
+}
+
 bool WakeChannel::waitFor(int timeoutMs) const {
   return waitReadable(native_->readFd, timeoutMs) == Ready::Yes;
 }

@@ -172,6 +172,10 @@ void WakeChannel::wake() const {
   ::SetEvent(native_->event);
 }
 
+void WakeChannel::clear() const {
+  ::ResetEvent(native_->event);
+}
+
 bool WakeChannel::waitFor(int timeoutMs) const {
   return ::WaitForSingleObject(native_->event, timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs)) ==
          WAIT_OBJECT_0;
