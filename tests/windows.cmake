@@ -90,7 +90,7 @@ if(LMS_LINUX_BUILD)
       test_a_lost_link_ends_with_1
       test_reconnect_carries_on_when_the_line_comes_back
       test_bad_arguments_end_with_2_before_any_link
-      test_a_picture_under_a_non_ascii_name_and_a_closed_pipe
+      test_files_under_non_ascii_names_and_a_closed_pipe
       test_list_ports_names_the_mapped_ports_in_order
       test_the_requests_on_the_wire_are_the_linux_builds
       test_a_c_program_reads_scans_through_lmsview_dll)

@@ -248,7 +248,7 @@ class WindowsBuild(SimsPerTest):
             with self.assertRaises(BlockingIOError):
                 listener.accept()  # no connection was ever made
 
-    def test_a_picture_under_a_non_ascii_name_and_a_closed_pipe(self):
+    def test_files_under_non_ascii_names_and_a_closed_pipe(self):
         self.sim("127.0.10.9")
         with tempfile.TemporaryDirectory() as d:
             folder = os.path.join(d, "Jos\u00e9")
@@ -259,6 +259,16 @@ class WindowsBuild(SimsPerTest):
             p = self.run_exe("--count", "2", "--interval", "200", "--svg", windows_path, "IP", "127.0.10.9", "LMS")
             self.assertEqual(p.returncode, 0, p.stderr)
             self.assertEqual(os.listdir(folder), ["sc\u00e4n.svg"])  # and no temporary file left
+            # The Windows build writes MCAP recordings too: the Linux emulator replays one.
+            record = os.path.join(folder, "r\u00e9c.mcap")
+            p = self.run_exe("--count", "2", "--interval", "200", "--format", "csv", "--record",
+                             subprocess.run(["winepath", "-w", record], capture_output=True, text=True,
+                                            timeout=30).stdout.strip(), "IP", "127.0.10.9", "LMS")
+            self.assertEqual(p.returncode, 0, p.stderr)
+            replay = subprocess.run([LMSSIM, "--replay", record, "--max-seconds", "0.2", "--address", "127.0.10.10"],
+                                    capture_output=True, text=True, timeout=30)
+            self.assertEqual(replay.returncode, 0, replay.stderr)
+            self.assertEqual(replay.stderr, "")  # whole, with its summary: nothing cut short
         # A pipe whose reader has gone ends the run as on Linux.
         r, w = os.pipe()
         os.close(r)
