@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/formats.h"
+#include "lms/compression.h"
 #include "lms/link_name.h"
 #include "lms/scanner.h"
 #include "platform/option_table.h"
@@ -239,6 +240,19 @@ const Option kOptions[] = {
        if (v != "jsonl" && v != "mcap") return outOfRange("--record-format", "jsonl or mcap", v, error);
        inv.options.recordFormat = v == "mcap" ? RecordFormat::Mcap : RecordFormat::Jsonl;
        inv.options.recordFormatGiven = true;
+       return true;
+     }},
+    {"--record-compression", "", "C",
+     "an MCAP recording's chunks: none (default) or zstd (where\n"
+     "this build has it: Linux)",
+     [](Invocation& inv, std::string_view v, std::string* error) {
+       if (v == "none") return true;
+       if (v != "zstd") return outOfRange("--record-compression", "none or zstd", v, error);
+       if (!lms::zstdAvailable()) {
+         *error = "--record-compression zstd: this build has no zstd (it writes MCAP chunks uncompressed)";
+         return false;
+       }
+       inv.options.recordCompression = "zstd";
        return true;
      }},
     {"--topic", "", "NAME", "the laser-scan topic of an MCAP recording (default /scan)",

@@ -31,15 +31,17 @@ struct RunOptions {
   std::string recordPath;
   RecordFormat recordFormat = RecordFormat::Jsonl;  // by the file's extension unless --record-format
   bool recordFormatGiven = false;
-  std::string topic = "/scan";   // --record FILE.mcap: the laser-scan topic (raw words on TOPIC/raw)
-  bool force = false;            // --record may replace an existing file
-  bool reconnect = false;        // keep trying when the link cannot be opened or is lost
-  int baud = 0;                  // serial: the line's rate (0: the default, 9600)
-  bool findRate = false;         // serial: --baud auto
-  int scannerBaud = 0;           // serial: move the scanner to this rate for the run (0: leave it)
-  bool keepScannerBaud = false;  // and leave it there at the end
-  double maxRangeM = 0;          // the pictures' fixed range (0: each scan's farthest)
-  std::string svgPath;           // --svg: the latest scan as an SVG picture
+  std::string topic = "/scan";
+  std::string recordCompression;  // MCAP chunks: "" or "zstd"   // --record FILE.mcap: the laser-scan topic
+                                  // (raw words on TOPIC/raw)
+  bool force = false;             // --record may replace an existing file
+  bool reconnect = false;         // keep trying when the link cannot be opened or is lost
+  int baud = 0;                   // serial: the line's rate (0: the default, 9600)
+  bool findRate = false;          // serial: --baud auto
+  int scannerBaud = 0;            // serial: move the scanner to this rate for the run (0: leave it)
+  bool keepScannerBaud = false;   // and leave it there at the end
+  double maxRangeM = 0;           // the pictures' fixed range (0: each scan's farthest)
+  std::string svgPath;            // --svg: the latest scan as an SVG picture
 };
 
 struct Invocation {

@@ -3,6 +3,8 @@
 #include <array>
 #include <cstring>
 
+#include "lms/compression.h"
+
 namespace lms::mcap {
 
 namespace {
@@ -87,7 +89,8 @@ std::uint32_t crc32(std::string_view bytes, std::uint32_t crc) {
   return ~crc;
 }
 
-Writer::Writer(std::string_view profile, std::string_view library) {
+Writer::Writer(std::string_view profile, std::string_view library, std::string compression)
+    : compression_(std::move(compression)) {
   out_ = kMagic;
   offset_ = kMagic.size();
   dataCrc_ = crc32(kMagic);
@@ -156,14 +159,18 @@ void Writer::addMessage(std::uint16_t channel, std::uint64_t logTime, std::uint6
 
 void Writer::closeChunk() {
   if (chunk_.empty()) return;
+  // The sizes and the CRC are of the records themselves; what the chunk
+  // holds may be them compressed.
+  const bool packed = compression_ == "zstd" && zstdCompress(chunk_, &packed_);
+  const std::string_view stored = packed ? std::string_view(packed_) : std::string_view(chunk_);
   std::string c;
   put<std::uint64_t>(c, chunkStart_);
   put<std::uint64_t>(c, chunkEnd_);
   put<std::uint64_t>(c, chunk_.size());
   put<std::uint32_t>(c, crc32(chunk_));
-  putString(c, "");  // not compressed
-  put<std::uint64_t>(c, chunk_.size());
-  c += chunk_;
+  putString(c, packed ? "zstd" : "");
+  put<std::uint64_t>(c, stored.size());
+  c += stored;
   const std::uint64_t chunkOffset = offset_;
   const std::string chunkRecord = record(kChunk, c);
   emit(chunkRecord);
@@ -189,8 +196,8 @@ void Writer::closeChunk() {
   put<std::uint64_t>(ci, chunkRecord.size());
   putString(ci, offsets);
   put<std::uint64_t>(ci, offset_ - indexesStart);
-  putString(ci, "");
-  put<std::uint64_t>(ci, chunk_.size());  // compressed size: not compressed
+  putString(ci, packed ? "zstd" : "");
+  put<std::uint64_t>(ci, stored.size());
   put<std::uint64_t>(ci, chunk_.size());
   chunkIndexes_.push_back(record(kChunkIndex, ci));
   ++chunkCount_;
@@ -325,11 +332,19 @@ bool readMessages(std::string_view file, std::vector<Message>* messages, std::st
           const auto size = c.get<std::uint64_t>();
           const auto crc = c.get<std::uint32_t>();
           const std::string_view compression = c.string();
-          const std::string_view records = c.bytes(c.get<std::uint64_t>());
-          if (!c.ok || !compression.empty()) {
-            *why =
-                c.ok ? "a compressed chunk (" + std::string(compression) + "), which this reader cannot open"
-                     : "a chunk that does not parse";
+          std::string_view records = c.bytes(c.get<std::uint64_t>());
+          std::string unpacked;
+          if (c.ok && compression == "zstd" && zstdAvailable()) {
+            if (size > (std::uint64_t{1} << 30) ||
+                !zstdDecompress(records, static_cast<std::size_t>(size), &unpacked)) {
+              *why = "a zstd chunk that does not decompress";
+              return false;
+            }
+            records = unpacked;
+          } else if (!c.ok || !compression.empty()) {
+            *why = c.ok
+                       ? "a compressed chunk (" + std::string(compression) + "), which this build cannot open"
+                       : "a chunk that does not parse";
             return false;
           }
           if (records.size() != size || (crc != 0 && crc32(records) != crc)) {

@@ -31,8 +31,9 @@ std::uint32_t crc32(std::string_view bytes, std::uint32_t crc = 0);
 
 class Writer {
  public:
-  // `profile` names the conventions ("ros2"); `library` the writer.
-  Writer(std::string_view profile, std::string_view library);
+  // `profile` names the conventions ("ros2"); `library` the writer;
+  // `compression` the chunks' ("" or "zstd", where zstdAvailable()).
+  Writer(std::string_view profile, std::string_view library, std::string compression = "");
 
   std::uint16_t addSchema(std::string_view name, std::string_view encoding, std::string_view data);
   std::uint16_t addChannel(std::uint16_t schema, std::string_view topic, std::string_view messageEncoding,
@@ -53,6 +54,8 @@ class Writer {
   void emit(const std::string& record);
 
   std::string out_;
+  std::string compression_;
+  std::string packed_;        // a compressed chunk's records
   std::uint64_t offset_ = 0;  // bytes produced so far: where the next record starts
   std::uint32_t dataCrc_ = 0;
   bool finished_ = false;

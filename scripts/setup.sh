@@ -17,6 +17,7 @@ command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)
 command -v strace >/dev/null || need+=(strace)
 command -v rsvg-convert >/dev/null || need+=(librsvg2-bin)
 command -v pkg-config >/dev/null || need+=(pkg-config)
+[ -f /usr/include/zstd.h ] || need+=(libzstd-dev)
 # The Python module: built for Debian's interpreter, which has its numpy.
 [ -f /usr/lib/cmake/pybind11/pybind11Config.cmake ] || need+=(pybind11-dev)
 [ -x /usr/bin/python3-config ] || need+=(python3-dev)

@@ -110,8 +110,27 @@ class Mcap(SimsPerTest):
                 replayed = [json.loads(line)["words"] for line in f]
         self.assertEqual(replayed, words)
 
+    def test_zstd_chunks_read_the_same_and_replay(self):
+        sim = self.sim("127.0.14.6")
+        with tempfile.TemporaryDirectory() as d:
+            plain, packed = os.path.join(d, "plain.mcap"), os.path.join(d, "packed.mcap")
+            for path, extra in ((plain, []), (packed, ["--record-compression", "zstd"])):
+                p = lmsview("--count", "3", "--interval", "100", "--format", "csv", "--record", path, *extra, "IP",
+                            "127.0.14.6", "LMS")
+                self.assertEqual(p.returncode, 0, p.stderr)
+            got = read(packed)
+            self.assertEqual(got["compression"], ["zstd"])
+            self.assertTrue(got["dataCrcOk"])
+            sent = [w for (_, fate, w) in sim.sent() if fate == "sent"]
+            self.assertEqual([r["words"] for r in got["raw"]], sent[len(sent) - len(got["raw"]):])
+            self.assertLess(os.path.getsize(packed), os.path.getsize(plain))
+            replay = subprocess.run([emulator.LMSSIM, "--replay", packed, "--max-seconds", "0.2", "--address",
+                                     "127.0.14.7"], capture_output=True, text=True, timeout=30)
+            self.assertEqual((replay.returncode, replay.stderr), (0, ""))
+
     def test_bad_record_options_end_with_2(self):
-        for args in (["--record-format", "bag"], ["--topic", "scan"], ["--topic", "/a//b"], ["--topic", "/9a"]):
+        for args in (["--record-format", "bag"], ["--topic", "scan"], ["--topic", "/a//b"], ["--topic", "/9a"],
+                     ["--record-compression", "lz4"]):
             p = lmsview(*args, "--record", "x.mcap", "IP", "127.0.14.5", "LMS", timeout=10)
             self.assertEqual(p.returncode, 2, args)
             self.assertNotIn("trying to connect", p.stderr + p.stdout)

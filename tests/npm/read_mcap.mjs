@@ -11,6 +11,11 @@ import { FileHandleReadable } from "@mcap/nodejs";
 import { parse as parseMessageDefinition } from "@foxglove/rosmsg";
 import { MessageReader } from "@foxglove/rosmsg2-serialization";
 import { crc32 } from "@foxglove/crc";
+import { decompress } from "fzstd";
+
+const decompressHandlers = {
+  zstd: (buffer, decompressedSize) => decompress(buffer, new Uint8Array(Number(decompressedSize))),
+};
 
 const args = process.argv.slice(2);
 const stream = args[0] === "--stream";
@@ -49,7 +54,7 @@ function decode(channel, schema, message) {
 }
 
 if (stream) {
-  const reader = new McapStreamReader({ validateCrcs: true });
+  const reader = new McapStreamReader({ validateCrcs: true, decompressHandlers });
   reader.append(await readFile(path));
   const schemas = new Map();
   const channels = new Map();
@@ -66,7 +71,7 @@ if (stream) {
 } else {
   const bytes = await readFile(path);
   const handle = await open(path, "r");
-  const reader = await McapIndexedReader.Initialize({ readable: new FileHandleReadable(handle) });
+  const reader = await McapIndexedReader.Initialize({ readable: new FileHandleReadable(handle), decompressHandlers });
   out.header = { profile: reader.header.profile, library: reader.header.library };
   for (const s of reader.schemasById.values())
     out.schemas.push({ id: s.id, name: s.name, encoding: s.encoding, data: new TextDecoder().decode(s.data) });
@@ -81,6 +86,7 @@ if (stream) {
   const st = reader.statistics;
   out.statistics = { messageCount: Number(st.messageCount), chunkCount: st.chunkCount };
   out.chunkIndexes = reader.chunkIndexes.length;
+  out.compression = [...new Set(reader.chunkIndexes.map((c) => c.compression))];
   out.summaryOffsets = reader.summaryOffsetsByOpcode.size;
   // The data section's CRC, which the reader does not check: every byte
   // before the Data End record (13 bytes long, just before the summary).

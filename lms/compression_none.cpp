@@ -1,0 +1,17 @@
+#include "lms/compression.h"
+
+namespace lms {
+
+bool zstdAvailable() {
+  return false;
+}
+
+bool zstdCompress(std::string_view, std::string*) {
+  return false;
+}
+
+bool zstdDecompress(std::string_view, std::size_t, std::string*) {
+  return false;
+}
+
+}  // namespace lms
