@@ -85,7 +85,6 @@ struct Run {
   }
 };
 
-
 extern "C" void onSignal(int sig) {
   stopRun(sig);
 }
