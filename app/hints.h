@@ -21,7 +21,4 @@ std::string serialOpenHint(const std::string& device, std::error_code ec, const 
 // The hint for a TCP connection that failed with `ec`, or "".
 std::string networkOpenHint(std::error_code ec);
 
-// The --list-ports listing: one line per device, or a line saying there is none.
-std::string portListing(const std::vector<transport::SerialDeviceInfo>& devices);
-
 }  // namespace app

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/cli.h"
-#include "app/hints.h"
+#include "app/port_listing.h"
 #include "app/run_control.h"
 #include "app/sinks/file_output.h"
 #include "platform/error.h"

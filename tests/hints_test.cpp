@@ -1,4 +1,5 @@
 #include "app/hints.h"
+#include "app/port_listing.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
