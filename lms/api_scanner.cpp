@@ -144,6 +144,10 @@ struct Scanner::Impl : std::enable_shared_from_this<Impl> {
   void onEvent(const lms::DriverEvent& e);
   template <class Arg>
   void dispatch(const Arg& arg);
+  void subscribe(std::shared_ptr<Subscription::State> state) {
+    std::lock_guard lock(subscriptionsMutex);
+    subscriptions.push_back(std::move(state));
+  }
   void acquire();
   std::error_code openRecording(std::unique_lock<std::mutex>& lock);
   void play();
@@ -429,20 +433,14 @@ void Scanner::close() {
 Subscription Scanner::on_scan(std::function<void(const Scan&)> callback) {
   auto state = std::make_shared<Subscription::State>();
   state->onScan = std::move(callback);
-  if (impl_) {
-    std::lock_guard lock(impl_->subscriptionsMutex);
-    impl_->subscriptions.push_back(state);
-  }
+  if (impl_) impl_->subscribe(state);
   return Subscription(state);
 }
 
 Subscription Scanner::on_event(std::function<void(const Event&)> callback) {
   auto state = std::make_shared<Subscription::State>();
   state->onEvent = std::move(callback);
-  if (impl_) {
-    std::lock_guard lock(impl_->subscriptionsMutex);
-    impl_->subscriptions.push_back(state);
-  }
+  if (impl_) impl_->subscribe(state);
   return Subscription(state);
 }
 

@@ -119,20 +119,24 @@ bool waitAck(const std::uint8_t* expected, int expectedLength, T& link, ReplyCar
   return awaitAck(link, carry) == AckResult::Ack;
 }
 
+// Appends what the link holds now to `carry`; false when nothing came.
+template <TelegramLink T>
+bool readMore(T& link, ReplyCarry& carry) {
+  if (!link.hasData()) return false;
+  const int room = kReplyReadSize - carry.length;
+  const int n = link.read(carry.bytes.data() + carry.length, room);
+  if (n <= 0) return false;
+  carry.length += std::min(n, room);
+  return true;
+}
+
 // Gathers the rest of a short reply telegram behind what `carry` holds (an
 // answer to a configuration telegram), until it is whole or `deadline`
 // (process milliseconds) passes; true when whole.
 template <TelegramLink T>
 bool collectTelegram(T& link, ReplyCarry& carry, std::int64_t deadline) {
   while (wholeTelegramLength(carry.bytes.data(), carry.length) == 0 && carry.length < kReplyReadSize) {
-    if (link.hasData()) {
-      const int room = kReplyReadSize - carry.length;
-      const int n = link.read(carry.bytes.data() + carry.length, room);
-      if (n > 0) {
-        carry.length += std::min(n, room);
-        continue;
-      }
-    }
+    if (readMore(link, carry)) continue;
     const std::int64_t left = deadline - platform::processMillis();
     if (left <= 0 || link.lost()) return false;
     link.waitData(static_cast<int>(left));
@@ -152,14 +156,7 @@ bool collectReply(T& link, ReplyCarry& carry, std::int64_t deadline,
                   const std::atomic<bool>* stop = nullptr) {
   while (carry.length < kReplyLength && mayBeginMeasurementReply(carry.bytes.data(), carry.length)) {
     if (stop && stop->load(std::memory_order_acquire)) break;
-    if (link.hasData()) {
-      const int room = kReplyReadSize - carry.length;
-      const int n = link.read(carry.bytes.data() + carry.length, room);
-      if (n > 0) {
-        carry.length += std::min(n, room);
-        continue;
-      }
-    }
+    if (readMore(link, carry)) continue;
     const std::int64_t left = deadline - platform::processMillis();
     if (left <= 0 || link.lost()) break;
     const int wait = static_cast<int>(stop ? std::min<std::int64_t>(left, kStopCheckMs) : left);
