@@ -3,14 +3,18 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 #include <vector>
 
 #include "app/formats.h"
+#include "app/sinks/sink.h"
 #include "lms/compression.h"
+#include "lms/laser_scan.h"
 #include "lms/link_name.h"
 #include "lms/scanner.h"
+#include "lmsview/ros2.h"
 #include "platform/option_table.h"
 #include "platform/signals.h"
 #include "platform/terminal.h"
@@ -59,28 +63,6 @@ bool endsWithMcap(std::string_view path) {
   std::string end(path.substr(path.size() - 5));
   for (char& c : end) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
   return end == ".mcap";
-}
-
-// ROS 2's rules for a topic name: starts with '/', then letters, digits and
-// '_' in parts separated by single '/', no part starting with a digit, no
-// '/' at the end.
-bool validTopic(std::string_view t) {
-  if (t.size() < 2 || t.front() != '/' || t.back() == '/' || t.size() > 255) return false;
-  bool partStart = true;
-  for (std::size_t i = 1; i < t.size(); ++i) {
-    const char c = t[i];
-    if (c == '/') {
-      if (partStart) return false;  // "//"
-      partStart = true;
-      continue;
-    }
-    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
-    const bool digit = c >= '0' && c <= '9';
-    if (!letter && !digit) return false;
-    if (partStart && digit) return false;
-    partStart = false;
-  }
-  return true;
 }
 
 // JSON and the robotics tools need UTF-8 text.
@@ -194,7 +176,7 @@ const Option kOptions[] = {
        inv.options.svgPath = v;
        return named("--svg", "a file name", v, error);
      }},
-    {"--frame-id", "", "ID", "frame_id of the jsonl scans (default laser; UTF-8)",
+    {"--frame-id", "", "ID", "frame_id of the jsonl, MCAP and ROS 2 scans (default laser;\nUTF-8)",
      [](Invocation& inv, std::string_view v, std::string* error) {
        if (!named("--frame-id", "a name", v, error)) return false;
        if (!validUtf8(v)) {
@@ -257,9 +239,30 @@ const Option kOptions[] = {
      }},
     {"--topic", "", "NAME", "the laser-scan topic of an MCAP recording (default /scan)",
      [](Invocation& inv, std::string_view v, std::string* error) {
-       if (!validTopic(v))
+       if (!lmsview::valid_ros2_topic(std::string(v)))
          return outOfRange("--topic", "a topic name such as /scan or /front/scan", v, error);
        inv.options.topic = v;
+       return true;
+     }},
+    {"--ros2", "", "[TOPIC]",
+     "also publish every valid scan on DDS as a ROS 2 LaserScan on\n"
+     "TOPIC (default /scan), for ROS 2 machines on the network",
+     [](Invocation& inv, std::string_view v, std::string* error) {
+       if (!ros2Supported()) {
+         *error = "--ros2: this build has no DDS support (it comes with Cyclone DDS, on Linux)";
+         return false;
+       }
+       if (!v.empty() && !lmsview::valid_ros2_topic(std::string(v)))
+         return outOfRange("--ros2", "a topic name such as /scan or /front/scan", v, error);
+       inv.options.ros2 = true;
+       if (!v.empty()) inv.options.ros2Topic = v;
+       return true;
+     }},
+    {"--ros2-domain", "", "N", "the DDS domain for --ros2 (default ROS_DOMAIN_ID, else 0)",
+     [](Invocation& inv, std::string_view v, std::string* error) {
+       inv.options.ros2Domain = lms::rosDomain(v);
+       if (inv.options.ros2Domain < 0)
+         return outOfRange("--ros2-domain", "a whole number from 0 to 232", v, error);
        return true;
      }},
     {"--force", "", "", "let --record replace an existing FILE",
@@ -360,6 +363,10 @@ bool takeOptions(int argc, const char* const* argv, Invocation& inv, std::vector
       if (eq != std::string_view::npos) error = std::string(name) + " takes no value";
     } else if (eq != std::string_view::npos) {
       value = word.substr(eq + 1);
+    } else if (known->hint.front() == '[') {
+      // An optional value ("--ros2 [TOPIC]") is taken only when the next
+      // word can be one: a topic name starts with '/'.
+      if (i + 1 < argc && argv[i + 1][0] == '/' && !isHelpWord(argv[i + 1])) value = argv[++i];
     } else if (i + 1 >= argc) {
       error = std::string(name) + " needs a value";
     } else {
@@ -439,6 +446,12 @@ Invocation parseCommandLine(int argc, const char* const* argv) {
     return badOption("--scanner-baud is for serial links (COM)");
   if (inv.options.keepScannerBaud && inv.options.scannerBaud == 0)
     return badOption("--keep-scanner-baud goes with --scanner-baud");
+  if (inv.options.ros2Domain >= 0 && !inv.options.ros2) return badOption("--ros2-domain goes with --ros2");
+  if (inv.options.ros2 && inv.options.ros2Domain < 0) {
+    const char* env = std::getenv("ROS_DOMAIN_ID");
+    if (env != nullptr && *env != '\0' && lms::rosDomain(env) < 0)
+      return badOption("ROS_DOMAIN_ID is '" + printable(env) + "': --ros2 takes a domain from 0 to 232");
+  }
   if (positional.size() == 3)
     return linkFromWords(std::move(inv), positional[0], positional[1], positional[2]);
   inv.defaultMode = true;

@@ -42,6 +42,9 @@ struct RunOptions {
   bool keepScannerBaud = false;   // and leave it there at the end
   double maxRangeM = 0;           // the pictures' fixed range (0: each scan's farthest)
   std::string svgPath;            // --svg: the latest scan as an SVG picture
+  bool ros2 = false;              // --ros2: every scan received on DDS as a ROS 2 LaserScan
+  std::string ros2Topic = "/scan";
+  int ros2Domain = -1;  // -1: ROS_DOMAIN_ID from the environment, else 0
 };
 
 struct Invocation {

@@ -93,8 +93,18 @@ int main(int argc, char** argv) {
       return app::kExitUsage;
     }
   }
-  app::installSignalHandlers();
+  app::OpenedOutputs opened{.record = &recorder, .received = {}};
   std::FILE* messages = app::messageStream(inv.options);
+  if (inv.options.ros2) {
+    app::Sink ros2;
+    std::string error;
+    if (!app::openRos2Sink(inv.options, messages, &ros2, &error)) {
+      std::fprintf(stderr, "lmsview: %s\n", error.c_str());
+      return app::kExitUsage;
+    }
+    opened.received.push_back(std::move(ros2));
+  }
+  app::installSignalHandlers();
   std::fputs(inv.banner.c_str(), messages);
   std::fflush(messages);
   if (inv.defaultMode) {
@@ -103,5 +113,5 @@ int main(int argc, char** argv) {
   }
   return app::runLaser(inv.serial, inv.serial ? inv.portName.c_str() : nullptr,
                        inv.serial ? nullptr : inv.address.c_str(), inv.laserType.c_str(), inv.options,
-                       &recorder);
+                       opened);
 }

@@ -330,17 +330,17 @@ int finalStatus(Run& run, bool displayEnded) {
 }  // namespace
 
 int runLaser(bool serial, const char* portName, const char* address, const char* laserType,
-             const RunOptions& options, FileOutput* record) {
-  return runLaser(serial, portName, address, laserType, options, record, RunIo::standard(options));
+             const RunOptions& options, const OpenedOutputs& opened) {
+  return runLaser(serial, portName, address, laserType, options, opened, RunIo::standard(options));
 }
 
 int runLaser(bool serial, const char* portName, const char* address, const char* laserType,
-             const RunOptions& options, FileOutput* record, const RunIo& io) {
+             const RunOptions& options, const OpenedOutputs& opened, const RunIo& io) {
   Run run;
   run.options = options;
   run.io = io;
   run.serialMode = serial;
-  run.sinks = makeSinks({options, io.messages, io.terminal, io.out}, record);
+  run.sinks = makeSinks({options, io.messages, io.terminal, io.out}, opened);
   const Drivers owner = makeDriver(run, portName, address, laserType);
   for (const Sink& s : run.sinks.received) s.begin();
   // A stop left over from an earlier run in this process does not end this one.

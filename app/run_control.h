@@ -16,10 +16,9 @@
 #include <system_error>
 
 #include "app/cli.h"
+#include "app/sinks/sink.h"
 
 namespace app {
-
-class FileOutput;
 
 // Grace period after the stop request: the longest the program waits for the
 // acquisition loop to return.
@@ -47,12 +46,11 @@ struct RunIo {
 
 // Runs until a key is pressed, standard input ends (see waitForTheEnd), the
 // count or the time is reached, a signal arrives, or the link fails. Returns
-// the process exit status. `record`, when given and open, gets every valid
-// scan received.
+// the process exit status. The opened outputs get every valid scan received.
 int runLaser(bool serial, const char* portName, const char* address, const char* laserType,
-             const RunOptions& options = {}, FileOutput* record = nullptr);
+             const RunOptions& options = {}, const OpenedOutputs& opened = {});
 int runLaser(bool serial, const char* portName, const char* address, const char* laserType,
-             const RunOptions& options, FileOutput* record, const RunIo& io);
+             const RunOptions& options, const OpenedOutputs& opened, const RunIo& io);
 
 // The threads of a run; `parameter` is the run's Run object.
 int AcquisitionThread(void* parameter);

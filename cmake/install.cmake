@@ -9,6 +9,10 @@ install(TARGETS lmsview_shared EXPORT lmsviewTargets
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT programs
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
 install(TARGETS lmsview_static EXPORT lmsviewTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
+if(TARGET lmsview_ros2)
+  install(TARGETS lmsview_ros2 EXPORT lmsviewTargets
+          LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT programs NAMELINK_COMPONENT dev)
+endif()
 install(EXPORT lmsviewTargets NAMESPACE lmsview:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/lmsview COMPONENT dev)
 
 file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/lmsviewConfig.cmake.in [=[

@@ -56,6 +56,12 @@ class Category : public std::error_category {
         return "the recording has no more scans";
       case errc::bad_recording:
         return "the recording cannot be read";
+      case errc::bad_topic:
+        return "not a ROS 2 topic name: use /scan or /front/scan (letters, digits, '_')";
+      case errc::bad_domain:
+        return "not a DDS domain: use 0 to 232 (or ROS_DOMAIN_ID so set)";
+      case errc::dds_failed:
+        return "DDS could not start (see CYCLONEDDS_URI)";
     }
     return "unknown lmsview error";
   }

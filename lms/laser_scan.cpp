@@ -1,6 +1,9 @@
 #include "lms/laser_scan.h"
 
+#include <charconv>
 #include <cstring>
+
+#include "lmsview/ros2.h"
 
 namespace lms {
 
@@ -122,4 +125,36 @@ bool laserScanRangesFromCdr(std::string_view cdr, std::vector<float>* ranges) {
   return true;
 }
 
+int rosDomain(std::string_view text) {
+  int n = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+  if (ec != std::errc() || end != text.data() + text.size() || text.empty() || n < 0 || n > kMaxRosDomain)
+    return -1;
+  return n;
+}
+
 }  // namespace lms
+
+namespace lmsview {
+
+bool valid_ros2_topic(const std::string& topic) noexcept {
+  const std::string_view t = topic;
+  if (t.size() < 2 || t.front() != '/' || t.back() == '/' || t.size() > 255) return false;
+  bool partStart = true;
+  for (std::size_t i = 1; i < t.size(); ++i) {
+    const char c = t[i];
+    if (c == '/') {
+      if (partStart) return false;  // "//"
+      partStart = true;
+      continue;
+    }
+    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+    const bool digit = c >= '0' && c <= '9';
+    if (!letter && !digit) return false;
+    if (partStart && digit) return false;
+    partStart = false;
+  }
+  return true;
+}
+
+}  // namespace lmsview

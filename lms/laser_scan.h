@@ -42,6 +42,11 @@ void rawWordsJson(const lmsview::Scan& scan, std::string* out);
 // The ranges of a LaserScan in ROS 2's CDR; false for bytes that are not one.
 bool laserScanRangesFromCdr(std::string_view cdr, std::vector<float>* ranges);
 
+// A DDS domain id as ROS 2 takes it (ROS_DOMAIN_ID, --ros2-domain): 0 to
+// 232, or -1 for any other text.
+inline constexpr int kMaxRosDomain = 232;
+int rosDomain(std::string_view text);
+
 // The message definition, with the definitions it uses after it, separated
 // as ROS 2 recordings keep them (schema encoding "ros2msg").
 extern const std::string_view kLaserScanDefinition;

@@ -17,6 +17,7 @@ import json
 import os
 import select
 import statistics
+import struct
 import subprocess
 import sys
 import tempfile
@@ -29,8 +30,9 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(ROOT, "build", "release")
 
 
-def sh(cmd):
-    subprocess.run(cmd, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+def sh(cmd, optional=False):
+    subprocess.run(cmd, cwd=ROOT, check=not optional, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL if optional else None)
 
 
 def task_stats(pid):
@@ -172,6 +174,45 @@ def run_reader(program, serial, address, scans, sim_extra=(), duration=None, vie
     }
 
 
+def ros2_rows(out, scans):
+    """--ros2 at 10 scans a second: lmsview's CPU per scan with and without
+    it, and the time from a reply being whole (the scan's stamp) to a local
+    subscriber having it, over loopback-only DDS."""
+    listen = os.path.join(BUILD, "tests", "ros2_listen")
+    if not os.path.exists(listen):
+        out("(no --ros2 rows: this build has no DDS)")
+        return None
+    os.environ["CYCLONEDDS_URI"] = "file://" + os.path.join(ROOT, "docs", "cyclonedds-loopback.xml")
+    listener = subprocess.Popen([listen, "230", "/scan", str(10 * scans), str(scans // 10 + 60)],
+                                stdout=subprocess.PIPE, text=True)
+    assert listener.stdout.readline() == "ready\n"
+    view = ["--interval", "100"]
+    plain = run_reader("lmsview", False, "127.0.0.34", scans, view_extra=view)
+    with_ros2 = run_reader("lmsview", False, "127.0.0.34", scans, view_extra=view + ["--ros2", "--ros2-domain", "230"])
+    got, _ = listener.communicate(timeout=120)
+    latency = {"reliable": [], "best_effort": []}
+    for line in got.splitlines():
+        x = json.loads(line)
+        if "reader" not in x:
+            continue
+        if x["reader"] == "reliable":
+            sec, nanosec = struct.unpack_from("<iI", bytes.fromhex(x["cdr"]), 4)
+        else:
+            sec, nanosec = x["sec"], x["nanosec"]
+        latency[x["reader"]].append((x["wall_ns"] - sec * 10**9 - nanosec) / 1e6)
+    out("| --ros2, 10 scans a second | CPU per scan | to a local subscriber, median | p99 | received |")
+    out("|---|---|---|---|---|")
+    out(f"| lmsview without --ros2 | {fmt(plain['cpu_ms_per_scan'], ' ms')} | | | |")
+    for reader, values in latency.items():
+        values.sort()
+        p99 = values[max(0, int(len(values) * 0.99) - 1)] if values else None
+        out(f"| lmsview --ros2, {reader.replace('_', '-')} reader | {fmt(with_ros2['cpu_ms_per_scan'], ' ms')} | "
+            f"{fmt(statistics.median(values) if values else None, ' ms')} | {fmt(p99, ' ms')} | "
+            f"{len(values)} of {with_ros2['sent']} |")
+    out()
+    return plain, with_ros2
+
+
 def serial_throughput(rate, seconds):
     """Scans a second over the pseudo-terminal with --interval 0, the scanner
     moved to `rate` (from 9600) with --scanner-baud; from the emulator's
@@ -213,6 +254,7 @@ def main():
     sh(["scripts/setup.sh"])
     sh(["cmake", "--preset", "release"])
     sh(["cmake", "--build", "--preset", "release", "--target", "lmsview", "lmssim", "micro_bench", "baseline_reader"])
+    sh(["cmake", "--build", "--preset", "release", "--target", "ros2_listen"], optional=True)
 
     lines = []
 
@@ -289,6 +331,7 @@ def main():
     out()
 
     serial_rows()
+    ros2 = ros2_rows(out, args.rate_scans)
 
     # The budgets, measured in this run.
     micro = {b["name"]: (b["real_time"] if b["time_unit"] == "ns" else b["real_time"] * 1000)

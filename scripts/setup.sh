@@ -23,6 +23,9 @@ command -v pkg-config >/dev/null || need+=(pkg-config)
 [ -x /usr/bin/python3-config ] || need+=(python3-dev)
 /usr/bin/python3 -c "import numpy" 2>/dev/null || need+=(python3-numpy)
 /usr/bin/python3 -c "import pytest" 2>/dev/null || need+=(python3-pytest)
+# --ros2: Cyclone DDS and its IDL compiler.
+[ -f /usr/include/dds/dds.h ] || need+=(cyclonedds-dev)
+command -v idlc >/dev/null || need+=(cyclonedds-tools)
 command -v node >/dev/null || need+=(nodejs)
 command -v npm >/dev/null || need+=(npm)
 if [ "${LMS_WITH_FUZZ:-0}" = 1 ]; then

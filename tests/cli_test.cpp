@@ -1,4 +1,5 @@
 #include "app/cli.h"
+#include "app/sinks/sink.h"
 
 #include <gtest/gtest.h>
 
@@ -238,6 +239,23 @@ TEST(CommandLineOptions, TheMonitorOptions) {
   }
   EXPECT_NE(parse({"--baud", "9600", "IP", "127.0.0.5", "LMS"}).error.find("for serial links"),
             std::string::npos);
+}
+
+// --ros2 [TOPIC]: the topic only when the next word is one; a build without
+// DDS (Windows) refuses it before any link.
+TEST(CommandLineOptions, Ros2TakesAnOptionalTopic) {
+  const Invocation plain = parse({"--ros2", "IP", "127.0.0.5", "LMS"});
+  const Invocation named = parse({"--ros2", "/front/scan", "--ros2-domain", "7", "COM", "/dev/ttyS0", "LMS"});
+  if (!app::ros2Supported()) {
+    EXPECT_NE(plain.error.find("no DDS support"), std::string::npos);
+    return;
+  }
+  EXPECT_EQ(plain.action, Invocation::Action::Run);
+  EXPECT_EQ(plain.options.ros2Topic, "/scan");
+  EXPECT_EQ(named.options.ros2Topic, "/front/scan");
+  EXPECT_EQ(named.options.ros2Domain, 7);
+  EXPECT_EQ(named.portName, "/dev/ttyS0");
+  EXPECT_EQ(parse({"--ros2", "/2d", "IP", "127.0.0.5", "LMS"}).action, Invocation::Action::BadOption);
 }
 
 }  // namespace

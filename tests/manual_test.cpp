@@ -26,7 +26,7 @@ std::string pageText(const std::string& name) {
 }
 
 bool optionChar(char c) {
-  return (c >= 'a' && c <= 'z') || c == '-';
+  return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
 }
 
 // Words like -h or --max-seconds that start after a space, a '|' or a '['.

@@ -39,7 +39,7 @@ struct Outputs {
 };
 
 int run(const char* address, const RunOptions& options, Outputs& out) {
-  return runLaser(false, nullptr, address, "LMS", options, nullptr, out.io());
+  return runLaser(false, nullptr, address, "LMS", options, {}, out.io());
 }
 
 TEST(RunControl, CountAndSecondsEndTheRun) {

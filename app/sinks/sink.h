@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <system_error>
 #include <vector>
@@ -58,12 +59,25 @@ Sink makeSvgSink(const SinkSetup& setup);
 Sink makeRecordSink(const SinkSetup& setup, class FileOutput* file);
 Sink makeMcapSink(const SinkSetup& setup, FileOutput* file);
 
+// Outputs opened before the run, so that a failure is a usage error before
+// any link opens: the --record file, and sinks of scans received that hold
+// a connection of their own (--ros2).
+struct OpenedOutputs {
+  FileOutput* record = nullptr;
+  std::vector<Sink> received;
+};
+
+// --ros2: whether this build has DDS, and the sink that publishes every scan
+// received (false with a one-line reason when DDS cannot start).
+bool ros2Supported();
+bool openRos2Sink(const RunOptions& options, std::FILE* messages, Sink* sink, std::string* error);
+
 // The sinks of a run: the format's on standard output and --svg (scans
-// shown), and --record (scans received, given its file opened before the run).
+// shown), and --record and the opened ones (scans received).
 struct Sinks {
   std::vector<Sink> shown;
   std::vector<Sink> received;
 };
-Sinks makeSinks(const SinkSetup& setup, FileOutput* record);
+Sinks makeSinks(const SinkSetup& setup, const OpenedOutputs& opened);
 
 }  // namespace app

@@ -7,7 +7,8 @@
 
 namespace app {
 
-Sinks makeSinks(const SinkSetup& setup, FileOutput* record) {
+Sinks makeSinks(const SinkSetup& setup, const OpenedOutputs& opened) {
+  FileOutput* record = opened.record;
   Sinks sinks;
   sinks.shown.push_back(formatInfo(static_cast<int>(setup.options.format)).make(setup));
   if (!setup.options.svgPath.empty()) sinks.shown.push_back(makeSvgSink(setup));
@@ -15,6 +16,7 @@ Sinks makeSinks(const SinkSetup& setup, FileOutput* record) {
     sinks.received.push_back(setup.options.recordFormat == RecordFormat::Mcap
                                  ? makeMcapSink(setup, record)
                                  : makeRecordSink(setup, record));
+  sinks.received.insert(sinks.received.end(), opened.received.begin(), opened.received.end());
   return sinks;
 }
 

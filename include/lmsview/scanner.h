@@ -43,6 +43,9 @@ enum class errc {
   link_failed,        // another failure of the link (ec.message() says which)
   end_of_recording,   // a "file:" link has played its last scan
   bad_recording,      // a "file:" link names no readable recording
+  bad_topic,          // Ros2Publisher: not a ROS 2 topic name
+  bad_domain,         // Ros2Publisher: a DDS domain outside 0 to 232 (or a bad ROS_DOMAIN_ID)
+  dds_failed,         // Ros2Publisher: DDS could not join the domain or make the writer
 };
 const std::error_category& error_category() noexcept;
 inline std::error_code make_error_code(errc e) noexcept {

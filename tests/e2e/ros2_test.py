@@ -1,0 +1,158 @@
+"""lmsview --ros2 end to end, on a loopback-only DDS configuration: a
+subscriber that knows only ROS 2's conventions (tests/ros2_listen.cpp) gets
+the scans lmssim sent, byte for byte as ROS 2 encodes them; a reader that
+takes nothing does not slow the console; bad topics and domains are refused
+before any link.
+
+Run as: ros2_test.py LMSVIEW LMSSIM ROS2_LISTEN CASE. Only loopback
+addresses 127.0.16.x are used; each case has a DDS domain of its own."""
+
+import hashlib
+import json
+import os
+import struct
+import subprocess
+import sys
+import time
+import unittest
+
+import emulator
+from emulator import SimsPerTest
+
+LMSVIEW = LISTEN = None
+MASK = 0x1FFF
+HERE = os.path.dirname(os.path.abspath(__file__))
+ENV = dict(os.environ, CYCLONEDDS_URI="file://" + os.path.join(HERE, "..", "..", "docs", "cyclonedds-loopback.xml"))
+ENV.pop("ROS_DOMAIN_ID", None)
+
+
+def f32(x):
+    return struct.unpack("<f", struct.pack("<f", x))[0]
+
+
+def type_hash():
+    """sensor_msgs/msg/LaserScan's RIHS01 hash, from its type description as
+    ROS 2 hashes it (field type ids: 1 nested, 6 int32, 7 uint32, 10 float32,
+    17 string, +144 an unbounded sequence)."""
+    def f(name, type_id, nested=""):
+        return {"name": name, "type": {"type_id": type_id, "capacity": 0, "string_capacity": 0,
+                                       "nested_type_name": nested}}
+    floats = ("angle_min", "angle_max", "angle_increment", "time_increment", "scan_time", "range_min",
+              "range_max")
+    description = {
+        "type_description": {"type_name": "sensor_msgs/msg/LaserScan",
+                             "fields": [f("header", 1, "std_msgs/msg/Header")] + [f(n, 10) for n in floats] +
+                                       [f("ranges", 154), f("intensities", 154)]},
+        "referenced_type_descriptions": [
+            {"type_name": "builtin_interfaces/msg/Time", "fields": [f("sec", 6), f("nanosec", 7)]},
+            {"type_name": "std_msgs/msg/Header",
+             "fields": [f("stamp", 1, "builtin_interfaces/msg/Time"), f("frame_id", 17)]}]}
+    text = json.dumps(description, separators=(", ", ": "))
+    return "RIHS01_" + hashlib.sha256(text.encode()).hexdigest()
+
+
+def laser_scan_cdr(sec, nanosec, frame_id, words):
+    """A LaserScan in plain little-endian CDR, built field by field."""
+    out = bytearray(b"\x00\x01\x00\x00")
+
+    def put(fmt, *v):
+        size = struct.calcsize("<" + fmt.lstrip("0123456789")[0])
+        while (len(out) - 4) % size:
+            out.append(0)
+        out.extend(struct.pack("<" + fmt, *v))
+    name = frame_id.encode() + b"\x00"
+    put("iI", sec, nanosec)
+    put("I", len(name))
+    out.extend(name)
+    put("7f", 0.0, f32(3.141592653589793), f32(3.141592653589793 / 360), 0.0, 0.0, 0.01, 8.18)
+    put("I", len(words))
+    put("%df" % len(words), *[(w & MASK) / 1000 for w in words])
+    put("I", 0)
+    return bytes(out)
+
+
+def listen(domain, count, seconds, *extra):
+    proc = subprocess.Popen([LISTEN, str(domain), "/scan", str(count), str(seconds), *extra], env=ENV,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    assert proc.stdout.readline() == "ready\n"
+    return proc
+
+
+def lmsview(*args, env=ENV, timeout=60):
+    t0 = time.monotonic()
+    p = subprocess.run([LMSVIEW, *args], stdin=subprocess.DEVNULL, capture_output=True, text=True, env=env,
+                       timeout=timeout)
+    return p, time.monotonic() - t0
+
+
+class Ros2(SimsPerTest):
+    def test_receive(self):
+        sim = self.sim("127.0.16.1")
+        listener = listen(211, 12, 40)
+        p, _ = lmsview("--ros2", "--ros2-domain", "211", "--frame-id", "front", "--count", "12", "--interval",
+                       "100", "--format", "csv", "IP", "127.0.16.1", "LMS")
+        self.assertEqual(p.returncode, 0, p.stderr)
+        out, err = listener.communicate(timeout=60)
+        self.assertEqual(listener.returncode, 0, err)
+        lines = [json.loads(x) for x in out.splitlines()]
+        sent = [w for (_, fate, w) in sim.sent() if fate == "sent"]
+        for reader in ("reliable", "best_effort"):
+            got = [x for x in lines if x.get("reader") == reader]
+            # Scans published before discovery ended are not for this reader
+            # (volatile); from then on it has every one, in order.
+            self.assertGreaterEqual(len(got), len(sent) - 2, reader)
+            first = len(sent) - len(got)
+            stamps = []
+            for i, x in enumerate(got):
+                words = sent[first + i]
+                if reader == "reliable":
+                    cdr = bytes.fromhex(x["cdr"])
+                    sec, nanosec = struct.unpack_from("<iI", cdr, 4)
+                    self.assertEqual(cdr, laser_scan_cdr(sec, nanosec, "front", words))
+                else:
+                    sec, nanosec = x["sec"], x["nanosec"]
+                    self.assertEqual(x["frame_id"], "front")
+                    self.assertEqual([f32(r) for r in x["ranges"]], [f32((w & MASK) / 1000) for w in words])
+                    self.assertEqual(x["intensities"], 0)
+                stamps.append(sec * 10**9 + nanosec)
+            self.assertEqual(stamps, sorted(set(stamps)), reader)
+        self.assertIn({"writer_user_data": "typehash=%s;" % type_hash(), "type": "sensor_msgs::msg::dds_::LaserScan_"},
+                      lines)
+        self.assertIn({"participant_user_data": "enclave=/;"}, lines)
+
+    def test_stalled(self):
+        """A reliable reader that takes nothing while 200 scans go out: the
+        console gets all 200 at the pace it has without it."""
+        self.sim("127.0.16.2")
+        args = ["--count", "200", "--interval", "0", "--format", "csv", "IP", "127.0.16.2", "LMS"]
+        base, alone = lmsview(*args)
+        self.assertEqual(base.returncode, 0, base.stderr)
+        listener = listen(212, 0, 60, "--stall")
+        try:
+            p, took = lmsview("--ros2", "--ros2-domain", "212", *args)
+        finally:
+            listener.terminate()
+            listener.communicate(timeout=10)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        self.assertEqual(len(p.stdout.splitlines()), len(base.stdout.splitlines()))
+        self.assertLess(took, 3 * alone + 2, (took, alone))
+
+    def test_refusals(self):
+        sim = self.sim("127.0.16.3")
+        link = ["IP", "127.0.16.3", "LMS"]
+        for args, env in ((["--ros2=scan"], ENV), (["--ros2", "/1scan"], ENV), (["--ros2", "/scan/"], ENV),
+                          (["--ros2", "--ros2-domain", "233"], ENV), (["--ros2-domain", "3"], ENV),
+                          (["--ros2"], dict(ENV, ROS_DOMAIN_ID="seven")),
+                          (["--ros2"], dict(ENV, CYCLONEDDS_URI="file:///nonexistent/dds.xml"))):
+            p, took = lmsview(*args, *link, env=env, timeout=10)
+            self.assertEqual(p.returncode, 2, (args, p.stderr))
+            # One line of ours, last; DDS may say before it what it could not read.
+            self.assertTrue(p.stderr.splitlines()[-1].startswith("lmsview: "), (args, p.stderr))
+            self.assertLessEqual(len(p.stderr.splitlines()), 2, (args, p.stderr))
+            self.assertNotIn("trying to connect", p.stderr)
+        self.assertEqual(sim.sent(), [])
+
+
+if __name__ == "__main__":
+    LMSVIEW, emulator.LMSSIM, LISTEN = sys.argv[1:4]
+    unittest.main(argv=[sys.argv[0], "Ros2.test_" + sys.argv[4].lower()], verbosity=2)
