@@ -9,6 +9,10 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake --preset release >/dev/null
 cmake --build --preset release --target lmsview lmssim lmsview_shared lmsview_static >/dev/null
+# The ROS 2 component where this build has DDS.
+if cmake --build --preset release --target help | grep -q '^lmsview_ros2:'; then
+  cmake --build --preset release --target lmsview_ros2 >/dev/null
+fi
 rm -f build/release/lmsview*.deb
 (cd build/release && cpack -G DEB >/dev/null)
 programs=$(ls build/release/lmsview_*.deb | head -n 1)
