@@ -49,6 +49,12 @@ class Installed(SimsPerTest):
             both = run(os.path.join(out, "two_scanners"), "tcp://127.0.12.1", "tcp://127.0.12.2", "2", env=env,
                        timeout=60)
             self.assertRegex(both, r"^front \d+ scans, rear \d+ scans\n$")
+            ros2 = os.path.join(out, "ros2_two_scanners")
+            if os.path.exists(ros2):  # the package has lmsview::ros2
+                dds = dict(env, CYCLONEDDS_URI="file://" + os.path.join(SOURCE, "docs", "cyclonedds-loopback.xml"),
+                           ROS_DOMAIN_ID="213")
+                both = run(ros2, "tcp://127.0.12.1", "tcp://127.0.12.2", "2", env=dds, timeout=60)
+                self.assertRegex(both, r"^/front/scan \d+ published, /rear/scan \d+ published\n$")
             refused = subprocess.run([os.path.join(out, "nearest"), "tcp://127.0.12.3"], capture_output=True,
                                      text=True, timeout=60, env=env)
             self.assertEqual(refused.returncode, 1)
