@@ -25,6 +25,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 import emulator  # noqa: E402  (the shared start of the emulator)
+from ros2_test import ENV as DDS_ENV, Listener  # noqa: E402  (the DDS subscriber)
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(ROOT, "build", "release")
@@ -182,17 +183,14 @@ def ros2_rows(out, scans):
     if not os.path.exists(listen):
         out("(no --ros2 rows: this build has no DDS)")
         return None
-    os.environ["CYCLONEDDS_URI"] = "file://" + os.path.join(ROOT, "docs", "cyclonedds-loopback.xml")
-    listener = subprocess.Popen([listen, "230", "/scan", str(10 * scans), str(scans // 10 + 60)],
-                                stdout=subprocess.PIPE, text=True)
-    assert listener.stdout.readline() == "ready\n"
+    os.environ["CYCLONEDDS_URI"] = DDS_ENV["CYCLONEDDS_URI"]  # loopback only, for lmsview too
+    listener = Listener(listen, 31, 10 * scans, scans // 10 + 60)
     view = ["--interval", "100"]
     plain = run_reader("lmsview", False, "127.0.0.34", scans, view_extra=view)
-    with_ros2 = run_reader("lmsview", False, "127.0.0.34", scans, view_extra=view + ["--ros2", "--ros2-domain", "230"])
-    got, _ = listener.communicate(timeout=120)
+    with_ros2 = run_reader("lmsview", False, "127.0.0.34", scans, view_extra=view + ["--ros2", "--ros2-domain", "31"])
+    lines = listener.finish()
     latency = {"reliable": [], "best_effort": []}
-    for line in got.splitlines():
-        x = json.loads(line)
+    for x in lines:
         if "reader" not in x:
             continue
         if x["reader"] == "reliable":
