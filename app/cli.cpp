@@ -265,6 +265,20 @@ const Option kOptions[] = {
          return outOfRange("--ros2-domain", "a whole number from 0 to 232", v, error);
        return true;
      }},
+    {"--serve", "", "[ADDR:]PORT",
+     "serve a live page of the scans and the foxglove.websocket.v1\n"
+     "stream on PORT (address 127.0.0.1 unless given; 0.0.0.0: all)",
+     [](Invocation& inv, std::string_view v, std::string* error) {
+       const std::size_t colon = v.rfind(':');
+       const std::string_view address = colon == std::string_view::npos ? "127.0.0.1" : v.substr(0, colon);
+       const std::string_view port = colon == std::string_view::npos ? v : v.substr(colon + 1);
+       long long n = 0;
+       if (!lms::isDottedIPv4(address) || !wholeNumber(port, 0, 65535, &n))
+         return outOfRange("--serve", "[ADDR:]PORT with an IPv4 address and a port up to 65535", v, error);
+       inv.options.serveAddress = address;
+       inv.options.servePort = static_cast<int>(n);
+       return true;
+     }},
     {"--force", "", "", "let --record replace an existing FILE",
      [](Invocation& inv, std::string_view, std::string*) {
        inv.options.force = true;
@@ -363,7 +377,7 @@ bool takeOptions(int argc, const char* const* argv, Invocation& inv, std::vector
       if (eq != std::string_view::npos) error = std::string(name) + " takes no value";
     } else if (eq != std::string_view::npos) {
       value = word.substr(eq + 1);
-    } else if (known->hint.front() == '[') {
+    } else if (known->hint.front() == '[' && known->hint.back() == ']') {
       // An optional value ("--ros2 [TOPIC]") is taken only when the next
       // word can be one: a topic name starts with '/'.
       if (i + 1 < argc && argv[i + 1][0] == '/' && !isHelpWord(argv[i + 1])) value = argv[++i];

@@ -44,7 +44,9 @@ struct RunOptions {
   std::string svgPath;            // --svg: the latest scan as an SVG picture
   bool ros2 = false;              // --ros2: every scan received on DDS as a ROS 2 LaserScan
   std::string ros2Topic = "/scan";
-  int ros2Domain = -1;  // -1: ROS_DOMAIN_ID from the environment, else 0
+  int ros2Domain = -1;       // -1: ROS_DOMAIN_ID from the environment, else 0
+  std::string serveAddress;  // --serve: the live page and stream ("" : not served)
+  int servePort = 0;
 };
 
 struct Invocation {

@@ -104,6 +104,18 @@ int main(int argc, char** argv) {
     }
     opened.received.push_back(std::move(ros2));
   }
+  if (!inv.options.serveAddress.empty()) {
+    app::Sink live;
+    std::string error;
+    std::uint16_t port = 0;
+    if (!app::openServeSink(inv.options, &live, &port, &error)) {
+      std::fprintf(stderr, "lmsview: %s\n", error.c_str());
+      return app::kExitUsage;
+    }
+    std::fprintf(messages, "lmsview: serving the live page at http://%s:%u/ and the scans at ws://%s:%u/\n",
+                 inv.options.serveAddress.c_str(), port, inv.options.serveAddress.c_str(), port);
+    opened.received.push_back(std::move(live));
+  }
   app::installSignalHandlers();
   std::fputs(inv.banner.c_str(), messages);
   std::fflush(messages);

@@ -279,9 +279,12 @@ Drivers makeDriver(Run& run, const char* portName, const char* address, const ch
   const RunOptions& o = run.options;
   run.withDriver([&](auto& d) {
     d.setOutput(linesTo(run.io.messages));
-    d.setEvents([serial = d.serialLink(), notices = run.io.notices](const lms::DriverEvent& e) {
+    d.setEvents([serial = d.serialLink(), notices = run.io.notices, &run](const lms::DriverEvent& e) {
       const std::string line = noticeText(e, serial);
       if (!line.empty()) linesTo(notices)(line);
+      if (e.kind == lms::DriverEvent::Kind::Opened || e.kind == lms::DriverEvent::Kind::Lost ||
+          e.kind == lms::DriverEvent::Kind::OpenFailed)
+        for (const Sink& s : run.sinks.received) s.link(e.kind == lms::DriverEvent::Kind::Opened, e.text);
     });
     d.setInterval(o.intervalMs);
     d.setReconnect({.enabled = o.reconnect});

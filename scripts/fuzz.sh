@@ -12,7 +12,7 @@ cmake --build --preset fuzz
 status=0
 mkdir -p fuzz-out
 build/fuzz/tests/fuzz/fuzz_cli_dictionary >fuzz-out/cli.dict
-for t in reply framer sim_parser cli mcap; do
+for t in reply framer sim_parser cli mcap serve; do
   work=fuzz-out/$t
   mkdir -p "$work"
   log=fuzz-out/$t.log

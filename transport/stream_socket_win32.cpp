@@ -3,6 +3,7 @@
 
 #include "platform/error.h"
 #include "transport/stream_socket.h"
+#include "transport/winsock.h"
 
 namespace transport {
 
@@ -27,10 +28,14 @@ class Winsock {
   bool ready_ = false;
 };
 
+}  // namespace
+
 bool winsockReady() {
   static const Winsock winsock;
   return winsock.ready();
 }
+
+namespace {
 
 std::error_code lastSocketError() {
   const int err = ::WSAGetLastError();

@@ -8,6 +8,7 @@
 // display looks); sinks of scans received run on the acquisition thread
 // (every valid scan, and they must never block it for long).
 
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -37,6 +38,9 @@ struct Sink {
   // An error only for standard output failing: the run then ends.
   std::function<std::error_code(const lmsview::Scan&)> write;
   std::function<void()> end = [] {};
+  // The link is open (true) or lost (false, with why); for sinks that tell
+  // others (--serve).
+  std::function<void(bool, std::string_view)> link = [](bool, std::string_view) {};
 };
 
 // Wraps a sink object of any type that has write(scan) and, if it likes,
@@ -47,6 +51,8 @@ Sink sinkOf(std::shared_ptr<T> impl) {
   if constexpr (requires { impl->begin(); }) s.begin = [impl] { impl->begin(); };
   s.write = [impl](const lmsview::Scan& scan) { return impl->write(scan); };
   if constexpr (requires { impl->end(); }) s.end = [impl] { impl->end(); };
+  if constexpr (requires { impl->link(true, std::string_view()); })
+    s.link = [impl](bool up, std::string_view text) { impl->link(up, text); };
   return s;
 }
 
@@ -71,6 +77,9 @@ struct OpenedOutputs {
 // received (false with a one-line reason when DDS cannot start).
 bool ros2Supported();
 bool openRos2Sink(const RunOptions& options, std::FILE* messages, Sink* sink, std::string* error);
+// --serve: the live server bound (false with a one-line reason) and started;
+// *port is the port it listens on.
+bool openServeSink(const RunOptions& options, Sink* sink, std::uint16_t* port, std::string* error);
 
 // The sinks of a run: the format's on standard output and --svg (scans
 // shown), and --record and the opened ones (scans received).

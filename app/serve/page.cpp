@@ -1,0 +1,194 @@
+// The page served at "/": one document with its style and script, nothing
+// loaded from anywhere else. It connects back over WebSocket in the same
+// protocol the robotics viewers speak, subscribes to /scan and draws each
+// scan top-down as it arrives.
+
+#include "app/serve/server.h"
+
+namespace app::serve {
+
+std::string_view pageHtml() {
+  return R"PAGE(<!DOCTYPE html>
+<html lang="en">
+<head>
+<meta charset="utf-8">
+<meta name="viewport" content="width=device-width, initial-scale=1">
+<title>lmsview</title>
+<style>
+  html, body { margin: 0; height: 100%; background: #111418; color: #d8dde3;
+               font: 14px/1.4 system-ui, sans-serif; }
+  #status { position: fixed; left: 0; right: 0; top: 0; padding: 6px 10px; background: #1c2127;
+            white-space: nowrap; overflow: hidden; text-overflow: ellipsis; }
+  #status .lost { color: #ff8a65; }
+  #status .open { color: #81c784; }
+  #hover { position: fixed; right: 10px; bottom: 8px; color: #9aa5b1; }
+  canvas { display: block; width: 100%; height: 100%; cursor: crosshair; }
+</style>
+</head>
+<body>
+<div id="status">connecting…</div>
+<div id="hover"></div>
+<canvas id="view"></canvas>
+<script>
+"use strict";
+const canvas = document.getElementById("view");
+const statusLine = document.getElementById("status");
+const hover = document.getElementById("hover");
+const ctx = canvas.getContext("2d");
+let scan = null, samples = 0, link = "connecting", linkText = "", zoom = 1, mouse = null;
+const arrivals = [];
+
+function resize() {
+  const r = window.devicePixelRatio || 1;
+  canvas.width = Math.round(canvas.clientWidth * r);
+  canvas.height = Math.round(canvas.clientHeight * r);
+  draw();
+}
+
+// Metres to pixels: the farthest distance fills the view at zoom 1.
+function geometry() {
+  const r = window.devicePixelRatio || 1;
+  const w = canvas.width, h = canvas.height, top = 40 * r, margin = 20 * r;
+  let far = 1;
+  if (scan) for (const v of scan.ranges) if (v >= 0.01 && v <= 8.18 && v > far) far = v;
+  const scale = Math.min((w / 2 - margin) / far, (h - top - 2 * margin) / far) * zoom;
+  return { r, w, h, cx: w / 2, cy: h - margin, scale };
+}
+
+function point(g, i) {
+  const v = scan.ranges[i];
+  if (!(v >= 0.01 && v <= 8.18)) return null;
+  const a = scan.start_angle + (scan.end_angle - scan.start_angle) * i / (scan.ranges.length - 1);
+  return { x: g.cx + Math.cos(a) * v * g.scale, y: g.cy - Math.sin(a) * v * g.scale, v, a };
+}
+
+function draw() {
+  const g = geometry();
+  ctx.fillStyle = "#111418";
+  ctx.fillRect(0, 0, g.w, g.h);
+  // Range rings every 1, 2 or 5 metres, labelled.
+  const steps = [0.5, 1, 2, 5, 10];
+  const step = steps.find(s => s * g.scale > 60 * g.r) || 10;
+  ctx.strokeStyle = "#2b333c";
+  ctx.fillStyle = "#6b7785";
+  ctx.font = `${11 * g.r}px system-ui, sans-serif`;
+  ctx.lineWidth = g.r;
+  for (let m = step; m * g.scale < Math.max(g.w, g.h) * 1.5; m += step) {
+    ctx.beginPath();
+    ctx.arc(g.cx, g.cy, m * g.scale, Math.PI, 2 * Math.PI);
+    ctx.stroke();
+    ctx.fillText(`${m} m`, g.cx + m * g.scale + 3 * g.r, g.cy - 3 * g.r);
+  }
+  // The scanner, at the bottom centre, looking up.
+  ctx.fillStyle = "#4fc3f7";
+  ctx.beginPath();
+  ctx.arc(g.cx, g.cy, 5 * g.r, 0, 2 * Math.PI);
+  ctx.fill();
+  if (!scan) return;
+  // The outline, broken where there is no distance and where the range
+  // jumps (one surface ends, another begins behind it).
+  ctx.strokeStyle = "#3f7fa6";
+  ctx.beginPath();
+  let last = null;
+  for (let i = 0; i < scan.ranges.length; i++) {
+    const p = point(g, i);
+    if (p && last && Math.abs(p.v - last.v) < Math.max(0.3, 0.15 * p.v)) ctx.lineTo(p.x, p.y);
+    else if (p) ctx.moveTo(p.x, p.y);
+    last = p;
+  }
+  ctx.stroke();
+  ctx.fillStyle = "#e6f4ff";
+  for (let i = 0; i < scan.ranges.length; i++) {
+    const p = point(g, i);
+    if (p) ctx.fillRect(p.x - 1.5 * g.r, p.y - 1.5 * g.r, 3 * g.r, 3 * g.r);
+  }
+  // The point under the pointer.
+  hover.textContent = "";
+  if (mouse) {
+    let best = null;
+    for (let i = 0; i < scan.ranges.length; i++) {
+      const p = point(g, i);
+      if (!p) continue;
+      const d = Math.hypot(p.x - mouse.x * g.r, p.y - mouse.y * g.r);
+      if (d < 12 * g.r && (!best || d < best.d)) best = { d, p };
+    }
+    if (best) {
+      ctx.strokeStyle = "#ffd54f";
+      ctx.beginPath();
+      ctx.arc(best.p.x, best.p.y, 6 * g.r, 0, 2 * Math.PI);
+      ctx.stroke();
+      hover.textContent = `${best.p.v.toFixed(3)} m at ${(best.p.a * 180 / Math.PI).toFixed(1)}°`;
+    }
+  }
+}
+
+function showStatus() {
+  const now = performance.now();
+  while (arrivals.length && now - arrivals[0] > 5000) arrivals.shift();
+  const rate = arrivals.length > 1 ? (arrivals.length - 1) * 1000 / (arrivals[arrivals.length - 1] - arrivals[0]) : 0;
+  let text = `<span class="${link === "open" ? "open" : "lost"}">${link}${linkText ? ": " + linkText : ""}</span>`;
+  if (scan) {
+    let near = null, at = 0, points = 0;
+    scan.ranges.forEach((v, i) => {
+      if (!(v >= 0.01 && v <= 8.18)) return;
+      points++;
+      if (near === null || v < near) { near = v; at = i; }
+    });
+    const t = new Date(scan.timestamp.sec * 1000 + scan.timestamp.nsec / 1e6);
+    text += ` · sample ${samples} · ${t.toLocaleTimeString()} · ${points} points` +
+            (near === null ? "" : ` · nearest ${near.toFixed(3)} m at ${(at / 2).toFixed(1)}°`) +
+            ` · ${rate.toFixed(1)} scans/s`;
+  }
+  statusLine.innerHTML = text;
+}
+
+function connect() {
+  const ws = new WebSocket(`ws://${location.host}/`, "foxglove.websocket.v1");
+  ws.binaryType = "arraybuffer";
+  ws.onopen = () => { link = "open"; linkText = ""; showStatus(); };
+  ws.onmessage = (e) => {
+    if (typeof e.data === "string") {
+      const m = JSON.parse(e.data);
+      if (m.op === "advertise") {
+        for (const c of m.channels)
+          if (c.topic === "/scan") ws.send(JSON.stringify({ op: "subscribe", subscriptions: [{ id: 1, channelId: c.id }] }));
+      } else if (m.op === "status") {
+        link = m.level === 0 ? "open" : "link lost";
+        linkText = m.level === 0 ? "" : m.message.replace(/^link lost: /, "");
+      }
+      showStatus();
+      return;
+    }
+    const view = new DataView(e.data);
+    if (view.getUint8(0) !== 1) return;
+    scan = JSON.parse(new TextDecoder().decode(new Uint8Array(e.data, 13)));
+    samples++;
+    arrivals.push(performance.now());
+    draw();
+    showStatus();
+  };
+  ws.onclose = () => {
+    link = "reconnecting";
+    linkText = "";
+    showStatus();
+    setTimeout(connect, 1000);
+  };
+}
+
+canvas.addEventListener("wheel", (e) => {
+  e.preventDefault();
+  zoom = Math.min(50, Math.max(0.2, zoom * (e.deltaY < 0 ? 1.15 : 1 / 1.15)));
+  draw();
+}, { passive: false });
+canvas.addEventListener("mousemove", (e) => { mouse = { x: e.clientX, y: e.clientY }; draw(); });
+canvas.addEventListener("mouseleave", () => { mouse = null; draw(); });
+window.addEventListener("resize", resize);
+resize();
+connect();
+</script>
+</body>
+</html>
+)PAGE";
+}
+
+}  // namespace app::serve

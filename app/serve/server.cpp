@@ -1,0 +1,456 @@
+#include "app/serve/server.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "app/serve/protocol.h"
+#include "lms/laser_scan.h"
+#include "transport/server_sockets.h"
+
+namespace app::serve {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr auto kHandshakeTime = 5s;
+constexpr auto kReadTime = 10s;          // a client with output waiting must take some within this
+constexpr auto kCloseTime = 2s;          // after our close frame, for the peer's
+constexpr std::size_t kMaxControl = 16;  // text frames waiting for one client (status, pong)
+constexpr std::size_t kMaxSubscriptions = 16;
+constexpr std::uint32_t kScanChannel = 1;
+
+constexpr std::string_view kLaserScanSchema =
+    R"({"title":"foxglove.LaserScan","type":"object","properties":{)"
+    R"("timestamp":{"type":"object","properties":{"sec":{"type":"integer"},"nsec":{"type":"integer"}}},)"
+    R"("frame_id":{"type":"string"},)"
+    R"("pose":{"type":"object","properties":{"position":{"type":"object","properties":{"x":{"type":"number"},)"
+    R"("y":{"type":"number"},"z":{"type":"number"}}},"orientation":{"type":"object","properties":{)"
+    R"("x":{"type":"number"},"y":{"type":"number"},"z":{"type":"number"},"w":{"type":"number"}}}}},)"
+    R"("start_angle":{"type":"number"},"end_angle":{"type":"number"},)"
+    R"("ranges":{"type":"array","items":{"type":"number"}},)"
+    R"("intensities":{"type":"array","items":{"type":"number"}}}})";
+
+std::string response(std::string_view status, std::string_view type, std::string_view body,
+                     std::string_view extra = {}) {
+  std::string r = "HTTP/1.1 ";
+  r += status;
+  r += "\r\nContent-Type: ";
+  r += type;
+  r += "\r\nContent-Length: " + std::to_string(body.size()) +
+       "\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\nConnection: close\r\n";
+  r += extra;
+  r += "\r\n";
+  r += body;
+  return r;
+}
+
+std::string plain(std::string_view status) {
+  return response(status, "text/plain; charset=utf-8", std::string(status) + "\n");
+}
+
+bool hasToken(std::string_view list, std::string_view token) {
+  std::size_t at = 0;
+  while (at <= list.size()) {
+    std::size_t end = list.find(',', at);
+    if (end == std::string_view::npos) end = list.size();
+    std::string_view t = list.substr(at, end - at);
+    while (!t.empty() && t.front() == ' ') t.remove_prefix(1);
+    while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
+    if (t.size() == token.size() && std::equal(t.begin(), t.end(), token.begin(), [](char a, char b) {
+          return std::tolower(a) == std::tolower(b);
+        }))
+      return true;
+    at = end + 1;
+  }
+  return false;
+}
+
+struct Client {
+  int id = -1;
+  enum class State { Http, Open, Closing } state = State::Http;
+  Clock::time_point since;         // accepted, or closing began
+  Clock::time_point lastProgress;  // output last taken (or none waiting)
+  std::string in;
+  std::string out;  // the frame being sent
+  std::size_t outAt = 0;
+  std::deque<std::string> control;  // text and control frames, before any scan
+  std::string scan;                 // the newest scan frame, replaced while waiting
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> subscriptions;  // (id, channel)
+  bool closeWhenSent = false;
+  bool dead = false;
+};
+
+}  // namespace
+
+std::string laserScanJson(const lmsview::Scan& scan, std::string_view frameId) {
+  const lms::LaserScanFields f = lms::laserScanFields(scan, frameId);
+  std::string out;
+  out.reserve(4096);
+  out += R"({"timestamp":{"sec":)" + std::to_string(f.sec) + R"(,"nsec":)" + std::to_string(f.nanosec) +
+         R"(},"frame_id":)" + nlohmann::json(std::string(frameId)).dump() +
+         R"(,"pose":{"position":{"x":0,"y":0,"z":0},"orientation":{"x":0,"y":0,"z":0,"w":1}},)"
+         R"("start_angle":0,"end_angle":3.141592653589793,"ranges":[)";
+  char buf[32];
+  for (std::size_t i = 0; i < scan.ranges.size(); ++i) {
+    if (i > 0) out.push_back(',');
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, scan.ranges[i]);
+    out.append(buf, ec == std::errc() ? end : buf);
+  }
+  out += R"(],"intensities":[]})";
+  return out;
+}
+
+struct LiveServer::Impl {
+  ServeOptions options;
+  transport::ServerSockets sockets;
+  std::vector<Client> clients;
+  std::thread thread;
+
+  // The hand-over from publish() and linkState().
+  std::mutex mutex;
+  lmsview::Scan newest;
+  bool fresh = false;
+  std::vector<std::string> statuses;  // status messages not yet sent
+  std::atomic<bool> stopping{false};
+  bool running = false;
+
+  void run() {
+    std::string serverInfo =
+        nlohmann::json{{"op", "serverInfo"},
+                       {"name", "lmsview " + options.version},
+                       {"capabilities", nlohmann::json::array()},
+                       {"supportedEncodings", nlohmann::json::array()},
+                       {"metadata", nlohmann::json::object()},
+                       {"sessionId", std::to_string(Clock::now().time_since_epoch().count())}}
+            .dump();
+    const std::string advertise = nlohmann::json{{"op", "advertise"},
+                                                 {"channels",
+                                                  {{{"id", kScanChannel},
+                                                    {"topic", "/scan"},
+                                                    {"encoding", "json"},
+                                                    {"schemaName", "foxglove.LaserScan"},
+                                                    {"schema", std::string(kLaserScanSchema)},
+                                                    {"schemaEncoding", "jsonschema"}}}}}
+                                      .dump();
+    hello_ = {serverFrame(Opcode::Text, serverInfo), serverFrame(Opcode::Text, advertise)};
+    while (!stopping.load(std::memory_order_acquire)) {
+      std::vector<int> ids, wantWrite;
+      for (const Client& c : clients) {
+        ids.push_back(c.id);
+        if (c.outAt < c.out.size() || !c.control.empty() || !c.scan.empty()) wantWrite.push_back(c.id);
+      }
+      transport::ServerSockets::Ready ready;
+      sockets.wait(ids, wantWrite, 200, &ready);
+      const auto now = Clock::now();
+      if (ready.accept) acceptAll(now);
+      for (const int id : ready.readable)
+        if (Client* c = find(id)) readFrom(*c, now);
+      takeHandOver();
+      for (Client& c : clients) {
+        if (!c.dead) flush(c, now);
+        expire(c, now);
+      }
+      for (Client& c : clients)
+        if (c.dead) sockets.close(c.id);
+      std::erase_if(clients, [](const Client& c) { return c.dead; });
+    }
+    for (Client& c : clients) sockets.close(c.id);
+    clients.clear();
+  }
+
+ private:
+  std::vector<std::string> hello_;
+
+  Client* find(int id) {
+    for (Client& c : clients)
+      if (c.id == id) return &c;
+    return nullptr;
+  }
+
+  void acceptAll(Clock::time_point now) {
+    for (int i = 0; i < 64; ++i) {
+      const int id = sockets.accept();
+      if (id < 0) return;
+      if (static_cast<int>(clients.size()) >= kMaxClients) {
+        // One try to say why; the socket is new, so its buffer takes it.
+        const std::string busy = plain("503 Service Unavailable");
+        sockets.send(id, reinterpret_cast<const std::uint8_t*>(busy.data()), static_cast<int>(busy.size()));
+        sockets.close(id);
+        continue;
+      }
+      Client c;
+      c.id = id;
+      c.since = c.lastProgress = now;
+      clients.push_back(std::move(c));
+    }
+  }
+
+  void readFrom(Client& c, Clock::time_point now) {
+    std::uint8_t buf[16384];
+    // Bounded per wake: a flood from one client cannot starve the rest.
+    for (int round = 0; round < 8 && !c.dead; ++round) {
+      const int n = sockets.receive(c.id, buf, sizeof buf);
+      if (n < 0) {
+        c.dead = true;
+        return;
+      }
+      if (n == 0) return;
+      if (c.state == Client::State::Closing || c.closeWhenSent) continue;  // drained, not read
+      c.in.append(reinterpret_cast<const char*>(buf), static_cast<std::size_t>(n));
+      if (c.state == Client::State::Http) {
+        handleHttp(c, now);
+      } else {
+        handleFrames(c, now);
+      }
+    }
+  }
+
+  void reply(Client& c, std::string text) {
+    c.control.push_back(std::move(text));
+    c.closeWhenSent = true;
+    c.in.clear();
+  }
+
+  void handleHttp(Client& c, Clock::time_point now) {
+    const std::size_t end = c.in.find("\r\n\r\n");
+    if (end == std::string::npos) {
+      if (c.in.size() > kMaxHead) reply(c, plain("431 Request Header Fields Too Large"));
+      return;
+    }
+    if (end + 4 > kMaxHead) return reply(c, plain("431 Request Header Fields Too Large"));
+    Request req;
+    if (!parseRequest(std::string_view(c.in).substr(0, end + 4), &req))
+      return reply(c, plain("400 Bad Request"));
+    // Bound to loopback, only a loopback name may be asked for: a page from
+    // elsewhere cannot reach us through a name it controls.
+    if (loopbackOnly() && !isLoopbackHost(req.header("host"))) return reply(c, plain("403 Forbidden"));
+    if (req.target != "/" && req.target != "/index.html") return reply(c, plain("404 Not Found"));
+    if (req.method != "GET") return reply(c, plain("405 Method Not Allowed"));
+    if (!hasToken(req.header("upgrade"), "websocket")) {
+      return reply(c, response("200 OK", "text/html; charset=utf-8", pageHtml(),
+                               "Content-Security-Policy: default-src 'none'; script-src 'unsafe-inline'; "
+                               "style-src 'unsafe-inline'; connect-src ws: wss:; img-src data:\r\n"));
+    }
+    const std::string_view origin = req.header("origin");
+    if (loopbackOnly() && !origin.empty() && !isLoopbackHost(origin)) return reply(c, plain("403 Forbidden"));
+    const std::string_view key = req.header("sec-websocket-key");
+    if (!hasToken(req.header("connection"), "upgrade") || req.header("sec-websocket-version") != "13" ||
+        key.size() != 24)
+      return reply(c, plain("400 Bad Request"));
+    if (!hasToken(req.header("sec-websocket-protocol"), "foxglove.websocket.v1"))
+      return reply(c, plain("400 Bad Request"));
+    c.control.push_back(
+        "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+        "Sec-WebSocket-Accept: " +
+        websocketAccept(key) + "\r\nSec-WebSocket-Protocol: foxglove.websocket.v1\r\n\r\n");
+    for (const std::string& f : hello_) c.control.push_back(f);
+    c.state = Client::State::Open;
+    c.lastProgress = now;
+    c.in.erase(0, end + 4);
+    handleFrames(c, now);
+  }
+
+  void closeWith(Client& c, std::uint16_t code, Clock::time_point now) {
+    const char payload[2] = {static_cast<char>(code >> 8), static_cast<char>(code & 0xFF)};
+    c.control.push_back(serverFrame(Opcode::Close, std::string_view(payload, 2)));
+    c.scan.clear();
+    c.state = Client::State::Closing;
+    c.closeWhenSent = true;  // the TCP close follows our close frame
+    c.since = now;
+    c.in.clear();
+  }
+
+  void handleFrames(Client& c, Clock::time_point now) {
+    while (c.state == Client::State::Open && !c.in.empty()) {
+      Frame f;
+      std::uint16_t code = 0;
+      const int used = parseClientFrame(c.in, &f, &code);
+      if (used == 0) return;
+      if (used < 0) return closeWith(c, code, now);
+      c.in.erase(0, static_cast<std::size_t>(used));
+      switch (f.opcode) {
+        case Opcode::Ping:
+          if (c.control.size() < kMaxControl) c.control.push_back(serverFrame(Opcode::Pong, f.payload));
+          break;
+        case Opcode::Close:
+          c.control.push_back(serverFrame(Opcode::Close, f.payload.substr(0, 2)));
+          c.closeWhenSent = true;
+          c.scan.clear();
+          return;
+        case Opcode::Text:
+          onMessage(c, f.payload, now);
+          break;
+        default:
+          break;  // binary (client publishing) is not offered; pongs need nothing
+      }
+    }
+  }
+
+  void onMessage(Client& c, std::string_view text, Clock::time_point now) {
+    const nlohmann::json m = nlohmann::json::parse(text, nullptr, false);
+    if (!m.is_object() || !m.contains("op") || !m["op"].is_string()) return closeWith(c, 1003, now);
+    const std::string op = m["op"].get<std::string>();
+    if (op == "subscribe" && m.contains("subscriptions") && m["subscriptions"].is_array()) {
+      for (const auto& s : m["subscriptions"]) {
+        if (!s.is_object() || !s.contains("id") || !s.contains("channelId") ||
+            !s["id"].is_number_unsigned() || !s["channelId"].is_number_unsigned())
+          continue;
+        const auto id = s["id"].get<std::uint64_t>();
+        const auto channel = s["channelId"].get<std::uint64_t>();
+        if (channel != kScanChannel || id > 0xFFFFFFFFu || c.subscriptions.size() >= kMaxSubscriptions)
+          continue;
+        c.subscriptions.emplace_back(static_cast<std::uint32_t>(id), kScanChannel);
+      }
+    } else if (op == "unsubscribe" && m.contains("subscriptionIds") && m["subscriptionIds"].is_array()) {
+      for (const auto& s : m["subscriptionIds"]) {
+        if (!s.is_number_unsigned()) continue;
+        const auto id = s.get<std::uint64_t>();
+        std::erase_if(c.subscriptions, [id](const auto& sub) { return sub.first == id; });
+      }
+    }
+  }
+
+  void takeHandOver() {
+    lmsview::Scan scan;
+    bool have = false;
+    std::vector<std::string> said;
+    {
+      std::lock_guard lock(mutex);
+      if (fresh) {
+        scan = newest;
+        fresh = false;
+        have = true;
+      }
+      said.swap(statuses);
+    }
+    for (const std::string& s : said) {
+      const std::string frame = serverFrame(Opcode::Text, s);
+      for (Client& c : clients)
+        if (c.state == Client::State::Open && c.control.size() < kMaxControl) c.control.push_back(frame);
+    }
+    if (!have) return;
+    const std::string payload = laserScanJson(scan, options.frameId);
+    const auto logTime = static_cast<std::uint64_t>(scan.stamp_ns);
+    for (Client& c : clients) {
+      if (c.state != Client::State::Open || c.closeWhenSent) continue;
+      // One frame a client: its last subscription's (a viewer subscribes once).
+      for (const auto& [subId, channel] : c.subscriptions) {
+        std::string message(13, '\0');
+        message[0] = 1;  // message data
+        for (int i = 0; i < 4; ++i)
+          message[1 + static_cast<std::size_t>(i)] = static_cast<char>((subId >> (8 * i)) & 0xFF);
+        for (int i = 0; i < 8; ++i)
+          message[5 + static_cast<std::size_t>(i)] = static_cast<char>((logTime >> (8 * i)) & 0xFF);
+        message += payload;
+        c.scan = serverFrame(Opcode::Binary, message);  // the older one, if unsent, is replaced
+      }
+    }
+  }
+
+  void flush(Client& c, Clock::time_point now) {
+    for (int round = 0; round < 64; ++round) {
+      if (c.outAt >= c.out.size()) {
+        c.out.clear();
+        c.outAt = 0;
+        if (!c.control.empty()) {
+          c.out = std::move(c.control.front());
+          c.control.pop_front();
+        } else if (!c.scan.empty()) {
+          c.out.swap(c.scan);
+          c.scan.clear();
+        } else {
+          c.lastProgress = now;  // nothing waits for it
+          if (c.closeWhenSent) c.dead = true;
+          return;
+        }
+      }
+      const int n = sockets.send(c.id, reinterpret_cast<const std::uint8_t*>(c.out.data()) + c.outAt,
+                                 static_cast<int>(c.out.size() - c.outAt));
+      if (n < 0) {
+        c.dead = true;
+        return;
+      }
+      if (n == 0) return;
+      c.outAt += static_cast<std::size_t>(n);
+      c.lastProgress = now;
+    }
+  }
+
+  void expire(Client& c, Clock::time_point now) {
+    if (c.state == Client::State::Http && !c.closeWhenSent && now - c.since > kHandshakeTime) c.dead = true;
+    if (c.state == Client::State::Closing && now - c.since > kCloseTime) c.dead = true;
+    if (now - c.lastProgress > kReadTime) c.dead = true;  // output waits and it takes none
+  }
+
+  bool loopbackOnly() const { return options.address.rfind("127.", 0) == 0; }
+};
+
+LiveServer::LiveServer() : impl_(std::make_unique<Impl>()) {}
+
+LiveServer::~LiveServer() {
+  stop();
+}
+
+std::error_code LiveServer::open(const ServeOptions& options) {
+  impl_->options = options;
+  return impl_->sockets.listen(options.address, options.port);
+}
+
+std::uint16_t LiveServer::port() const {
+  return impl_->sockets.port();
+}
+
+void LiveServer::start() {
+  {
+    std::lock_guard lock(impl_->mutex);
+    impl_->running = true;
+  }
+  impl_->thread = std::thread([this] { impl_->run(); });
+}
+
+void LiveServer::publish(const lmsview::Scan& scan) {
+  {
+    std::lock_guard lock(impl_->mutex);
+    if (!impl_->running) return;
+    impl_->newest = scan;
+    impl_->fresh = true;
+  }
+  impl_->sockets.wake();
+}
+
+void LiveServer::linkState(bool up, std::string_view text) {
+  const std::string status = nlohmann::json{{"op", "status"},
+                                            {"level", up ? 0 : 1},
+                                            {"message", up ? "link open" : "link lost: " + std::string(text)}}
+                                 .dump();
+  {
+    std::lock_guard lock(impl_->mutex);
+    if (!impl_->running || impl_->statuses.size() >= 8) return;
+    impl_->statuses.push_back(status);
+  }
+  impl_->sockets.wake();
+}
+
+void LiveServer::stop() {
+  {
+    std::lock_guard lock(impl_->mutex);
+    impl_->running = false;
+  }
+  impl_->stopping.store(true, std::memory_order_release);
+  impl_->sockets.wake();
+  if (impl_->thread.joinable()) impl_->thread.join();
+}
+
+}  // namespace app::serve

@@ -1,0 +1,62 @@
+#pragma once
+
+// --serve: a small server on a thread of its own that gives a browser the
+// live page (GET /) and streams each scan over WebSocket in the
+// foxglove.websocket.v1 protocol the web-based robotics viewers speak.
+//
+// It never holds the scanner back: publish() leaves the newest scan and
+// returns; the server thread encodes it once and gives each subscribed
+// client only the newest frame (a frame waiting for a slow client is
+// replaced, not queued). Sockets are non-blocking; at most 16 clients; a
+// handshake must finish within 5 s and a client must read within 10 s.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+#include "lmsview/scanner.h"
+
+namespace app::serve {
+
+struct ServeOptions {
+  std::string address = "127.0.0.1";  // loopback unless given
+  std::uint16_t port = 8765;
+  std::string frameId = "laser";
+  std::string version;  // for serverInfo
+};
+
+inline constexpr int kMaxClients = 16;
+
+class LiveServer {
+ public:
+  LiveServer();
+  LiveServer(const LiveServer&) = delete;
+  LiveServer& operator=(const LiveServer&) = delete;
+  ~LiveServer();  // stop()
+
+  // Binds and listens (before any link opens, so a port in use is a usage
+  // error); then start() runs the server thread.
+  std::error_code open(const ServeOptions& options);
+  std::uint16_t port() const;
+  void start();
+  // Any thread; never waits for a client.
+  void publish(const lmsview::Scan& scan);
+  // The link is open (true) or lost (false, with why): a status message to
+  // every client.
+  void linkState(bool up, std::string_view text);
+  void stop();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// The foxglove.LaserScan JSON of a scan (what each message frame carries).
+std::string laserScanJson(const lmsview::Scan& scan, std::string_view frameId);
+
+// The page served at "/" (HTML, CSS and script in one).
+std::string_view pageHtml();
+
+}  // namespace app::serve

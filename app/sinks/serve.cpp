@@ -1,0 +1,57 @@
+// --serve [ADDR:]PORT: every valid scan received goes to the live server
+// (the page and the WebSocket stream), which takes only the newest and never
+// makes the scanner wait; the link's state goes to its clients as a status.
+
+#include <memory>
+
+#include "app/cli.h"
+#include "app/serve/server.h"
+#include "app/sinks/sink.h"
+
+namespace app {
+
+namespace {
+
+class ServeSink {
+ public:
+  explicit ServeSink(std::unique_ptr<serve::LiveServer> server) : server_(std::move(server)) {}
+  std::error_code write(const lmsview::Scan& scan) {
+    server_->publish(scan);
+    return {};
+  }
+  void link(bool up, std::string_view text) { server_->linkState(up, text); }
+  void end() { server_->stop(); }
+
+ private:
+  std::unique_ptr<serve::LiveServer> server_;
+};
+
+std::string bindProblem(std::error_code ec) {
+  if (ec == std::errc::address_in_use)
+    return "the port is in use (by another server, or another lmsview --serve)";
+  if (ec == std::errc::permission_denied)
+    return "this port is not allowed here (ports below 1024 need privileges)";
+  if (ec == std::errc::address_not_available) return "no interface of this machine has that address";
+  return ec.message();
+}
+
+}  // namespace
+
+bool openServeSink(const RunOptions& options, Sink* sink, std::uint16_t* port, std::string* error) {
+  auto server = std::make_unique<serve::LiveServer>();
+  const serve::ServeOptions o{.address = options.serveAddress,
+                              .port = static_cast<std::uint16_t>(options.servePort),
+                              .frameId = options.frameId,
+                              .version = kVersion};
+  if (const std::error_code ec = server->open(o)) {
+    *error =
+        "--serve " + options.serveAddress + ":" + std::to_string(options.servePort) + ": " + bindProblem(ec);
+    return false;
+  }
+  *port = server->port();
+  server->start();
+  *sink = sinkOf(std::make_shared<ServeSink>(std::move(server)));
+  return true;
+}
+
+}  // namespace app

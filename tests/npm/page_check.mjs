@@ -1,0 +1,43 @@
+// The live page in a real browser (headless Chromium): waits until the
+// status line shows a sample number, checks that it grows and that the
+// canvas is not blank, and takes a screenshot.
+//
+//   node page_check.mjs http://127.0.0.1:8765/ SCREENSHOT.png
+import puppeteer from "puppeteer-core";
+
+const [url, shot] = [process.argv[2], process.argv[3]];
+const browser = await puppeteer.launch({
+  executablePath: process.env.CHROMIUM ?? "/usr/bin/chromium",
+  headless: true,
+  args: ["--no-sandbox", "--disable-gpu", "--no-first-run", "--disable-extensions"],
+});
+const result = {};
+try {
+  const page = await browser.newPage();
+  await page.setViewport({ width: 900, height: 560 });
+  const outside = [];
+  page.on("request", (r) => { if (!r.url().startsWith(url.replace(/\/$/, ""))) outside.push(r.url()); });
+  await page.goto(url, { waitUntil: "load", timeout: 15000 });
+  const sample = async () => {
+    await page.waitForFunction(() => /sample \d+/.test(document.getElementById("status").textContent),
+                               { timeout: 15000 });
+    return Number((await page.$eval("#status", (e) => e.textContent)).match(/sample (\d+)/)[1]);
+  };
+  result.first = await sample();
+  await page.waitForFunction((n) => Number((document.getElementById("status").textContent.match(/sample (\d+)/) || [0, 0])[1]) > n,
+                             { timeout: 15000 }, result.first);
+  result.later = await sample();
+  result.status = await page.$eval("#status", (e) => e.textContent);
+  // Pixels that are not the background.
+  result.drawn = await page.$eval("canvas", (c) => {
+    const d = c.getContext("2d").getImageData(0, 0, c.width, c.height).data;
+    let n = 0;
+    for (let i = 0; i < d.length; i += 4) if (d[i] !== 0x11 || d[i + 1] !== 0x14 || d[i + 2] !== 0x18) n++;
+    return n;
+  });
+  result.outside = outside;
+  await page.screenshot({ path: shot });
+} finally {
+  await browser.close();
+}
+process.stdout.write(JSON.stringify(result) + "\n");

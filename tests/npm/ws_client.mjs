@@ -1,0 +1,37 @@
+// The protocol's own client library against lmsview --serve: connects with
+// the foxglove.websocket.v1 sub-protocol, subscribes to /scan when it is
+// advertised, and prints what it got as one JSON object.
+//
+//   node ws_client.mjs ws://127.0.0.1:8765/ COUNT
+import wsProtocol from "@foxglove/ws-protocol";
+import { WebSocket } from "ws";
+
+const { FoxgloveClient } = wsProtocol;
+
+const [url, count] = [process.argv[2], Number(process.argv[3] ?? 3)];
+const got = { serverInfo: null, channels: [], scans: [], statuses: [] };
+const ws = new WebSocket(url, [FoxgloveClient.SUPPORTED_SUBPROTOCOL]);
+const client = new FoxgloveClient({ ws });
+const timer = setTimeout(() => finish(1), 20000);
+
+function finish(code) {
+  clearTimeout(timer);
+  client.close();
+  process.stdout.write(JSON.stringify(got) + "\n");
+  process.exit(code);
+}
+
+client.on("serverInfo", (info) => { got.serverInfo = info; });
+client.on("status", (s) => got.statuses.push(s));
+client.on("advertise", (channels) => {
+  for (const c of channels) {
+    got.channels.push(c);
+    if (c.topic === "/scan") client.subscribe(c.id);
+  }
+});
+client.on("message", ({ timestamp, data }) => {
+  const scan = JSON.parse(new TextDecoder().decode(data));
+  got.scans.push({ logTime: String(timestamp), ...scan });
+  if (got.scans.length >= count) finish(0);
+});
+client.on("error", (e) => { got.error = String(e?.message ?? e); finish(1); });
