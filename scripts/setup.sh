@@ -26,6 +26,9 @@ command -v pkg-config >/dev/null || need+=(pkg-config)
 # --ros2: Cyclone DDS and its IDL compiler.
 [ -f /usr/include/dds/dds.h ] || need+=(cyclonedds-dev)
 command -v idlc >/dev/null || need+=(cyclonedds-tools)
+# --serve: nlohmann-json for what clients send; Chromium for the page's test.
+[ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
+command -v chromium >/dev/null || need+=(chromium)
 command -v node >/dev/null || need+=(nodejs)
 command -v npm >/dev/null || need+=(npm)
 if [ "${LMS_WITH_FUZZ:-0}" = 1 ]; then
