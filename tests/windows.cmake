@@ -93,7 +93,8 @@ if(LMS_LINUX_BUILD)
       test_files_under_non_ascii_names_and_a_closed_pipe
       test_list_ports_names_the_mapped_ports_in_order
       test_the_requests_on_the_wire_are_the_linux_builds
-      test_a_c_program_reads_scans_through_lmsview_dll)
+      test_a_c_program_reads_scans_through_lmsview_dll
+      test_serve_gives_the_page_and_the_scans_over_winsock)
     add_test(NAME WindowsBuild.${case}
       COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/wine/lmsview_exe_test.py $<TARGET_FILE:lmsview>
               ${LMS_LINUX_BUILD}/sim/lmssim ${LMS_LINUX_BUILD}/app/lmsview ${LMS_WINE_PORTS} WindowsBuild.${case})

@@ -286,6 +286,47 @@ class WindowsBuild(SimsPerTest):
         self.assertEqual([line.split(":")[0] for line in lines], ["scan 0", "scan 1"])
         self.assertIn("nearest", lines[1])
 
+    def test_serve_gives_the_page_and_the_scans_over_winsock(self):
+        self.sim("127.0.10.12")
+        proc = subprocess.Popen(wine("--serve", "127.0.10.12:8765", "--seconds", "20", "--interval", "200",
+                                     "--format", "csv", "IP", "127.0.10.12", "LMS"),
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        try:
+            deadline = time.monotonic() + 15
+            while True:  # Wine starts slowly: the port is there once the program runs
+                try:
+                    s = socket.create_connection(("127.0.10.12", 8765), timeout=5)
+                    break
+                except OSError:
+                    self.assertLess(time.monotonic(), deadline, "lmsview.exe never listened")
+                    time.sleep(0.2)
+            s.sendall(b"GET / HTTP/1.1\r\nHost: 127.0.10.12:8765\r\n\r\n")
+            page = b""
+            while chunk := s.recv(65536):
+                page += chunk
+            s.close()
+            self.assertTrue(page.startswith(b"HTTP/1.1 200 OK"))
+            self.assertIn(b"<canvas", page)
+            s = socket.create_connection(("127.0.10.12", 8765), timeout=10)
+            s.sendall(b"GET / HTTP/1.1\r\nHost: localhost\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                      b"Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
+                      b"Sec-WebSocket-Protocol: foxglove.websocket.v1\r\n\r\n")
+            subscribe = b'{"op":"subscribe","subscriptions":[{"id":3,"channelId":1}]}'
+            s.sendall(bytes([0x81, 0x80 | len(subscribe), 0, 0, 0, 0]) + subscribe)  # a zero mask
+            got = b""
+            while b'"ranges":[' not in got and len(got) < 1 << 20:  # a scan's message frame
+                chunk = s.recv(65536)
+                if not chunk:
+                    break
+                got += chunk
+            s.close()
+            self.assertIn(b"s3pPLMBiTxaQ9kYGzzhZRbK+xOo=", got)
+            self.assertIn(b'"op":"advertise"', got)
+            self.assertIn(b'"ranges":[', got)
+        finally:
+            proc.terminate()
+            proc.communicate(timeout=30)
+
     def test_list_ports_names_the_mapped_ports_in_order(self):
         p = self.run_exe("--list-ports")
         self.assertEqual(p.returncode, 0, p.stderr)
