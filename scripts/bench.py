@@ -16,16 +16,19 @@ import argparse
 import json
 import os
 import select
+import socket
 import statistics
 import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 import emulator  # noqa: E402  (the shared start of the emulator)
 from ros2_test import ENV as DDS_ENV, Listener  # noqa: E402  (the DDS subscriber)
+import serve_test  # noqa: E402  (the WebSocket client pieces)
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(ROOT, "build", "release")
@@ -211,6 +214,58 @@ def ros2_rows(out, scans):
     return plain, with_ros2
 
 
+def serve_rows(out, scans):
+    """--serve with 16 clients subscribed to /scan, one of them stalled (a
+    small window, never read): the console's latency and lmsview's CPU per
+    scan against the same run without it, at 10 scans a second."""
+    address = "127.0.0.35"
+    clients, stop = [], threading.Event()
+
+    def reader(sock):
+        sock.settimeout(0.2)
+        while not stop.is_set():
+            try:
+                if not sock.recv(65536):
+                    return
+            except OSError:
+                pass
+
+    def join_in():
+        deadline = time.monotonic() + 20
+        while time.monotonic() < deadline:
+            try:
+                socket.create_connection((address, 8765), timeout=1).close()
+                break
+            except OSError:
+                time.sleep(0.05)
+        subscribe = serve_test.frame(1, b'{"op":"subscribe","subscriptions":[{"id":1,"channelId":1}]}')
+        for i in range(16):
+            sock, status, _ = serve_test.handshake(address, rcvbuf=4096 if i == 0 else None)
+            sock.sendall(subscribe)
+            clients.append(sock)
+            if i > 0:
+                threading.Thread(target=reader, args=(sock,), daemon=True).start()
+
+    view = ["--interval", "100"]
+    plain = run_reader("lmsview", False, address, scans, view_extra=view)
+    joiner = threading.Thread(target=join_in)
+    joiner.start()
+    served = run_reader("lmsview", False, address, scans, view_extra=view + ["--serve", address + ":8765"])
+    joiner.join()
+    stop.set()
+    for sock in clients:
+        sock.close()
+    out("| --serve, 10 scans a second | latency median | latency p99 | CPU per scan | peak RSS |")
+    out("|---|---|---|---|---|")
+    for name, r in (("lmsview without --serve", plain), ("lmsview --serve, 16 clients (1 stalled)", served)):
+        out(f"| {name} | {fmt(r['latency_median'], ' ms')} | {fmt(r['latency_p99'], ' ms')} | "
+            f"{fmt(r['cpu_ms_per_scan'], ' ms')} | {r['peak_rss_kib']} KiB |")
+    per_client = (served["cpu_ms_per_scan"] - plain["cpu_ms_per_scan"]) / 15 * 1000
+    out(f"Server CPU per scan per reading client: {per_client:.1f} µs ({len(clients)} clients joined)")
+    out()
+    return plain, served
+
+
 def serial_throughput(rate, seconds):
     """Scans a second over the pseudo-terminal with --interval 0, the scanner
     moved to `rate` (from 9600) with --scanner-baud; from the emulator's
@@ -330,6 +385,7 @@ def main():
 
     serial_rows()
     ros2 = ros2_rows(out, args.rate_scans)
+    serve_plain, serve = serve_rows(out, args.rate_scans)
 
     # The budgets, measured in this run.
     micro = {b["name"]: (b["real_time"] if b["time_unit"] == "ns" else b["real_time"] * 1000)
@@ -352,6 +408,10 @@ def main():
         ("CPU per scan at 50/s vs 1/s", f"{cpu_at[50] / cpu_at[1]:.2f}", cpu_at[50] <= 1.1 * cpu_at[1], "≤ 1.10"),
         ("scans shown at 50/s", f"{rates[2][1]['shown_total']} of {rates[2][1]['sent']}",
          rates[2][1]["shown_total"] >= rates[2][1]["sent"], "all"),
+        ("latency over TCP with --serve, 16 clients (1 stalled), median", f"{serve['latency_median']:.3f} ms",
+         serve["latency_median"] <= 1.0, "≤ 1 ms"),
+        ("latency over TCP with --serve, 16 clients (1 stalled), p99", f"{serve['latency_p99']:.3f} ms",
+         serve["latency_p99"] <= 5.0, "≤ 5 ms"),
     ]
     out("| budget | measured | target | met |")
     out("|---|---|---|---|")
