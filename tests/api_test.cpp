@@ -153,15 +153,17 @@ TEST(Scanner, CloseEndsAWaitAtOnceAndIsSafeInsideACallback) {
   Sim busy(false);
   Scanner inside({.link = busy.link, .interval = 20ms});
   std::atomic<int> calls{0};
+  std::atomic<bool> ended{false};
   lmsview::Subscription sub;
   sub = inside.on_scan([&](const Scan&) {
     if (++calls == 2) {
       inside.close();
       sub.reset();  // ending one's own subscription inside it does not wait for itself
+      ended.store(true, std::memory_order_release);  // `sub` is this thread's until here
     }
   });
   ASSERT_FALSE(inside.open());
-  EXPECT_TRUE(waitUntil([&] { return calls.load() >= 2; }, 5000));
+  EXPECT_TRUE(waitUntil([&] { return ended.load(std::memory_order_acquire); }, 5000));
   EXPECT_EQ(inside.next(scan, 100ms), errc::closed);
 }
 
