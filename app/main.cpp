@@ -95,26 +95,18 @@ int main(int argc, char** argv) {
   }
   app::OpenedOutputs opened{.record = &recorder, .received = {}};
   std::FILE* messages = app::messageStream(inv.options);
-  if (inv.options.ros2) {
-    app::Sink ros2;
+  // The outputs that hold a connection of their own (--ros2, --serve).
+  using Opener = bool (*)(const app::RunOptions&, std::FILE*, app::Sink*, std::string*);
+  for (const auto& [wanted, open] : {std::pair<bool, Opener>{inv.options.ros2, &app::openRos2Sink},
+                                     {!inv.options.serveAddress.empty(), &app::openServeSink}}) {
+    if (!wanted) continue;
+    app::Sink sink;
     std::string error;
-    if (!app::openRos2Sink(inv.options, messages, &ros2, &error)) {
+    if (!open(inv.options, messages, &sink, &error)) {
       std::fprintf(stderr, "lmsview: %s\n", error.c_str());
       return app::kExitUsage;
     }
-    opened.received.push_back(std::move(ros2));
-  }
-  if (!inv.options.serveAddress.empty()) {
-    app::Sink live;
-    std::string error;
-    std::uint16_t port = 0;
-    if (!app::openServeSink(inv.options, &live, &port, &error)) {
-      std::fprintf(stderr, "lmsview: %s\n", error.c_str());
-      return app::kExitUsage;
-    }
-    std::fprintf(messages, "lmsview: serving the live page at http://%s:%u/ and the scans at ws://%s:%u/\n",
-                 inv.options.serveAddress.c_str(), port, inv.options.serveAddress.c_str(), port);
-    opened.received.push_back(std::move(live));
+    opened.received.push_back(std::move(sink));
   }
   app::installSignalHandlers();
   std::fputs(inv.banner.c_str(), messages);

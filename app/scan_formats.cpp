@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <numbers>
 
+#include "lms/laser_scan.h"
 #include "lms/scan.h"
 
 namespace app {
@@ -26,6 +27,16 @@ void putDouble(std::string& out, double v) {
 // The raw range in millimetres: bits 0-12 of the word.
 long long rawOf(std::uint16_t word) {
   return word & 0x1FFF;
+}
+
+// The ranges in metres from the raw words, as a JSON array.
+void putRangesMetres(std::string& out, const lmsview::Scan& scan) {
+  out.push_back('[');
+  for (std::size_t i = 0; i < scan.words.size(); ++i) {
+    if (i > 0) out.push_back(',');
+    putDouble(out, static_cast<double>(rawOf(scan.words[i])) / 1000.0);
+  }
+  out.push_back(']');
 }
 
 void putJsonString(std::string& out, std::string_view text) {
@@ -93,12 +104,11 @@ void formatJsonLine(std::string& out, const lmsview::Scan& scan, std::string_vie
   out.clear();
   out += "{\"seq\":";
   putInt(out, static_cast<long long>(scan.seq));
-  const long long sec =
-      scan.stamp_ns >= 0 ? scan.stamp_ns / 1'000'000'000 : (scan.stamp_ns + 1) / 1'000'000'000 - 1;
+  const lms::LaserScanFields f = lms::laserScanFields(scan, frameId);
   out += ",\"stamp\":{\"sec\":";
-  putInt(out, sec);
+  putInt(out, f.sec);
   out += ",\"nanosec\":";
-  putInt(out, scan.stamp_ns - sec * 1'000'000'000);
+  putInt(out, f.nanosec);
   out += "},\"frame_id\":";
   putJsonString(out, frameId);
   out += ",\"angle_min\":0,\"angle_max\":";
@@ -109,12 +119,9 @@ void formatJsonLine(std::string& out, const lmsview::Scan& scan, std::string_vie
   putDouble(out, lms::kRangeMinMetres);
   out += ",\"range_max\":";
   putDouble(out, lms::kRangeMaxMetres);
-  out += ",\"ranges\":[";
-  for (std::size_t i = 0; i < scan.words.size(); ++i) {
-    if (i > 0) out.push_back(',');
-    putDouble(out, static_cast<double>(rawOf(scan.words[i])) / 1000.0);
-  }
-  out += "],\"intensities\":[]";
+  out += ",\"ranges\":";
+  putRangesMetres(out, scan);
+  out += ",\"intensities\":[]";
   if (withWords) {
     out += ",\"words\":[";
     for (std::size_t i = 0; i < scan.words.size(); ++i) {
@@ -124,6 +131,23 @@ void formatJsonLine(std::string& out, const lmsview::Scan& scan, std::string_vie
     out.push_back(']');
   }
   out += "}\n";
+}
+
+void formatFoxgloveLaserScan(std::string& out, const lmsview::Scan& scan, std::string_view frameId) {
+  const lms::LaserScanFields f = lms::laserScanFields(scan, frameId);
+  out = "{\"timestamp\":{\"sec\":";
+  putInt(out, f.sec);
+  out += ",\"nsec\":";
+  putInt(out, f.nanosec);
+  out += "},\"frame_id\":";
+  putJsonString(out, frameId);
+  out +=
+      ",\"pose\":{\"position\":{\"x\":0,\"y\":0,\"z\":0},\"orientation\":{\"x\":0,\"y\":0,\"z\":0,\"w\":1}},"
+      "\"start_angle\":0,\"end_angle\":";
+  putDouble(out, std::numbers::pi);
+  out += ",\"ranges\":";
+  putRangesMetres(out, scan);
+  out += ",\"intensities\":[]}";
 }
 
 }  // namespace app

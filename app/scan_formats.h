@@ -32,4 +32,9 @@ void formatCsvRow(std::string& out, const lmsview::Scan& scan);
 // also the raw range words, so a replay sends exactly what was received.
 void formatJsonLine(std::string& out, const lmsview::Scan& scan, std::string_view frameId, bool withWords);
 
+// Replaces `out` with the scan as the robotics viewers' foxglove.LaserScan
+// JSON (no newline): timestamp {sec, nsec}, frame_id, pose at the origin,
+// start_angle 0, end_angle pi, ranges (metres) and intensities (empty).
+void formatFoxgloveLaserScan(std::string& out, const lmsview::Scan& scan, std::string_view frameId);
+
 }  // namespace app

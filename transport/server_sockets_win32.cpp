@@ -10,19 +10,6 @@ namespace transport {
 
 namespace {
 
-std::error_code bindError() {
-  switch (::WSAGetLastError()) {
-    case WSAEADDRINUSE:
-      return std::make_error_code(std::errc::address_in_use);
-    case WSAEACCES:
-      return std::make_error_code(std::errc::permission_denied);
-    case WSAEADDRNOTAVAIL:
-      return std::make_error_code(std::errc::address_not_available);
-    default:
-      return std::make_error_code(std::errc::io_error);
-  }
-}
-
 void setNonBlocking(SOCKET s) {
   u_long on = 1;
   ::ioctlsocket(s, FIONBIO, &on);
@@ -74,13 +61,13 @@ std::error_code ServerSockets::listen(const std::string& address, std::uint16_t 
   if (::inet_pton(AF_INET, address.c_str(), &sa.sin_addr) != 1)
     return std::make_error_code(std::errc::invalid_argument);
   const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (s == INVALID_SOCKET) return bindError();
+  if (s == INVALID_SOCKET) return lastSocketError();
   // Nobody else may bind the same port while we hold it.
   const BOOL exclusive = TRUE;
   ::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
                sizeof exclusive);
   if (::bind(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0 || ::listen(s, 32) != 0) {
-    const std::error_code ec = bindError();
+    const std::error_code ec = lastSocketError();
     ::closesocket(s);
     return ec;
   }

@@ -35,8 +35,6 @@ bool winsockReady() {
   return winsock.ready();
 }
 
-namespace {
-
 std::error_code lastSocketError() {
   const int err = ::WSAGetLastError();
   switch (err) {
@@ -50,12 +48,16 @@ std::error_code lastSocketError() {
       return std::make_error_code(std::errc::network_unreachable);
     case WSAECONNRESET:
       return std::make_error_code(std::errc::connection_reset);
+    case WSAEADDRINUSE:
+      return std::make_error_code(std::errc::address_in_use);
+    case WSAEACCES:
+      return std::make_error_code(std::errc::permission_denied);
+    case WSAEADDRNOTAVAIL:
+      return std::make_error_code(std::errc::address_not_available);
     default:
       return platform::osError(err);
   }
 }
-
-}  // namespace
 
 // On Winsock, shutting a socket down from another thread does not wake a
 // blocked recv: the receiver waits on the socket's event (FD_READ, FD_CLOSE)

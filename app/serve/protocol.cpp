@@ -3,6 +3,8 @@
 #include <array>
 #include <cstring>
 
+#include "lms/link_name.h"
+
 namespace app::serve {
 
 namespace {
@@ -70,6 +72,18 @@ bool parseRequest(std::string_view head, Request* out) {
   return true;
 }
 
+bool hasToken(std::string_view list, std::string_view token) {
+  const std::string wanted = lower(token);
+  std::size_t at = 0;
+  while (at <= list.size()) {
+    std::size_t end = list.find(',', at);
+    if (end == std::string_view::npos) end = list.size();
+    if (lower(trim(list.substr(at, end - at))) == wanted) return true;
+    at = end + 1;
+  }
+  return false;
+}
+
 bool isLoopbackHost(std::string_view host) {
   host = trim(host);
   for (const std::string_view scheme : {"http://", "https://"})
@@ -80,22 +94,7 @@ bool isLoopbackHost(std::string_view host) {
     const std::size_t colon = host.find(':');
     const std::string name = lower(host.substr(0, colon));
     host = colon == std::string_view::npos ? std::string_view() : host.substr(colon);
-    if (name != "localhost") {
-      // 127.a.b.c, each part 0 to 255.
-      int parts = 0;
-      std::size_t i = 0;
-      while (i <= name.size()) {
-        std::size_t j = name.find('.', i);
-        if (j == std::string::npos) j = name.size();
-        const std::string part = name.substr(i, j - i);
-        if (part.empty() || part.size() > 3 || part.find_first_not_of("0123456789") != std::string::npos ||
-            std::stoi(part) > 255 || (parts == 0 && part != "127"))
-          return false;
-        ++parts;
-        i = j + 1;
-      }
-      if (parts != 4) return false;
-    }
+    if (name != "localhost" && !(name.rfind("127.", 0) == 0 && lms::isDottedIPv4(name))) return false;
   }
   if (host.empty()) return true;
   // ":port"

@@ -28,6 +28,10 @@ struct Request {
 // not a well-formed HTTP/1.1 (or 1.0) request head.
 bool parseRequest(std::string_view head, Request* out);
 
+// Whether a comma-separated header value (Connection, Upgrade,
+// Sec-WebSocket-Protocol) holds `token`, compared without case.
+bool hasToken(std::string_view list, std::string_view token);
+
 // Whether a Host or Origin names this machine's loopback: localhost, an
 // address in 127.0.0.0/8 or [::1], with or without a port (and, for an
 // Origin, a scheme).

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <charconv>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -13,8 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "app/scan_formats.h"
 #include "app/serve/protocol.h"
-#include "lms/laser_scan.h"
 #include "transport/server_sockets.h"
 
 namespace app::serve {
@@ -60,23 +59,6 @@ std::string plain(std::string_view status) {
   return response(status, "text/plain; charset=utf-8", std::string(status) + "\n");
 }
 
-bool hasToken(std::string_view list, std::string_view token) {
-  std::size_t at = 0;
-  while (at <= list.size()) {
-    std::size_t end = list.find(',', at);
-    if (end == std::string_view::npos) end = list.size();
-    std::string_view t = list.substr(at, end - at);
-    while (!t.empty() && t.front() == ' ') t.remove_prefix(1);
-    while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
-    if (t.size() == token.size() && std::equal(t.begin(), t.end(), token.begin(), [](char a, char b) {
-          return std::tolower(a) == std::tolower(b);
-        }))
-      return true;
-    at = end + 1;
-  }
-  return false;
-}
-
 struct Client {
   int id = -1;
   enum class State { Http, Open, Closing } state = State::Http;
@@ -93,24 +75,6 @@ struct Client {
 };
 
 }  // namespace
-
-std::string laserScanJson(const lmsview::Scan& scan, std::string_view frameId) {
-  const lms::LaserScanFields f = lms::laserScanFields(scan, frameId);
-  std::string out;
-  out.reserve(4096);
-  out += R"({"timestamp":{"sec":)" + std::to_string(f.sec) + R"(,"nsec":)" + std::to_string(f.nanosec) +
-         R"(},"frame_id":)" + nlohmann::json(std::string(frameId)).dump() +
-         R"(,"pose":{"position":{"x":0,"y":0,"z":0},"orientation":{"x":0,"y":0,"z":0,"w":1}},)"
-         R"("start_angle":0,"end_angle":3.141592653589793,"ranges":[)";
-  char buf[32];
-  for (std::size_t i = 0; i < scan.ranges.size(); ++i) {
-    if (i > 0) out.push_back(',');
-    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, scan.ranges[i]);
-    out.append(buf, ec == std::errc() ? end : buf);
-  }
-  out += R"(],"intensities":[]})";
-  return out;
-}
 
 struct LiveServer::Impl {
   ServeOptions options;
@@ -172,6 +136,7 @@ struct LiveServer::Impl {
 
  private:
   std::vector<std::string> hello_;
+  std::string payload_;  // the newest scan's JSON; its buffer is kept, so a scan allocates none
 
   Client* find(int id) {
     for (Client& c : clients)
@@ -341,7 +306,8 @@ struct LiveServer::Impl {
         if (c.state == Client::State::Open && c.control.size() < kMaxControl) c.control.push_back(frame);
     }
     if (!have) return;
-    const std::string payload = laserScanJson(scan, options.frameId);
+    formatFoxgloveLaserScan(payload_, scan, options.frameId);
+    const std::string& payload = payload_;
     const auto logTime = static_cast<std::uint64_t>(scan.stamp_ns);
     for (Client& c : clients) {
       if (c.state != Client::State::Open || c.closeWhenSent) continue;

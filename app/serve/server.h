@@ -53,9 +53,6 @@ class LiveServer {
   std::unique_ptr<Impl> impl_;
 };
 
-// The foxglove.LaserScan JSON of a scan (what each message frame carries).
-std::string laserScanJson(const lmsview::Scan& scan, std::string_view frameId);
-
 // The page served at "/" (HTML, CSS and script in one).
 std::string_view pageHtml();
 

@@ -2,6 +2,7 @@
 // (the page and the WebSocket stream), which takes only the newest and never
 // makes the scanner wait; the link's state goes to its clients as a status.
 
+#include <cstdio>
 #include <memory>
 
 #include "app/cli.h"
@@ -37,7 +38,7 @@ std::string bindProblem(std::error_code ec) {
 
 }  // namespace
 
-bool openServeSink(const RunOptions& options, Sink* sink, std::uint16_t* port, std::string* error) {
+bool openServeSink(const RunOptions& options, std::FILE* messages, Sink* sink, std::string* error) {
   auto server = std::make_unique<serve::LiveServer>();
   const serve::ServeOptions o{.address = options.serveAddress,
                               .port = static_cast<std::uint16_t>(options.servePort),
@@ -48,7 +49,9 @@ bool openServeSink(const RunOptions& options, Sink* sink, std::uint16_t* port, s
         "--serve " + options.serveAddress + ":" + std::to_string(options.servePort) + ": " + bindProblem(ec);
     return false;
   }
-  *port = server->port();
+  const unsigned port = server->port();
+  std::fprintf(messages, "lmsview: serving the live page at http://%s:%u/ and the scans at ws://%s:%u/\n",
+               options.serveAddress.c_str(), port, options.serveAddress.c_str(), port);
   server->start();
   *sink = sinkOf(std::make_shared<ServeSink>(std::move(server)));
   return true;

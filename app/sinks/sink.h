@@ -8,7 +8,6 @@
 // display looks); sinks of scans received run on the acquisition thread
 // (every valid scan, and they must never block it for long).
 
-#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -78,8 +77,8 @@ struct OpenedOutputs {
 bool ros2Supported();
 bool openRos2Sink(const RunOptions& options, std::FILE* messages, Sink* sink, std::string* error);
 // --serve: the live server bound (false with a one-line reason) and started;
-// *port is the port it listens on.
-bool openServeSink(const RunOptions& options, Sink* sink, std::uint16_t* port, std::string* error);
+// says on `messages` where it serves.
+bool openServeSink(const RunOptions& options, std::FILE* messages, Sink* sink, std::string* error);
 
 // The sinks of a run: the format's on standard output and --svg (scans
 // shown), and --record and the opened ones (scans received).
