@@ -1,6 +1,6 @@
 #include "app/hints.h"
 
-#include "lms/scanner.h"
+#include "lms/protocol/facts.h"
 
 namespace app {
 

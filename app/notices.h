@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "lms/driver.h"
+#include "lms/protocol/driver.h"
 #include "transport/message_sink.h"
 
 namespace app {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/scan_formats.h"
-#include "lms/scan.h"
+#include "lms/protocol/reply.h"
 
 namespace app {
 

@@ -15,7 +15,7 @@
 #include "app/notices.h"
 #include "app/sinks/file_output.h"
 #include "app/sinks/sink.h"
-#include "lms/driver.h"
+#include "lms/protocol/driver.h"
 #include "platform/error.h"
 #include "platform/output.h"
 #include "platform/signals.h"

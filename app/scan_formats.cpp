@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <numbers>
 
-#include "lms/laser_scan.h"
-#include "lms/scan.h"
+#include "lms/formats/laser_scan.h"
+#include "lms/protocol/reply.h"
 
 namespace app {
 

@@ -12,7 +12,7 @@
 #include <thread>
 #include <utility>
 
-#include "lms/laser_scan.h"
+#include "lms/formats/laser_scan.h"
 #include "lmsview/ros2.h"
 #include "ros2/laser_scan.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "lms/telegram.h"
+#include "lms/protocol/telegram.h"
 
 namespace sim {
 

@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "lms/recording.h"
-#include "lms/scan.h"
+#include "lms/formats/recording.h"
+#include "lms/protocol/reply.h"
 
 namespace sim {
 

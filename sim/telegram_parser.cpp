@@ -1,6 +1,6 @@
 #include "sim/telegram_parser.h"
 
-#include "lms/telegram.h"
+#include "lms/protocol/telegram.h"
 
 namespace sim {
 

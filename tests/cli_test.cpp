@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "lms/scanner.h"
+#include "lms/protocol/facts.h"
 #include "transport/serial_port.h"
 
 using namespace app;

@@ -6,7 +6,7 @@
 #include <random>
 #include <sstream>
 
-#include "lms/scan.h"
+#include "lms/protocol/reply.h"
 
 using namespace app;
 using namespace lms;

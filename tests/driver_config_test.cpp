@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "captured_output.h"
-#include "lms/driver.h"
+#include "lms/protocol/driver.h"
 #include "loopback_peer.h"
 #include "pty_pair.h"
 #include "sim_fixture.h"

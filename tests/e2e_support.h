@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "lms/scan.h"
+#include "lms/protocol/reply.h"
 
 struct ShownTable {
   int sample = -1;

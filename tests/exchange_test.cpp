@@ -1,4 +1,4 @@
-#include "lms/exchange.h"
+#include "lms/protocol/exchange.h"
 
 #include <gtest/gtest.h>
 

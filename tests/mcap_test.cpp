@@ -1,13 +1,13 @@
 // The MCAP writer's records and CRCs against bytes worked out by hand, and
 // its reader on every prefix of a file (a recording cut short anywhere).
 
-#include "lms/mcap.h"
+#include "lms/formats/mcap.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "lms/laser_scan.h"
+#include "lms/formats/laser_scan.h"
 
 using namespace lms;
 

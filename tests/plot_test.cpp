@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/svg.h"
-#include "lms/scan.h"
+#include "lms/protocol/reply.h"
 
 using namespace app;
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "lms/scan.h"
-#include "lms/telegram.h"
+#include "lms/protocol/reply.h"
+#include "lms/protocol/telegram.h"
 
 inline std::vector<std::uint8_t> makeMeasurementReply(const std::vector<std::uint16_t>& words) {
   std::vector<std::uint8_t> r{0x02, 0x80, 0xD6, 0x02, 0xB0, 0x69, 0x01};

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "lms/scan.h"
+#include "lms/protocol/reply.h"
 
 using namespace app;
 

@@ -1,4 +1,4 @@
-#include "lms/scan_slot.h"
+#include "lms/protocol/scan_slot.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "lms/scan.h"
+#include "lms/protocol/reply.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "lms/scan.h"
-#include "lms/telegram.h"
+#include "lms/protocol/reply.h"
+#include "lms/protocol/telegram.h"
 #include "reply_builder.h"
 
 using namespace lms;

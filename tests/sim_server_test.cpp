@@ -10,9 +10,9 @@
 #include <algorithm>
 #include <thread>
 
-#include "lms/links.h"
-#include "lms/scan.h"
-#include "lms/telegram.h"
+#include "lms/protocol/links.h"
+#include "lms/protocol/reply.h"
+#include "lms/protocol/telegram.h"
 #include "platform/clock.h"
 #include "sim/options.h"
 #include "sim_fixture.h"

@@ -1,5 +1,5 @@
 #include "transport/tcp_client.h"
-#include "lms/scanner.h"
+#include "lms/protocol/facts.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "lms/telegram.h"
+#include "lms/protocol/telegram.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstring>
 
-#include "lms/link_name.h"
+#include "lms/engine/link_name.h"
 
 namespace app::serve {
 

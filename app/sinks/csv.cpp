@@ -2,7 +2,7 @@
 
 #include "app/scan_formats.h"
 #include "app/sinks/sink.h"
-#include "lms/scan.h"
+#include "lms/protocol/reply.h"
 
 namespace app {
 

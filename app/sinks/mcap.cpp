@@ -9,8 +9,8 @@
 #include "app/cli.h"
 #include "app/sinks/file_output.h"
 #include "app/sinks/sink.h"
-#include "lms/laser_scan.h"
-#include "lms/mcap.h"
+#include "lms/formats/laser_scan.h"
+#include "lms/formats/mcap.h"
 
 namespace app {
 

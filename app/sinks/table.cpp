@@ -3,7 +3,7 @@
 
 #include "app/sinks/sink.h"
 #include "app/table_format.h"
-#include "lms/scan.h"
+#include "lms/protocol/reply.h"
 
 namespace app {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "lms/mcap.h"
-#include "lms/recording.h"
+#include "lms/formats/mcap.h"
+#include "lms/formats/recording.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);

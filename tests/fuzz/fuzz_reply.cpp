@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "lms/scan.h"
+#include "lms/protocol/reply.h"
 
 using namespace lms;
 

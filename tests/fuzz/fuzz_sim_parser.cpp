@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "lms/telegram.h"
+#include "lms/protocol/telegram.h"
 #include "sim/engine.h"
 #include "sim/telegram_parser.h"
 

@@ -1,4 +1,4 @@
-#include "lms/driver.h"
+#include "lms/protocol/driver.h"
 
 #include <algorithm>
 #include <cstdarg>

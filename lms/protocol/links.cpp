@@ -1,4 +1,4 @@
-#include "lms/links.h"
+#include "lms/protocol/links.h"
 
 #include "platform/error.h"
 #include "platform/text.h"

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "lms/scan.h"
+#include "lms/protocol/reply.h"
 
 namespace lms {
 

@@ -31,11 +31,11 @@
 #include <mutex>
 #include <string>
 
-#include "lms/exchange.h"
-#include "lms/links.h"
-#include "lms/scan.h"
-#include "lms/scan_slot.h"
-#include "lms/scanner.h"
+#include "lms/protocol/exchange.h"
+#include "lms/protocol/links.h"
+#include "lms/protocol/reply.h"
+#include "lms/protocol/scan_slot.h"
+#include "lms/protocol/facts.h"
 #include "transport/message_sink.h"
 
 // The compiler checks the driver's message formats against their arguments where it can.

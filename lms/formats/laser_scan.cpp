@@ -1,4 +1,4 @@
-#include "lms/laser_scan.h"
+#include "lms/formats/laser_scan.h"
 
 #include <charconv>
 #include <cstring>

@@ -1,8 +1,8 @@
-#include "lms/link_name.h"
+#include "lms/engine/link_name.h"
 
 #include <charconv>
 
-#include "lms/scanner.h"
+#include "lms/protocol/facts.h"
 #include "transport/serial_port.h"
 
 namespace lms {

@@ -1,4 +1,4 @@
-#include "lms/recording.h"
+#include "lms/formats/recording.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "lms/laser_scan.h"
-#include "lms/mcap.h"
+#include "lms/formats/laser_scan.h"
+#include "lms/formats/mcap.h"
 #include "platform/error.h"
 #include "platform/text.h"
 

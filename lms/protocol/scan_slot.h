@@ -24,7 +24,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "lms/scan.h"
+#include "lms/protocol/reply.h"
 #include "lmsview/scanner.h"
 
 namespace lms {

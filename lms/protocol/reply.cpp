@@ -1,6 +1,6 @@
-#include "lms/scan.h"
+#include "lms/protocol/reply.h"
 
-#include "lms/telegram.h"
+#include "lms/protocol/telegram.h"
 
 namespace lms {
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "lms/scan.h"
+#include "lms/protocol/reply.h"
 #include "lmsview/scanner.h"
 
 namespace lms {

@@ -1,9 +1,9 @@
-#include "lms/mcap.h"
+#include "lms/formats/mcap.h"
 
 #include <array>
 #include <cstring>
 
-#include "lms/compression.h"
+#include "lms/formats/compression.h"
 
 namespace lms::mcap {
 

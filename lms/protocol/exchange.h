@@ -13,8 +13,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "lms/scan.h"
-#include "lms/telegram.h"
+#include "lms/protocol/reply.h"
+#include "lms/protocol/telegram.h"
 #include "platform/clock.h"
 
 namespace lms {

@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "lms/driver.h"
-#include "lms/link_name.h"
-#include "lms/recording.h"
+#include "lms/protocol/driver.h"
+#include "lms/engine/link_name.h"
+#include "lms/formats/recording.h"
 #include "lmsview/scanner.h"
 
 namespace lmsview {

@@ -1,6 +1,6 @@
 #include <zstd.h>
 
-#include "lms/compression.h"
+#include "lms/formats/compression.h"
 
 namespace lms {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <system_error>
 
-#include "lms/exchange.h"
-#include "lms/scanner.h"
+#include "lms/protocol/exchange.h"
+#include "lms/protocol/facts.h"
 #include "transport/serial_port.h"
 #include "transport/tcp_client.h"
 

@@ -1,4 +1,4 @@
-#include "lms/compression.h"
+#include "lms/formats/compression.h"
 
 namespace lms {
 

@@ -1,7 +1,7 @@
 // The driver's configuration operations. The program itself never sends
 // them; they are here for tools built on the driver.
 
-#include "lms/driver.h"
+#include "lms/protocol/driver.h"
 
 namespace lms {
 
