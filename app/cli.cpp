@@ -8,11 +8,11 @@
 #include <string_view>
 #include <vector>
 
-#include "app/formats.h"
-#include "app/sinks/sink.h"
+#include "app/outputs/formats.h"
+#include "app/outputs/sink.h"
+#include "lms/engine/link_name.h"
 #include "lms/formats/compression.h"
 #include "lms/formats/laser_scan.h"
-#include "lms/engine/link_name.h"
 #include "lms/protocol/facts.h"
 #include "lmsview/ros2.h"
 #include "platform/option_table.h"

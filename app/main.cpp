@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "app/cli.h"
+#include "app/outputs/file_output.h"
 #include "app/port_listing.h"
 #include "app/run_control.h"
-#include "app/sinks/file_output.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/output.h"
@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
       return app::kExitUsage;
     }
   }
-  app::Recorder recorder;
+  app::FileOutput recorder("--record");
   if (!inv.options.recordPath.empty()) {
     std::string error;
     if (!recorder.open(inv.options.recordPath, inv.options.force, &error)) {

@@ -1,5 +1,7 @@
 #include "app/notices.h"
 
+#include "lms/protocol/facts.h"
+
 namespace app {
 
 transport::MessageSink linesTo(std::FILE* to) {
@@ -12,42 +14,49 @@ transport::MessageSink linesTo(std::FILE* to) {
 
 namespace {
 
-std::string delayText(int ms) {
+std::string delayText(std::chrono::milliseconds ms) {
   char text[32];
-  std::snprintf(text, sizeof text, "%g s", ms / 1000.0);  // "0.5 s", "2 s"
+  std::snprintf(text, sizeof text, "%g s", static_cast<double>(ms.count()) / 1000.0);  // "0.5 s", "2 s"
   return text;
+}
+
+std::string baud(int rate) {
+  return std::to_string(rate) + " baud";
 }
 
 }  // namespace
 
-std::string noticeText(const lms::DriverEvent& e, bool serial) {
-  using Kind = lms::DriverEvent::Kind;
+std::string noticeText(const lmsview::Event& e, bool serial) {
+  using Kind = lmsview::Event::Kind;
   switch (e.kind) {
-    case Kind::Reconnecting:
-      return "lmsview: reconnecting to " + e.text + " in " + delayText(e.delayMs) + " (attempt " +
+    case Kind::reconnecting:
+      return "lmsview: reconnecting to " + e.where + " in " + delayText(e.delay) + " (attempt " +
              std::to_string(e.attempt) + ")\n";
-    case Kind::RateFound:
-      return "lmsview: the scanner answered at " + std::to_string(e.rate) + " baud\n";
-    case Kind::NoRateFound:
-      return "lmsview: no rate got an answer (tried " + e.text + "): going on at " + std::to_string(e.rate) +
-             " baud\n";
-    case Kind::Silent:
+    case Kind::baud_found:
+      return "lmsview: the scanner answered at " + baud(e.baud) + "\n";
+    case Kind::baud_not_found: {
+      std::string tried;
+      for (const int rate : lms::kScannerRates) tried += (tried.empty() ? "" : ", ") + std::to_string(rate);
+      return "lmsview: no rate got an answer (tried " + tried + "): going on at " + baud(e.baud) + "\n";
+    }
+    case Kind::no_answer:
       if (!serial) return "";
       // After --baud auto tried every rate, another rate is not the answer.
-      return e.everyRateTried ? "lmsview: hint: no rate gets an answer: check that the scanner is on and "
-                                "cabled to this port\n"
-                              : "lmsview: hint: the scanner may be set to another rate: try --baud auto\n";
-    case Kind::RateSwitched:
-      return "lmsview: scanner switched to " + std::to_string(e.rate) + " baud\n";
-    case Kind::RateNotSwitched:
-      return "lmsview: the scanner did not switch to " + std::to_string(e.rate) + " baud (" + e.text +
-             "): going on at " + std::to_string(e.from) + " baud\n";
-    case Kind::RateRestored:
-      return "lmsview: scanner switched back to " + std::to_string(e.rate) + " baud\n";
-    case Kind::Opened:
-    case Kind::OpenFailed:
-    case Kind::Lost:
-    case Kind::Rejected:
+      return e.every_rate_tried ? "lmsview: hint: no rate gets an answer: check that the scanner is on and "
+                                  "cabled to this port\n"
+                                : "lmsview: hint: the scanner may be set to another rate: try --baud auto\n";
+    case Kind::baud_switched:
+      return "lmsview: scanner switched to " + baud(e.baud) + "\n";
+    case Kind::baud_not_switched:
+      return "lmsview: the scanner did not switch to " + baud(e.baud) + " (" +
+             (e.reason == lmsview::Event::Reason::unanswered ? "no answer" : "refused") + "): going on at " +
+             baud(e.from_baud) + "\n";
+    case Kind::baud_restored:
+      return "lmsview: scanner switched back to " + baud(e.baud) + "\n";
+    case Kind::opened:
+    case Kind::open_failed:
+    case Kind::lost:
+    case Kind::reply_rejected:
       return "";
   }
   return "";

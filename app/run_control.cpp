@@ -10,12 +10,11 @@
 #include <mutex>
 #include <thread>
 
-#include "app/formats.h"
 #include "app/hints.h"
 #include "app/notices.h"
-#include "app/sinks/file_output.h"
-#include "app/sinks/sink.h"
-#include "lms/protocol/driver.h"
+#include "app/outputs/formats.h"
+#include "app/outputs/sink.h"
+#include "lms/engine/engine.h"
 #include "platform/error.h"
 #include "platform/output.h"
 #include "platform/signals.h"
@@ -44,16 +43,10 @@ StopState& stopState() {
 
 // What the threads of one run share.
 struct Run {
-  // The run state: which link, and the one driver that exists. Every reader
-  // picks the driver by serialMode, never by the pointers.
+  // The run's engine (the link and its driver, one value in it): made
+  // before the threads start and kept until they are done.
+  std::shared_ptr<lms::Engine> engine;
   bool serialMode = false;
-  lms::SerialLms* serialDriver = nullptr;
-  lms::NetLms* netDriver = nullptr;
-
-  template <class F>
-  decltype(auto) withDriver(F&& f) {
-    return serialMode ? f(*serialDriver) : f(*netDriver);
-  }
 
   // Set before the threads start; read-only afterwards.
   RunOptions options;
@@ -92,22 +85,6 @@ extern "C" void onSignal(int sig) {
 Run& runOf(void* parameter) {
   return *static_cast<Run*>(parameter);
 }
-
-// Every valid scan received, on the acquisition thread, to the sinks of
-// scans received (so none is missed when the display skips one).
-class ReceivedScans {
- public:
-  explicit ReceivedScans(Run* run) : run_(run) {}
-  void operator()(const lms::ScanView& view) {
-    lms::toScan(view, seq_++, &scan_);
-    for (const Sink& s : run_->sinks.received) s.write(scan_);
-  }
-
- private:
-  Run* run_;
-  std::uint64_t seq_ = 0;
-  lmsview::Scan scan_;
-};
 
 // The display thread's end, seen by runLaser's bounded wait.
 void displayEnded(Run& run) {
@@ -149,7 +126,7 @@ void stopRun(int sig) {
 
 int AcquisitionThread(void* parameter) {
   Run& run = runOf(parameter);
-  run.withDriver([](auto& d) { return d.run(); });
+  run.engine->run();
   {
     std::lock_guard lock(run.mutex);
     run.acquisitionDone = true;
@@ -165,19 +142,16 @@ int DataThread(void* parameter) {
   std::fflush(run.io.messages);
   for (const Sink& s : run.sinks.shown) s.begin();
   int sample = 0;
-  lms::ScanView view;
-  lmsview::Scan scan;
   // The display sleeps until a scan is published (or it is told to stop), so
   // a scan is shown as soon as it is whole and none is skipped while the
   // output keeps up. Every scan taken is shown, the first one included;
   // after a stop one last look shows a scan published during the grace period.
   const int count = run.options.count;
   for (bool going = true;;) {
-    if (run.withDriver([&](auto& d) { return d.takeScan(view); })) {
-      lms::toScan(view, static_cast<std::uint64_t>(sample), &scan);
+    if (const lmsview::Scan* scan = run.engine->takeScan()) {
       std::error_code failed;
       for (const Sink& s : run.sinks.shown)
-        if (!failed) failed = s.write(scan);
+        if (!failed) failed = s.write(*scan);
       if (failed) {
         run.outputFailed(failed);
         break;
@@ -192,7 +166,7 @@ int DataThread(void* parameter) {
       }
     }
     if (!going) break;
-    run.withDriver([](auto& d) { return d.waitForScan(); });
+    run.engine->waitForScan();
     going = !run.displayStopped();
   }
   for (const Sink& s : run.sinks.shown) s.end();
@@ -204,10 +178,10 @@ namespace {
 
 // What to do about a link that did not open, from what the system says now.
 std::string openHint(Run& run) {
-  const std::error_code ec = run.withDriver([](auto& d) { return d.failureError(); });
+  const std::error_code ec = run.engine->failureError();
   if (!ec) return "";
   if (!run.serialMode) return networkOpenHint(ec);
-  const std::string device = run.serialDriver->placeText();
+  const std::string device = run.engine->placeText();
   return serialOpenHint(device, ec, transport::deviceGroupName(device), transport::processesHolding(device),
                         transport::listSerialDevices());
 }
@@ -261,46 +235,43 @@ void waitForTheEnd(Run& run) {
   rawMode.restore();
 }
 
-// Creates the run's one driver and sets it up from the options.
-struct Drivers {
-  std::unique_ptr<lms::SerialLms> serial;
-  std::unique_ptr<lms::NetLms> net;
-};
-
-Drivers makeDriver(Run& run, const char* portName, const char* address, const char* laserType) {
-  Drivers owner;
-  if (run.serialMode) {
-    owner.serial = std::make_unique<lms::SerialLms>(portName, laserType);
-    run.serialDriver = owner.serial.get();
-  } else {
-    owner.net = std::make_unique<lms::NetLms>(address, lms::kScannerPort, laserType);
-    run.netDriver = owner.net.get();
-  }
+// Makes the run's engine from the options: its messages to the run's
+// message stream, its notices to standard error, every scan received and
+// the link's state to the outputs of scans received.
+void makeEngine(Run& run, const char* portName, const char* address, const char* laserType) {
   const RunOptions& o = run.options;
-  run.withDriver([&](auto& d) {
-    d.setOutput(linesTo(run.io.messages));
-    d.setEvents([serial = d.serialLink(), notices = run.io.notices, &run](const lms::DriverEvent& e) {
-      const std::string line = noticeText(e, serial);
-      if (!line.empty()) linesTo(notices)(line);
-      if (e.kind == lms::DriverEvent::Kind::Opened || e.kind == lms::DriverEvent::Kind::Lost ||
-          e.kind == lms::DriverEvent::Kind::OpenFailed)
-        for (const Sink& s : run.sinks.received) s.link(e.kind == lms::DriverEvent::Kind::Opened, e.text);
-    });
-    d.setInterval(o.intervalMs);
-    d.setReconnect({.enabled = o.reconnect});
-    if (o.baud != 0) d.setBaud(o.baud);
-    d.setFindRate(o.findRate);
-    d.setScannerBaud(o.scannerBaud, o.keepScannerBaud);
-    if (!run.sinks.received.empty()) d.setScanObserver(ReceivedScans(&run));
-    return 0;
-  });
-  return owner;
+  lms::EngineOptions e;
+  e.link = run.serialMode ? std::string("COM ") + portName : std::string("IP ") + address;
+  e.family = laserType;
+  e.baud = o.findRate ? 0 : (o.baud != 0 ? o.baud : lms::kSerialBaud);
+  e.scannerBaud = o.scannerBaud;
+  e.keepScannerBaud = o.keepScannerBaud;
+  e.reconnect = o.reconnect;
+  e.intervalMs = o.intervalMs;
+  e.messages = linesTo(run.io.messages);
+  run.engine = std::make_shared<lms::Engine>(std::move(e));
+  run.engine->prepare();
+  auto events = std::make_shared<lms::Subscriber>();
+  events->onEvent = [serial = run.serialMode, notices = run.io.notices, &run](const lmsview::Event& event) {
+    const std::string line = noticeText(event, serial);
+    if (!line.empty()) linesTo(notices)(line);
+    for (const Sink& s : run.sinks.received) s.link(event);
+  };
+  run.engine->subscribe(std::move(events));
+  if (run.sinks.received.empty()) return;
+  // Every valid scan received, on the acquisition thread (none is missed
+  // when the display skips one).
+  auto scans = std::make_shared<lms::Subscriber>();
+  scans->onScan = [&run](const lmsview::Scan& scan) {
+    for (const Sink& s : run.sinks.received) s.write(scan);
+  };
+  run.engine->subscribe(std::move(scans));
 }
 
 // The exit status, and the final lines on standard error, once the threads
 // are done (or left to the process's end).
 int finalStatus(Run& run, bool displayEnded) {
-  const lms::RunOutcome outcome = run.withDriver([](auto& d) { return d.outcome(); });
+  const lms::RunOutcome outcome = run.engine->outcome();
   std::error_code outputError;
   {
     std::lock_guard lock(run.mutex);
@@ -320,7 +291,7 @@ int finalStatus(Run& run, bool displayEnded) {
   if (outcome == lms::RunOutcome::ConnectFailed || outcome == lms::RunOutcome::LinkLost) {
     // While the output takes nothing, a line here could hang as the display does.
     if (displayEnded) {
-      std::fprintf(notices, "lmsview: %s\n", run.withDriver([](auto& d) { return d.failureText(); }).c_str());
+      std::fprintf(notices, "lmsview: %s\n", run.engine->failureText().c_str());
       const std::string hint = openHint(run);
       if (!hint.empty()) std::fprintf(notices, "lmsview: hint: %s\n", hint.c_str());
     }
@@ -344,7 +315,7 @@ int runLaser(bool serial, const char* portName, const char* address, const char*
   run.io = io;
   run.serialMode = serial;
   run.sinks = makeSinks({options, io.messages, io.terminal, io.out}, opened);
-  const Drivers owner = makeDriver(run, portName, address, laserType);
+  makeEngine(run, portName, address, laserType);
   for (const Sink& s : run.sinks.received) s.begin();
   // A stop left over from an earlier run in this process does not end this one.
   run.signal.store(0, std::memory_order_release);
@@ -355,7 +326,7 @@ int runLaser(bool serial, const char* portName, const char* address, const char*
 
   waitForTheEnd(run);
 
-  run.withDriver([](auto& d) { return d.stop(); });
+  run.engine->stop();
   // Every wait from here on is bounded by the grace period: a thread stuck in
   // a write to an output that takes nothing (a reader that does not read,
   // Ctrl-S on a terminal) is not joined but left to the process's end.
@@ -368,10 +339,7 @@ int runLaser(bool serial, const char* portName, const char* address, const char*
     run.displayStop = true;
   }
   run.changed.notify_all();
-  run.withDriver([](auto& d) {
-    d.wakeScanReader();
-    return 0;
-  });
+  run.engine->wakeScanReader();
   {
     std::unique_lock lock(run.mutex);
     displayEnded = run.changed.wait_until(lock, graceEnd, [&run] { return run.displayDone; });

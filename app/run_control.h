@@ -15,8 +15,8 @@
 #include <string_view>
 #include <system_error>
 
-#include "app/cli.h"
-#include "app/sinks/sink.h"
+#include "app/outputs/sink.h"
+#include "app/run_options.h"
 
 namespace app {
 

@@ -6,9 +6,11 @@
 #include <memory>
 #include <string>
 
-#include "app/plot.h"
-#include "app/scan_formats.h"
-#include "app/table_format.h"
+#include "app/outputs/csv.h"
+#include "app/outputs/jsonl.h"
+#include "app/outputs/plot.h"
+#include "app/outputs/table.h"
+#include "app/outputs/text.h"
 #include "lms/formats/laser_scan.h"
 #include "lms/formats/mcap.h"
 #include "lms/protocol/reply.h"
@@ -34,28 +36,33 @@ void BM_LmsCrc16Reply(benchmark::State& state) {
 }
 BENCHMARK(BM_LmsCrc16Reply);
 
+// The check and the one decoding of a reply: words, metres and geometry,
+// into a record whose buffers are reused, as the driver does.
 void BM_ValidateAndDecode(benchmark::State& state) {
   const auto reply = sampleReply();
-  float ranges[kScanPoints];
-  int count = 0;
+  lmsview::Scan scan;
   for (auto _ : state) {
     benchmark::DoNotOptimize(checkMeasurementReply(reply.data(), kReplyLength));
-    decodeRanges(kRangeBytes, reply.data() + kRangeOffset, ranges, &count);
-    benchmark::DoNotOptimize(ranges);
+    decodeMeasurementReply(reply.data(), Units::Millimetres, &scan);
+    benchmark::DoNotOptimize(scan.ranges.data());
   }
 }
 BENCHMARK(BM_ValidateAndDecode);
 
+lmsview::Scan sampleScan() {
+  lmsview::Scan scan;
+  decodeMeasurementReply(sampleReply().data(), Units::Millimetres, &scan);
+  scan.stamp_ns = 1'796'631'827'291'105'419LL;
+  return scan;
+}
+
 void BM_FormatTable361Rows(benchmark::State& state) {
-  const auto reply = sampleReply();
-  float ranges[kScanPoints];
-  int count = 0;
-  decodeRanges(kRangeBytes, reply.data() + kRangeOffset, ranges, &count);
+  lmsview::Scan scan = sampleScan();
   std::string table;
   table.reserve(64 * 1024);
-  int sample = 0;
   for (auto _ : state) {
-    formatScanTable(table, sample++, ranges, kAngleTable.data(), count, false);
+    ++scan.seq;
+    formatScanTable(table, scan, false);
     benchmark::DoNotOptimize(table.data());
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * table.size()));
@@ -64,14 +71,9 @@ BENCHMARK(BM_FormatTable361Rows);
 
 // One --format plot frame for a 200 x 60 terminal.
 void BM_FormatPlotFrame200x60(benchmark::State& state) {
-  const auto reply = sampleReply();
-  float ranges[kScanPoints];
-  int count = 0;
-  decodeRanges(kRangeBytes, reply.data() + kRangeOffset, ranges, &count);
+  lmsview::Scan scan = sampleScan();
   std::string frame;
   const PlotView view{.cols = 200, .rows = 60};
-  lmsview::Scan scan;
-  for (int i = 0; i < count; ++i) scan.ranges[static_cast<std::size_t>(i)] = ranges[i] / 100.0f;
   for (auto _ : state) {
     ++scan.seq;
     formatPlotFrame(frame, scan, view);
@@ -80,15 +82,15 @@ void BM_FormatPlotFrame200x60(benchmark::State& state) {
 }
 BENCHMARK(BM_FormatPlotFrame200x60);
 
+// The hand-off of one scan: the writer fills its record in place and
+// publishes it, the reader takes it.
 void BM_HandOffPublishAndTake(benchmark::State& state) {
   auto slot = std::make_unique<ScanSlot>();
-  float ranges[kScanPoints] = {};
-  const float* r = nullptr;
-  const float* a = nullptr;
-  int count = 0;
+  const auto reply = sampleReply();
   for (auto _ : state) {
-    slot->publishScan(ranges, kScanPoints);
-    benchmark::DoNotOptimize(slot->takeScan(r, a, count));
+    decodeMeasurementReply(reply.data(), Units::Millimetres, &slot->back());
+    slot->publish();
+    benchmark::DoNotOptimize(slot->takeScan());
   }
 }
 BENCHMARK(BM_HandOffPublishAndTake);
@@ -97,14 +99,6 @@ BENCHMARK(BM_HandOffPublishAndTake);
 
 // One scan into a recording: a JSON line with its words, against the two
 // MCAP messages (the CDR laser scan and the raw words) a scan makes.
-lmsview::Scan sampleScan() {
-  const auto reply = sampleReply();
-  lmsview::Scan scan;
-  std::uint16_t words[kScanPoints];
-  decodeWords(reply.data() + kRangeOffset, kScanPoints, words);
-  toScan({nullptr, nullptr, words, kScanPoints, 1'796'631'827'291'105'419LL}, 0, &scan);
-  return scan;
-}
 
 void BM_RecordJsonLine(benchmark::State& state) {
   const lmsview::Scan scan = sampleScan();

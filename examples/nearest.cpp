@@ -26,18 +26,18 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "nearest: %s\n", ec.message().c_str());
       return 1;
     }
-    std::size_t at = lmsview::Scan::points;
-    for (std::size_t i = 0; i < lmsview::Scan::points; ++i) {
+    // A range outside [range_min, range_max] is no echo or one of the scanner's codes.
+    const lmsview::Geometry& g = scan.geometry;
+    std::size_t at = g.count;
+    for (std::size_t i = 0; i < g.count; ++i) {
       const float r = scan.ranges[i];
-      if (r >= lmsview::Scan::range_min && r <= lmsview::Scan::range_max &&
-          (at == lmsview::Scan::points || r < scan.ranges[at]))
-        at = i;
+      if (r >= g.range_min && r <= g.range_max && (at == g.count || r < scan.ranges[at])) at = i;
     }
-    if (at == lmsview::Scan::points)
+    if (at == g.count)
       std::printf("scan %llu: no point\n", static_cast<unsigned long long>(scan.seq));
     else
       std::printf("scan %llu: nearest %.3f m at %.1f deg\n", static_cast<unsigned long long>(scan.seq),
-                  scan.ranges[at], at * 0.5);
+                  scan.ranges[at], g.angle(at) * 180 / 3.141592653589793);
   }
   return 0;
 }

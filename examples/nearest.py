@@ -16,12 +16,12 @@ def main():
     scans = int(sys.argv[2]) if len(sys.argv) > 2 else 10
     with lmsview.open(sys.argv[1]) as scanner:
         for scan, _ in zip(scanner, range(scans)):
-            valid = (scan.ranges >= lmsview.Scan.range_min) & (scan.ranges <= lmsview.Scan.range_max)
+            valid = (scan.ranges >= scan.range_min) & (scan.ranges <= scan.range_max)
             if not valid.any():
                 print(f"scan {scan.seq}: no point")
                 continue
             i = np.flatnonzero(valid)[np.argmin(scan.ranges[valid])]
-            print(f"scan {scan.seq}: nearest {scan.ranges[i]:.3f} m at {np.degrees(lmsview.Scan.angles[i]):.1f} deg")
+            print(f"scan {scan.seq}: nearest {scan.ranges[i]:.3f} m at {np.degrees(scan.angles[i]):.1f} deg")
 
 
 if __name__ == "__main__":

@@ -2,7 +2,8 @@
 // scan's own memory (no copy per access); every wait releases the GIL and
 // wakes for Ctrl-C at least every 100 ms; errors are exceptions derived from
 // lmsview.Error and from the builtin that fits (TimeoutError,
-// ConnectionRefusedError, PermissionError, ValueError ...).
+// ConnectionRefusedError, PermissionError, ValueError ...), one for each
+// error of the library's contract.
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -10,9 +11,12 @@
 
 #include <chrono>
 #include <cmath>
+#include <map>
 #include <memory>
-#include <numbers>
+#include <optional>
+#include <thread>
 
+#include "lms/engine/errors.h"
 #include "lmsview/scanner.h"
 #include "transport/serial_ports.h"
 
@@ -21,74 +25,46 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// The module's exception classes, each with two bases.
-struct Errors {
-  PyObject* base = nullptr;
-  PyObject* timeout = nullptr;
-  PyObject* closed = nullptr;
-  PyObject* refused = nullptr;
-  PyObject* lost = nullptr;
-  PyObject* busy = nullptr;
-  PyObject* permission = nullptr;
-  PyObject* noDevice = nullptr;
-  PyObject* badName = nullptr;
-  PyObject* unreachable = nullptr;
-  PyObject* link = nullptr;
-};
-Errors gErrors;
+// The module's exception classes: lmsview.Error, and one for each errc.
+// Made once and never freed, as the module's own types are.
+PyObject* gError = nullptr;
+std::map<int, PyObject*>* gErrors = nullptr;
 
-PyObject* newError(py::module_& m, const char* name, PyObject* builtin, const char* doc) {
-  const std::string qualified = std::string("lmsview.") + name;
-  PyObject* bases = builtin ? PyTuple_Pack(2, gErrors.base, builtin) : PyTuple_Pack(1, gErrors.base);
-  PyObject* type = PyErr_NewExceptionWithDoc(qualified.c_str(), doc, bases, nullptr);
-  Py_DECREF(bases);
-  m.add_object(name, py::handle(type));
-  return type;
+void makeErrors(py::module_& m) {
+  gError = PyErr_NewExceptionWithDoc("lmsview.Error", "Every error of lmsview.", PyExc_Exception, nullptr);
+  m.add_object("Error", py::handle(gError));
+  gErrors = new std::map<int, PyObject*>;
+  const py::module_ builtins = py::module_::import("builtins");
+  for (const lms::ErrorContract& row : lms::errorContract()) {
+    const std::string base = row.pythonBase;
+    // The base is a builtin, or a class of ours made before this one.
+    PyObject* second = nullptr;
+    if (!base.empty())
+      second = py::hasattr(m, base.c_str()) ? m.attr(base.c_str()).ptr() : builtins.attr(base.c_str()).ptr();
+    const bool ours = second != nullptr && PyObject_IsSubclass(second, gError) == 1;
+    PyObject* bases = second == nullptr ? PyTuple_Pack(1, gError)
+                      : ours            ? PyTuple_Pack(1, second)
+                                        : PyTuple_Pack(2, gError, second);
+    const std::string qualified = std::string("lmsview.") + row.pythonName;
+    const std::string doc = std::string(row.message) + ".";
+    PyObject* type = PyErr_NewExceptionWithDoc(qualified.c_str(), doc.c_str(), bases, nullptr);
+    Py_DECREF(bases);
+    m.add_object(row.pythonName, py::handle(type));
+    (*gErrors)[static_cast<int>(row.code)] = type;
+  }
 }
 
-[[noreturn]] void raise(std::error_code ec) {
-  using lmsview::errc;
-  PyObject* type = gErrors.link;
+PyObject* errorType(lmsview::errc e) {
+  return gErrors->at(static_cast<int>(e));
+}
+
+// Raises the exception of `ec`, with the reason behind it where there is one.
+[[noreturn]] void raise(std::error_code ec, const std::string& detail = "") {
+  PyObject* type = errorType(lmsview::errc::link_failed);
   if (ec.category() == lmsview::error_category()) {
-    switch (static_cast<errc>(ec.value())) {
-      case errc::timeout:
-        type = gErrors.timeout;
-        break;
-      case errc::closed:
-      case errc::end_of_recording:
-        type = gErrors.closed;
-        break;
-      case errc::link_refused:
-        type = gErrors.refused;
-        break;
-      case errc::link_lost:
-        type = gErrors.lost;
-        break;
-      case errc::device_busy:
-        type = gErrors.busy;
-        break;
-      case errc::permission_denied:
-        type = gErrors.permission;
-        break;
-      case errc::no_such_device:
-      case errc::bad_recording:
-        type = gErrors.noDevice;
-        break;
-      case errc::bad_link_name:
-        type = gErrors.badName;
-        break;
-      case errc::unreachable:
-        type = gErrors.unreachable;
-        break;
-      case errc::already_open:
-      case errc::link_failed:
-      case errc::bad_topic:  // the ROS 2 component's: not raised by a Scanner
-      case errc::bad_domain:
-      case errc::dds_failed:
-        break;
-    }
+    if (const auto found = gErrors->find(ec.value()); found != gErrors->end()) type = found->second;
   }
-  PyErr_SetString(type, ec.message().c_str());
+  PyErr_SetString(type, (detail.empty() ? ec.message() : detail).c_str());
   throw py::error_already_set();
 }
 
@@ -97,27 +73,57 @@ struct PyScan {
   lmsview::Scan scan;
 };
 
-// Made once and never freed: a static Python object would be destroyed after
-// the interpreter has gone.
-py::object angleArray() {
-  static const py::object* angles = new py::object([] {
-    py::array_t<float> a(lmsview::Scan::points);
-    auto w = a.mutable_unchecked<1>();
-    for (py::ssize_t i = 0; i < static_cast<py::ssize_t>(lmsview::Scan::points); ++i)
-      w(i) = static_cast<float>(static_cast<double>(i) * lmsview::Scan::angle_increment);
-    py::detail::array_proxy(a.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
-    return a;
-  }());
-  return *angles;
+void makeReadOnly(py::array& a) {
+  py::detail::array_proxy(a.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
 }
 
 template <class T>
-py::array viewOf(const std::shared_ptr<PyScan>& owner, const T* data) {
+py::array viewOf(const std::shared_ptr<PyScan>& owner, const std::vector<T>& data) {
   // The array's base holds the scan: the memory stays while the array does.
-  py::array a(py::dtype::of<T>(), {static_cast<py::ssize_t>(lmsview::Scan::points)}, {sizeof(T)}, data,
+  py::array a(py::dtype::of<T>(), {static_cast<py::ssize_t>(data.size())}, {sizeof(T)}, data.data(),
               py::cast(owner));
-  py::detail::array_proxy(a.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
+  makeReadOnly(a);
   return a;
+}
+
+// The angles of a geometry, one read-only array each, made once and kept
+// (a scanner has few geometries): never freed, as a static Python object
+// would be destroyed after the interpreter has gone.
+py::object anglesOf(const lmsview::Geometry& g) {
+  static auto* cache = new std::map<std::pair<std::size_t, double>, py::object>;
+  const auto key = std::make_pair(g.count, g.angle_min);
+  if (const auto found = cache->find(key); found != cache->end()) return found->second;
+  py::array_t<float> a(static_cast<py::ssize_t>(g.count));
+  auto w = a.mutable_unchecked<1>();
+  for (py::ssize_t i = 0; i < static_cast<py::ssize_t>(g.count); ++i)
+    w(i) = static_cast<float>(g.angle(static_cast<std::size_t>(i)));
+  py::array ro = a;
+  makeReadOnly(ro);
+  return cache->emplace(key, std::move(ro)).first->second;
+}
+
+// A timeout in seconds from Python: None or inf waits without end; nan and
+// negative values are errors.
+std::optional<std::chrono::steady_clock::duration> timeoutOf(std::optional<double> seconds) {
+  if (!seconds || std::isinf(*seconds)) {
+    if (seconds && *seconds < 0) throw py::value_error("timeout must not be negative");
+    return std::nullopt;
+  }
+  if (std::isnan(*seconds) || *seconds < 0) throw py::value_error("timeout must be a number of seconds >= 0");
+  // Anything past a century waits without end, as a C++ duration cannot hold it.
+  if (*seconds > 100.0 * 365 * 24 * 3600) return std::nullopt;
+  return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+      std::chrono::duration<double>(*seconds));
+}
+
+// Whether the interpreter is shutting down: a thread that takes the GIL
+// back then is ended by Python in a way C++ cannot unwind through.
+bool finalizing() {
+#if PY_VERSION_HEX >= 0x030D0000
+  return Py_IsFinalizing() != 0;
+#else
+  return _Py_IsFinalizing() != 0;
+#endif
 }
 
 // The scanner with its waits made for Python: the GIL is released while
@@ -125,25 +131,28 @@ py::array viewOf(const std::shared_ptr<PyScan>& owner, const T* data) {
 struct PyScanner {
   explicit PyScanner(lmsview::Options o) : scanner(std::move(o)) {}
 
-  // A scan, or nullptr on timeout (a negative timeout waits for ever).
-  std::shared_ptr<PyScan> next(double timeoutSeconds) {
+  // A scan, or nullptr on timeout.
+  std::shared_ptr<PyScan> next(std::optional<std::chrono::steady_clock::duration> timeout) {
     auto out = std::make_shared<PyScan>();
-    const auto until = std::chrono::steady_clock::now() +
-                       (timeoutSeconds < 0 ? std::chrono::hours(24 * 365)
-                                           : std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                                 std::chrono::duration<double>(timeoutSeconds)));
+    const auto start = std::chrono::steady_clock::now();
     for (;;) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-      std::error_code ec;
-      {
-        py::gil_scoped_release unlocked;
-        ec = scanner.next(out->scan, std::clamp(left, 0ms, 100ms));
+      auto slice = std::chrono::milliseconds(100);
+      if (timeout) {
+        const auto left = *timeout - (std::chrono::steady_clock::now() - start);
+        slice = std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(left), 0ms, slice);
       }
+      std::error_code ec;
+      PyThreadState* saved = PyEval_SaveThread();
+      ec = scanner.next(out->scan, slice);
+      // A daemon thread that waits here while the program ends must not take
+      // the GIL back: it sleeps until the process is gone.
+      while (finalizing()) std::this_thread::sleep_for(std::chrono::seconds(1));
+      PyEval_RestoreThread(saved);
       if (!ec) return out;
-      if (ec != lmsview::errc::timeout) raise(ec);
+      if (ec != lmsview::errc::timeout)
+        raise(ec, ec == lmsview::errc::closed ? "" : scanner.last_error_detail());
       if (PyErr_CheckSignals() != 0) throw py::error_already_set();
-      if (std::chrono::steady_clock::now() >= until) return nullptr;
+      if (timeout && std::chrono::steady_clock::now() - start >= *timeout) return nullptr;
     }
   }
 
@@ -155,29 +164,26 @@ struct PyScanner {
   lmsview::Scanner scanner;
 };
 
+py::dict geometryDict(const lmsview::Geometry& g) {
+  py::dict d;
+  d["count"] = g.count;
+  d["angle_min"] = g.angle_min;
+  d["angle_max"] = g.angle_max();
+  d["angle_increment"] = g.angle_increment;
+  d["range_min"] = g.range_min;
+  d["range_max"] = g.range_max;
+  d["range_unit"] = g.range_unit;
+  return d;
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_lmsview, m) {
   m.doc() = "Scans of a laser range scanner of the LMS (or PLS) family, over a serial line or TCP.";
+  makeErrors(m);
 
-  gErrors.base =
-      PyErr_NewExceptionWithDoc("lmsview.Error", "Every error of lmsview.", PyExc_Exception, nullptr);
-  m.add_object("Error", py::handle(gErrors.base));
-  gErrors.timeout = newError(m, "Timeout", PyExc_TimeoutError, "No scan within the time allowed.");
-  gErrors.closed = newError(m, "Closed", nullptr, "The scanner is closed, or its recording has ended.");
-  gErrors.refused = newError(m, "LinkRefused", PyExc_ConnectionRefusedError,
-                             "Nothing accepts connections at that address.");
-  gErrors.lost = newError(m, "LinkLost", PyExc_ConnectionError, "The open link went away.");
-  gErrors.busy = newError(m, "DeviceBusy", PyExc_ConnectionError, "Another program holds the serial device.");
-  gErrors.permission =
-      newError(m, "PermissionDenied", PyExc_PermissionError, "You may not open the serial device.");
-  gErrors.noDevice =
-      newError(m, "NoSuchDevice", PyExc_FileNotFoundError, "No such serial device or recording.");
-  gErrors.badName = newError(m, "BadLinkName", PyExc_ValueError, "The link name does not parse.");
-  gErrors.unreachable = newError(m, "Unreachable", PyExc_ConnectionError, "No answer from that address.");
-  gErrors.link = newError(m, "LinkFailed", PyExc_ConnectionError, "Another failure of the link.");
-
-  py::class_<PyScan, std::shared_ptr<PyScan>>(m, "Scan", "One scan: 361 ranges, 0.5 degrees apart.")
+  py::class_<PyScan, std::shared_ptr<PyScan>>(
+      m, "Scan", "One scan: its ranges, raw words and angles, and the geometry it carries.")
       .def_property_readonly(
           "seq", [](const PyScan& s) { return s.scan.seq; },
           "0, 1, 2 ... per valid scan this scanner received; a gap means scans were dropped.")
@@ -194,62 +200,84 @@ PYBIND11_MODULE(_lmsview, m) {
           },
           "stamp_ns as a timezone-aware datetime (UTC).")
       .def_property_readonly(
-          "ranges", [](const std::shared_ptr<PyScan>& s) { return viewOf(s, s->scan.ranges.data()); },
-          "The 361 ranges in metres (float32, read-only, no copy): bits 0-12 of each word / 1000. A range "
-          "outside [range_min, range_max] is not a distance (0: no echo).")
+          "ranges", [](const std::shared_ptr<PyScan>& s) { return viewOf(s, s->scan.ranges); },
+          "The ranges in metres, shape (count,) (float32, read-only, no copy): bits 0-12 of each word times "
+          "range_unit. A range outside [range_min, range_max] is not a distance (0: no echo).")
       .def_property_readonly(
-          "words", [](const std::shared_ptr<PyScan>& s) { return viewOf(s, s->scan.words.data()); },
-          "The raw range words (uint16, flag bits included).")
-      .def_property_readonly_static(
-          "angles", [](const py::object&) { return angleArray(); },
-          "The angle of each range in radians: 0 at the scanner's right, pi/2 straight ahead, pi to its "
-          "left.")
+          "words", [](const std::shared_ptr<PyScan>& s) { return viewOf(s, s->scan.words); },
+          "The raw range words, shape (count,) (uint16, flag bits included).")
+      .def_property_readonly(
+          "angles", [](const PyScan& s) { return anglesOf(s.scan.geometry); },
+          "The angle of each range in radians, shape (count,): angle_min + i * angle_increment.")
+      .def_property_readonly(
+          "count", [](const PyScan& s) { return s.scan.geometry.count; }, "The number of points.")
+      .def_property_readonly(
+          "angle_min", [](const PyScan& s) { return s.scan.geometry.angle_min; },
+          "The angle of the first point (radians).")
+      .def_property_readonly(
+          "angle_max", [](const PyScan& s) { return s.scan.geometry.angle_max(); },
+          "The angle of the last point (radians).")
+      .def_property_readonly(
+          "angle_increment", [](const PyScan& s) { return s.scan.geometry.angle_increment; },
+          "Radians between neighbouring points.")
+      .def_property_readonly(
+          "range_min", [](const PyScan& s) { return s.scan.geometry.range_min; },
+          "Metres: a smaller range is not a distance.")
+      .def_property_readonly(
+          "range_max", [](const PyScan& s) { return s.scan.geometry.range_max; },
+          "Metres: a larger range is one of the scanner's codes, not a distance.")
+      .def_property_readonly(
+          "range_unit", [](const PyScan& s) { return s.scan.geometry.range_unit; },
+          "Metres per count of a raw word's range bits (0.001: millimetres, 0.01: centimetres).")
+      .def_property_readonly(
+          "geometry", [](const PyScan& s) { return geometryDict(s.scan.geometry); },
+          "The geometry as a dict: count, angle_min, angle_max, angle_increment, range_min, range_max, "
+          "range_unit.")
       .def(
           "to_cartesian",
           [](const PyScan& s) {
-            py::array_t<double> xy({static_cast<py::ssize_t>(lmsview::Scan::points), py::ssize_t{2}});
+            const lmsview::Geometry& g = s.scan.geometry;
+            py::array_t<double> xy(std::vector<py::ssize_t>{static_cast<py::ssize_t>(g.count), 2});
             auto w = xy.mutable_unchecked<2>();
-            for (py::ssize_t i = 0; i < static_cast<py::ssize_t>(lmsview::Scan::points); ++i) {
-              const float r = s.scan.ranges[static_cast<std::size_t>(i)];
-              const double a = static_cast<double>(i) * lmsview::Scan::angle_increment;
-              const bool valid = r > 0;
+            for (py::ssize_t i = 0; i < static_cast<py::ssize_t>(g.count); ++i) {
+              const double r = s.scan.ranges[static_cast<std::size_t>(i)];
+              const double a = g.angle(static_cast<std::size_t>(i));
+              const bool valid = r >= g.range_min && r <= g.range_max;
               w(i, 0) = valid ? r * std::cos(a) : std::nan("");
               w(i, 1) = valid ? r * std::sin(a) : std::nan("");
             }
             return xy;
           },
-          "A (361, 2) array of x (to the right) and y (ahead) in metres; NaN where a range is 0.")
+          "A (count, 2) array of x and y in metres in the scan's frame (x = r cos(angle), y = r sin(angle)); "
+          "NaN where a range is not a distance.")
       .def("__repr__", [](const PyScan& s) {
         return "<lmsview.Scan seq=" + std::to_string(s.scan.seq) +
+               " count=" + std::to_string(s.scan.geometry.count) +
                " stamp_ns=" + std::to_string(s.scan.stamp_ns) + ">";
       });
-  m.attr("Scan").attr("range_min") = lmsview::Scan::range_min;
-  m.attr("Scan").attr("range_max") = lmsview::Scan::range_max;
-  m.attr("Scan").attr("angle_increment") = lmsview::Scan::angle_increment;
 
   py::class_<PyScanner>(
       m, "Scanner",
       "An open scanner: take scans with next() or by iterating; close() (or a with block) ends "
       "acquisition.")
       .def(
-          "next",
-          [](PyScanner& s, std::optional<double> timeout) { return s.next(timeout ? *timeout : -1.0); },
+          "next", [](PyScanner& s, std::optional<double> timeout) { return s.next(timeoutOf(timeout)); },
           py::arg("timeout") = py::none(),
-          "The oldest scan not yet taken, or None when none comes within `timeout` seconds (None: wait). "
-          "Raises the link's error after a loss.")
+          "The oldest scan not yet taken, or None when none comes within `timeout` seconds (None or "
+          "math.inf: wait without end). Raises the link's error after a loss.")
       .def("__iter__", [](py::object self) { return self; })
       .def(
           "__next__",
           [](PyScanner& s) {
             try {
-              return s.next(-1.0);
+              return s.next(std::nullopt);
             } catch (py::error_already_set& e) {
-              if (e.matches(gErrors.closed)) throw py::stop_iteration();
+              if (e.matches(errorType(lmsview::errc::closed))) throw py::stop_iteration();
               throw;
             }
           },
           "Iteration ends at close() (or the end of a recording), or raises the link's error.")
-      .def("close", &PyScanner::close, "Ends acquisition; safe to call twice.")
+      .def("close", &PyScanner::close, "Ends acquisition and lets go of the link; safe to call twice.")
       .def("__enter__", [](py::object self) { return self; })
       .def("__exit__",
            [](PyScanner& s, const py::args&) {
@@ -277,11 +305,14 @@ PYBIND11_MODULE(_lmsview, m) {
       "open",
       [](const std::string& link, const std::string& family, bool reconnect, double interval,
          std::size_t queue, int baud, int scanner_baud) {
+        // Seconds here; the library takes milliseconds, up to an hour.
+        if (!std::isfinite(interval) || interval < 0 || interval > 3600)
+          throw py::value_error("interval must be seconds from 0 to 3600");
         lmsview::Options o;
         o.link = link;
         o.family = family;
         o.reconnect = reconnect;
-        o.interval = std::chrono::milliseconds(static_cast<std::int64_t>(std::max(interval, 0.0) * 1000));
+        o.interval = std::chrono::milliseconds(std::llround(interval * 1000));
         o.queue = queue;
         o.baud = baud;
         o.scanner_baud = scanner_baud;
@@ -291,13 +322,15 @@ PYBIND11_MODULE(_lmsview, m) {
           py::gil_scoped_release unlocked;
           ec = s->scanner.open();
         }
-        if (ec) raise(ec);
+        if (ec) raise(ec, s->scanner.last_error_detail());
         return s;
       },
       py::arg("link"), py::arg("family") = "LMS", py::arg("reconnect") = false, py::arg("interval") = 1.0,
       py::arg("queue") = 4, py::arg("baud") = 9600, py::arg("scanner_baud") = 0,
       "Opens a scanner and starts acquisition. link: 'tcp://HOST[:PORT]', 'serial:///dev/ttyUSB0' or "
-      "'file:RECORDING'; interval in seconds between requests; queue: scans kept for next().");
+      "'file:RECORDING'; interval: seconds from one request to the next (the C++ library's Options "
+      "takes milliseconds); queue: scans kept for next(); baud: the serial line's rate (0: find it); "
+      "scanner_baud: move the scanner to this rate for the run (0: leave it).");
 
   m.def(
       "list_ports",
@@ -314,5 +347,17 @@ PYBIND11_MODULE(_lmsview, m) {
         return out;
       },
       "The serial devices here, as lmsview --list-ports lists them.");
+  m.def(
+      "version", [] { return std::string(lmsview::version()); }, "The library's version.");
+  m.def(
+      "_error_contract",
+      [] {
+        py::list rows;
+        for (const lms::ErrorContract& row : lms::errorContract())
+          rows.append(py::make_tuple(static_cast<int>(row.code), row.cName, row.pythonName, row.pythonBase,
+                                     row.message));
+        return rows;
+      },
+      "The library's errors: (value, C name, exception, base, message) for each, for the tests.");
   m.attr("__version__") = lmsview::version();
 }

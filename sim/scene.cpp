@@ -26,14 +26,18 @@ Scene::Scene(std::uint32_t seed) : seed_(seed) {
   phase_ = (mix(seed + 3) % 628) / 100.0;
 }
 
-RangeWords Scene::scan(std::int64_t index) const {
-  RangeWords words{};
+RangeWords Scene::scan(std::int64_t index, int points, int perMetre) const {
+  const lms::Variant* variant = lms::variantOf(points);
+  const double field = variant ? variant->fieldDegrees : 180.0;
+  const double step = variant ? variant->resolutionDegrees : 180.0 / std::max(points - 1, 1);
+  RangeWords words(static_cast<std::size_t>(std::max(points, 0)));
   const double t = static_cast<double>(index) * 0.15 + phase_;
   const double ox = 900.0 * std::sin(t);  // object centre, millimetres
   const double oy = 0.55 * back_ + 400.0 * std::cos(t * 0.7);
   const double radius = 250.0;
-  for (int i = 0; i < kScanPoints; ++i) {
-    const double a = i * 0.5 * std::numbers::pi / 180.0;
+  for (int i = 0; i < points; ++i) {
+    // Degrees from the scanner's right: the field is centred on straight ahead.
+    const double a = ((180.0 - field) / 2 + i * step) * std::numbers::pi / 180.0;
     const double dx = std::cos(a);
     const double dy = std::sin(a);
     double d = 8191.0;
@@ -50,7 +54,9 @@ RangeWords Scene::scan(std::int64_t index) const {
     }
     const std::uint32_t h = mix(seed_ ^ static_cast<std::uint32_t>(index * 7919 + i));
     d += static_cast<double>(h % 11) - 5.0;  // a little measurement noise
-    int raw = static_cast<int>(std::lround(std::clamp(d, 0.0, 8191.0)));
+    // The room is measured in millimetres; a scanner set to centimetres says a tenth.
+    int raw =
+        static_cast<int>(std::lround(std::clamp(perMetre == 1000 ? d : d * perMetre / 1000.0, 0.0, 8191.0)));
     std::uint16_t w = static_cast<std::uint16_t>(raw);
     if ((i + index) % 37 == 0) w = static_cast<std::uint16_t>(w | ((h >> 8) & 0x7) << 13);
     words[static_cast<std::size_t>(i)] = w;

@@ -24,7 +24,9 @@ using lms::RangeWords;
 class Scene {
  public:
   explicit Scene(std::uint32_t seed = 1);
-  RangeWords scan(std::int64_t index) const;
+  // Scan `index` as a reply of `points` points (a variant's) sees the room,
+  // in millimetres (`perMetre` 1000) or centimetres (100).
+  RangeWords scan(std::int64_t index, int points = kScanPoints, int perMetre = 1000) const;
 
  private:
   std::uint32_t seed_;

@@ -5,9 +5,14 @@
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
 #include <thread>
 
 #include "fd_count.h"
+#include "lms/engine/errors.h"
 #include "lmsview/lmsview.h"
 #include "lmsview/scanner.h"
 #include "sim/scene.h"
@@ -36,7 +41,9 @@ struct Sim {
 // What the emulator sends as scan `n` (no faults: the n-th reply is the n-th scan).
 void expectScanSent(const Scan& scan, std::uint32_t seed = 1) {
   const sim::RangeWords sent = sim::Scene(seed).scan(static_cast<std::int64_t>(scan.seq));
-  for (std::size_t i = 0; i < Scan::points; ++i) {
+  ASSERT_EQ(scan.words.size(), sent.size());
+  ASSERT_EQ(scan.ranges.size(), sent.size());
+  for (std::size_t i = 0; i < sent.size(); ++i) {
     ASSERT_EQ(scan.words[i], sent[i]) << i;
     ASSERT_EQ(scan.ranges[i], static_cast<float>((sent[i] & 0x1FFF) / 1000.0)) << i;
   }
@@ -226,6 +233,77 @@ TEST(CInterface, OpensReadsAndSaysWhatWentWrong) {
   EXPECT_STREQ(lmsview_error_text(LMSVIEW_TIMEOUT), "no scan within the time allowed");
   EXPECT_STREQ(lmsview_version(), LMS_VERSION);
   lmsview_close(nullptr);
+}
+
+// One table gives every error its C value and name, its Python exception and
+// its message: the C header, error_category() and lmsview_error_text() agree
+// with it, row by row, and no errc is left out.
+TEST(Contract, EveryErrorHasOneValueNameAndMessageEverywhere) {
+  std::ifstream header(LMS_SOURCE_DIR "/include/lmsview/lmsview.h");
+  std::stringstream text;
+  text << header.rdbuf();
+  std::map<std::string, int> defined;
+  const std::string all = text.str();
+  const std::regex define(R"(#define (LMSVIEW_[A-Z_]+) (\d+))");
+  for (auto it = std::sregex_iterator(all.begin(), all.end(), define); it != std::sregex_iterator(); ++it)
+    defined[(*it)[1]] = std::stoi((*it)[2]);
+  EXPECT_EQ(defined.at("LMSVIEW_OK"), 0);
+  EXPECT_EQ(std::to_string(defined.at("LMSVIEW_VERSION_MAJOR")) + "." +
+                std::to_string(defined.at("LMSVIEW_VERSION_MINOR")) + "." +
+                std::to_string(defined.at("LMSVIEW_VERSION_PATCH")),
+            LMS_VERSION);
+  int rows = 0;
+  for (const lms::ErrorContract& row : lms::errorContract()) {
+    const int value = static_cast<int>(row.code);
+    EXPECT_EQ(value, ++rows) << row.cName;  // every errc, in order, none skipped
+    ASSERT_TRUE(defined.count(row.cName)) << row.cName;
+    EXPECT_EQ(defined[row.cName], value) << row.cName;
+    defined.erase(row.cName);
+    EXPECT_EQ(std::error_code(row.code).message(), row.message);
+    EXPECT_STREQ(lmsview_error_text(value), row.message);
+  }
+  EXPECT_EQ(lms::contractOf(rows + 1), nullptr);
+  for (const auto& [name, value] : defined) {
+    const bool notAnError =
+        name == "LMSVIEW_OK" || name.rfind("LMSVIEW_VERSION_", 0) == 0 || name == "LMSVIEW_POINTS";
+    EXPECT_TRUE(notAnError) << name << " is in the header but not in the table";
+  }
+}
+
+// The C interface says what ended a recording and why a link could not be
+// opened, with the system's or the recording's own reason.
+TEST(Contract, TheCInterfaceGivesTheErrorAndItsReason) {
+  const std::string path = testing::TempDir() + "contract_recording.jsonl";
+  {
+    std::ofstream f(path);
+    f << "10 20\n";
+  }
+  int error = -1;
+  lmsview_scanner* s = lmsview_open(("file:" + path).c_str(), nullptr, &error);
+  ASSERT_NE(s, nullptr) << error;
+  float ranges[LMSVIEW_POINTS];
+  EXPECT_EQ(lmsview_next(s, ranges, nullptr, nullptr, 5000), LMSVIEW_OK);
+  EXPECT_EQ(lmsview_next(s, ranges, nullptr, nullptr, 5000), LMSVIEW_END_OF_RECORDING);
+  lmsview_close(s);
+  std::remove(path.c_str());
+  const struct {
+    std::string link;
+    int error;
+    const char* reason;  // in lmsview_last_error_text
+  } cases[] = {
+      {"file:" + path, LMSVIEW_BAD_RECORDING, "No such file or directory"},
+      {"file:/", LMSVIEW_BAD_RECORDING, "is a folder"},
+      {"serial:///dev/null", LMSVIEW_LINK_FAILED, "/dev/null: "},
+      {"tcp://127.0.2.32", LMSVIEW_LINK_REFUSED, "Connection refused"},
+  };
+  for (const auto& c : cases) {
+    lmsview_scanner* h = lmsview_create(c.link.c_str(), "LMS", &error);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(lmsview_start(h), c.error) << c.link;
+    EXPECT_NE(std::string(lmsview_last_error_text(h)).find(c.reason), std::string::npos)
+        << c.link << ": " << lmsview_last_error_text(h);
+    lmsview_close(h);
+  }
 }
 
 }  // namespace

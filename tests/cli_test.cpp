@@ -1,5 +1,5 @@
 #include "app/cli.h"
-#include "app/sinks/sink.h"
+#include "app/outputs/sink.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/table_format.h"
+#include "app/outputs/table.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +13,16 @@ using namespace lms;
 
 namespace {
 
+// A scan of `words` as the driver decodes it.
+lmsview::Scan scanOf(std::vector<std::uint16_t> words, std::uint64_t seq) {
+  lmsview::Scan s;
+  s.seq = seq;
+  s.geometry = replyGeometry(kScanPoints);
+  s.words = std::move(words);
+  setRangesFromWords(&s);
+  return s;
+}
+
 std::vector<std::string> lines(const std::string& s) {
   std::vector<std::string> out;
   std::istringstream in(s);
@@ -21,10 +31,10 @@ std::vector<std::string> lines(const std::string& s) {
 }
 
 TEST(ScanTable, FullScanShowsAll361PointsUnderTheHeader) {
-  float ranges[kScanPoints];
-  for (int i = 0; i < kScanPoints; ++i) ranges[i] = static_cast<float>(i) / 10.0f;
+  std::vector<std::uint16_t> words;
+  for (int i = 0; i < kScanPoints; ++i) words.push_back(static_cast<std::uint16_t>(i));
   std::string t;
-  formatScanTable(t, 7, ranges, kAngleTable.data(), kScanPoints, false);
+  formatScanTable(t, scanOf(words, 7), false);
   const auto l = lines(t);
   ASSERT_EQ(l.size(), 3u + 361u + 1u);
   EXPECT_EQ(l[0], "muestra: 7");
@@ -41,29 +51,25 @@ TEST(ScanTable, FullScanShowsAll361PointsUnderTheHeader) {
 
 TEST(ScanTable, EmptyScanShowsTheHeaderOnlyAndTerminalOutputClearsFirst) {
   std::string t;
-  formatScanTable(t, 0, nullptr, nullptr, 0, true);
+  formatScanTable(t, scanOf({}, 0), true);
   EXPECT_EQ(t, std::string(kClearScreen) + "muestra: 0\n[ punto , Angulo [grad], Radio [cm] ]\n\n");
-  const float one = 819.1f;
-  const float zero = 0.0f;
-  formatScanTable(t, 1, &one, &zero, 1, false);
+  formatScanTable(t, scanOf({0xE000 | 8191}, 1), false);
   EXPECT_EQ(t, "muestra: 1\n[ punto , Angulo [grad], Radio [cm] ]\n\n0 0.00 819.10\n\n");
 }
 
 TEST(ScanTable, NumbersAreFormattedExactlyAsPrintfWould) {
   std::mt19937 rng(12345);
   std::uniform_int_distribution<int> raw(0, 8191);
-  float ranges[kScanPoints];
-  for (float& r : ranges) r = static_cast<float>(raw(rng) / 10.0);
-  ranges[5] = 0.125f;  // exactly halfway: printf rounds to even
-  ranges[6] = 1e30f;
+  std::vector<std::uint16_t> words;
+  for (int i = 0; i < kScanPoints; ++i) words.push_back(static_cast<std::uint16_t>(raw(rng)));
   std::string t;
-  formatScanTable(t, 123456, ranges, kAngleTable.data(), kScanPoints, false);
+  formatScanTable(t, scanOf(words, 123456), false);
   std::string expected = "muestra: 123456\n[ punto , Angulo [grad], Radio [cm] ]\n\n";
   char row[160];
   for (int i = 0; i < kScanPoints; ++i) {
-    std::snprintf(row, sizeof row, "%d %2.2f %2.2f\n", i,
-                  static_cast<double>(kAngleTable[static_cast<std::size_t>(i)]) * 180 / 3.141592653589793,
-                  static_cast<double>(ranges[i]));
+    // What the display has always shown: half degrees, and the raw range / 10 as a float.
+    std::snprintf(row, sizeof row, "%d %2.2f %2.2f\n", i, i * 0.5,
+                  static_cast<double>(static_cast<float>(words[static_cast<std::size_t>(i)] / 10.0)));
     expected += row;
   }
   expected += "\n";

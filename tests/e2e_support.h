@@ -56,13 +56,15 @@ inline std::vector<SentScan> readScanLog(std::FILE* log) {
     std::istringstream in(line);
     SentScan s;
     in >> s.number >> s.fate;
-    unsigned w = 0;
-    for (int i = 0; in >> w; ++i) {
+    std::vector<unsigned> words;
+    for (unsigned w = 0; in >> w;) words.push_back(w);
+    // The table's degrees from the scanner's right, by the scan's field and resolution.
+    const double first = words.size() % 180 == 1 ? 0.0 : 40.0;
+    const double step = (first == 0.0 ? 180.0 : 100.0) / static_cast<double>(words.size() - 1);
+    for (std::size_t i = 0; i < words.size(); ++i) {
       char row[96];
-      std::snprintf(
-          row, sizeof row, "%d %2.2f %2.2f", i,
-          static_cast<double>(lms::kAngleTable[static_cast<std::size_t>(i)]) * 180 / 3.141592653589793,
-          static_cast<double>(static_cast<float>((w & 0x1FFF) / 10.0)));
+      std::snprintf(row, sizeof row, "%zu %2.2f %2.2f", i, first + step * static_cast<double>(i),
+                    static_cast<double>(static_cast<float>((words[i] & 0x1FFF) / 10.0)));
       s.rows.push_back(row);
     }
     scans.push_back(std::move(s));

@@ -20,7 +20,8 @@ struct FakeLink {
   int hasDataCalls = 0;
   int waits = 0;
   bool isLost = false;
-  int restMs = 0;  // what restOfReplyMs says: 0 behaves as a message link
+  int restMs = 0;           // what lineMs says: 0 behaves as a message link
+  std::int64_t readNs = 0;  // the arrival the last read reports (its bytes 0 and 1)
 
   int write(const std::uint8_t* p, int n) {
     writes.emplace_back(p, p + n);
@@ -46,7 +47,8 @@ struct FakeLink {
     return !answers.empty();
   }
   bool lost() const { return isLost; }
-  int restOfReplyMs(int) const { return restMs; }
+  int lineMs(int) const { return restMs; }
+  std::int64_t arrivalNs(int i) const { return readNs + i; }
 
   ByteVec wire() const {
     ByteVec all;

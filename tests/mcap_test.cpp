@@ -8,6 +8,7 @@
 #include <string>
 
 #include "lms/formats/laser_scan.h"
+#include "lms/protocol/reply.h"
 
 using namespace lms;
 
@@ -63,7 +64,8 @@ TEST(Mcap, WhatIsWrittenReadsBackAndAFileCutAnywhereGivesItsWholeChunks) {
   const auto channel = w.addChannel(schema, "/scan", "cdr", {});
   lmsview::Scan scan;
   scan.stamp_ns = 1'500'000'000;
-  scan.ranges.fill(1.25f);
+  scan.geometry = replyGeometry(kScanPoints);
+  scan.ranges.assign(361, 1.25f);
   w.addMessage(channel, 1, 1, laserScanCdr(laserScanFields(scan, "laser")));
   w.closeChunk();
   w.addMessage(channel, 2, 2, "two");
@@ -97,6 +99,8 @@ TEST(Mcap, WhatIsWrittenReadsBackAndAFileCutAnywhereGivesItsWholeChunks) {
 TEST(LaserScanCdr, LayoutByHand) {
   lmsview::Scan scan;
   scan.stamp_ns = 3'000'000'007;
+  scan.geometry = replyGeometry(kScanPoints);
+  scan.ranges.assign(361, 0.0f);
   const std::string cdr = laserScanCdr(laserScanFields(scan, "ab"));
   EXPECT_EQ(hex(cdr.substr(0, 20)),
             "00010000"

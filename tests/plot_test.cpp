@@ -1,4 +1,4 @@
-#include "app/plot.h"
+#include "app/outputs/plot.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/svg.h"
+#include "app/outputs/svg.h"
 #include "lms/protocol/reply.h"
 
 using namespace app;
@@ -20,7 +20,8 @@ struct Scan {
   lmsview::Scan view(int seq = 4) const {
     lmsview::Scan scan;
     scan.seq = static_cast<std::uint64_t>(seq);
-    for (std::size_t i = 0; i < scan.ranges.size(); ++i) scan.ranges[i] = ranges[i] / 100.0f;
+    scan.geometry = lms::replyGeometry(lms::kScanPoints);
+    for (const float r : ranges) scan.ranges.push_back(r / 100.0f);
     return scan;
   }
 };

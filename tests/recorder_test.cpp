@@ -1,4 +1,4 @@
-#include "app/sinks/file_output.h"
+#include "app/outputs/file_output.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -37,7 +37,7 @@ TEST(Recorder, WritesEachLineAtOnceAndKeepsAnExistingFileUnlessTold) {
   TempPath t;
   Captured messages;
   {
-    Recorder r;
+    FileOutput r;
     std::string error;
     ASSERT_TRUE(r.open(t.path, false, &error)) << error;
     r.write("{\"seq\":0}\n", messages.file);
@@ -45,7 +45,7 @@ TEST(Recorder, WritesEachLineAtOnceAndKeepsAnExistingFileUnlessTold) {
     r.write("{\"seq\":1}\n", messages.file);
   }
   EXPECT_EQ(fileText(t.path), "{\"seq\":0}\n{\"seq\":1}\n");
-  Recorder again;
+  FileOutput again;
   std::string error;
   EXPECT_FALSE(again.open(t.path, false, &error));
   EXPECT_NE(error.find("exists (add --force"), std::string::npos) << error;
@@ -57,14 +57,14 @@ TEST(Recorder, WritesEachLineAtOnceAndKeepsAnExistingFileUnlessTold) {
 }
 
 TEST(Recorder, AWriteErrorIsSaidOnceAndRecordingStops) {
-  Recorder r;
+  FileOutput r;
   std::string error;
   ASSERT_TRUE(r.open("/dev/full", true, &error)) << error;
   Captured messages;
   for (int i = 0; i < 3; ++i) r.write(std::string(100, 'x') + "\n", messages.file);
   EXPECT_FALSE(r.active());
   EXPECT_EQ(messages.str(), "lmsview: recording to /dev/full stopped: No space left on device\n");
-  Recorder none;
+  FileOutput none;
   EXPECT_FALSE(none.open("/nonexistent-dir/scans.jsonl", false, &error));
   EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
 }

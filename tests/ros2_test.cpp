@@ -24,7 +24,7 @@ TEST(Ros2Publisher, EveryScanIsPublishedOrCountedAsDropped) {
   lmsview::Scan scan;
   for (std::uint64_t i = 0; i < 500; ++i) {
     scan.seq = i;
-    scan.ranges.fill(static_cast<float>(i % 8));
+    scan.ranges.assign(361, static_cast<float>(i % 8));
     publisher.publish(scan);  // back to back: the thread cannot keep up with all
   }
   // The newest is written once the thread is free.

@@ -1,10 +1,15 @@
-#include "app/scan_formats.h"
+#include "app/outputs/csv.h"
+#include "app/outputs/jsonl.h"
+#include "app/outputs/text.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
 
+#include "app/outputs/table.h"
+#include "app/serve/server.h"
+#include "lms/formats/laser_scan.h"
 #include "lms/protocol/reply.h"
 
 using namespace app;
@@ -17,29 +22,20 @@ TEST(ScanFormats, TimesAreUtcIso8601WithMilliseconds) {
   EXPECT_EQ(isoTimeUtc(951'782'400'999'999'999LL), "2000-02-29T00:00:00.999Z");  // a leap day
 }
 
+// A scan as the driver decodes it: words i * 17, flag bits on every 37th.
 struct Sample {
-  float ranges[lms::kScanPoints];
-  std::uint16_t words[lms::kScanPoints];
-  Sample() {
-    for (int i = 0; i < lms::kScanPoints; ++i) {
-      const int raw = i * 17 % 8192;
-      words[i] = static_cast<std::uint16_t>(raw | (i % 37 == 0 ? 0xE000 : 0));
-      ranges[i] = static_cast<float>(raw / 10.0);
-    }
-  }
-  lmsview::Scan scan() const {
-    lmsview::Scan s{.seq = 7, .stamp_ns = 1'796'631'827'291'105'419LL};
-    for (std::size_t i = 0; i < s.words.size(); ++i) {
-      s.words[i] = words[i];
-      s.ranges[i] = ranges[i] / 100.0f;
-    }
+  lmsview::Scan scan(const lmsview::Geometry& g = lms::replyGeometry(lms::kScanPoints)) const {
+    lmsview::Scan s{.seq = 7, .stamp_ns = 1'796'631'827'291'105'419LL, .geometry = g};
+    for (std::size_t i = 0; i < g.count; ++i)
+      s.words.push_back(static_cast<std::uint16_t>((i * 17 % 8192) | (i % 37 == 0 ? 0xE000 : 0)));
+    lms::setRangesFromWords(&s);
     return s;
   }
 };
 
 TEST(ScanFormats, CsvNamesItsColumnsWithUnitsAndWritesExactValues) {
   std::string header;
-  formatCsvHeader(header, lms::kScanPoints);
+  formatCsvHeader(header, lms::replyGeometry(lms::kScanPoints));
   EXPECT_EQ(header.rfind("seq,time_utc,time_ns,r_000_0deg_cm,r_000_5deg_cm,r_001_0deg_cm,", 0), 0u);
   EXPECT_NE(header.find(",r_180_0deg_cm\n"), std::string::npos);
   Sample s;
@@ -73,6 +69,66 @@ TEST(ScanFormats, JsonLinesFollowTheLaserScanConventions) {
   EXPECT_NE(line.find("\"words\":[57344,17,34,"), std::string::npos);  // flag bits kept
   formatJsonLine(line, s.scan(), std::string("a\nb\x01", 4), false);
   EXPECT_NE(line.find("\"frame_id\":\"a\\u000ab\\u0001\""), std::string::npos);
+}
+
+// Every output takes the scan's geometry from the record itself: a record
+// of another count, field or unit is written as it says, with no constant
+// of the usual scan in the way.
+TEST(ScanFormats, EveryOutputFollowsTheGeometryTheRecordCarries) {
+  constexpr double kPi = 3.141592653589793;
+  const struct {
+    std::size_t count;
+    double first, increment;  // radians
+    double perMetre;          // counts a metre
+    const char* csvFirstColumns;
+    const char* tableRow1;  // point 1 in the table: degrees from the right, centimetres
+  } cases[] = {
+      {361, 0, kPi / 360, 1000, "r_000_0deg_cm,r_000_5deg_cm,", "1 0.50 1.70"},
+      {181, 0, kPi / 180, 1000, "r_000_0deg_cm,r_001_0deg_cm,", "1 1.00 1.70"},
+      {401, 40 * kPi / 180, kPi / 720, 100, "r_040_00deg_cm,r_040_25deg_cm,", "1 40.25 17.00"},
+  };
+  for (const auto& c : cases) {
+    lmsview::Geometry g{.count = c.count,
+                        .angle_min = c.first,
+                        .angle_increment = c.increment,
+                        .range_min = 10 / c.perMetre,
+                        .range_max = 8180 / c.perMetre,
+                        .range_unit = 1 / c.perMetre};
+    const lmsview::Scan scan = Sample().scan(g);
+    ASSERT_EQ(scan.ranges.size(), c.count);
+    EXPECT_EQ(scan.ranges[1], static_cast<float>(17 / c.perMetre));
+    std::string text;
+    formatScanTable(text, scan, false);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), static_cast<long>(3 + c.count + 1)) << c.count;
+    std::string row = "\n";  // (built in steps: GCC 12 warns wrongly about "\n" + string)
+    row += c.tableRow1;
+    row += '\n';
+    EXPECT_NE(text.find(row), std::string::npos) << c.count;
+    formatCsvHeader(text, g);
+    EXPECT_EQ(text.find(c.csvFirstColumns), std::string("seq,time_utc,time_ns,").size())
+        << text.substr(0, 60);
+    formatCsvRow(text, scan);
+    EXPECT_EQ(std::count(text.begin(), text.end(), ','), static_cast<long>(2 + c.count));
+    formatJsonLine(text, scan, "laser", false);
+    std::string expected = "\"angle_max\":";
+    putDouble(expected, g.angle_max());
+    EXPECT_NE(text.find(expected), std::string::npos) << c.count;
+    EXPECT_NE(text.find("\"range_max\":" + std::string(c.perMetre == 100 ? "81.8" : "8.18")),
+              std::string::npos);
+    serve::formatFoxgloveLaserScan(text, scan, "laser");
+    expected = "\"end_angle\":";
+    putDouble(expected, g.angle_max());
+    EXPECT_NE(text.find(expected), std::string::npos) << text.substr(0, 200);
+    // The laser-scan message (MCAP and DDS both write it from these fields).
+    const lms::LaserScanFields f = lms::laserScanFields(scan, "laser");
+    EXPECT_EQ(f.angleMin, static_cast<float>(c.first));
+    EXPECT_EQ(f.angleMax, static_cast<float>(g.angle_max()));
+    EXPECT_EQ(f.angleIncrement, static_cast<float>(c.increment));
+    EXPECT_EQ(f.rangeMax, static_cast<float>(8180 / c.perMetre));
+    std::vector<float> ranges;
+    ASSERT_TRUE(lms::laserScanRangesFromCdr(lms::laserScanCdr(f), &ranges));
+    EXPECT_EQ(ranges, scan.ranges);
+  }
 }
 
 }  // namespace

@@ -5,22 +5,26 @@
 #include <memory>
 #include <thread>
 
+#include "lms/protocol/reply.h"
+
 using namespace lms;
 
 namespace {
 
-struct Scan {
-  float ranges[kScanPoints];
-};
-
-Scan makeScan(float value) {
-  Scan s{};
-  for (float& r : s.ranges) r = value;
-  return s;
+// Fills the writer's record with `count` equal words and publishes it.
+const lmsview::Scan& publish(ScanSlot& slot, std::uint16_t word, int count = kScanPoints,
+                             std::int64_t stamp = 0) {
+  lmsview::Scan& s = slot.back();
+  s.geometry = replyGeometry(kScanPoints);
+  s.words.assign(static_cast<std::size_t>(count), word);
+  setRangesFromWords(&s);
+  s.stamp_ns = stamp;
+  return slot.publish();
 }
 
-TEST(ScanSlot, TakeBeforeAnyPublishReturnsFalseAndLeavesArgumentsAlone) {
+TEST(ScanSlot, TakeBeforeAnyPublishGivesNothingAndLeavesArgumentsAlone) {
   auto slot = std::make_unique<ScanSlot>();
+  EXPECT_EQ(slot->takeScan(), nullptr);
   const float* r = nullptr;
   const float* a = nullptr;
   int count = 42;
@@ -29,98 +33,65 @@ TEST(ScanSlot, TakeBeforeAnyPublishReturnsFalseAndLeavesArgumentsAlone) {
   EXPECT_EQ(count, 42);
 }
 
-TEST(ScanSlot, OnePublishIsTakenOnce) {
+TEST(ScanSlot, APublishIsNumberedTakenOnceAndTheNewerOfTwoWins) {
   auto slot = std::make_unique<ScanSlot>();
-  Scan s = makeScan(12.5f);
-  slot->publishScan(s.ranges, kScanPoints);
+  EXPECT_EQ(publish(*slot, 125).seq, 0u);
   EXPECT_TRUE(slot->newScan());
-  const float* r = nullptr;
-  const float* a = nullptr;
-  int count = 0;
-  ASSERT_TRUE(slot->takeScan(r, a, count));
-  EXPECT_EQ(count, kScanPoints);
-  EXPECT_EQ(r[360], 12.5f);
-  EXPECT_EQ(a, kAngleTable.data());  // the one table, not a copy per scan
+  const lmsview::Scan* s = slot->takeScan();
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(s->seq, 0u);
+  EXPECT_EQ(s->ranges.size(), 361u);
+  EXPECT_EQ(s->ranges[360], 0.125f);
   EXPECT_FALSE(slot->newScan());
-  const float* r2 = nullptr;
-  EXPECT_FALSE(slot->takeScan(r2, a, count));
-  EXPECT_EQ(r2, nullptr);
-}
+  EXPECT_EQ(slot->takeScan(), nullptr);
 
-TEST(ScanSlot, TwoPublishesThenOneTakeHandsOutTheNewer) {
-  auto slot = std::make_unique<ScanSlot>();
-  Scan first = makeScan(1.0f);
-  Scan second = makeScan(2.0f);
-  slot->publishScan(first.ranges, kScanPoints);
-  slot->publishScan(second.ranges, 7);
+  publish(*slot, 1000);
+  publish(*slot, 2000, 7);
+  // The classic take: centimetres (raw / 10) and each point's angle.
   const float* r = nullptr;
   const float* a = nullptr;
   int count = 0;
   ASSERT_TRUE(slot->takeScan(r, a, count));
   EXPECT_EQ(count, 7);
-  EXPECT_EQ(r[0], 2.0f);
+  EXPECT_EQ(r[0], 200.0f);
+  EXPECT_EQ(a[6], static_cast<float>(replyGeometry(kScanPoints).angle(6)));
   EXPECT_FALSE(slot->takeScan(r, a, count));
 }
 
-TEST(ScanSlot, TakenArraysKeepTheirValuesWhileTheWriterGoesOn) {
+TEST(ScanSlot, ATakenRecordKeepsItsValuesWhileTheWriterGoesOn) {
   auto slot = std::make_unique<ScanSlot>();
-  Scan s = makeScan(5.0f);
-  slot->publishScan(s.ranges, kScanPoints);
-  const float* r = nullptr;
-  const float* a = nullptr;
-  int count = 0;
-  ASSERT_TRUE(slot->takeScan(r, a, count));
-  // The driver reuses its decode buffer: publishing from it again and again
-  // must never reach the arrays the reader holds.
-  for (int i = 0; i < 10; ++i) {
-    s = makeScan(100.0f + static_cast<float>(i));
-    slot->publishScan(s.ranges, kScanPoints);
-  }
-  for (int i = 0; i < kScanPoints; ++i) ASSERT_EQ(r[i], 5.0f);
+  publish(*slot, 5);
+  const lmsview::Scan* held = slot->takeScan();
+  ASSERT_NE(held, nullptr);
+  // The writer fills its records in place again and again: never the one the reader holds.
+  for (int i = 0; i < 10; ++i) publish(*slot, static_cast<std::uint16_t>(100 + i));
+  for (const std::uint16_t w : held->words) ASSERT_EQ(w, 5);
 }
 
-TEST(ScanSlot, ClampsCountToTheArraySize) {
-  auto slot = std::make_unique<ScanSlot>();
-  Scan s = makeScan(1.0f);
-  slot->publishScan(s.ranges, -3);
-  const float* r = nullptr;
-  const float* a = nullptr;
-  int count = 9;
-  ASSERT_TRUE(slot->takeScan(r, a, count));
-  EXPECT_EQ(count, 0);
-}
-
-// One writer reusing a single buffer, one reader checking that every scan it
-// takes is whole: all ranges of a scan carry the same sequence number, and
+// One writer filling its records in place, one reader checking that every
+// scan it takes is whole: all words of a scan carry the same number, and
 // numbers only grow. Run under ThreadSanitizer this also proves the ordering.
 TEST(ScanSlot, ThousandsOfScansAcrossTwoThreadsStayConsistent) {
   auto slot = std::make_unique<ScanSlot>();
   constexpr int kScans = 20000;
   std::atomic<bool> writerDone{false};
   std::thread writer([&] {
-    Scan buf = makeScan(0);
     for (int n = 1; n <= kScans; ++n) {
-      for (float& v : buf.ranges) v = static_cast<float>(n);
-      slot->publishScan(buf.ranges, kScanPoints);
+      publish(*slot, static_cast<std::uint16_t>(n));
       if (n % 64 == 0) std::this_thread::yield();
     }
     writerDone.store(true, std::memory_order_release);
   });
   int taken = 0;
-  float last = 0;
+  std::uint16_t last = 0;
   bool torn = false;
   for (;;) {
     const bool done = writerDone.load(std::memory_order_acquire);
-    const float* r = nullptr;
-    const float* a = nullptr;
-    int count = 0;
-    if (slot->takeScan(r, a, count)) {
+    if (const lmsview::Scan* s = slot->takeScan()) {
       ++taken;
-      if (count != kScanPoints || r[0] <= last) torn = true;
-      for (int i = 0; i < count; ++i) {
-        if (r[i] != r[0] || a[i] != kAngleTable[static_cast<std::size_t>(i)]) torn = true;
-      }
-      last = r[0];
+      if (s->words.size() != kScanPoints || s->words[0] <= last || s->seq + 1 != s->words[0]) torn = true;
+      for (const std::uint16_t w : s->words) torn = torn || w != s->words[0];
+      last = s->words[0];
     } else if (done) {
       break;
     } else {
@@ -130,7 +101,7 @@ TEST(ScanSlot, ThousandsOfScansAcrossTwoThreadsStayConsistent) {
   writer.join();
   EXPECT_FALSE(torn);
   EXPECT_GT(taken, 0);
-  EXPECT_EQ(last, static_cast<float>(kScans));  // the newest scan is never lost
+  EXPECT_EQ(last, kScans);  // the newest scan is never lost
 }
 
 // The reader sleeps in waitForScan and is woken by each publish: with a
@@ -141,12 +112,8 @@ TEST(ScanSlot, AWaitingReaderIsWokenByEveryPublishAndByWakeReader) {
   constexpr int kScans = 2000;
   std::atomic<int> takenCount{0};
   std::thread writer([&] {
-    Scan buf = makeScan(0);
-    std::uint16_t words[kScanPoints] = {};
     for (int n = 1; n <= kScans; ++n) {
-      for (float& v : buf.ranges) v = static_cast<float>(n);
-      words[0] = static_cast<std::uint16_t>(n);
-      slot->publishScan(buf.ranges, kScanPoints, words, 1000 + n);
+      publish(*slot, static_cast<std::uint16_t>(n), kScanPoints, 1000 + n);
       while (takenCount.load(std::memory_order_acquire) < n) std::this_thread::yield();
     }
     slot->wakeReader();
@@ -154,10 +121,9 @@ TEST(ScanSlot, AWaitingReaderIsWokenByEveryPublishAndByWakeReader) {
   int expected = 1;
   bool inOrder = true;
   while (slot->waitForScan()) {
-    ScanView v;
-    ASSERT_TRUE(slot->takeScan(v));
-    inOrder = inOrder && v.ranges[0] == static_cast<float>(expected) && v.words[0] == expected &&
-              v.receivedNs == 1000 + expected && v.angles == kAngleTable.data();
+    const lmsview::Scan* s = slot->takeScan();
+    ASSERT_NE(s, nullptr);
+    inOrder = inOrder && s->words[0] == expected && s->stamp_ns == 1000 + expected;
     takenCount.store(expected, std::memory_order_release);
     ++expected;
   }
@@ -170,17 +136,13 @@ TEST(ScanSlot, AWaitingReaderIsWokenByEveryPublishAndByWakeReader) {
 TEST(ScanSlot, AWakeUpBeforeTheWaitIsNotLost) {
   auto slot = std::make_unique<ScanSlot>();
   slot->wakeReader();
-  Scan s = makeScan(3.0f);
-  slot->publishScan(s.ranges, kScanPoints);  // the swap keeps the pending wake-up
-  const float* r = nullptr;
-  const float* a = nullptr;
-  int count = 0;
-  ASSERT_TRUE(slot->takeScan(r, a, count));  // and so does the reader's
-  EXPECT_FALSE(slot->waitForScan());         // returns at once: woken, no scan
-  slot->publishScan(s.ranges, kScanPoints);
+  publish(*slot, 3);                     // the swap keeps the pending wake-up
+  ASSERT_NE(slot->takeScan(), nullptr);  // and so does the reader's
+  EXPECT_FALSE(slot->waitForScan());     // returns at once: woken, no scan
+  publish(*slot, 3);
   EXPECT_TRUE(slot->waitForScan());  // a scan waits
   std::thread waker([&] { slot->wakeReader(); });
-  ASSERT_TRUE(slot->takeScan(r, a, count));
+  ASSERT_NE(slot->takeScan(), nullptr);
   slot->waitForScan();  // ends when the other thread wakes it
   waker.join();
 }

@@ -72,22 +72,26 @@ TEST(DecodeRanges, AWholeReplyGives361Values) {
   for (int i = 0; i < kScanPoints; ++i) EXPECT_FLOAT_EQ(ranges[i], static_cast<float>(i * 2)) << i;
 }
 
-TEST(AngleTable, EachEntryIsTheFloatNearestHalfDegreeSteps) {
-  EXPECT_EQ(kAngleTable[0], 0.0f);
-  EXPECT_EQ(kAngleTable[1], static_cast<float>(std::numbers::pi / 360.0));
-  EXPECT_EQ(kAngleTable[180], static_cast<float>(std::numbers::pi / 2));
-  EXPECT_EQ(kAngleTable[360], static_cast<float>(std::numbers::pi));
-  for (int i = 0; i < kScanPoints; ++i) {
-    const long double exact = static_cast<long double>(i) * 3.14159265358979323846264338L / 360.0L;
-    const float f = kAngleTable[static_cast<std::size_t>(i)];
-    // No other float is closer to the exact value.
-    EXPECT_LE(std::fabs(static_cast<long double>(f) - exact),
-              std::fabs(static_cast<long double>(std::nextafter(f, 10.0f)) - exact))
-        << i;
-    EXPECT_LE(std::fabs(static_cast<long double>(f) - exact),
-              std::fabs(static_cast<long double>(std::nextafter(f, -10.0f)) - exact))
-        << i;
-  }
+TEST(DecodeMeasurementReply, GivesWordsMetresAndTheGeometryOfTheReply) {
+  std::vector<std::uint16_t> words(kScanPoints, 0);
+  words[0] = 1234;
+  words[1] = 0xE000 | 8191;  // flag bits and a code above the largest range
+  words[360] = 10;
+  lmsview::Scan scan;
+  decodeMeasurementReply(makeMeasurementReply(words).data(), Units::Millimetres, &scan);
+  EXPECT_EQ(scan.words, words);
+  ASSERT_EQ(scan.ranges.size(), 361u);
+  EXPECT_EQ(scan.ranges[0], 1.234f);
+  EXPECT_EQ(scan.ranges[1], 8.191f);
+  EXPECT_EQ(scan.ranges[360], 0.01f);
+  EXPECT_EQ(scan.geometry.count, 361u);
+  EXPECT_EQ(scan.geometry.angle_increment, std::numbers::pi / 360.0);
+  EXPECT_EQ(scan.geometry.range_min, 0.01);
+  EXPECT_EQ(scan.geometry.range_max, 8.18);
+  // Centimetre units: the same words are ten times as far.
+  decodeMeasurementReply(makeMeasurementReply(words).data(), Units::Centimetres, &scan);
+  EXPECT_EQ(scan.ranges[0], 12.34f);
+  EXPECT_EQ(scan.geometry.range_max, 81.8);
 }
 
 }  // namespace

@@ -9,12 +9,14 @@ bool silenceCounts(std::int64_t earlier, std::int64_t later) {
   return static_cast<double>(elapsed) > 0.05;
 }
 
-int SilenceFramer::addChunk(const std::uint8_t* data, int length, std::int64_t now) {
+int SilenceFramer::addChunk(const std::uint8_t* data, int length, std::int64_t now, std::int64_t arrivalNs) {
   if (length <= 0) return 0;
   if (!anyChunk_ || silenceCounts(chunkTime_, now)) messageLen_ = 0;
   anyChunk_ = true;
   chunkTime_ = now;
   pending_ = true;
+  lastArrival_ = arrivalNs;
+  for (int i = messageLen_; i < 2 && i < messageLen_ + length; ++i) arrival_[i] = arrivalNs;
   const int room = kMessageCapacity - messageLen_;
   const int taken = std::min(room, length);
   std::copy(data, data + taken, message_ + messageLen_);
@@ -32,6 +34,8 @@ int SilenceFramer::publishWhole() {
     if (n <= 0 || n > messageLen_) break;
     std::copy(message_, message_ + n, readyBuf_);
     readyLen_ = n;
+    std::copy(arrival_, arrival_ + 2, readyArrival_);
+    arrival_[0] = arrival_[1] = lastArrival_;
     ready_ = true;
     std::copy(message_ + n, message_ + messageLen_, message_);
     messageLen_ -= n;
@@ -52,14 +56,16 @@ bool SilenceFramer::publishIfDue(std::int64_t now) {
   }
   std::copy(message_, message_ + messageLen_, readyBuf_);
   readyLen_ = messageLen_;
+  std::copy(arrival_, arrival_ + 2, readyArrival_);
   ready_ = true;
   return true;
 }
 
-int SilenceFramer::readReady(std::uint8_t* destination, int wanted) {
+int SilenceFramer::readReady(std::uint8_t* destination, int wanted, std::int64_t* arrivals) {
   if (!ready_) return 0;
   const int n = std::clamp(wanted, 0, readyLen_);
   std::copy(readyBuf_, readyBuf_ + n, destination);
+  if (arrivals) std::copy(readyArrival_, readyArrival_ + 2, arrivals);
   ready_ = false;
   const int length = readyLen_;
   if (pending_) publishWhole();

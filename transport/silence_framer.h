@@ -34,8 +34,9 @@ class SilenceFramer {
   // would carry a message past 1000 bytes are dropped (and counted): messages up
   // to 1000 bytes pass unchanged, longer bursts keep their first 1000 bytes.
   // With a check, whole messages move to the ready slot at once while it is
-  // free; returns how many did.
-  int addChunk(const std::uint8_t* data, int length, std::int64_t now);
+  // free; returns how many did. `arrivalNs` (host wall-clock time, any unit
+  // the caller likes) is kept for the first two bytes of each message.
+  int addChunk(const std::uint8_t* data, int length, std::int64_t now, std::int64_t arrivalNs = 0);
 
   void setMessageCheck(MessageCheck check) { check_ = check; }
 
@@ -52,7 +53,10 @@ class SilenceFramer {
   // Copies at most `wanted` bytes of the ready message, empties the slot and
   // returns the message's full length. Returns 0 when the slot is empty. A
   // whole message (by the check) that waited for the slot takes it at once.
-  int readReady(std::uint8_t* destination, int wanted);
+  // `arrivals`, when given, gets the arrival of the message's bytes 0 and 1
+  // (the time of the chunks that brought them; after a message was cut from
+  // the front of a burst, the rest's are the burst's last chunk's).
+  int readReady(std::uint8_t* destination, int wanted, std::int64_t* arrivals = nullptr);
 
   std::int64_t droppedMessages() const { return droppedMessages_; }
   std::int64_t droppedBytes() const { return droppedBytes_; }
@@ -63,8 +67,11 @@ class SilenceFramer {
   MessageCheck check_ = nullptr;
   std::uint8_t message_[kMessageCapacity];
   int messageLen_ = 0;
+  std::int64_t arrival_[2] = {};  // of message_'s bytes 0 and 1
+  std::int64_t lastArrival_ = 0;
   std::uint8_t readyBuf_[kMessageCapacity];
   int readyLen_ = 0;
+  std::int64_t readyArrival_[2] = {};
   bool ready_ = false;
   bool pending_ = false;
   bool anyChunk_ = false;

@@ -62,7 +62,7 @@ int TcpClient::hasReady() {
 
 int TcpClient::readReady(std::uint8_t* destination, int wanted) {
   std::lock_guard lock(mutex_);
-  return framer_.readReady(destination, wanted);
+  return framer_.readReady(destination, wanted, lastArrivals_);
 }
 
 bool TcpClient::waitReady(int timeoutMs) {
@@ -154,7 +154,7 @@ int SocketThread(TcpClient& c) {
         int published = 0;
         {
           std::lock_guard lock(c.mutex_);
-          published = c.framer_.addChunk(c.recvBuf_, n, processMillis());
+          published = c.framer_.addChunk(c.recvBuf_, n, processMillis(), platform::wallClockNanos());
         }
         c.framerWake_.notify_all();
         if (published > 0) c.readyWake_.notify_all();

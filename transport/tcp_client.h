@@ -64,6 +64,9 @@ class TcpClient {
   int hasReady();
   // Takes the ready message: stores at most `wanted` bytes, returns its full length.
   int readReady(std::uint8_t* destination, int wanted);
+  // The host wall-clock time (ns since the epoch) at which byte `index` (0
+  // or 1; later bytes count as 1) of the message last taken came off the socket.
+  std::int64_t arrivalNs(int index) const { return lastArrivals_[index > 0 ? 1 : 0]; }
   // True when a socket was closed, false when there was none.
   bool close();
 
@@ -107,6 +110,7 @@ class TcpClient {
   std::atomic<bool> lost_{false};
   std::atomic<bool> closedByPeer_{false};
   std::uint8_t recvBuf_[kMessageCapacity];  // SocketThread's own
+  std::int64_t lastArrivals_[2] = {};       // the owner's own
 
   mutable std::mutex mutex_;
   std::condition_variable framerWake_;  // a chunk arrived, or stopping

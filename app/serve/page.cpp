@@ -50,15 +50,27 @@ function geometry() {
   const r = window.devicePixelRatio || 1;
   const w = canvas.width, h = canvas.height, top = 40 * r, margin = 20 * r;
   let far = 1;
-  if (scan) for (const v of scan.ranges) if (v >= 0.01 && v <= 8.18 && v > far) far = v;
+  if (scan) for (const v of scan.ranges) if (valid(v) && v > far) far = v;
   const scale = Math.min((w / 2 - margin) / far, (h - top - 2 * margin) / far) * zoom;
   return { r, w, h, cx: w / 2, cy: h - margin, scale };
 }
 
+// A range is a distance inside the bounds the scan carries; 0 is no echo.
+function valid(v) {
+  return v >= scan.range_min && v <= scan.range_max;
+}
+
+// Point i's direction on the page, from the scanner's right: the field is
+// centred on straight ahead, which is up.
+function angleFromRight(i) {
+  const field = scan.end_angle - scan.start_angle;
+  return (Math.PI - field) / 2 + field * i / Math.max(scan.ranges.length - 1, 1);
+}
+
 function point(g, i) {
   const v = scan.ranges[i];
-  if (!(v >= 0.01 && v <= 8.18)) return null;
-  const a = scan.start_angle + (scan.end_angle - scan.start_angle) * i / (scan.ranges.length - 1);
+  if (!valid(v)) return null;
+  const a = angleFromRight(i);
   return { x: g.cx + Math.cos(a) * v * g.scale, y: g.cy - Math.sin(a) * v * g.scale, v, a };
 }
 
@@ -130,13 +142,13 @@ function showStatus() {
   if (scan) {
     let near = null, at = 0, points = 0;
     scan.ranges.forEach((v, i) => {
-      if (!(v >= 0.01 && v <= 8.18)) return;
+      if (!valid(v)) return;
       points++;
       if (near === null || v < near) { near = v; at = i; }
     });
     const t = new Date(scan.timestamp.sec * 1000 + scan.timestamp.nsec / 1e6);
     text += ` · sample ${samples} · ${t.toLocaleTimeString()} · ${points} points` +
-            (near === null ? "" : ` · nearest ${near.toFixed(3)} m at ${(at / 2).toFixed(1)}°`) +
+            (near === null ? "" : ` · nearest ${near.toFixed(3)} m at ${(angleFromRight(at) * 180 / Math.PI).toFixed(1)}°`) +
             ` · ${rate.toFixed(1)} scans/s`;
   }
   statusLine.innerHTML = text;

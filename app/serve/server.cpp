@@ -12,8 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/scan_formats.h"
+#include "app/outputs/text.h"
 #include "app/serve/protocol.h"
+#include "lms/formats/laser_scan.h"
 #include "transport/server_sockets.h"
 
 namespace app::serve {
@@ -38,6 +39,7 @@ constexpr std::string_view kLaserScanSchema =
     R"("y":{"type":"number"},"z":{"type":"number"}}},"orientation":{"type":"object","properties":{)"
     R"("x":{"type":"number"},"y":{"type":"number"},"z":{"type":"number"},"w":{"type":"number"}}}}},)"
     R"("start_angle":{"type":"number"},"end_angle":{"type":"number"},)"
+    R"("range_min":{"type":"number"},"range_max":{"type":"number"},)"
     R"("ranges":{"type":"array","items":{"type":"number"}},)"
     R"("intensities":{"type":"array","items":{"type":"number"}}}})";
 
@@ -363,6 +365,31 @@ struct LiveServer::Impl {
   bool loopbackOnly() const { return options.address.rfind("127.", 0) == 0; }
 };
 
+void formatFoxgloveLaserScan(std::string& out, const lmsview::Scan& scan, std::string_view frameId) {
+  std::int32_t sec = 0;
+  std::uint32_t nsec = 0;
+  lms::splitStamp(scan.stamp_ns, &sec, &nsec);
+  out = "{\"timestamp\":{\"sec\":";
+  putInt(out, sec);
+  out += ",\"nsec\":";
+  putInt(out, nsec);
+  out += "},\"frame_id\":";
+  putJsonString(out, frameId);
+  out +=
+      ",\"pose\":{\"position\":{\"x\":0,\"y\":0,\"z\":0},\"orientation\":{\"x\":0,\"y\":0,\"z\":0,\"w\":1}},"
+      "\"start_angle\":";
+  putDouble(out, scan.geometry.angle_min);
+  out += ",\"end_angle\":";
+  putDouble(out, scan.geometry.angle_max());
+  out += ",\"range_min\":";
+  putDouble(out, scan.geometry.range_min);
+  out += ",\"range_max\":";
+  putDouble(out, scan.geometry.range_max);
+  out += ",\"ranges\":";
+  putRangesJson(out, scan);
+  out += ",\"intensities\":[]}";
+}
+
 LiveServer::LiveServer() : impl_(std::make_unique<Impl>()) {}
 
 LiveServer::~LiveServer() {
@@ -397,10 +424,10 @@ void LiveServer::publish(const lmsview::Scan& scan) {
 }
 
 void LiveServer::linkState(bool up, std::string_view text) {
-  const std::string status = nlohmann::json{{"op", "status"},
-                                            {"level", up ? 0 : 1},
-                                            {"message", up ? "link open" : "link lost: " + std::string(text)}}
-                                 .dump();
+  const std::string status =
+      nlohmann::json{
+          {"op", "status"}, {"level", up ? 0 : 1}, {"message", up ? "link open" : std::string(text)}}
+          .dump();
   {
     std::lock_guard lock(impl_->mutex);
     if (!impl_->running || impl_->statuses.size() >= 8) return;

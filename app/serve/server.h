@@ -43,8 +43,8 @@ class LiveServer {
   void start();
   // Any thread; never waits for a client.
   void publish(const lmsview::Scan& scan);
-  // The link is open (true) or lost (false, with why): a status message to
-  // every client.
+  // The link is open (true) or lost (false, with a line saying why): a
+  // status message to every client.
   void linkState(bool up, std::string_view text);
   void stop();
 
@@ -55,5 +55,12 @@ class LiveServer {
 
 // The page served at "/" (HTML, CSS and script in one).
 std::string_view pageHtml();
+
+// Replaces `out` with the scan as the robotics viewers' foxglove.LaserScan
+// JSON (no newline): timestamp {sec, nsec}, frame_id, pose at the origin,
+// start_angle and end_angle (the scan's first and last angle), ranges
+// (metres) and intensities (empty); and, for the page, range_min and
+// range_max (a range outside them is not a distance).
+void formatFoxgloveLaserScan(std::string& out, const lmsview::Scan& scan, std::string_view frameId);
 
 }  // namespace app::serve

@@ -37,7 +37,7 @@ struct Ros2Stats {
   std::uint64_t dropped = 0;  // not written in time, or replaced by a newer scan while a write waited
 };
 
-class Ros2Publisher {
+class LMSVIEW_API Ros2Publisher {
  public:
   explicit Ros2Publisher(Ros2Options options = {});
   Ros2Publisher(const Ros2Publisher&) = delete;
@@ -61,6 +61,6 @@ class Ros2Publisher {
 // ROS 2's rules for a topic name: '/' first, then parts of letters, digits
 // and '_' separated by single '/', no part starting with a digit, no '/' at
 // the end.
-bool valid_ros2_topic(const std::string& topic) noexcept;
+LMSVIEW_API bool valid_ros2_topic(const std::string& topic) noexcept;
 
 }  // namespace lmsview

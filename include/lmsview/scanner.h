@@ -17,7 +17,6 @@
 // Errors are std::error_code values of lmsview::errc (see errc below); no
 // call throws except for an exhausted memory allocation.
 
-#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -25,10 +24,14 @@
 #include <memory>
 #include <string>
 #include <system_error>
+#include <vector>
+
+#include "lmsview/export.h"
 
 namespace lmsview {
 
 // What went wrong, as a caller can branch on it; ec.message() is one line.
+// The values are the C interface's LMSVIEW_* error values.
 enum class errc {
   timeout = 1,        // next(): no scan within the timeout
   closed,             // the scanner was closed (or never opened)
@@ -40,34 +43,45 @@ enum class errc {
   bad_link_name,      // the link name does not parse, or names no address
   unreachable,        // no answer from that address (timed out, no route)
   already_open,       // open() was called twice
-  link_failed,        // another failure of the link (ec.message() says which)
+  link_failed,        // another failure of the link (last_error_detail() says which)
+  bad_argument,       // an option that cannot be (last_error_detail() says which)
   end_of_recording,   // a "file:" link has played its last scan
-  bad_recording,      // a "file:" link names no readable recording
+  bad_recording,      // a "file:" link names no readable recording (last_error_detail() says why)
   bad_topic,          // Ros2Publisher: not a ROS 2 topic name
   bad_domain,         // Ros2Publisher: a DDS domain outside 0 to 232 (or a bad ROS_DOMAIN_ID)
   dds_failed,         // Ros2Publisher: DDS could not join the domain or make the writer
 };
-const std::error_category& error_category() noexcept;
+LMSVIEW_API const std::error_category& error_category() noexcept;
 inline std::error_code make_error_code(errc e) noexcept {
   return {static_cast<int>(e), error_category()};
 }
 
-// One scan: 361 ranges from the scanner's right (angle 0) counter-clockwise
-// to its left (angle pi), pi/2 straight ahead, seen from above.
-struct Scan {
-  static constexpr std::size_t points = 361;
-  static constexpr float angle_min = 0.0f;
-  static constexpr double angle_increment = 3.14159265358979323846 / 360.0;
-  // A range outside [range_min, range_max] is not a distance: 0 means no
-  // echo, values above range_max are the scanner's codes (dazzle, nothing
-  // seen); the raw word says which.
-  static constexpr float range_min = 0.01f;
-  static constexpr float range_max = 8.18f;
+// Where the points of a scan lie and what its ranges mean. Point i lies at
+// angle_min + i * angle_increment, counter-clockwise seen from above.
+struct Geometry {
+  std::size_t count = 0;       // points in the scan
+  double angle_min = 0;        // rad: point 0, the scanner's right
+  double angle_increment = 0;  // rad between neighbouring points
+  // A range outside [range_min, range_max] (metres) is not a distance: 0
+  // means no echo, values above range_max are the scanner's codes (dazzle,
+  // nothing seen); the raw word says which.
+  double range_min = 0;
+  double range_max = 0;
+  double range_unit = 0.001;  // metres per count of a raw word's range bits
+  double angle_max() const {
+    return angle_min + angle_increment * static_cast<double>(count > 0 ? count - 1 : 0);
+  }
+  double angle(std::size_t i) const { return angle_min + angle_increment * static_cast<double>(i); }
+  bool operator==(const Geometry&) const = default;
+};
 
+// One scan, carrying its own geometry.
+struct Scan {
   std::uint64_t seq = 0;      // 0, 1, 2 ... per valid scan this Scanner received; a gap means drops
   std::int64_t stamp_ns = 0;  // host wall-clock time (UTC, ns since the epoch) when the reply was whole
-  std::array<float, points> ranges{};         // metres: bits 0-12 of each word / 1000
-  std::array<std::uint16_t, points> words{};  // the raw range words, flag bits included
+  Geometry geometry;
+  std::vector<float> ranges;         // metres, geometry.count of them: bits 0-12 of each word * range_unit
+  std::vector<std::uint16_t> words;  // the raw range words, flag bits included
 };
 
 struct Options {
@@ -75,7 +89,7 @@ struct Options {
   // "serial:///dev/ttyUSB0", or on Windows "serial://COM3" / "serial://\\.\COM12";
   // or "file:RECORDING" (JSON Lines or MCAP as lmsview --record writes them):
   // its scans once, `interval` apart, stamped when played, then
-  // errc::end_of_recording.
+  // errc::end_of_recording. Link names are UTF-8.
   std::string link;
   std::string family = "LMS";                // "LMS" or "PLS"
   int baud = 9600;                           // serial line rate; 0: try each rate until the scanner answers
@@ -87,13 +101,42 @@ struct Options {
   int scanner_baud = 0;
 };
 
-// What happened, with a one-line text.
+// What happened, with typed fields and a plain one-line text.
 struct Event {
-  enum class Kind { opened, lost, reconnecting, reply_rejected, baud_found, open_failed, baud_switched };
+  enum class Kind {
+    opened,             // the link is open (again); `where`
+    open_failed,        // an open failed for good; `error` and the text say why
+    lost,               // the open link was lost; the text says why
+    reconnecting,       // the next open comes in `delay`; `attempt`, `where`
+    reply_rejected,     // a request gave no whole scan; `reason`
+    no_answer,          // requests get no answer (said once); `every_rate_tried`
+    baud_found,         // baud 0: the scanner answered at `baud`
+    baud_not_found,     // baud 0: no rate got an answer; going on at `baud`
+    baud_switched,      // scanner_baud: the scanner runs at `baud` now (from `from_baud`)
+    baud_not_switched,  // scanner_baud: it did not take `baud`; going on at `from_baud`
+    baud_restored,      // at close(): the scanner is back at `baud`
+  };
+  // Why a request gave no whole scan.
+  enum class Reason {
+    none,
+    no_reply,     // acknowledged, but no reply came
+    not_a_reply,  // what came is not a measurement reply
+    too_short,    // the reply ended early
+    checksum,     // the reply's checksum is wrong
+    refused,      // the scanner refused the request (NAK)
+    unanswered,   // no answer to the request in time
+    unexpected,   // the answer began with neither ACK nor NAK (noise, a wrong rate)
+  };
   Kind kind = Kind::opened;
-  std::string text;
-  std::chrono::milliseconds delay{0};  // reconnecting: until the next attempt
-  int baud = 0;                        // baud_found, baud_switched: the rate the scanner runs at
+  std::string text;                    // one line, no newline
+  std::chrono::milliseconds delay{0};  // reconnecting
+  int attempt = 0;                     // reconnecting
+  int baud = 0;                        // baud_*: the rate concerned
+  int from_baud = 0;                   // baud_switched, baud_not_switched: the rate before
+  Reason reason = Reason::none;        // reply_rejected
+  bool every_rate_tried = false;       // no_answer: baud 0 looked for the rate already
+  std::string where;                   // opened, reconnecting: where the link goes
+  std::error_code error;               // open_failed: the system's error, where there is one
 };
 
 struct Stats {
@@ -109,7 +152,7 @@ struct Stats {
 
 // Ends its callback when destroyed (waiting for a call in progress, unless
 // destroyed inside that call).
-class Subscription {
+class LMSVIEW_API Subscription {
  public:
   Subscription() = default;
   Subscription(Subscription&&) noexcept;
@@ -124,7 +167,7 @@ class Subscription {
   std::shared_ptr<State> state_;
 };
 
-class Scanner {
+class LMSVIEW_API Scanner {
  public:
   // Does not touch the link.
   explicit Scanner(Options options);
@@ -141,21 +184,26 @@ class Scanner {
   // The oldest scan not yet taken. errc::timeout when none comes within
   // `timeout`; after a loss without reconnect, the loss; after close(), errc::closed.
   std::error_code next(Scan& out, std::chrono::milliseconds timeout);
-  // Called with every valid scan, on the acquisition thread.
+  // Called with every valid scan, on the acquisition thread. A callback
+  // holds up acquisition while it runs: keep it short, or hand the scan to
+  // a thread of your own.
   [[nodiscard]] Subscription on_scan(std::function<void(const Scan&)> callback);
   [[nodiscard]] Subscription on_event(std::function<void(const Event&)> callback);
   // Ends acquisition and joins its threads (within a cycle's bound). Safe
   // to call twice, from any thread, and from inside a callback.
   void close();
   Stats stats() const;
+  // One line saying why the last open() or next() failed, with the
+  // system's or the recording's own reason ("" when nothing failed).
+  std::string last_error_detail() const;
 
  private:
   struct Impl;
   std::shared_ptr<Impl> impl_;
 };
 
-// The library's version, "1.1.0".
-const char* version() noexcept;
+// The library's version, "MAJOR.MINOR.PATCH".
+LMSVIEW_API const char* version() noexcept;
 
 }  // namespace lmsview
 

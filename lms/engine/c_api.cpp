@@ -3,13 +3,16 @@
 
 #include <cstring>
 #include <new>
+#include <string>
 
+#include "lms/engine/errors.h"
 #include "lmsview/lmsview.h"
 #include "lmsview/scanner.h"
 
 struct lmsview_scanner {
   explicit lmsview_scanner(lmsview::Options o) : scanner(std::move(o)) {}
   lmsview::Scanner scanner;
+  std::string detail;  // lmsview_last_error_text's line, kept until the next call that fails
 };
 
 namespace {
@@ -20,11 +23,21 @@ int codeOf(const std::error_code& ec) {
   return LMSVIEW_LINK_FAILED;
 }
 
+// Keeps the reason behind a failure for lmsview_last_error_text.
+int failed(lmsview_scanner* s, std::error_code ec) {
+  const int code = codeOf(ec);
+  if (code != LMSVIEW_OK && code != LMSVIEW_TIMEOUT) {
+    s->detail = s->scanner.last_error_detail();
+    if (s->detail.empty()) s->detail = ec.message();
+  }
+  return code;
+}
+
 }  // namespace
 
 extern "C" {
 
-lmsview_scanner* lmsview_open(const char* link, const char* family, int* error) {
+lmsview_scanner* lmsview_create(const char* link, const char* family, int* error) {
   int code = LMSVIEW_OK;
   lmsview_scanner* s = nullptr;
   if (link == nullptr) {
@@ -32,14 +45,30 @@ lmsview_scanner* lmsview_open(const char* link, const char* family, int* error) 
   } else {
     try {
       s = new lmsview_scanner({.link = link, .family = family ? family : "LMS"});
-      code = codeOf(s->scanner.open());
     } catch (...) {
       code = LMSVIEW_LINK_FAILED;
     }
-    if (code != LMSVIEW_OK) {
-      delete s;
-      s = nullptr;
-    }
+  }
+  if (error) *error = code;
+  return s;
+}
+
+int lmsview_start(lmsview_scanner* scanner) {
+  if (scanner == nullptr) return LMSVIEW_BAD_ARGUMENT;
+  try {
+    return failed(scanner, scanner->scanner.open());
+  } catch (...) {
+    return LMSVIEW_LINK_FAILED;
+  }
+}
+
+lmsview_scanner* lmsview_open(const char* link, const char* family, int* error) {
+  int code = LMSVIEW_OK;
+  lmsview_scanner* s = lmsview_create(link, family, &code);
+  if (s != nullptr) code = lmsview_start(s);
+  if (code != LMSVIEW_OK) {
+    delete s;
+    s = nullptr;
   }
   if (error) *error = code;
   return s;
@@ -50,9 +79,10 @@ int lmsview_next(lmsview_scanner* scanner, float ranges_m[LMSVIEW_POINTS], uint6
   if (scanner == nullptr || ranges_m == nullptr || timeout_ms < 0) return LMSVIEW_BAD_ARGUMENT;
   try {
     lmsview::Scan scan;
-    const int code = codeOf(scanner->scanner.next(scan, std::chrono::milliseconds(timeout_ms)));
+    const int code = failed(scanner, scanner->scanner.next(scan, std::chrono::milliseconds(timeout_ms)));
     if (code != LMSVIEW_OK) return code;
-    std::memcpy(ranges_m, scan.ranges.data(), sizeof(float) * LMSVIEW_POINTS);
+    std::memcpy(ranges_m, scan.ranges.data(),
+                sizeof(float) * std::min<std::size_t>(scan.ranges.size(), LMSVIEW_POINTS));
     if (seq) *seq = scan.seq;
     if (stamp_ns) *stamp_ns = scan.stamp_ns;
     return LMSVIEW_OK;
@@ -66,29 +96,14 @@ void lmsview_close(lmsview_scanner* scanner) {
 }
 
 const char* lmsview_error_text(int error) {
-  switch (error) {
-    case LMSVIEW_OK:
-      return "no error";
-    case LMSVIEW_BAD_ARGUMENT:
-      return "a bad argument (a null pointer or a negative timeout)";
-    case LMSVIEW_END_OF_RECORDING:
-      return "the recording has no more scans";
-    case LMSVIEW_BAD_RECORDING:
-      return "the recording cannot be read";
-    default:
-      break;
-  }
-  // The texts of the C++ side, kept for the life of the process.
-  static const std::string texts[] = {
-      lmsview::error_category().message(1),  lmsview::error_category().message(2),
-      lmsview::error_category().message(3),  lmsview::error_category().message(4),
-      lmsview::error_category().message(5),  lmsview::error_category().message(6),
-      lmsview::error_category().message(7),  lmsview::error_category().message(8),
-      lmsview::error_category().message(9),  lmsview::error_category().message(10),
-      lmsview::error_category().message(11),
-  };
-  if (error >= 1 && error <= 11) return texts[error - 1].c_str();
-  return "unknown lmsview error";
+  if (error == LMSVIEW_OK) return "no error";
+  const lms::ErrorContract* row = lms::contractOf(error);
+  return row ? row->message : "unknown lmsview error";
+}
+
+const char* lmsview_last_error_text(const lmsview_scanner* scanner) {
+  if (scanner == nullptr) return "";
+  return scanner->detail.c_str();
 }
 
 const char* lmsview_version(void) {

@@ -40,14 +40,22 @@ const std::string_view kLaserScanDefinition =
     "int32 sec\n"
     "uint32 nanosec\n";
 
+void splitStamp(std::int64_t ns, std::int32_t* sec, std::uint32_t* nanosec) {
+  const std::int64_t s = ns >= 0 ? ns / 1'000'000'000 : (ns + 1) / 1'000'000'000 - 1;
+  *sec = static_cast<std::int32_t>(s);
+  *nanosec = static_cast<std::uint32_t>(ns - s * 1'000'000'000);
+}
+
 LaserScanFields laserScanFields(const lmsview::Scan& scan, std::string_view frameId) {
   LaserScanFields f;
-  // Seconds rounded down, so nanosec stays in [0, 1e9) before 1970 too.
-  const std::int64_t ns = scan.stamp_ns;
-  const std::int64_t sec = ns >= 0 ? ns / 1'000'000'000 : (ns + 1) / 1'000'000'000 - 1;
-  f.sec = static_cast<std::int32_t>(sec);
-  f.nanosec = static_cast<std::uint32_t>(ns - sec * 1'000'000'000);
+  splitStamp(scan.stamp_ns, &f.sec, &f.nanosec);
   f.frameId = frameId;
+  const lmsview::Geometry& g = scan.geometry;
+  f.angleMin = static_cast<float>(g.angle_min);
+  f.angleMax = static_cast<float>(g.angle_max());
+  f.angleIncrement = static_cast<float>(g.angle_increment);
+  f.rangeMin = static_cast<float>(g.range_min);
+  f.rangeMax = static_cast<float>(g.range_max);
   f.scan = &scan;
   return f;
 }

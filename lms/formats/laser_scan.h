@@ -5,31 +5,34 @@
 // (JSON Lines, MCAP recordings), and its ROS 2 encodings.
 
 #include <cstdint>
-#include <numbers>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "lms/protocol/reply.h"
 #include "lmsview/scanner.h"
 
 namespace lms {
 
+// The message's fields, all from the scan record (its geometry included).
 struct LaserScanFields {
   std::int32_t sec = 0;       // header.stamp: UTC seconds ...
   std::uint32_t nanosec = 0;  // ... and nanoseconds
   std::string_view frameId;
   float angleMin = 0.0f;
-  float angleMax = static_cast<float>(std::numbers::pi);
-  float angleIncrement = static_cast<float>(std::numbers::pi / 360.0);
+  float angleMax = 0.0f;
+  float angleIncrement = 0.0f;
   float timeIncrement = 0.0f;  // not known
   float scanTime = 0.0f;       // not known
-  float rangeMin = static_cast<float>(kRangeMinMetres);
-  float rangeMax = static_cast<float>(kRangeMaxMetres);
+  float rangeMin = 0.0f;
+  float rangeMax = 0.0f;
   const lmsview::Scan* scan = nullptr;  // ranges in metres; no intensities
 };
 
 LaserScanFields laserScanFields(const lmsview::Scan& scan, std::string_view frameId);
+
+// A stamp in ns since the epoch as the message's seconds (rounded down) and
+// nanoseconds, so nanoseconds stay in [0, 1e9) before 1970 too.
+void splitStamp(std::int64_t ns, std::int32_t* sec, std::uint32_t* nanosec);
 
 // The message in ROS 2's CDR: the 4-byte encapsulation header (plain CDR,
 // little-endian) and the fields, aligned as CDR aligns them.

@@ -51,7 +51,7 @@ bool Recording::addLine(std::string_view line, std::string* why) {
   std::size_t at = 0;
   while (at < line.size() && isSpace(line[at])) ++at;
   if (at == line.size()) return true;  // blank
-  RangeWords w{};
+  std::uint16_t w[kMaxScanPoints] = {};
   int n = 0;
   std::string_view values = line.substr(at);
   char separator = ' ';
@@ -78,14 +78,20 @@ bool Recording::addLine(std::string_view line, std::string* why) {
     while (!field.empty() && isSpace(field.back())) field.remove_suffix(1);
     values = stop == std::string_view::npos ? std::string_view() : values.substr(stop + 1);
     if (field.empty() && separator == ' ') continue;
-    if (n >= kScanPoints || !parseWord(field, &w[static_cast<std::size_t>(n)])) {
-      *why = "expected at most 361 values from 0 to 65535 (decimal, or hexadecimal after 0x)";
+    if (n >= kMaxScanPoints || !parseWord(field, &w[n])) {
+      *why = "expected at most " + std::to_string(kMaxScanPoints) +
+             " values from 0 to 65535 (decimal, or hexadecimal after 0x)";
       return false;
     }
     ++n;
   }
-  if (n > 0) scans_.push_back(w);
+  if (n > 0) add(w, pointsHolding(n));
   return true;
+}
+
+void Recording::add(const std::uint16_t* words, int count) {
+  words_.insert(words_.end(), words, words + count);
+  ends_.push_back(words_.size());
 }
 
 bool Recording::load(const std::string& path, std::string* error, std::string* notice) {
@@ -133,14 +139,14 @@ bool Recording::load(const std::string& path, std::string* error, std::string* n
     if (!addLine(line, &why)) {
       // A last line without its newline is a recording cut short: the
       // scans before it still replay.
-      if (!ended && !scans_.empty()) {
+      if (!ended && !empty()) {
         if (notice) *notice = where(shown, lineNo) + "left out: " + why;
         return true;
       }
       *error = where(shown, lineNo) + why;
       return false;
     }
-    if (scans_.size() > kMaxReplayScans) {
+    if (size() > kMaxReplayScans) {
       *error =
           "replay file " + shown + " holds more than " + std::to_string(kMaxReplayScans) + " scans; split it";
       return false;
@@ -176,7 +182,7 @@ bool Recording::load(const std::string& path, std::string* error, std::string* n
     return false;
   }
   if (!add(false)) return false;
-  if (scans_.empty()) {
+  if (empty()) {
     *error = "replay file " + shown + " holds no scan";
     return false;
   }
@@ -196,7 +202,7 @@ bool Recording::addMcap(std::string_view file, std::string* why, std::string* no
     haveRaw = haveRaw || (m.messageEncoding == "json" && m.schemaName == "lmsview/RawScan");
   std::vector<float> ranges;
   for (const auto& m : messages) {
-    if (scans_.size() >= kMaxReplayScans) {
+    if (size() >= kMaxReplayScans) {
       *why = "more than " + std::to_string(kMaxReplayScans) + " scans; split it";
       return false;
     }
@@ -208,16 +214,17 @@ bool Recording::addMcap(std::string_view file, std::string* why, std::string* no
         *why = "a laser-scan message that does not parse";
         return false;
       }
-      RangeWords w{};
-      for (std::size_t i = 0; i < w.size() && i < ranges.size(); ++i) {
-        const float r = ranges[i];
+      std::uint16_t w[kMaxScanPoints] = {};
+      const int n = std::min(static_cast<int>(ranges.size()), kMaxScanPoints);
+      for (int i = 0; i < n; ++i) {
+        const float r = ranges[static_cast<std::size_t>(i)];
         w[i] = static_cast<std::uint16_t>(std::isfinite(r) && r > 0 ? std::min(std::lround(r * 1000.0), 8191L)
                                                                     : 0);
       }
-      scans_.push_back(w);
+      add(w, pointsHolding(n));
     }
   }
-  if (scans_.empty()) {
+  if (empty()) {
     *why = "it holds no laser scan";
     return false;
   }
@@ -225,7 +232,10 @@ bool Recording::addMcap(std::string_view file, std::string* why, std::string* no
 }
 
 RangeWords Recording::scan(std::int64_t index) const {
-  return scans_[static_cast<std::size_t>(index % static_cast<std::int64_t>(scans_.size()))];
+  const auto i = static_cast<std::size_t>(index % static_cast<std::int64_t>(size()));
+  const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
+  return RangeWords(words_.begin() + static_cast<std::ptrdiff_t>(begin),
+                    words_.begin() + static_cast<std::ptrdiff_t>(ends_[i]));
 }
 
 }  // namespace lms

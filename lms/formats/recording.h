@@ -5,7 +5,6 @@
 // --record FILE.mcap). The emulator replays them; the library reads them as
 // a link ("file:RECORDING").
 
-#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -15,7 +14,8 @@
 
 namespace lms {
 
-using RangeWords = std::array<std::uint16_t, kScanPoints>;
+// The raw range words of one scan, as many as the scan has points.
+using RangeWords = std::vector<std::uint16_t>;
 
 // Bounds on a replay file, so a file with no newline cannot take all memory.
 inline constexpr std::int64_t kMaxReplayFileBytes = std::int64_t{256} << 20;
@@ -24,10 +24,11 @@ inline constexpr std::size_t kMaxReplayLineBytes = 64 * 1024;
 // is bounded too: about 50 MB of them.
 inline constexpr std::size_t kMaxReplayScans = 65536;
 
-// Range words replayed from a file, one scan per line: either up to 361
-// whitespace-separated values (decimal, or hexadecimal after 0x; missing
-// values are 0), or a JSON line that lmsview --record wrote, whose "words"
-// are sent. Scans repeat.
+// Range words replayed from a file, one scan per line: either
+// whitespace-separated values (decimal, or hexadecimal after 0x), or a JSON
+// line that lmsview --record wrote, whose "words" are sent. A line with
+// fewer values than a scan of the scanner has is filled with 0 up to the
+// next such scan. Scans repeat.
 class Recording {
  public:
   // False, with a one-line reason in *error, when the file cannot be used.
@@ -40,12 +41,17 @@ class Recording {
   bool addMcap(std::string_view file, std::string* why, std::string* notice);
   // One line of such a file; false with the reason in *why.
   bool addLine(std::string_view line, std::string* why);
-  bool empty() const { return scans_.empty(); }
+  bool empty() const { return ends_.empty(); }
+  // Scan `index` (the recording repeats: any index is one of its scans).
   RangeWords scan(std::int64_t index) const;
-  std::size_t size() const { return scans_.size(); }
+  std::size_t size() const { return ends_.size(); }
 
  private:
-  std::vector<RangeWords> scans_;
+  void add(const std::uint16_t* words, int count);
+
+  // Every scan's words one after another, and where each scan ends.
+  std::vector<std::uint16_t> words_;
+  std::vector<std::size_t> ends_;
 };
 
 }  // namespace lms

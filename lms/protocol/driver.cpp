@@ -200,10 +200,12 @@ bool LmsDriver<Link>::switchScanner(int baud) {
   if (telegram == nullptr) return false;
   const AckResult r = exchange(telegram->data(), static_cast<int>(telegram->size()), link_);
   if (r != AckResult::Ack) {
+    const bool unanswered = r == AckResult::Timeout;
     emit({.kind = DriverEvent::Kind::RateNotSwitched,
-          .text = r == AckResult::Timeout ? "no answer" : "refused",
+          .text = unanswered ? "no answer" : "refused",
           .rate = baud,
-          .from = link_.baud()});
+          .from = link_.baud(),
+          .reason = unanswered ? lmsview::Event::Reason::unanswered : lmsview::Event::Reason::refused});
     return false;
   }
   // The scanner changes its rate once its answer is out.
@@ -411,8 +413,9 @@ void LmsDriver<Link>::read(Link& link) {
       why = "no reply";
     } else if (check == ReplyCheck::TooShort) {
       counters_.tooShort.fetch_add(1, std::memory_order_relaxed);
-      say("readScan - reply too short (%d of %d bytes)\n", len, kReplyLength);
-      why = "reply too short (" + std::to_string(len) + " of " + std::to_string(kReplyLength) + " bytes)";
+      const int whole = measurementReplyLength(carry_.bytes.data(), len);
+      say("readScan - reply too short (%d of %d bytes)\n", len, whole);
+      why = "reply too short (" + std::to_string(len) + " of " + std::to_string(whole) + " bytes)";
     } else {
       (check == ReplyCheck::BadChecksum ? counters_.badChecksum : counters_.notAReply)
           .fetch_add(1, std::memory_order_relaxed);
@@ -422,12 +425,12 @@ void LmsDriver<Link>::read(Link& link) {
     emit({.kind = DriverEvent::Kind::Rejected, .text = why});
     return;
   }
-  decodeRanges(2 * numPoints_, carry_.bytes.data() + kRangeOffset, rangeBuf_, &numPoints_);
-  decodeWords(carry_.bytes.data() + kRangeOffset, numPoints_, wordBuf_);
-  const std::int64_t receivedNs = platform::wallClockNanos();
-  slot_.publishScan(rangeBuf_, numPoints_, wordBuf_, receivedNs);
+  lmsview::Scan& scan = slot_.back();
+  decodeMeasurementReply(carry_.bytes.data(), units_, &scan);
+  scan.stamp_ns = platform::wallClockNanos();
+  const lmsview::Scan& published = slot_.publish();
   counters_.scans.fetch_add(1, std::memory_order_relaxed);
-  if (observer_) observer_({rangeBuf_, kAngleTable.data(), wordBuf_, numPoints_, receivedNs});
+  if (observer_) observer_(published);
 }
 
 template <class Link>

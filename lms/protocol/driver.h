@@ -32,10 +32,10 @@
 #include <string>
 
 #include "lms/protocol/exchange.h"
+#include "lms/protocol/facts.h"
 #include "lms/protocol/links.h"
 #include "lms/protocol/reply.h"
 #include "lms/protocol/scan_slot.h"
-#include "lms/protocol/facts.h"
 #include "transport/message_sink.h"
 
 // The compiler checks the driver's message formats against their arguments where it can.
@@ -73,6 +73,7 @@ struct DriverEvent {
   int rate = 0;
   int from = 0;
   bool everyRateTried = false;  // Silent: --baud auto looked for the rate already
+  lmsview::Event::Reason reason = lmsview::Event::Reason::none;  // Rejected, RateNotSwitched
 };
 
 // Counts over a run, read from any thread.
@@ -136,19 +137,25 @@ class LmsDriver {
   int rdLMSmsg(int length, std::uint8_t* destination, Transport& transport);
   std::uint8_t rdLMSbyte(Transport& transport);
 
-  // The display side's end of the hand-off.
+  // The display side's end of the hand-off: the newest scan (see ScanSlot),
+  // or the classic form with its ranges in centimetres.
+  const lmsview::Scan* takeScan() { return slot_.takeScan(); }
   bool takeScan(const float*& ranges, const float*& angles, int& count) {
     return slot_.takeScan(ranges, angles, count);
   }
-  bool takeScan(ScanView& view) { return slot_.takeScan(view); }
   // The display sleeps here until a scan is published or it is woken.
   bool waitForScan() { return slot_.waitForScan(); }
   void wakeScanReader() { slot_.wakeReader(); }
 
   // Called on the acquisition thread with every valid scan, right after it
   // is published (the display may skip a scan when a newer one comes before
-  // it looks; this sees them all). Set before run().
-  void setScanObserver(std::function<void(const ScanView&)> observer) { observer_ = std::move(observer); }
+  // it looks; this sees them all). The scan stays as it is until the
+  // observer returns. Set before run().
+  void setScanObserver(std::function<void(const lmsview::Scan&)> observer) {
+    observer_ = std::move(observer);
+  }
+  // The range unit the scanner is set to (millimetres unless set before run()).
+  void setUnits(Units units) { units_ = units; }
 
   // The pause of a cycle: from one request's answer to the next request
   // (kCyclePauseMs unless set before run()). The next request still waits
@@ -196,7 +203,6 @@ class LmsDriver {
   Transport* transport() { return transport_.get(); }
   bool isLMS() const { return isLMS_; }
   int comPort() const requires SerialLink<Link> { return target_.comPort; }
-  int numPoints() const { return numPoints_; }
 
  private:
   static Link linkOf(Transport& transport) { return Link{&transport}; }
@@ -222,9 +228,7 @@ class LmsDriver {
   // kept for the callers of that constructor; nothing reads them.
   int reserved_[3] = {16, 4, 0};
   typename Link::Target target_;
-  int numPoints_ = kScanPoints;
-  float rangeBuf_[kScanPoints] = {};
-  std::uint16_t wordBuf_[kScanPoints] = {};
+  Units units_ = Units::Millimetres;
   int intervalMs_ = kCyclePauseMs;
   bool isLMS_ = true;
   std::unique_ptr<Transport> transport_;
@@ -259,7 +263,7 @@ class LmsDriver {
     std::atomic<std::int64_t> requests{0}, scans{0}, noReply{0}, notAReply{0}, tooShort{0}, badChecksum{0},
         reconnects{0};
   } counters_;  // relaxed: counts only, read for reports
-  std::function<void(const ScanView&)> observer_;
+  std::function<void(const lmsview::Scan&)> observer_;
 };
 
 using SerialLms = LmsDriver<SerialPortLink>;

@@ -19,8 +19,8 @@
 
 namespace lms {
 
-// Size of one read of an answer.
-inline constexpr int kReplyReadSize = 802;
+// Size of one read of an answer: 802 bytes, or the largest reply where that is longer.
+inline constexpr int kReplyReadSize = kMaxReplyLength > 802 ? kMaxReplyLength : 802;
 // How long awaitAck waits for the first answer byte. A scanner answers within a
 // few milliseconds; a second and a half also covers a slow serial gateway.
 inline constexpr int kAckTimeoutMs = 1500;
@@ -37,8 +37,10 @@ inline constexpr int kLineTailMs = 10;
 //   message or bytes it took (a message link may report more than it stored);
 // - waitData(ms): blocks until data is waiting or `ms` pass;
 // - lost(): the peer or device is gone and nothing more will come;
-// - restOfReplyMs(have): how long the rest of a reply needs on the line once
-//   `have` bytes of it are in, or 0 where whole messages arrive at once.
+// - lineMs(bytes): how long `bytes` more need on the line, or 0 where whole
+//   messages arrive at once;
+// - arrivalNs(i): the host wall-clock time (ns since the epoch) at which
+//   byte `i` of the last read arrived.
 template <class T>
 concept TelegramLink = requires(T& t, const std::uint8_t* in, std::uint8_t* out, int n) {
   { t.write(in, n) } -> std::convertible_to<int>;
@@ -46,15 +48,17 @@ concept TelegramLink = requires(T& t, const std::uint8_t* in, std::uint8_t* out,
   { t.read(out, n) } -> std::convertible_to<int>;
   { t.waitData(n) } -> std::convertible_to<bool>;
   { t.lost() } -> std::convertible_to<bool>;
-  { t.restOfReplyMs(n) } -> std::convertible_to<int>;
+  { t.lineMs(n) } -> std::convertible_to<int>;
+  { t.arrivalNs(n) } -> std::convertible_to<std::int64_t>;
 };
 
 // The answer being gathered after an acknowledge: the bytes that came behind
-// the ACK byte, then the rest of the reply as it arrives. Replies are checked
-// and decoded straight from here.
+// the ACK byte, then the rest of the reply as it arrives, and when its first
+// byte arrived. Replies are checked and decoded straight from here.
 struct ReplyCarry {
   std::array<std::uint8_t, kReplyReadSize> bytes{};
   int length = 0;
+  std::int64_t firstByteNs = 0;  // host wall-clock time the first byte arrived
   void clear() { length = 0; }
 };
 
@@ -107,6 +111,8 @@ AckResult awaitAck(T& link, ReplyCarry* carry, int timeoutMs = kAckTimeoutMs) {
   }
   std::memmove(into.bytes.data(), into.bytes.data() + 1, static_cast<std::size_t>(n - 1));
   into.length = n - 1;
+  // The reply began in the read that brought the acknowledge.
+  if (into.length > 0) into.firstByteNs = link.arrivalNs(1);
   return AckResult::Ack;
 }
 
@@ -126,6 +132,7 @@ bool readMore(T& link, ReplyCarry& carry) {
   const int room = kReplyReadSize - carry.length;
   const int n = link.read(carry.bytes.data() + carry.length, room);
   if (n <= 0) return false;
+  if (carry.length == 0) carry.firstByteNs = link.arrivalNs(0);
   carry.length += std::min(n, room);
   return true;
 }
@@ -154,19 +161,23 @@ bool collectTelegram(T& link, ReplyCarry& carry, std::int64_t deadline) {
 template <TelegramLink T>
 bool collectReply(T& link, ReplyCarry& carry, std::int64_t deadline,
                   const std::atomic<bool>* stop = nullptr) {
-  while (carry.length < kReplyLength && mayBeginMeasurementReply(carry.bytes.data(), carry.length)) {
-    if (stop && stop->load(std::memory_order_acquire)) break;
+  for (;;) {
+    const int whole = measurementReplyLength(carry.bytes.data(), carry.length);
+    if (whole < 0) return false;
+    if (whole > 0 && carry.length >= whole) return true;
+    if (stop && stop->load(std::memory_order_acquire)) return false;
     if (readMore(link, carry)) continue;
     const std::int64_t left = deadline - platform::processMillis();
-    if (left <= 0 || link.lost()) break;
+    if (left <= 0 || link.lost()) return false;
     const int wait = static_cast<int>(stop ? std::min<std::int64_t>(left, kStopCheckMs) : left);
-    const int line = carry.length > 0 ? link.restOfReplyMs(carry.length) : 0;
+    // Until the header names the reply's length, the shortest variant's is the bound.
+    const int rest = (whole > 0 ? whole : kRangeOffset + 2 * kMinScanPoints + 3) - carry.length;
+    const int line = carry.length > 0 ? link.lineMs(rest) : 0;
     if (line > kLineTailMs)
       platform::sleepMs(std::min(wait, line - kLineTailMs));
     else
       link.waitData(wait);
   }
-  return carry.length >= kReplyLength;
 }
 
 }  // namespace lms

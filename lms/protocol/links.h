@@ -13,6 +13,7 @@
 
 #include "lms/protocol/exchange.h"
 #include "lms/protocol/facts.h"
+#include "platform/clock.h"
 #include "transport/serial_port.h"
 #include "transport/tcp_client.h"
 
@@ -43,14 +44,22 @@ struct SerialPortLink {
   static constexpr std::array<int, 4> kProbeRates = kScannerRates;
 
   Transport* port = nullptr;
+  std::int64_t lastReadNs = 0;
 
   int write(const std::uint8_t* bytes, int count) { return port->write(bytes, count); }
   bool hasData() { return port->available() > 0; }
-  int read(std::uint8_t* buffer, int room) { return port->read(buffer, room); }
+  // A read takes what has arrived since the last: its bytes arrived by now,
+  // and the first of them not long before (the wait for data ends as it comes).
+  int read(std::uint8_t* buffer, int room) {
+    const int n = port->read(buffer, room);
+    lastReadNs = platform::wallClockNanos();
+    return n;
+  }
   bool waitData(int ms) { return port->waitData(ms); }
   bool lost() { return port->gone(); }
   // Ten bit times a byte (8N1), rounded up.
-  int restOfReplyMs(int have) const { return lineMs(kReplyLength - have); }
+  int lineMs(int bytes) const { return bytes * 10000 / port->baud() + 1; }
+  std::int64_t arrivalNs(int) const { return lastReadNs; }
   int replyWaitMs() const { return kReplyWaitMs + lineMs(kReplyReadSize); }
   std::string lossText() const;
   const char* noAnswerText() const { return "no answer from LMS"; }
@@ -71,9 +80,6 @@ struct SerialPortLink {
   static bool worthRetrying(std::error_code ec);
   static std::string openedText(const Target& t);
   static std::string openFailureText(const Target& t, std::error_code ec);
-
- private:
-  int lineMs(int bytes) const { return bytes * 10000 / port->baud() + 1; }
 };
 
 // TCP: whole messages, closed by silence.
@@ -90,7 +96,9 @@ struct TcpClientLink {
   int read(std::uint8_t* buffer, int room) { return client->readReady(buffer, room); }
   bool waitData(int ms) { return client->waitReady(ms); }
   bool lost() { return client->drained(); }
-  int restOfReplyMs(int) const { return 0; }
+  int lineMs(int) const { return 0; }
+  // The client keeps when each message's first bytes came off the socket.
+  std::int64_t arrivalNs(int i) const { return client->arrivalNs(i); }
   int replyWaitMs() const { return kReplyWaitMs; }
   std::string lossText() const;
   // Bytes that keep coming without a pause never make a message.

@@ -1,25 +1,72 @@
 #include "lms/protocol/reply.h"
 
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
 #include "lms/protocol/telegram.h"
 
 namespace lms {
 
 namespace {
-constexpr std::uint8_t kReplyHeader[4] = {0x02, 0x80, 0xD6, 0x02};
+
+constexpr std::uint8_t kReplyStart[2] = {0x02, 0x80};
+
+int lengthField(const std::uint8_t* buf) {
+  return buf[2] | (buf[3] << 8);
 }
 
-bool mayBeginMeasurementReply(const std::uint8_t* buf, int length) {
-  for (int i = 0; i < length && i < 4; ++i) {
-    if (buf[i] != kReplyHeader[i]) return false;
+}  // namespace
+
+int pointsOfLength(int length) {
+  // The length field counts the command, the count word, the words and the status byte.
+  return length == 4 + 2 * kScanPoints ? kScanPoints : 0;
+}
+
+namespace {
+
+constexpr Variant kVariants[] = {{361, 180, 0.5}};
+
+}  // namespace
+
+const Variant* variantOf(int points) {
+  for (const Variant& v : kVariants)
+    if (v.points == points) return &v;
+  return nullptr;
+}
+
+int pointsHolding(int) {
+  return kScanPoints;
+}
+
+lmsview::Geometry replyGeometry(int points, Units units) {
+  lmsview::Geometry g;
+  g.count = static_cast<std::size_t>(points);
+  g.angle_min = 0;
+  g.angle_increment = std::numbers::pi / 360.0;
+  const double perMetre = units == Units::Centimetres ? 100.0 : 1000.0;
+  g.range_unit = 1.0 / perMetre;
+  g.range_min = kMinRawRange / perMetre;
+  g.range_max = kMaxRawRange / perMetre;
+  return g;
+}
+
+int measurementReplyLength(const std::uint8_t* buf, int length) {
+  for (int i = 0; i < length && i < 2; ++i) {
+    if (buf[i] != kReplyStart[i]) return -1;
   }
-  return true;
+  if (length < 4) return 0;
+  const int points = pointsOfLength(lengthField(buf));
+  return points == 0 ? -1 : kRangeOffset + 2 * points + 3;
 }
 
 ReplyCheck checkMeasurementReply(const std::uint8_t* buf, int length) {
-  if (length < 4 || !mayBeginMeasurementReply(buf, 4)) return ReplyCheck::NotAReply;
-  if (length < kReplyLength) return ReplyCheck::TooShort;
-  const std::uint16_t crc = lmsCrc16(buf, kReplyLength - 2);
-  const std::uint16_t sent = static_cast<std::uint16_t>(buf[kReplyLength - 2] | (buf[kReplyLength - 1] << 8));
+  if (length < 4) return ReplyCheck::NotAReply;
+  const int whole = measurementReplyLength(buf, length);
+  if (whole <= 0) return ReplyCheck::NotAReply;
+  if (length < whole) return ReplyCheck::TooShort;
+  const std::uint16_t crc = lmsCrc16(buf, whole - 2);
+  const std::uint16_t sent = static_cast<std::uint16_t>(buf[whole - 2] | (buf[whole - 1] << 8));
   return crc == sent ? ReplyCheck::Ok : ReplyCheck::BadChecksum;
 }
 
@@ -35,6 +82,23 @@ const char* replyCheckText(ReplyCheck check) {
       return "checksum mismatch";
   }
   return "unknown";
+}
+
+void decodeMeasurementReply(const std::uint8_t* reply, Units units, lmsview::Scan* out) {
+  const int points = pointsOfLength(lengthField(reply));
+  out->geometry = replyGeometry(points, units);
+  out->words.resize(static_cast<std::size_t>(points));
+  decodeWords(reply + kRangeOffset, points, out->words.data());
+  setRangesFromWords(out);
+}
+
+void setRangesFromWords(lmsview::Scan* scan) {
+  // Divided by the whole number of counts a metre, so a millimetre word
+  // gives exactly the float nearest raw / 1000.
+  const double perMetre = std::round(1.0 / scan->geometry.range_unit);
+  scan->ranges.resize(scan->words.size());
+  for (std::size_t i = 0; i < scan->words.size(); ++i)
+    scan->ranges[i] = static_cast<float>((scan->words[i] & 0x1FFF) / perMetre);
 }
 
 void decodeRanges(int length, const std::uint8_t* data, float* ranges, int* count) {

@@ -1,59 +1,84 @@
 #pragma once
 
-// The measurement reply and its decoding.
+// The measurement reply and its decoding: the one place where a scan's
+// geometry is known and where raw words become metres.
 //
-// Reply layout: 02 80 D6 02 (start, reply address, length 726), the reply
-// command, a 16-bit word, 361 range words (16-bit little-endian, bits 0-12
-// the raw range, bits 13-15 flags that are ignored), one status byte and the
-// checksum: 732 bytes.
+// Reply layout: 02 80 (start, reply address), a 16-bit little-endian length
+// L, the reply command, a 16-bit point count word, the range words (16-bit
+// little-endian, bits 0-12 the raw range, bits 13-15 flags), one status byte
+// and the checksum: L + 6 bytes. The length names the variant the scanner
+// is set to: L = 4 + 2 * points.
 
-#include <array>
 #include <cstdint>
-#include <numbers>
+
+#include "lmsview/scanner.h"
 
 namespace lms {
 
-inline constexpr int kScanPoints = 361;
-inline constexpr int kReplyLength = 732;
+inline constexpr int kScanPoints = 361;  // the usual variant's points (180 degrees at 0.5)
+inline constexpr int kMinScanPoints = 361;
+inline constexpr int kMaxScanPoints = 361;
 inline constexpr int kRangeOffset = 7;
+inline constexpr int kReplyLength = kRangeOffset + 2 * kScanPoints + 3;
+inline constexpr int kMaxReplyLength = kRangeOffset + 2 * kMaxScanPoints + 3;
 inline constexpr int kRangeBytes = 2 * kScanPoints;
 
-// The ranges that are measurements, in metres: a word of 0 means no echo,
-// and the largest raw values (above 8180 mm) are the scanner's codes for
-// dazzle or nothing seen. Everything outside is not a distance.
-inline constexpr double kRangeMinMetres = 0.01;
-inline constexpr double kRangeMaxMetres = 8.18;
-inline constexpr bool isValidRange(double metres) {
-  return metres >= kRangeMinMetres && metres <= kRangeMaxMetres;
-}
+// The largest raw range that is a measurement; the values above it are the
+// scanner's codes (dazzle, nothing seen), and 0 is no echo.
+inline constexpr int kMaxRawRange = 8180;
+inline constexpr int kMinRawRange = 10;
+
+// The range unit the scanner is set to report in.
+enum class Units { Millimetres, Centimetres };
+
+// A field of view and resolution the scanner can be set to, and the points
+// its reply then carries. The field is centred on straight ahead.
+struct Variant {
+  int points;
+  int fieldDegrees;
+  double resolutionDegrees;
+};
+// The variant whose replies carry `points` points, or nullptr.
+const Variant* variantOf(int points);
+
+// The geometry of a reply of `points` points in `units`.
+lmsview::Geometry replyGeometry(int points, Units units = Units::Millimetres);
+
+// The points of a reply whose length field says `length`, or 0 when no
+// variant has that length.
+int pointsOfLength(int length);
+// The points of the smallest scan that holds `n` values (1 to kMaxScanPoints).
+int pointsHolding(int n);
 
 enum class ReplyCheck { Ok, NotAReply, TooShort, BadChecksum };
 
-// Whether `length` bytes at `buf` are one whole measurement reply: the header,
-// at least 732 bytes, and a checksum over bytes 0..729 equal to bytes 730-731.
+// Whether `length` bytes at `buf` begin with one whole measurement reply: the
+// header with a known length, all of its bytes, and a checksum over all but
+// its last two equal to those two.
 ReplyCheck checkMeasurementReply(const std::uint8_t* buf, int length);
 
-// Whether `length` bytes (possibly fewer than four) agree with the start of a
-// measurement reply, so that more bytes could make one.
-bool mayBeginMeasurementReply(const std::uint8_t* buf, int length);
+// The whole length of the measurement reply that `length` bytes (possibly
+// fewer than four) begin, once its header says; 0 while they could still
+// begin one whose length is not yet known; -1 when they cannot begin one.
+int measurementReplyLength(const std::uint8_t* buf, int length);
 
 // Why a buffer was rejected, as a few words for the driver's message.
 const char* replyCheckText(ReplyCheck check);
 
-// Decodes `length` bytes of range words into ranges[] (raw value / 10) and
-// stores the number of values written in *count.
+// Decodes a checked reply into `out`: its geometry, its raw words and its
+// ranges in metres. `out`'s buffers are reused (no allocation once they are
+// large enough). Seq and stamps are the caller's.
+void decodeMeasurementReply(const std::uint8_t* reply, Units units, lmsview::Scan* out);
+
+// The ranges in metres of `scan`'s words, by its geometry's unit: every
+// scan's metres come from here.
+void setRangesFromWords(lmsview::Scan* scan);
+
+// Decodes `length` bytes of range words into ranges[] (raw value / 10:
+// centimetres in the usual unit) and stores the number of values written in *count.
 void decodeRanges(int length, const std::uint8_t* data, float* ranges, int* count);
 
 // The raw 16-bit range words (flag bits included) of `count` points.
 void decodeWords(const std::uint8_t* data, int count, std::uint16_t* words);
-
-// angle[i] = i * 0.5 degrees in radians: the float nearest i * pi / 360. The
-// one table every scan shares.
-inline constexpr std::array<float, kScanPoints> kAngleTable = [] {
-  std::array<float, kScanPoints> a{};
-  for (int i = 0; i < kScanPoints; ++i)
-    a[static_cast<std::size_t>(i)] = static_cast<float>((i * 0.5 * std::numbers::pi) / 180.0);
-  return a;
-}();
 
 }  // namespace lms

@@ -1,36 +1,23 @@
 #include "lms/protocol/scan_slot.h"
 
-#include <algorithm>
+#include "lms/protocol/reply.h"
 
 namespace lms {
 
-void toScan(const ScanView& view, std::uint64_t seq, lmsview::Scan* out) {
-  out->seq = seq;
-  out->stamp_ns = view.receivedNs;
-  const std::size_t n =
-      std::min<std::size_t>(static_cast<std::size_t>(std::max(view.count, 0)), out->words.size());
-  for (std::size_t i = 0; i < out->words.size(); ++i) {
-    const std::uint16_t w = i < n && view.words ? view.words[i] : 0;
-    out->words[i] = w;
-    out->ranges[i] = static_cast<float>((w & 0x1FFF) / 1000.0);
+ScanSlot::ScanSlot() {
+  // Room for the largest scan from the start: a scan allocates nothing.
+  for (lmsview::Scan& r : records_) {
+    r.ranges.reserve(kMaxScanPoints);
+    r.words.reserve(kMaxScanPoints);
   }
 }
 
-ScanSlot::ScanSlot() : buffers_{} {}
-
-void ScanSlot::publishScan(const float* ranges, int count, const std::uint16_t* words,
-                           std::int64_t receivedNs) {
-  count = std::clamp(count, 0, kScanPoints);
-  Buffer& b = buffers_[back_];
-  std::copy(ranges, ranges + count, b.ranges);
-  if (words)
-    std::copy(words, words + count, b.words);
-  else
-    std::fill(b.words, b.words + count, std::uint16_t{0});
-  b.count = count;
-  b.receivedNs = receivedNs;
+const lmsview::Scan& ScanSlot::publish() {
+  const unsigned published = back_;
+  records_[published].seq = published_++;
   back_ = swapMiddle(back_, kNewScanBit) & kIndexMask;
   signalReader(false);
+  return records_[published];
 }
 
 void ScanSlot::signalReader(bool all) {
@@ -45,7 +32,7 @@ void ScanSlot::signalReader(bool all) {
 
 unsigned ScanSlot::swapMiddle(unsigned index, unsigned marks) {
   // Release: the values written before become visible with the swap. Acquire:
-  // the buffer we get back was last used by the other side before it let go.
+  // the record we get back was last used by the other side before it let go.
   unsigned old = middle_.load(std::memory_order_relaxed);
   while (!middle_.compare_exchange_weak(old, index | marks | (old & kWakeBit), std::memory_order_acq_rel,
                                         std::memory_order_relaxed)) {
@@ -69,26 +56,27 @@ void ScanSlot::wakeReader() {
   signalReader(true);
 }
 
-bool ScanSlot::takeScan(ScanView& view) {
-  if ((middle_.load(std::memory_order_relaxed) & kNewScanBit) == 0) return false;
+const lmsview::Scan* ScanSlot::takeScan() {
+  if ((middle_.load(std::memory_order_relaxed) & kNewScanBit) == 0) return nullptr;
   // Only the reader clears the mark, so it is still set here: the swap takes
   // the newest scan and clears the mark in one step.
   front_ = swapMiddle(front_, 0) & kIndexMask;
-  const Buffer& b = buffers_[front_];
-  view.ranges = b.ranges;
-  view.angles = kAngleTable.data();
-  view.words = b.words;
-  view.count = b.count;
-  view.receivedNs = b.receivedNs;
-  return true;
+  return &records_[front_];
 }
 
 bool ScanSlot::takeScan(const float*& ranges, const float*& angles, int& count) {
-  ScanView view;
-  if (!takeScan(view)) return false;
-  ranges = view.ranges;
-  angles = view.angles;
-  count = view.count;
+  const lmsview::Scan* scan = takeScan();
+  if (scan == nullptr) return false;
+  const std::size_t n = scan->words.size();
+  centimetres_.resize(n);
+  angles_.resize(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    centimetres_[i] = static_cast<float>((scan->words[i] & 0x1FFF) / 10.0);
+    angles_[i] = static_cast<float>(scan->geometry.angle(i));
+  }
+  ranges = centimetres_.data();
+  angles = angles_.data();
+  count = static_cast<int>(n);
   return true;
 }
 

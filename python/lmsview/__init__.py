@@ -4,12 +4,22 @@
     with lmsview.open("tcp://192.0.2.40") as scanner:
         for scan in scanner:
             print(scan.seq, scan.stamp, scan.ranges.min())
+
+Ranges are in metres, angles in radians, times in seconds (timeouts, the
+interval between requests) or nanoseconds since the epoch (stamp_ns).
 """
 
 from ._lmsview import (  # noqa: F401
+    AlreadyOpen,
+    BadArgument,
+    BadDomain,
     BadLinkName,
+    BadRecording,
+    BadTopic,
     Closed,
+    DdsFailed,
     DeviceBusy,
+    EndOfRecording,
     Error,
     LinkFailed,
     LinkLost,
@@ -23,4 +33,5 @@ from ._lmsview import (  # noqa: F401
     __version__,
     list_ports,
     open,
+    version,
 )

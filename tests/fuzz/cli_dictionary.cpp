@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/cli.h"
-#include "app/formats.h"
+#include "app/outputs/formats.h"
 #include "sim/options.h"
 
 int main() {

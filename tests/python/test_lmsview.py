@@ -134,3 +134,25 @@ def test_it_imports_from_an_installed_prefix(sims):
         assert p.returncode == 0, p.stderr
         assert p.stdout.splitlines()[0].startswith(d)
         assert p.stdout.splitlines()[1] == "[0, 1]"
+
+
+def test_every_error_of_the_contract_is_an_exception_with_its_reason(tmp_path):
+    import builtins
+    for value, c_name, name, base, message in lmsview._lmsview._error_contract():
+        cls = getattr(lmsview, name)
+        assert issubclass(cls, lmsview.Error), name
+        if base:
+            assert issubclass(cls, getattr(lmsview, base, None) or getattr(builtins, base)), (name, base)
+        assert cls.__doc__.startswith(message), name
+    recording = tmp_path / "two.jsonl"
+    recording.write_text("10 20\n30\n")
+    with lmsview.open(f"file:{recording}", interval=0.0) as s:
+        assert [scan.words[0] for scan in s] == [10, 30]  # iteration ends with the recording
+        with pytest.raises(lmsview.EndOfRecording):
+            s.next(timeout=1.0)
+    with pytest.raises(lmsview.BadRecording) as bad:
+        lmsview.open(f"file:{tmp_path}/missing.jsonl")
+    assert "No such file or directory" in str(bad.value)
+    with pytest.raises(lmsview.LinkFailed) as failed:
+        lmsview.open("serial:///dev/null")
+    assert "/dev/null" in str(failed.value)

@@ -1,4 +1,4 @@
-#include "app/sinks/file_output.h"
+#include "app/outputs/file_output.h"
 
 #include <cerrno>
 

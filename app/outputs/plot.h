@@ -1,18 +1,19 @@
 #pragma once
 
-// A scan drawn top-down in the terminal with Unicode braille characters (2 x
-// 4 dots a character cell): the scanner at the bottom centre, 0 degrees to
-// its right, 90 straight ahead (up), 180 to its left. The scale puts the
-// farthest valid range (or a fixed one) at the top; range rings, labelled in
-// metres, are drawn with sparse dots so they read as faint.
+// --format plot: a scan drawn top-down in the terminal with Unicode braille
+// characters (2 x 4 dots a character cell): the scanner at the bottom
+// centre, its right to the right, straight ahead up, its left to the left.
+// The scale puts the farthest valid range (or a fixed one) at the top;
+// range rings, labelled in metres, are drawn with sparse dots so they read
+// as faint. On a terminal it redraws in place at the window's size,
+// elsewhere the frames follow each other.
 
 #include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "app/scan_formats.h"
-#include "lms/protocol/reply.h"
+#include "lmsview/scanner.h"
 
 namespace app {
 
@@ -42,8 +43,8 @@ class BrailleCanvas {
 };
 
 // Whether a range (metres) is a point to draw: a measurement, not a code.
-inline bool isDrawableRange(double metres) {
-  return lms::isValidRange(metres);
+inline bool isDrawableRange(const lmsview::Geometry& g, double metres) {
+  return metres >= g.range_min && metres <= g.range_max;
 }
 
 // The largest picture drawn, in cells, whatever the window's size.

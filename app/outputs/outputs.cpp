@@ -1,9 +1,9 @@
 // The sinks of a run, from its options and the format table.
 
-#include "app/cli.h"
-#include "app/formats.h"
-#include "app/sinks/file_output.h"
-#include "app/sinks/sink.h"
+#include "app/outputs/file_output.h"
+#include "app/outputs/formats.h"
+#include "app/outputs/sink.h"
+#include "app/run_options.h"
 
 namespace app {
 

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/cli.h"
-#include "app/sinks/sink.h"
+#include "app/outputs/sink.h"
+#include "app/run_options.h"
 #include "lmsview/ros2.h"
 
 namespace app {

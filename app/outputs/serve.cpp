@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/cli.h"
+#include "app/outputs/sink.h"
+#include "app/run_options.h"
 #include "app/serve/server.h"
-#include "app/sinks/sink.h"
 
 namespace app {
 
@@ -20,7 +20,11 @@ class ServeSink {
     server_->publish(scan);
     return {};
   }
-  void link(bool up, std::string_view text) { server_->linkState(up, text); }
+  void link(const lmsview::Event& e) {
+    if (e.kind == lmsview::Event::Kind::opened) server_->linkState(true, "");
+    if (e.kind == lmsview::Event::Kind::lost) server_->linkState(false, e.text);
+    if (e.kind == lmsview::Event::Kind::open_failed) server_->linkState(false, "link lost: " + e.text);
+  }
   void end() { server_->stop(); }
 
  private:
@@ -43,7 +47,7 @@ bool openServeSink(const RunOptions& options, std::FILE* messages, Sink* sink, s
   const serve::ServeOptions o{.address = options.serveAddress,
                               .port = static_cast<std::uint16_t>(options.servePort),
                               .frameId = options.frameId,
-                              .version = kVersion};
+                              .version = LMS_VERSION};
   if (const std::error_code ec = server->open(o)) {
     *error =
         "--serve " + options.serveAddress + ":" + std::to_string(options.servePort) + ": " + bindProblem(ec);

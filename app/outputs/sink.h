@@ -16,11 +16,10 @@
 #include <system_error>
 #include <vector>
 
+#include "app/run_options.h"
 #include "lmsview/scanner.h"
 
 namespace app {
-
-struct RunOptions;
 
 // What a sink is given when it is made.
 struct SinkSetup {
@@ -37,9 +36,9 @@ struct Sink {
   // An error only for standard output failing: the run then ends.
   std::function<std::error_code(const lmsview::Scan&)> write;
   std::function<void()> end = [] {};
-  // The link is open (true) or lost (false, with why); for sinks that tell
-  // others (--serve).
-  std::function<void(bool, std::string_view)> link = [](bool, std::string_view) {};
+  // What happened on the link (opened, lost, an open that failed), for
+  // sinks that tell others (--serve).
+  std::function<void(const lmsview::Event&)> link = [](const lmsview::Event&) {};
 };
 
 // Wraps a sink object of any type that has write(scan) and, if it likes,
@@ -50,12 +49,12 @@ Sink sinkOf(std::shared_ptr<T> impl) {
   if constexpr (requires { impl->begin(); }) s.begin = [impl] { impl->begin(); };
   s.write = [impl](const lmsview::Scan& scan) { return impl->write(scan); };
   if constexpr (requires { impl->end(); }) s.end = [impl] { impl->end(); };
-  if constexpr (requires { impl->link(true, std::string_view()); })
-    s.link = [impl](bool up, std::string_view text) { impl->link(up, text); };
+  if constexpr (requires { impl->link(lmsview::Event()); })
+    s.link = [impl](const lmsview::Event& e) { impl->link(e); };
   return s;
 }
 
-// One file per output, under app/sinks/.
+// One file per output, under app/outputs/.
 Sink makeTableSink(const SinkSetup& setup);
 Sink makeCsvSink(const SinkSetup& setup);
 Sink makeJsonlSink(const SinkSetup& setup);

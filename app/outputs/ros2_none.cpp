@@ -1,7 +1,7 @@
 // --ros2 in a build without DDS (Windows, or Linux without Cyclone DDS): the
 // command line refuses it, so nothing here is ever opened.
 
-#include "app/sinks/sink.h"
+#include "app/outputs/sink.h"
 
 namespace app {
 

@@ -1,10 +1,10 @@
 // --record FILE: every valid scan received, as JSON Lines with its raw
 // words, one flushed line a scan (lmssim --replay sends them again).
 
-#include "app/cli.h"
-#include "app/scan_formats.h"
-#include "app/sinks/file_output.h"
-#include "app/sinks/sink.h"
+#include "app/outputs/file_output.h"
+#include "app/outputs/jsonl.h"
+#include "app/outputs/sink.h"
+#include "app/run_options.h"
 
 namespace app {
 

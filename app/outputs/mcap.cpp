@@ -6,9 +6,9 @@
 
 #include <string>
 
-#include "app/cli.h"
-#include "app/sinks/file_output.h"
-#include "app/sinks/sink.h"
+#include "app/outputs/file_output.h"
+#include "app/outputs/sink.h"
+#include "app/run_options.h"
 #include "lms/formats/laser_scan.h"
 #include "lms/formats/mcap.h"
 
@@ -37,7 +37,7 @@ constexpr std::string_view kOfferedQos =
 
 constexpr std::string_view kRawSchema =
     R"({"title":"lmsview/RawScan","description":"The raw range words of one measurement reply, flag bits )"
-    R"(included; word i belongs to angle i * 0.5 degrees","type":"object","properties":{"seq":{"type":"integer"},)"
+    R"(included; word i belongs to range i of the laser scan with the same stamp","type":"object","properties":{"seq":{"type":"integer"},)"
     R"("stamp":{"type":"object","properties":{"sec":{"type":"integer"},"nanosec":{"type":"integer"}}},)"
     R"("words":{"type":"array","items":{"type":"integer","minimum":0,"maximum":65535}}}})";
 

@@ -47,7 +47,4 @@ class FileOutput {
   bool failing_ = false;
 };
 
-// --record FILE, as the command line opens it before the run.
-using Recorder = FileOutput;
-
 }  // namespace app

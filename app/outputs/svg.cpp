@@ -1,4 +1,4 @@
-#include "app/svg.h"
+#include "app/outputs/svg.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,10 @@
 #include <numbers>
 #include <system_error>
 
-#include "app/plot.h"
+#include "app/outputs/file_output.h"
+#include "app/outputs/plot.h"
+#include "app/outputs/sink.h"
+#include "app/outputs/text.h"
 
 namespace app {
 
@@ -82,7 +85,9 @@ void appendGrid(std::string& s, const Geometry& g) {
 
 // The outline joining neighbouring valid points (a gap breaks it), then the points.
 void appendPoints(std::string& s, const lmsview::Scan& scan, const Geometry& g) {
-  auto drawn = [&](std::size_t i) { return isDrawableRange(scan.ranges[i]) && scan.ranges[i] <= g.range; };
+  auto drawn = [&](std::size_t i) {
+    return isDrawableRange(scan.geometry, scan.ranges[i]) && scan.ranges[i] <= g.range;
+  };
   s += "<path fill=\"none\" stroke=\"#36c\" stroke-width=\"1\" d=\"";
   bool drawing = false;
   for (std::size_t i = 0; i < scan.ranges.size(); ++i) {
@@ -90,7 +95,7 @@ void appendPoints(std::string& s, const lmsview::Scan& scan, const Geometry& g) 
       drawing = false;
       continue;
     }
-    const double a = static_cast<double>(i) * std::numbers::pi / 360.0;
+    const double a = drawingAngle(scan.geometry, i);
     s += drawing ? " L" : " M";
     num(s, g.x(scan.ranges[i], a));
     s += ' ';
@@ -100,7 +105,7 @@ void appendPoints(std::string& s, const lmsview::Scan& scan, const Geometry& g) 
   s += "\"/>\n<g fill=\"#c33\">\n";
   for (std::size_t i = 0; i < scan.ranges.size(); ++i) {
     if (!drawn(i)) continue;
-    const double a = static_cast<double>(i) * std::numbers::pi / 360.0;
+    const double a = drawingAngle(scan.geometry, i);
     s += "<circle class=\"point\" r=\"1.8\" cx=\"";
     num(s, g.x(scan.ranges[i], a));
     s += "\" cy=\"";
@@ -115,7 +120,7 @@ void appendPoints(std::string& s, const lmsview::Scan& scan, const Geometry& g) 
 std::string scanSvg(const lmsview::Scan& scan, double maxRangeM) {
   double farthest = 0;
   for (const float r : scan.ranges)
-    if (isDrawableRange(r)) farthest = std::max(farthest, static_cast<double>(r));
+    if (isDrawableRange(scan.geometry, r)) farthest = std::max(farthest, static_cast<double>(r));
   const double range = maxRangeM > 0 ? maxRangeM : std::max(farthest, 1.0);
   const Geometry g{range, kSvgRadius / range};
 
@@ -137,6 +142,29 @@ std::string scanSvg(const lmsview::Scan& scan, double maxRangeM) {
   s += "</text>\n";
   s += "</svg>\n";
   return s;
+}
+
+namespace {
+
+class SvgSink {
+ public:
+  explicit SvgSink(const SinkSetup& s)
+      : file_("--svg", s.options.svgPath), messages_(s.messages), maxRangeM_(s.options.maxRangeM) {}
+  std::error_code write(const lmsview::Scan& scan) {
+    file_.replace(scanSvg(scan, maxRangeM_), messages_);
+    return {};  // a picture that cannot be written does not end the run
+  }
+
+ private:
+  FileOutput file_;
+  std::FILE* messages_;
+  double maxRangeM_;
+};
+
+}  // namespace
+
+Sink makeSvgSink(const SinkSetup& setup) {
+  return sinkOf(std::make_shared<SvgSink>(setup));
 }
 
 }  // namespace app

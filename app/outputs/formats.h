@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include "app/sinks/sink.h"
+#include "app/outputs/sink.h"
 
 namespace app {
 
@@ -19,7 +19,7 @@ struct FormatInfo {
 
 inline constexpr FormatInfo kFormats[] = {
     {"table", "a table of angle and range a scan (the default)", false, false, &makeTableSink},
-    {"csv", "one line a scan: seq, time, 361 ranges in cm", true, false, &makeCsvSink},
+    {"csv", "one line a scan: seq, time, the ranges in cm", true, false, &makeCsvSink},
     {"jsonl", "one JSON laser-scan object a line", true, false, &makeJsonlSink},
     {"plot", "a top-down picture that redraws in place on a terminal", true, true, &makePlotSink},
 };

@@ -1,9 +1,13 @@
-#include "app/plot.h"
+#include "app/outputs/plot.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <numbers>
+
+#include "app/outputs/sink.h"
+#include "app/outputs/text.h"
+#include "platform/terminal.h"
 
 namespace app {
 
@@ -87,9 +91,10 @@ void formatPlotFrame(std::string& out, const lmsview::Scan& scan, const PlotView
   double farthest = 0;
   double nearest = 1e9;
   int nearestAt = -1;
+  const lmsview::Geometry& g = scan.geometry;
   for (int i = 0; i < static_cast<int>(scan.ranges.size()); ++i) {
     const double r = metres(scan.ranges[static_cast<std::size_t>(i)]);
-    if (!isDrawableRange(r)) continue;
+    if (!isDrawableRange(g, r)) continue;
     ++points;
     farthest = std::max(farthest, r);
     if (r < nearest) {
@@ -126,8 +131,8 @@ void formatPlotFrame(std::string& out, const lmsview::Scan& scan, const PlotView
   }
   for (int i = 0; i < static_cast<int>(scan.ranges.size()); ++i) {
     const double r = metres(scan.ranges[static_cast<std::size_t>(i)]);
-    if (!isDrawableRange(r) || r > range) continue;  // beyond the scale: clipped, not wrapped
-    plot(r, i * std::numbers::pi / 360.0);
+    if (!isDrawableRange(g, r) || r > range) continue;  // beyond the scale: clipped, not wrapped
+    plot(r, drawingAngle(g, static_cast<std::size_t>(i)));
   }
   canvas.set(static_cast<int>(cx), static_cast<int>(cy));  // the scanner
 
@@ -138,7 +143,8 @@ void formatPlotFrame(std::string& out, const lmsview::Scan& scan, const PlotView
   const std::string time = isoTimeUtc(scan.stamp_ns).substr(11, 12);
   if (nearestAt >= 0)
     std::snprintf(part, sizeof part, "muestra %d  %s  %d points  nearest %.2f m at %.1f deg",
-                  static_cast<int>(scan.seq), time.c_str(), points, nearest, nearestAt * 0.5);
+                  static_cast<int>(scan.seq), time.c_str(), points, nearest,
+                  degreesFromRight(g, static_cast<std::size_t>(nearestAt)));
   else
     std::snprintf(part, sizeof part, "muestra %d  %s  no points", static_cast<int>(scan.seq), time.c_str());
   line = part;
@@ -151,6 +157,66 @@ void formatPlotFrame(std::string& out, const lmsview::Scan& scan, const PlotView
   if (line.size() > static_cast<std::size_t>(cols)) line.resize(static_cast<std::size_t>(cols));
   out += line;
   out += '\n';
+}
+
+namespace {
+
+class PlotSink {
+ public:
+  explicit PlotSink(const SinkSetup& s)
+      : out_(s.out), terminal_(s.terminal), maxRangeM_(s.options.maxRangeM) {}
+  // A live picture redraws in place: the cursor would only flicker over it,
+  // and the braille needs a terminal that takes UTF-8.
+  void begin() {
+    if (!terminal_) return;
+    platform::useUtf8Output(true);
+    platform::hideCursor(true);
+  }
+  void end() {
+    if (!terminal_) return;
+    platform::hideCursor(false);
+    platform::useUtf8Output(false);
+  }
+  std::error_code write(const lmsview::Scan& scan) {
+    PlotView view;
+    view.maxRangeM = maxRangeM_;
+    // The terminal's size at each frame, so a resized window is followed.
+    if (!platform::terminalSize(platform::StdStream::Out, &view.cols, &view.rows)) {
+      view.cols = 80;
+      view.rows = 24;
+    }
+    view.scansPerSecond = rate_.add(scan.stamp_ns);
+    formatPlotFrame(frame_, scan, view);
+    if (terminal_) {
+      // Home, the frame, then clear what an older, larger frame left below.
+      text_ = "\x1b[H";
+      for (std::size_t at = 0; at < frame_.size();) {
+        const std::size_t end = frame_.find('\n', at);
+        text_.append(frame_, at, end - at);
+        text_ += "\x1b[K\n";
+        at = end + 1;
+      }
+      text_ += "\x1b[J";
+    } else {
+      text_ = frame_;
+      text_ += '\n';
+    }
+    return out_(text_);
+  }
+
+ private:
+  std::function<std::error_code(std::string_view)> out_;
+  bool terminal_;
+  double maxRangeM_;
+  ScanRate rate_;
+  std::string frame_;
+  std::string text_;
+};
+
+}  // namespace
+
+Sink makePlotSink(const SinkSetup& setup) {
+  return sinkOf(std::make_shared<PlotSink>(setup));
 }
 
 }  // namespace app

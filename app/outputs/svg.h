@@ -1,13 +1,14 @@
 #pragma once
 
-// The latest scan as an SVG picture that any browser shows: one dot a valid
-// range, an outline joining neighbouring valid points, range rings labelled
-// in metres, spokes every 30 degrees, and a title with the sample number and
-// time. Top-down, the scanner at the bottom centre, as the terminal view.
+// --svg FILE: after each scan shown, FILE holds its picture, replaced whole:
+// an SVG picture that any browser shows, one dot a valid range, an outline
+// joining neighbouring valid points, range rings labelled in metres, spokes
+// every 30 degrees, and a title with the sample number and time. Top-down,
+// the scanner at the bottom centre, as the terminal view.
 
 #include <string>
 
-#include "app/scan_formats.h"
+#include "lmsview/scanner.h"
 
 namespace app {
 

@@ -1,0 +1,70 @@
+// --format table: a table of angle and range a scan; on a terminal each
+// replaces the last, elsewhere they follow each other.
+
+#include "app/outputs/table.h"
+
+#include <charconv>
+
+#include "app/outputs/sink.h"
+#include "app/outputs/text.h"
+
+namespace app {
+
+namespace {
+
+// Two decimals, rounded as printf's "%2.2f" rounds (to the nearest, exactly).
+char* putFixed2(char* p, char* end, double v) {
+  return std::to_chars(p, end, v, std::chars_format::fixed, 2).ptr;
+}
+
+}  // namespace
+
+void formatScanTable(std::string& out, const lmsview::Scan& scan, bool clear) {
+  // Longest row: an index of up to 11 characters and two numbers of up to 48.
+  constexpr std::size_t kRowMax = 112;
+  const std::size_t count = scan.ranges.size();
+  out.resize(64 + count * kRowMax);
+  char* p = out.data();
+  char* end = out.data() + out.size();
+  auto put = [&p](const char* s) {
+    while (*s) *p++ = *s++;
+  };
+  if (clear) put(kClearScreen);
+  put("muestra: ");
+  p = std::to_chars(p, end, scan.seq).ptr;
+  put("\n[ punto , Angulo [grad], Radio [cm] ]\n\n");
+  for (std::size_t i = 0; i < count; ++i) {
+    p = std::to_chars(p, end, i).ptr;
+    *p++ = ' ';
+    p = putFixed2(p, end, degreesFromRight(scan.geometry, i));
+    *p++ = ' ';
+    p = putFixed2(p, end, static_cast<double>(scan.ranges[i]) * 100.0);
+    *p++ = '\n';
+  }
+  if (!clear) *p++ = '\n';
+  out.resize(static_cast<std::size_t>(p - out.data()));
+}
+
+namespace {
+
+class TableSink {
+ public:
+  explicit TableSink(const SinkSetup& s) : out_(s.out), clear_(s.terminal) { text_.reserve(64 * 1024); }
+  std::error_code write(const lmsview::Scan& scan) {
+    formatScanTable(text_, scan, clear_);
+    return out_(text_);
+  }
+
+ private:
+  std::function<std::error_code(std::string_view)> out_;
+  bool clear_;
+  std::string text_;
+};
+
+}  // namespace
+
+Sink makeTableSink(const SinkSetup& setup) {
+  return sinkOf(std::make_shared<TableSink>(setup));
+}
+
+}  // namespace app

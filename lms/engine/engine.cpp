@@ -1,0 +1,464 @@
+#include "lms/engine/engine.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "lms/engine/errors.h"
+#include "lms/protocol/reply.h"
+#include "platform/clock.h"
+
+namespace lms {
+
+using lmsview::errc;
+using lmsview::Event;
+
+// A recording played back as a source: its scans once, `interval` apart.
+struct Engine::Replay {
+  Recording recording;
+  ScanSlot slot;
+  std::atomic<bool> stop{false};
+  std::atomic<std::uint64_t> played{0};
+  std::mutex mutex;  // the pause's wait
+  std::condition_variable wake;
+};
+
+void Subscriber::end() {
+  active.store(false, std::memory_order_release);
+  // Inside its own callback the call in progress is this one.
+  if (caller.load(std::memory_order_acquire) != std::this_thread::get_id()) {
+    std::lock_guard wait(inUse);
+  }
+}
+
+namespace {
+
+std::string secondsText(std::chrono::milliseconds ms) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g s", static_cast<double>(ms.count()) / 1000.0);  // "0.5 s", "2 s"
+  return text;
+}
+
+// The errc for an OS error that ended an open.
+std::error_code fromOs(std::error_code ec) {
+  if (!ec) return make_error_code(errc::link_failed);
+  if (ec == std::errc::connection_refused) return errc::link_refused;
+  if (ec == std::errc::device_or_resource_busy) return errc::device_busy;
+  if (ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted)
+    return errc::permission_denied;
+  if (ec == std::errc::no_such_file_or_directory || ec == std::errc::no_such_device)
+    return errc::no_such_device;
+  if (ec == std::errc::invalid_argument) return errc::bad_link_name;
+  if (ec == std::errc::timed_out || ec == std::errc::host_unreachable || ec == std::errc::network_unreachable)
+    return errc::unreachable;
+  return errc::link_failed;
+}
+
+}  // namespace
+
+std::string eventText(const Event& e) {
+  using Kind = Event::Kind;
+  switch (e.kind) {
+    case Kind::opened:
+      return "opened " + e.where;
+    case Kind::reconnecting:
+      return "reconnecting to " + e.where + " in " + secondsText(e.delay) + " (attempt " +
+             std::to_string(e.attempt) + ")";
+    case Kind::baud_found:
+      return "the scanner answered at " + std::to_string(e.baud) + " baud";
+    case Kind::baud_switched:
+      return "scanner switched to " + std::to_string(e.baud) + " baud";
+    case Kind::baud_restored:
+      return "scanner switched back to " + std::to_string(e.baud) + " baud";
+    case Kind::no_answer:
+      return "the scanner does not answer";
+    default:
+      return e.text;  // made where the happening's own words are known
+  }
+}
+
+Engine::Engine(EngineOptions options) : options_(std::move(options)) {}
+
+Engine::~Engine() {
+  stop();
+  // The last reference can be the acquisition thread's own, when the
+  // Scanner went away inside a callback.
+  if (thread_.joinable()) {
+    if (thread_.get_id() == std::this_thread::get_id())
+      thread_.detach();
+    else
+      thread_.join();
+  }
+}
+
+template <class F>
+decltype(auto) Engine::withDriver(F&& f) const {
+  // Only the drivers' alternatives reach `f`; a replay or no source at all
+  // gives what `f` gives for nothing (its result type default-constructed).
+  using R = decltype(f(std::declval<const SerialLms&>()));
+  if (const auto* serial = std::get_if<SerialLms>(&source_)) return f(*serial);
+  if (const auto* net = std::get_if<NetLms>(&source_)) return f(*net);
+  return R{};
+}
+
+void Engine::setDetail(std::string detail) {
+  std::lock_guard lock(mutex_);
+  detail_ = std::move(detail);
+}
+
+std::string Engine::lastErrorDetail() const {
+  std::lock_guard lock(mutex_);
+  return detail_;
+}
+
+std::error_code Engine::prepare() {
+  if (!parseLinkName(options_.link, &link_)) {
+    setDetail("not a link name: '" + options_.link + "'");
+    return errc::bad_link_name;
+  }
+  if (!link_.recording.empty()) {
+    auto replay = std::make_unique<Replay>();
+    std::string why, notice;
+    if (!replay->recording.load(link_.recording, &why, &notice)) {
+      setDetail(why);
+      return errc::bad_recording;
+    }
+    source_.emplace<std::unique_ptr<Replay>>(std::move(replay));
+  } else if (link_.serial) {
+    source_.emplace<SerialLms>(link_.device.c_str(), options_.family.c_str());
+  } else {
+    source_.emplace<NetLms>(link_.address.c_str(), link_.port, options_.family.c_str());
+  }
+  configure();
+  std::lock_guard lock(mutex_);
+  ring_.resize(options_.queue);
+  head_ = size_ = 0;
+  prepared_ = true;
+  return {};
+}
+
+void Engine::configure() {
+  auto setUp = [this](auto& d) {
+    d.setOutput(options_.messages);
+    d.setInterval(std::clamp(options_.intervalMs, 0, 3'600'000));
+    d.setReconnect({.enabled = options_.reconnect});
+    d.setTiming({.clientStartPauseMs = options_.clientStartPauseMs});
+    if (link_.serial) {
+      if (options_.baud == 0)
+        d.setFindRate(true);
+      else
+        d.setBaud(options_.baud);
+      d.setScannerBaud(options_.scannerBaud, options_.keepScannerBaud);
+    }
+    d.setScanObserver([this](const lmsview::Scan& s) { deliver(s); });
+    d.setEvents([this](const DriverEvent& e) { onDriverEvent(e); });
+  };
+  if (auto* serial = std::get_if<SerialLms>(&source_)) setUp(*serial);
+  if (auto* net = std::get_if<NetLms>(&source_)) setUp(*net);
+}
+
+void Engine::run() {
+  {
+    std::lock_guard lock(mutex_);
+    running_ = true;
+  }
+  std::error_code why;
+  if (auto* replay = std::get_if<std::unique_ptr<Replay>>(&source_)) {
+    play(**replay);
+    why = errc::end_of_recording;
+  } else {
+    auto drive = [&](auto& d) {
+      d.run();
+      if (d.outcome() == RunOutcome::LinkLost) why = errc::link_lost;
+      if (d.outcome() == RunOutcome::ConnectFailed) {
+        why = fromOs(d.failureError());
+        setDetail(d.failureText());
+      }
+    };
+    if (auto* serial = std::get_if<SerialLms>(&source_)) drive(*serial);
+    if (auto* net = std::get_if<NetLms>(&source_)) drive(*net);
+  }
+  {
+    std::lock_guard lock(mutex_);
+    running_ = false;
+    endError_ = why;
+    if (!openDecided_) {
+      openDecided_ = true;
+      openResult_ = why ? why : make_error_code(errc::closed);
+    }
+  }
+  changed_.notify_all();
+}
+
+void Engine::play(Replay& replay) {
+  Event opened;
+  opened.kind = Event::Kind::opened;
+  opened.where = "recording " + link_.recording;
+  opened.text = "opened " + opened.where + " (" + std::to_string(replay.recording.size()) + " scans)";
+  dispatch(opened);
+  decideOpen({});
+  const auto pause = std::chrono::milliseconds(std::max(options_.intervalMs, 0));
+  for (std::size_t i = 0; i < replay.recording.size(); ++i) {
+    if (replay.stop.load(std::memory_order_acquire)) return;
+    lmsview::Scan& scan = replay.slot.back();
+    scan.words = replay.recording.scan(static_cast<std::int64_t>(i));
+    scan.geometry = replyGeometry(static_cast<int>(scan.words.size()));
+    setRangesFromWords(&scan);
+    scan.stamp_ns = platform::wallClockNanos();
+    deliver(replay.slot.publish());
+    replay.played.fetch_add(1, std::memory_order_relaxed);
+    std::unique_lock lock(replay.mutex);
+    if (replay.wake.wait_for(lock, pause, [&] { return replay.stop.load(std::memory_order_acquire); }))
+      return;
+  }
+}
+
+void Engine::stop() {
+  if (auto* replay = std::get_if<std::unique_ptr<Replay>>(&source_)) {
+    {
+      std::lock_guard lock((*replay)->mutex);
+      (*replay)->stop.store(true, std::memory_order_release);
+    }
+    (*replay)->wake.notify_all();
+  }
+  if (auto* serial = std::get_if<SerialLms>(&source_)) serial->stop();
+  if (auto* net = std::get_if<NetLms>(&source_)) net->stop();
+}
+
+void Engine::decideOpen(std::error_code result) {
+  {
+    std::lock_guard lock(mutex_);
+    if (openDecided_) return;
+    openDecided_ = true;
+    openResult_ = result;
+  }
+  changed_.notify_all();
+}
+
+void Engine::onDriverEvent(const DriverEvent& e) {
+  using Kind = DriverEvent::Kind;
+  Event out;
+  switch (e.kind) {
+    case Kind::Opened:
+      out.kind = Event::Kind::opened;
+      out.where = e.text;
+      break;
+    case Kind::OpenFailed:
+      out.kind = Event::Kind::open_failed;
+      out.text = e.text;
+      out.error = e.error;
+      setDetail(e.text);
+      break;
+    case Kind::Lost:
+      out.kind = Event::Kind::lost;
+      out.text = "link lost: " + e.text;
+      break;
+    case Kind::Reconnecting:
+      out.kind = Event::Kind::reconnecting;
+      out.where = e.text;
+      out.delay = std::chrono::milliseconds(e.delayMs);
+      out.attempt = e.attempt;
+      break;
+    case Kind::Rejected:
+      out.kind = Event::Kind::reply_rejected;
+      out.text = "reply rejected: " + e.text;
+      break;
+    case Kind::RateFound:
+      out.kind = Event::Kind::baud_found;
+      out.baud = e.rate;
+      break;
+    case Kind::NoRateFound:
+      out.kind = Event::Kind::baud_not_found;
+      out.baud = e.rate;
+      out.text =
+          "no rate got an answer (tried " + e.text + "): going on at " + std::to_string(e.rate) + " baud";
+      break;
+    case Kind::Silent:
+      out.kind = Event::Kind::no_answer;
+      out.every_rate_tried = e.everyRateTried;
+      break;
+    case Kind::RateSwitched:
+      out.kind = Event::Kind::baud_switched;
+      out.baud = e.rate;
+      out.from_baud = e.from;
+      break;
+    case Kind::RateNotSwitched:
+      out.kind = Event::Kind::baud_not_switched;
+      out.baud = e.rate;
+      out.from_baud = e.from;
+      out.reason = e.reason;
+      out.text = "the scanner did not switch to " + std::to_string(e.rate) + " baud (" + e.text +
+                 "): going on at " + std::to_string(e.from) + " baud";
+      break;
+    case Kind::RateRestored:
+      out.kind = Event::Kind::baud_restored;
+      out.baud = e.rate;
+      out.from_baud = e.from;
+      break;
+  }
+  out.text = eventText(out);
+  dispatch(out);
+  // open() learns of the open once the event's callbacks are done, so a
+  // close() inside one of them is what open() reports.
+  if (out.kind == Event::Kind::opened) decideOpen({});
+}
+
+void Engine::deliver(const lmsview::Scan& scan) {
+  if (!ring_.empty()) {
+    {
+      std::lock_guard lock(mutex_);
+      if (size_ == ring_.size()) {
+        head_ = (head_ + 1) % ring_.size();
+        --size_;
+        ++dropped_;
+      }
+      ring_[(head_ + size_) % ring_.size()] = scan;  // the record's buffers are reused
+      ++size_;
+    }
+    changed_.notify_all();
+  }
+  dispatch(scan);
+}
+
+template <class Arg>
+void Engine::dispatch(const Arg& arg) {
+  {
+    std::lock_guard lock(subscribersMutex_);
+    if (subscribers_.empty()) return;
+    std::erase_if(subscribers_, [](const auto& s) { return !s->active.load(std::memory_order_acquire); });
+    dispatching_ = subscribers_;
+  }
+  for (const auto& s : dispatching_) {
+    std::lock_guard inCall(s->inUse);
+    if (!s->active.load(std::memory_order_acquire)) continue;
+    s->caller.store(std::this_thread::get_id(), std::memory_order_release);
+    if constexpr (std::is_same_v<Arg, lmsview::Scan>) {
+      if (s->onScan) s->onScan(arg);
+    } else {
+      if (s->onEvent) s->onEvent(arg);
+    }
+    s->caller.store(std::thread::id(), std::memory_order_release);
+  }
+  dispatching_.clear();
+}
+
+void Engine::subscribe(std::shared_ptr<Subscriber> subscriber) {
+  std::lock_guard lock(subscribersMutex_);
+  subscribers_.push_back(std::move(subscriber));
+}
+
+std::error_code Engine::open() {
+  std::unique_lock lock(mutex_);
+  if (closed_) return errc::closed;
+  if (started_) return errc::already_open;
+  lock.unlock();
+  if (const std::error_code ec = prepare()) return ec;
+  lock.lock();
+  started_ = true;
+  running_ = true;  // before the thread starts: next() waits for it from now on
+  thread_ = std::thread([self = shared_from_this()] { self->run(); });
+  if (options_.reconnect && !std::holds_alternative<std::unique_ptr<Replay>>(source_)) return {};
+  // The first open is bounded (three attempts of at most a few seconds).
+  changed_.wait(lock, [this] { return openDecided_; });
+  if (closed_) return errc::closed;
+  if (!openResult_) return {};
+  const std::error_code result = openResult_;
+  lock.unlock();
+  joinThread();
+  return result;
+}
+
+void Engine::joinThread() {
+  // Once, from whichever caller gets there (never from the thread itself).
+  std::lock_guard lock(joinMutex_);
+  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+}
+
+void Engine::close() {
+  {
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+    if (!openDecided_) {
+      openDecided_ = true;
+      openResult_ = errc::closed;
+    }
+  }
+  changed_.notify_all();
+  stop();
+  // Inside a callback the acquisition thread is the caller: it ends on its
+  // own once the callback returns, and whoever holds the last reference joins it.
+  joinThread();
+}
+
+std::error_code Engine::next(lmsview::Scan& out, std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  changed_.wait_for(lock, timeout, [this] { return size_ > 0 || closed_ || (started_ && !running_); });
+  if (closed_) return errc::closed;
+  if (size_ > 0) {
+    // The caller's buffers go into the ring, to be filled again: nothing is allocated.
+    std::swap(out, ring_[head_]);
+    head_ = (head_ + 1) % ring_.size();
+    --size_;
+    return {};
+  }
+  if (!started_ || !running_) return endError_ ? endError_ : make_error_code(errc::closed);
+  return errc::timeout;
+}
+
+const lmsview::Scan* Engine::takeScan() {
+  if (auto* replay = std::get_if<std::unique_ptr<Replay>>(&source_)) return (*replay)->slot.takeScan();
+  if (auto* serial = std::get_if<SerialLms>(&source_)) return serial->takeScan();
+  if (auto* net = std::get_if<NetLms>(&source_)) return net->takeScan();
+  return nullptr;
+}
+
+bool Engine::waitForScan() {
+  if (auto* replay = std::get_if<std::unique_ptr<Replay>>(&source_)) return (*replay)->slot.waitForScan();
+  if (auto* serial = std::get_if<SerialLms>(&source_)) return serial->waitForScan();
+  if (auto* net = std::get_if<NetLms>(&source_)) return net->waitForScan();
+  return false;
+}
+
+void Engine::wakeScanReader() {
+  if (auto* replay = std::get_if<std::unique_ptr<Replay>>(&source_)) (*replay)->slot.wakeReader();
+  if (auto* serial = std::get_if<SerialLms>(&source_)) serial->wakeScanReader();
+  if (auto* net = std::get_if<NetLms>(&source_)) net->wakeScanReader();
+}
+
+lmsview::Stats Engine::stats() const {
+  lmsview::Stats s;
+  {
+    std::lock_guard lock(mutex_);
+    s.dropped = dropped_;
+  }
+  if (const auto* replay = std::get_if<std::unique_ptr<Replay>>(&source_)) {
+    s.scans = (*replay)->played.load(std::memory_order_relaxed);
+    return s;
+  }
+  const DriverStats d = withDriver([](const auto& driver) { return driver.stats(); });
+  s.requests = static_cast<std::uint64_t>(d.requests);
+  s.scans = static_cast<std::uint64_t>(d.scans);
+  s.rejected_no_reply = static_cast<std::uint64_t>(d.noReply);
+  s.rejected_not_a_reply = static_cast<std::uint64_t>(d.notAReply);
+  s.rejected_too_short = static_cast<std::uint64_t>(d.tooShort);
+  s.rejected_checksum = static_cast<std::uint64_t>(d.badChecksum);
+  s.reconnects = static_cast<std::uint64_t>(d.reconnects);
+  return s;
+}
+
+RunOutcome Engine::outcome() const {
+  return withDriver([](const auto& d) { return d.outcome(); });
+}
+
+std::string Engine::failureText() const {
+  return withDriver([](const auto& d) { return d.failureText(); });
+}
+
+std::error_code Engine::failureError() const {
+  return withDriver([](const auto& d) { return d.failureError(); });
+}
+
+std::string Engine::placeText() const {
+  return withDriver([](const auto& d) { return d.placeText(); });
+}
+
+}  // namespace lms

@@ -1,0 +1,155 @@
+#pragma once
+
+// The one acquisition engine under lmsview::Scanner and the lmsview program.
+//
+// An Engine owns the source of one run (a serial or network driver, or a
+// recording played back: one value), applies the options, and runs the
+// acquisition. Every valid scan is decoded once by the driver into the
+// hand-off record, numbered there, and fanned out from that record: to the
+// display's hand-off (takeScan), to next()'s queue, and to the subscribers.
+// What happens on the link becomes typed events, worded once.
+//
+// Threads: run() is the acquisition thread (lmsview calls it on a thread of
+// its own; open() starts one). It alone fills the hand-off, the queue and
+// calls the subscribers. Every other member may be called from any thread.
+// `mutex_` guards the queue and the run's state, and `changed_` wakes next()
+// and open(); a subscriber's own mutex is held while its callback runs, so
+// ending a subscription waits for a call in progress. The acquisition
+// thread holds a reference to the engine (open() gives it one), so an
+// engine dropped inside a callback leaves nothing dangling.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <variant>
+#include <vector>
+
+#include "lms/engine/link_name.h"
+#include "lms/formats/recording.h"
+#include "lms/protocol/driver.h"
+#include "lmsview/scanner.h"
+#include "transport/message_sink.h"
+
+namespace lms {
+
+// What a run asks of the engine.
+struct EngineOptions {
+  std::string link;  // a link name (see link_name.h)
+  std::string family = "LMS";
+  int baud = 9600;      // serial line rate; 0: find it by trying each
+  int scannerBaud = 0;  // serial: move the scanner to this rate for the run
+  bool keepScannerBaud = false;
+  bool reconnect = false;
+  int intervalMs = 1000;  // from one request to the next
+  std::size_t queue = 0;  // scans kept for next(); 0: none (a reader uses takeScan)
+  // The TCP client's start-up pauses: lmsview keeps its long-standing 100 ms;
+  // a program that opens a scanner gets its first scan sooner with less.
+  int clientStartPauseMs = 100;
+  transport::MessageSink messages;  // the driver's message lines; silent unless set
+};
+
+// One subscriber's callbacks. end() stops them, waiting for a call in
+// progress unless it is made from inside that call.
+struct Subscriber {
+  std::function<void(const lmsview::Scan&)> onScan;
+  std::function<void(const lmsview::Event&)> onEvent;
+  std::mutex inUse;  // held while a callback runs
+  std::atomic<std::thread::id> caller{};
+  std::atomic<bool> active{true};
+  bool failed = false;  // a callback threw (said once); the acquisition thread's
+  void end();
+};
+
+class Engine : public std::enable_shared_from_this<Engine> {
+ public:
+  explicit Engine(EngineOptions options);
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+  ~Engine();
+
+  // Checks the options and makes the source (a recording is read here);
+  // nothing is opened yet. bad_link_name, bad_argument or bad_recording,
+  // with lastErrorDetail() saying why.
+  std::error_code prepare();
+  // The acquisition, on the calling thread, until stop() or the run's end.
+  void run();
+  // Raises the stop (ends run() within a cycle's bound).
+  void stop();
+
+  // lmsview::Scanner's life cycle: prepare(), a thread of its own running
+  // run(), and the wait for the first open (unless reconnecting).
+  std::error_code open();
+  // Stops and joins the acquisition thread (not from inside it).
+  void close();
+  std::error_code next(lmsview::Scan& out, std::chrono::milliseconds timeout);
+
+  void subscribe(std::shared_ptr<Subscriber> subscriber);
+
+  // The display's end of the hand-off (one reader).
+  const lmsview::Scan* takeScan();
+  bool waitForScan();
+  void wakeScanReader();
+
+  lmsview::Stats stats() const;
+  // How the run ended, why it failed (one line), the system's error behind
+  // a failed open, and where the link goes ("192.0.2.40 port 10002").
+  RunOutcome outcome() const;
+  std::string failureText() const;
+  std::error_code failureError() const;
+  std::string placeText() const;
+  bool serialLink() const { return link_.serial; }
+  std::string lastErrorDetail() const;
+
+ private:
+  struct Replay;
+  using Source = std::variant<std::monostate, SerialLms, NetLms, std::unique_ptr<Replay>>;
+  template <class F>
+  decltype(auto) withDriver(F&& f) const;
+
+  void configure();
+  void play(Replay& replay);
+  void onDriverEvent(const DriverEvent& e);
+  void deliver(const lmsview::Scan& scan);
+  template <class Arg>
+  void dispatch(const Arg& arg);
+  void decideOpen(std::error_code result);
+  void joinThread();
+  void setDetail(std::string detail);
+
+  EngineOptions options_;
+  LinkName link_;
+  Source source_;
+  std::thread thread_;
+  std::mutex joinMutex_;
+
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  // next()'s queue: a ring of records whose buffers are reused.
+  std::vector<lmsview::Scan> ring_;
+  std::size_t head_ = 0, size_ = 0;
+  std::uint64_t dropped_ = 0;
+  bool prepared_ = false;
+  bool started_ = false;
+  bool running_ = false;  // the acquisition thread is in run()
+  bool closed_ = false;
+  bool openDecided_ = false;
+  std::error_code openResult_;
+  std::error_code endError_;  // why acquisition ended by itself
+  std::string detail_;        // the reason behind the last failure
+
+  std::mutex subscribersMutex_;
+  std::vector<std::shared_ptr<Subscriber>> subscribers_;
+  std::vector<std::shared_ptr<Subscriber>> dispatching_;  // the acquisition thread's
+};
+
+// One line for the event, as the library words it.
+std::string eventText(const lmsview::Event& e);
+
+}  // namespace lms
