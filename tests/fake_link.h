@@ -23,7 +23,7 @@ struct FakeLink {
   int restMs = 0;           // what lineMs says: 0 behaves as a message link
   std::int64_t readNs = 0;  // the arrival the last read reports (its bytes 0 and 1)
 
-  int write(const std::uint8_t* p, int n) {
+  int write(const std::uint8_t* p, int n, bool = false) {
     writes.emplace_back(p, p + n);
     return n;
   }

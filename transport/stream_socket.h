@@ -26,8 +26,10 @@ class StreamSocket {
   // in time is std::errc::timed_out.
   std::error_code connect(const char* address, std::uint16_t port, int timeoutMs);
   bool valid() const;
-  // One send of all bytes; the count sent, or -1 on error. Never raises SIGPIPE.
-  int send(const void* bytes, int count);
+  // One send of all bytes; the count sent, or -1 on error. Never raises
+  // SIGPIPE. `more`: more bytes follow at once, so these may wait for them
+  // and leave in one segment (where the system can; a hint only).
+  int send(const void* bytes, int count, bool more = false);
   // Blocks for up to `size` bytes: the count, 0 when the peer closed in order,
   // -1 on error or after interrupt() (error in *ec).
   int receive(std::uint8_t* buffer, int size, std::error_code* ec);

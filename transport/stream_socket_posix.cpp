@@ -57,10 +57,11 @@ std::error_code StreamSocket::connect(const char* address, std::uint16_t port, i
   return {};
 }
 
-int StreamSocket::send(const void* bytes, int count) {
+int StreamSocket::send(const void* bytes, int count, bool more) {
   if (!native_->fd.valid() || count < 0) return -1;
+  const int flags = MSG_NOSIGNAL | (more ? MSG_MORE : 0);
   for (;;) {
-    const ssize_t n = ::send(native_->fd.get(), bytes, static_cast<std::size_t>(count), MSG_NOSIGNAL);
+    const ssize_t n = ::send(native_->fd.get(), bytes, static_cast<std::size_t>(count), flags);
     if (n >= 0 || errno != EINTR) return static_cast<int>(n);
   }
 }

@@ -123,7 +123,7 @@ std::error_code StreamSocket::connect(const char* address, std::uint16_t port, i
   return {};
 }
 
-int StreamSocket::send(const void* bytes, int count) {
+int StreamSocket::send(const void* bytes, int count, bool) {
   if (native_->sock == INVALID_SOCKET || count < 0) return -1;
   const char* p = static_cast<const char*>(bytes);
   int done = 0;

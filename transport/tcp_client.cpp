@@ -51,8 +51,8 @@ bool TcpClient::connect(const char* address, std::uint16_t port, int timeoutMs) 
   return true;
 }
 
-int TcpClient::send(const void* bytes, int count) {
-  return socket_.send(bytes, count);
+int TcpClient::send(const void* bytes, int count, bool more) {
+  return socket_.send(bytes, count, more);
 }
 
 int TcpClient::hasReady() {
@@ -152,11 +152,15 @@ int SocketThread(TcpClient& c) {
           break;
         }
         int published = 0;
+        bool pending = false;
         {
           std::lock_guard lock(c.mutex_);
           published = c.framer_.addChunk(c.recvBuf_, n, processMillis(), platform::wallClockNanos());
+          pending = c.framer_.pending();
         }
-        c.framerWake_.notify_all();
+        // The framer waits for silence only behind bytes no whole message
+        // took: a reply that is whole at its last byte does not wake it.
+        if (pending) c.framerWake_.notify_all();
         if (published > 0) c.readyWake_.notify_all();
       }
     }

@@ -58,8 +58,9 @@ class TcpClient {
   // Connects to a dotted-decimal IPv4 address; false for any failure (a
   // malformed address, refused, unreachable, or not done within `timeoutMs`).
   bool connect(const char* address, std::uint16_t port, int timeoutMs = kConnectTimeoutMs);
-  // One send call for all bytes; the socket's own result (-1 on error). Never raises SIGPIPE.
-  int send(const void* bytes, int count);
+  // One send call for all bytes; the socket's own result (-1 on error).
+  // Never raises SIGPIPE. `more`: the caller sends more at once (see StreamSocket::send).
+  int send(const void* bytes, int count, bool more = false);
   // 1 when a message is waiting in the ready slot, else 0.
   int hasReady();
   // Takes the ready message: stores at most `wanted` bytes, returns its full length.

@@ -31,7 +31,8 @@ inline constexpr int kStopCheckMs = 100;
 inline constexpr int kLineTailMs = 10;
 
 // What an exchange needs of a link:
-// - write(bytes, n): the count written;
+// - write(bytes, n, more): the count written; `more`: the next write follows
+//   at once (a network link lets them leave together);
 // - hasData(): received data is waiting;
 // - read(buffer, n): stores at most n bytes and returns the count of the
 //   message or bytes it took (a message link may report more than it stored);
@@ -43,7 +44,7 @@ inline constexpr int kLineTailMs = 10;
 //   byte `i` of the last read arrived.
 template <class T>
 concept TelegramLink = requires(T& t, const std::uint8_t* in, std::uint8_t* out, int n) {
-  { t.write(in, n) } -> std::convertible_to<int>;
+  { t.write(in, n, true) } -> std::convertible_to<int>;
   { t.hasData() } -> std::convertible_to<bool>;
   { t.read(out, n) } -> std::convertible_to<int>;
   { t.waitData(n) } -> std::convertible_to<bool>;
@@ -75,7 +76,8 @@ bool sendTelegram(const std::uint8_t* data, int length, T& link) {
   const std::uint16_t crc = lmsCrc16(data, length);
   const std::uint8_t lo = static_cast<std::uint8_t>(crc & 0xFF);
   const std::uint8_t hi = static_cast<std::uint8_t>(crc >> 8);
-  return link.write(data, length) == length && link.write(&lo, 1) == 1 && link.write(&hi, 1) == 1;
+  return link.write(data, length, true) == length && link.write(&lo, 1, true) == 1 &&
+         link.write(&hi, 1, false) == 1;
 }
 
 // Input still waiting from an earlier exchange (a late reply, the tail of a

@@ -46,7 +46,7 @@ struct SerialPortLink {
   Transport* port = nullptr;
   std::int64_t lastReadNs = 0;
 
-  int write(const std::uint8_t* bytes, int count) { return port->write(bytes, count); }
+  int write(const std::uint8_t* bytes, int count, bool) { return port->write(bytes, count); }
   bool hasData() { return port->available() > 0; }
   // A read takes what has arrived since the last: its bytes arrived by now,
   // and the first of them not long before (the wait for data ends as it comes).
@@ -91,7 +91,7 @@ struct TcpClientLink {
 
   Transport* client = nullptr;
 
-  int write(const std::uint8_t* bytes, int count) { return client->send(bytes, count); }
+  int write(const std::uint8_t* bytes, int count, bool more) { return client->send(bytes, count, more); }
   bool hasData() { return client->hasReady() == 1; }
   int read(std::uint8_t* buffer, int room) { return client->readReady(buffer, room); }
   bool waitData(int ms) { return client->waitReady(ms); }
