@@ -14,6 +14,7 @@
 #include "lms/formats/compression.h"
 #include "lms/formats/laser_scan.h"
 #include "lms/protocol/facts.h"
+#include "lms/protocol/reply.h"
 #include "lmsview/ros2.h"
 #include "platform/option_table.h"
 #include "platform/signals.h"
@@ -306,6 +307,24 @@ const Option kOptions[] = {
          }
        }
        return outOfRange("--scanner-baud", "9600, 19200 or 38400", v, error);
+     }},
+    {"--variant", "", "V",
+     "set the scanner to a field and resolution once the link is\n"
+     "open: 180/0.5, 180/1, 100/1, 100/0.5 or 100/0.25 (without it\n"
+     "nothing is sent and each reply says which it is)",
+     [](Invocation& inv, std::string_view v, std::string* error) {
+       if (lms::variantNamed(v) == nullptr)
+         return outOfRange("--variant", "180/0.5, 180/1, 100/1, 100/0.5 or 100/0.25", v, error);
+       inv.options.variant = v;
+       return true;
+     }},
+    {"--units", "", "U",
+     "the range unit the scanner is set to: mm (default) or cm\n"
+     "(nothing is sent to it)",
+     [](Invocation& inv, std::string_view v, std::string* error) {
+       if (v != "mm" && v != "cm") return outOfRange("--units", "mm or cm", v, error);
+       inv.options.centimetres = v == "cm";
+       return true;
      }},
     {"--keep-scanner-baud", "", "", "with --scanner-baud: leave the scanner at that rate at the end",
      [](Invocation& inv, std::string_view, std::string*) {

@@ -1,6 +1,7 @@
 #include "app/notices.h"
 
 #include "lms/protocol/facts.h"
+#include "lms/protocol/reply.h"
 
 namespace app {
 
@@ -22,6 +23,12 @@ std::string delayText(std::chrono::milliseconds ms) {
 
 std::string baud(int rate) {
   return std::to_string(rate) + " baud";
+}
+
+// "100° at 0.25°"
+std::string variantText(int points) {
+  const lms::Variant* v = lms::variantOf(points);
+  return v ? v->shown : std::to_string(points) + " points";
 }
 
 }  // namespace
@@ -53,6 +60,12 @@ std::string noticeText(const lmsview::Event& e, bool serial) {
              baud(e.from_baud) + "\n";
     case Kind::baud_restored:
       return "lmsview: scanner switched back to " + baud(e.baud) + "\n";
+    case Kind::variant_set:
+      return "lmsview: scanner set to " + variantText(e.points) + "\n";
+    case Kind::variant_refused:
+      return "lmsview: the scanner did not take " + variantText(e.points) + " (" +
+             (e.reason == lmsview::Event::Reason::unanswered ? "no answer" : "refused") +
+             "): going on with the scans it sends\n";
     case Kind::opened:
     case Kind::open_failed:
     case Kind::lost:

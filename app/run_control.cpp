@@ -248,6 +248,8 @@ void makeEngine(Run& run, const char* portName, const char* address, const char*
   e.keepScannerBaud = o.keepScannerBaud;
   e.reconnect = o.reconnect;
   e.intervalMs = o.intervalMs;
+  e.variant = lms::variantNamed(o.variant);
+  e.units = o.centimetres ? lms::Units::Centimetres : lms::Units::Millimetres;
   e.messages = linesTo(run.io.messages);
   run.engine = std::make_shared<lms::Engine>(std::move(e));
   run.engine->prepare();

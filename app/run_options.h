@@ -29,9 +29,11 @@ struct RunOptions {
   bool findRate = false;          // serial: --baud auto
   int scannerBaud = 0;            // serial: move the scanner to this rate for the run (0: leave it)
   bool keepScannerBaud = false;   // and leave it there at the end
-  double maxRangeM = 0;           // the pictures' fixed range (0: each scan's farthest)
-  std::string svgPath;            // --svg: the latest scan as an SVG picture
-  bool ros2 = false;              // --ros2: every scan received on DDS as a ROS 2 LaserScan
+  std::string variant;       // --variant: "180/0.5" ... set at each open ("": leave the scanner as it is)
+  bool centimetres = false;  // --units cm: the scanner reports ranges in centimetres
+  double maxRangeM = 0;      // the pictures' fixed range (0: each scan's farthest)
+  std::string svgPath;       // --svg: the latest scan as an SVG picture
+  bool ros2 = false;         // --ros2: every scan received on DDS as a ROS 2 LaserScan
   std::string ros2Topic = "/scan";
   int ros2Domain = -1;       // -1: ROS_DOMAIN_ID from the environment, else 0
   std::string serveAddress;  // --serve: the live page and stream ("" : not served)

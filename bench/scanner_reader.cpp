@@ -26,7 +26,8 @@ int main(int argc, char** argv) {
     }
     float nearest = 0;
     for (const float r : scan.ranges)
-      if (r >= scan.geometry.range_min && r <= scan.geometry.range_max && (nearest == 0 || r < nearest)) nearest = r;
+      if (r >= scan.geometry.range_min && r <= scan.geometry.range_max && (nearest == 0 || r < nearest))
+        nearest = r;
     std::printf("muestra: %llu\n360 %.3f\n", static_cast<unsigned long long>(scan.seq), nearest);
     std::fflush(stdout);
   }

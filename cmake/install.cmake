@@ -1,5 +1,5 @@
 # Installing liblmsview: headers, the shared and static library, a CMake
-# package (find_package(lmsview 1.1 CONFIG REQUIRED) -> lmsview::lmsview) and
+# package (find_package(lmsview 2.0 CONFIG REQUIRED) -> lmsview::lmsview) and
 # a pkg-config file.
 include(CMakePackageConfigHelpers)
 

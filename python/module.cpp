@@ -189,7 +189,11 @@ PYBIND11_MODULE(_lmsview, m) {
           "0, 1, 2 ... per valid scan this scanner received; a gap means scans were dropped.")
       .def_property_readonly(
           "stamp_ns", [](const PyScan& s) { return s.scan.stamp_ns; },
-          "Host wall-clock time (UTC) when the reply was whole, in ns since the epoch.")
+          "Host wall-clock time (UTC, ns since the epoch) at which the scan's reply began to arrive: the "
+          "time of the scan.")
+      .def_property_readonly(
+          "received_ns", [](const PyScan& s) { return s.scan.received_ns; },
+          "Host wall-clock time (UTC, ns since the epoch) at which the reply was whole.")
       .def_property_readonly(
           "stamp",
           [](const PyScan& s) {
@@ -248,8 +252,8 @@ PYBIND11_MODULE(_lmsview, m) {
             }
             return xy;
           },
-          "A (count, 2) array of x and y in metres in the scan's frame (x = r cos(angle), y = r sin(angle)); "
-          "NaN where a range is not a distance.")
+          "A (count, 2) array of x (straight ahead) and y (to the left) in metres in the scan's frame; NaN "
+          "where a range is not a distance.")
       .def("__repr__", [](const PyScan& s) {
         return "<lmsview.Scan seq=" + std::to_string(s.scan.seq) +
                " count=" + std::to_string(s.scan.geometry.count) +
@@ -304,7 +308,8 @@ PYBIND11_MODULE(_lmsview, m) {
   m.def(
       "open",
       [](const std::string& link, const std::string& family, bool reconnect, double interval,
-         std::size_t queue, int baud, int scanner_baud) {
+         std::size_t queue, int baud, int scanner_baud, const std::optional<std::string>& variant,
+         const std::string& units) {
         // Seconds here; the library takes milliseconds, up to an hour.
         if (!std::isfinite(interval) || interval < 0 || interval > 3600)
           throw py::value_error("interval must be seconds from 0 to 3600");
@@ -316,6 +321,8 @@ PYBIND11_MODULE(_lmsview, m) {
         o.queue = queue;
         o.baud = baud;
         o.scanner_baud = scanner_baud;
+        o.variant = variant.value_or("");
+        o.units = units;
         auto s = std::make_unique<PyScanner>(o);
         std::error_code ec;
         {
@@ -327,10 +334,13 @@ PYBIND11_MODULE(_lmsview, m) {
       },
       py::arg("link"), py::arg("family") = "LMS", py::arg("reconnect") = false, py::arg("interval") = 1.0,
       py::arg("queue") = 4, py::arg("baud") = 9600, py::arg("scanner_baud") = 0,
+      py::arg("variant") = py::none(), py::arg("units") = "mm",
       "Opens a scanner and starts acquisition. link: 'tcp://HOST[:PORT]', 'serial:///dev/ttyUSB0' or "
       "'file:RECORDING'; interval: seconds from one request to the next (the C++ library's Options "
       "takes milliseconds); queue: scans kept for next(); baud: the serial line's rate (0: find it); "
-      "scanner_baud: move the scanner to this rate for the run (0: leave it).");
+      "scanner_baud: move the scanner to this rate for the run (0: leave it); variant: '180/0.5', '180/1', "
+      "'100/1', '100/0.5' or '100/0.25' to set the scanner to at each open (None: leave it); units: 'mm' or "
+      "'cm', the range unit the scanner is set to (nothing is sent to it).");
 
   m.def(
       "list_ports",

@@ -10,7 +10,6 @@ namespace sim {
 using lms::kAck;
 using lms::kConfigBytes;
 using lms::kNak;
-using lms::kReplyLength;
 using lms::lmsCrc16;
 
 const char* scanFateName(ScanFate fate) {
@@ -37,9 +36,18 @@ std::vector<std::uint8_t> withChecksum(std::vector<std::uint8_t> body) {
 }
 
 std::vector<std::uint8_t> measurementReply(const RangeWords& words) {
-  // Reply command 0xB0, then the value count 361 (0x0169) with its flag bits clear.
-  std::vector<std::uint8_t> r{0x02, 0x80, 0xD6, 0x02, 0xB0, 0x69, 0x01};
-  r.reserve(kReplyLength);
+  // The length counts the command, the count word, the words and the status
+  // byte; reply command 0xB0, then the value count with its flag bits clear.
+  const auto n = static_cast<int>(words.size());
+  const int length = 4 + 2 * n;
+  std::vector<std::uint8_t> r{0x02,
+                              0x80,
+                              static_cast<std::uint8_t>(length & 0xFF),
+                              static_cast<std::uint8_t>(length >> 8),
+                              0xB0,
+                              static_cast<std::uint8_t>(n & 0xFF),
+                              static_cast<std::uint8_t>(n >> 8)};
+  r.reserve(static_cast<std::size_t>(length) + 6);
   for (std::uint16_t w : words) {
     r.push_back(static_cast<std::uint8_t>(w & 0xFF));
     r.push_back(static_cast<std::uint8_t>(w >> 8));
@@ -48,8 +56,13 @@ std::vector<std::uint8_t> measurementReply(const RangeWords& words) {
   return withChecksum(std::move(r));
 }
 
-SimEngine::SimEngine(const SimFaults& faults, std::uint32_t seed, const ReplayScans* replay)
-    : configured_(faults), faults_(faults), rng_(faults.chaosSeed | 1u), scene_(seed), replay_(replay) {}
+SimEngine::SimEngine(const SimFaults& faults, std::uint32_t seed, const ReplayScans* replay, SimSetup setup)
+    : configured_(faults),
+      faults_(faults),
+      rng_(faults.chaosSeed | 1u),
+      scene_(seed),
+      replay_(replay),
+      setup_(setup) {}
 
 std::uint32_t SimEngine::nextRandom() {
   // xorshift32: small, deterministic, good enough to pick faults.
@@ -75,7 +88,7 @@ void SimEngine::drawChaos(std::int64_t nowMs) {
       break;
     case 3:
       faults_.shortEvery = 1;
-      faults_.shortLength = static_cast<int>(nextRandom() % 731);
+      faults_.shortLength = static_cast<int>(nextRandom() % (7 + 2 * setup_.points + 2));
       break;
     case 4:
       faults_.chunkSize = 1 + static_cast<int>(nextRandom() % 200);
@@ -112,9 +125,17 @@ std::vector<std::uint8_t> SimEngine::replyTo(const ParsedTelegram& t, bool& know
       return withChecksum({0x02, 0x80, 0x03, 0x00, 0xA0, 0x00, 0x10});
     case 0x31:
       return withChecksum({0x02, 0x80, 0x02, 0x00, 0xB1, 0x10});
-    case 0x3B:  // variant switch: echo angle and resolution
+    case 0x3B:  // variant switch: its status (1: switched) and the angle and resolution
       if (data.size() == 4) {
-        return withChecksum({0x02, 0x80, 0x07, 0x00, 0xBB, 0x01, data[0], data[1], data[2], data[3], 0x10});
+        const int field = data[0] | (data[1] << 8);
+        const int resolution = data[2] | (data[3] << 8);
+        const lms::Variant* v = nullptr;
+        for (const lms::Variant& each : lms::variants())
+          if (each.fieldDegrees == field && each.resolutionHundredths == resolution) v = &each;
+        const bool switched = v != nullptr && !faults_.refuseVariant;
+        if (switched) setup_.points = v->points;  // the next replies follow
+        return withChecksum({0x02, 0x80, 0x07, 0x00, 0xBB, static_cast<std::uint8_t>(switched ? 0x01 : 0x00),
+                             data[0], data[1], data[2], data[3], 0x10});
       }
       break;
     case 0x77:  // configuration: echo it
@@ -195,7 +216,9 @@ void SimEngine::handle(const ParsedTelegram& t, std::int64_t nowMs, std::vector<
   }
   if (t.command() == 0x30) {
     const std::int64_t scanNo = counters_.scans++;
-    const RangeWords words0 = replay_ && !replay_->empty() ? replay_->scan(scanNo) : scene_.scan(scanNo);
+    const RangeWords words0 = replay_ && !replay_->empty()
+                                  ? replay_->scan(scanNo)
+                                  : scene_.scan(scanNo, setup_.points, setup_.perMetre);
     RangeWords words = words0;
     ScanFate fate = ScanFate::Sent;
     const std::int64_t nth = counters_.scans;
@@ -205,11 +228,12 @@ void SimEngine::handle(const ParsedTelegram& t, std::int64_t nowMs, std::vector<
     }
     std::vector<std::uint8_t> reply = measurementReply(words);
     if (every(faults_.corruptCrcEvery, nth)) {
-      reply[kReplyLength - 1] ^= 0x5A;
+      reply.back() ^= 0x5A;
       fate = ScanFate::CorruptChecksum;
     }
     if (every(faults_.shortEvery, nth)) {
-      reply.resize(static_cast<std::size_t>(std::clamp(faults_.shortLength, 0, kReplyLength - 1)));
+      reply.resize(
+          std::clamp<std::size_t>(static_cast<std::size_t>(faults_.shortLength), 0, reply.size() - 1));
       fate = ScanFate::Short;
     }
     if (faults_.oversizeEvery > 0 && every(faults_.oversizeEvery, nth)) fate = ScanFate::Oversize;

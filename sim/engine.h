@@ -31,6 +31,7 @@ struct SimFaults {
   int closeAfter = 0;           // close the connection after N measurement replies
   int oversizeEvery = 0;        // make every Nth measurement answer a burst over 1000 bytes
   int refuseRate = 0;           // refuse (NAK) the telegrams that would change the line's rate
+  int refuseVariant = 0;        // answer variant telegrams with "not switched"
   int chaosPercent = 0;         // give this share of requests one fault picked at random ...
   std::uint32_t chaosSeed = 1;  // ... from this seed (for soak runs)
 };
@@ -54,14 +55,22 @@ struct Piece {
   std::vector<std::uint8_t> bytes;
 };
 
-// A whole measurement reply (732 bytes) carrying `words`.
+// A whole measurement reply carrying `words` (as many points as there are words).
 std::vector<std::uint8_t> measurementReply(const RangeWords& words);
+
+// What the emulated scanner is set to: the points of its variant, and the
+// counts a metre of its range unit (1000: millimetres, 100: centimetres).
+struct SimSetup {
+  int points = 361;
+  int perMetre = 1000;
+};
 // Appends the checksum to a telegram body.
 std::vector<std::uint8_t> withChecksum(std::vector<std::uint8_t> body);
 
 class SimEngine {
  public:
-  SimEngine(const SimFaults& faults, std::uint32_t seed, const ReplayScans* replay = nullptr);
+  SimEngine(const SimFaults& faults, std::uint32_t seed, const ReplayScans* replay = nullptr,
+            SimSetup setup = {});
 
   // Plans the answer to one telegram received at `nowMs`.
   void handle(const ParsedTelegram& telegram, std::int64_t nowMs, std::vector<Piece>& plan);
@@ -71,6 +80,8 @@ class SimEngine {
   // operating-mode telegram asked for it), or 0; taking it clears it.
   int takeRateChange() { return std::exchange(rateChange_, 0); }
   const SimCounters& counters() const { return counters_; }
+  // The variant's points the scanner is set to now (a variant telegram changes it).
+  int points() const { return setup_.points; }
   // One line describing the last exchange, for the verbose log.
   const std::string& lastAction() const { return lastAction_; }
   // Called for every measurement reply, with the words as sent.
@@ -91,6 +102,7 @@ class SimEngine {
   std::uint32_t rng_;
   Scene scene_;
   const ReplayScans* replay_;
+  SimSetup setup_;
   SimCounters counters_;
   std::int64_t answers_ = 0;
   bool silent_ = false;

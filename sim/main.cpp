@@ -43,6 +43,7 @@ sim::SimOptions optionsOf(const sim::SimCommandLine& cl, const sim::ReplayScans*
   o.stopOnEof = cl.stopOnEof;
   o.scanLog = scanLog;
   o.timingLog = timingLog;
+  o.setup = cl.setup;
   return o;
 }
 

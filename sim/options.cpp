@@ -4,6 +4,7 @@
 #include <cmath>
 #include <span>
 
+#include "lms/protocol/reply.h"
 #include "platform/option_table.h"
 #include "platform/serial_rates.h"
 #include "platform/text.h"
@@ -80,6 +81,28 @@ const Option kLinkOptions[] = {
 };
 
 const Option kScanOptions[] = {
+    {"--variant", "", "V",
+     "the field and resolution the scanner is set to at the start:\n"
+     "180/0.5 (default), 180/1, 100/1, 100/0.5 or 100/0.25 (a\n"
+     "variant telegram changes it)",
+     [](SimCommandLine& cl, std::string_view v, std::string* error) {
+       const lms::Variant* variant = lms::variantNamed(v);
+       if (variant == nullptr) {
+         *error = "takes 180/0.5, 180/1, 100/1, 100/0.5 or 100/0.25";
+         return false;
+       }
+       cl.setup.points = variant->points;
+       return true;
+     }},
+    {"--units", "", "U", "the range unit the scanner reports in: mm (default) or cm",
+     [](SimCommandLine& cl, std::string_view v, std::string* error) {
+       if (v != "mm" && v != "cm") {
+         *error = "takes mm or cm";
+         return false;
+       }
+       cl.setup.perMetre = v == "cm" ? 100 : 1000;
+       return true;
+     }},
     {"--seed", "", "N", "scene seed (default 1): room walls and a moving object",
      [](SimCommandLine& cl, std::string_view v, std::string* error) {
        int s = 0;
@@ -98,7 +121,8 @@ const Option kScanOptions[] = {
     {"--scan-log", "", "FILE", "write one line per measurement reply: number, fate, words",
      &text<&SimCommandLine::scanLogFile>},
     {"--timing-log", "", "FILE",
-     "write one line per measurement reply: number, monotonic ns of its last byte",
+     "write one line per measurement reply: number, monotonic ns of its\n"
+     "last byte, wall-clock ns (UTC) of its first and of its last byte",
      &text<&SimCommandLine::timingLogFile>},
 };
 
@@ -113,7 +137,8 @@ const Option kFaultOptions[] = {
     {"--flip-byte-every", "", "N", "change a range byte of every Nth reply, checksum valid",
      &whole<&SimFaults::flipByteEvery, 0, 1000000>},
     {"--short-every", "", "N", "cut every Nth reply short ...", &whole<&SimFaults::shortEvery, 0, 1000000>},
-    {"--short-length", "", "L", "... to L bytes (default 400)", &whole<&SimFaults::shortLength, 0, 731>},
+    {"--short-length", "", "L", "... to L bytes (default 400; a reply is at most 812)",
+     &whole<&SimFaults::shortLength, 0, 811>},
     {"--chunk", "", "K", "send replies in chunks of K bytes ...", &whole<&SimFaults::chunkSize, 0, 100000>},
     {"--chunk-gap", "", "G", "... with G ms between chunks", &whole<&SimFaults::chunkGapMs, 0, 60000>},
     {"--ack-gap", "", "G", "pause G ms between ACK and reply (0: one burst)",
@@ -129,6 +154,11 @@ const Option kFaultOptions[] = {
     {"--refuse-rate", "", "", "refuse (NAK) the operating-mode telegrams that change the line's rate",
      [](SimCommandLine& cl, std::string_view, std::string*) {
        cl.faults.refuseRate = 1;
+       return true;
+     }},
+    {"--refuse-variant", "", "", "answer variant telegrams with \"not switched\"",
+     [](SimCommandLine& cl, std::string_view, std::string*) {
+       cl.faults.refuseVariant = 1;
        return true;
      }},
     {"--chaos", "", "P", "give P% of requests one fault drawn at random (seeded by --seed)",

@@ -30,6 +30,7 @@ struct SimCommandLine {
   bool verbose = false;
   double maxSeconds = 0;
   bool stopOnEof = false;
+  SimSetup setup;
 };
 
 // False with a one-line message in *error for a bad command line.

@@ -29,7 +29,7 @@ Scene::Scene(std::uint32_t seed) : seed_(seed) {
 RangeWords Scene::scan(std::int64_t index, int points, int perMetre) const {
   const lms::Variant* variant = lms::variantOf(points);
   const double field = variant ? variant->fieldDegrees : 180.0;
-  const double step = variant ? variant->resolutionDegrees : 180.0 / std::max(points - 1, 1);
+  const double step = variant ? variant->resolutionHundredths / 100.0 : 180.0 / std::max(points - 1, 1);
   RangeWords words(static_cast<std::size_t>(std::max(points, 0)));
   const double t = static_cast<double>(index) * 0.15 + phase_;
   const double ox = 900.0 * std::sin(t);  // object centre, millimetres

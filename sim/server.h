@@ -27,10 +27,14 @@ struct SimOptions {
   int baud = 9600;
   bool verbose = false;  // one line per exchange to `log`
   std::FILE* log = stdout;
-  double maxSeconds = 0;           // 0: no limit
-  bool stopOnEof = false;          // end when standard input reaches end of input
-  std::FILE* scanLog = nullptr;    // one line per measurement reply: number, fate, words
-  std::FILE* timingLog = nullptr;  // per measurement reply: number, monotonic ns of its last byte sent
+  double maxSeconds = 0;         // 0: no limit
+  bool stopOnEof = false;        // end when standard input reaches end of input
+  std::FILE* scanLog = nullptr;  // one line per measurement reply: number, fate, words
+  // One line per measurement reply: its number, the monotonic ns of its last
+  // byte sent, and the wall-clock ns (UTC, since the epoch) at which its
+  // first byte and its last byte were sent.
+  std::FILE* timingLog = nullptr;
+  SimSetup setup;  // the variant and unit the scanner is set to at the start
 };
 
 class SimServer {
@@ -83,6 +87,7 @@ class SimServer {
   bool linkClosedForGood_ = false;
   std::string devicePath_;
   std::int64_t plannedScan_ = -1;  // the measurement reply in the plan being sent
+  std::int64_t replyBeganNs_ = 0;  // when the plan's reply began to go out (wall clock)
   std::int64_t lastInput_ = 0;     // when the link last brought bytes (process ms)
 };
 

@@ -39,7 +39,7 @@ bool isLoopback(const in_addr& a) {
 }  // namespace
 
 SimServer::SimServer(const SimFaults& faults, const SimOptions& options)
-    : engine_(faults, options.seed, options.replay), options_(options) {
+    : engine_(faults, options.seed, options.replay, options.setup), options_(options) {
   engine_.onScan = [this](std::int64_t scanNo, ScanFate fate, const RangeWords& words) {
     plannedScan_ = scanNo;
     if (!options_.scanLog) return;
@@ -159,8 +159,13 @@ bool SimServer::writeAll(int fd, const std::uint8_t* p, std::size_t n) {
 }
 
 bool SimServer::sendPlan(int fd, const std::vector<Piece>& plan) {
+  replyBeganNs_ = 0;
+  std::size_t sent = 0;  // bytes of the plan before this piece
   for (const Piece& piece : plan) {
     if (!pause(piece.delayMs)) return false;
+    // The reply begins behind the acknowledge, the plan's first byte.
+    if (replyBeganNs_ == 0 && sent + piece.bytes.size() > 1) replyBeganNs_ = platform::wallClockNanos();
+    sent += piece.bytes.size();
     if (!options_.pace || tcp_) {
       if (!writeAll(fd, piece.bytes.data(), piece.bytes.size())) return false;
       continue;
@@ -258,8 +263,9 @@ bool SimServer::answer(const ParsedTelegram& t, bool* over) {
   if (sent && plannedScan_ >= 0 && options_.timingLog) {
     timespec ts{};
     ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    std::fprintf(options_.timingLog, "%lld %lld\n", static_cast<long long>(plannedScan_),
-                 static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec);
+    std::fprintf(options_.timingLog, "%lld %lld %lld %lld\n", static_cast<long long>(plannedScan_),
+                 static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec,
+                 static_cast<long long>(replyBeganNs_), static_cast<long long>(platform::wallClockNanos()));
     std::fflush(options_.timingLog);
   }
   if (!sent && tcp_) {

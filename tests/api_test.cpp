@@ -13,6 +13,7 @@
 
 #include "fd_count.h"
 #include "lms/engine/errors.h"
+#include "lms/protocol/reply.h"
 #include "lmsview/lmsview.h"
 #include "lmsview/scanner.h"
 #include "sim/scene.h"
@@ -244,7 +245,7 @@ TEST(Contract, EveryErrorHasOneValueNameAndMessageEverywhere) {
   text << header.rdbuf();
   std::map<std::string, int> defined;
   const std::string all = text.str();
-  const std::regex define(R"(#define (LMSVIEW_[A-Z_]+) (\d+))");
+  const std::regex define(R"(#define (LMSVIEW_[A-Z0-9_]+) +(\d+))");
   for (auto it = std::sregex_iterator(all.begin(), all.end(), define); it != std::sregex_iterator(); ++it)
     defined[(*it)[1]] = std::stoi((*it)[2]);
   EXPECT_EQ(defined.at("LMSVIEW_OK"), 0);
@@ -263,27 +264,62 @@ TEST(Contract, EveryErrorHasOneValueNameAndMessageEverywhere) {
     EXPECT_STREQ(lmsview_error_text(value), row.message);
   }
   EXPECT_EQ(lms::contractOf(rows + 1), nullptr);
+  // The rest are no errors: they name versions, sizes, options and their values.
   for (const auto& [name, value] : defined) {
-    const bool notAnError =
-        name == "LMSVIEW_OK" || name.rfind("LMSVIEW_VERSION_", 0) == 0 || name == "LMSVIEW_POINTS";
-    EXPECT_TRUE(notAnError) << name << " is in the header but not in the table";
+    const std::regex other("LMSVIEW_(OK|VERSION_.*|POINTS|MAX_POINTS|OPTION_.*|VARIANT_.*|UNITS_.*)");
+    EXPECT_TRUE(std::regex_match(name, other)) << name << " is in the header but not in the table";
   }
+  // A variant's C name gives the points of its scans.
+  const std::map<std::string, std::string> cName{{"100/1", "100_1"},
+                                                 {"180/1", "180_1"},
+                                                 {"100/0.5", "100_050"},
+                                                 {"180/0.5", "180_050"},
+                                                 {"100/0.25", "100_025"}};
+  for (const lms::Variant& v : lms::variants())
+    EXPECT_EQ(defined["LMSVIEW_VARIANT_" + cName.at(v.name)], v.points) << v.name;
+  EXPECT_EQ(defined.at("LMSVIEW_MAX_POINTS"), lms::kMaxScanPoints);
 }
 
-// The C interface says what ended a recording and why a link could not be
-// opened, with the system's or the recording's own reason.
+// The C interface gives every scan with its count and geometry, says what
+// ended a recording and why a link could not be opened, with the system's
+// or the recording's own reason.
 TEST(Contract, TheCInterfaceGivesTheErrorAndItsReason) {
   const std::string path = testing::TempDir() + "contract_recording.jsonl";
   {
     std::ofstream f(path);
-    f << "10 20\n";
+    f << "10 20\n30";  // a scan of 101 points, one of 361, one of 101
+    for (int i = 1; i < 361; ++i) f << " 40";
+    f << "\n10 20\n";
   }
   int error = -1;
-  lmsview_scanner* s = lmsview_open(("file:" + path).c_str(), nullptr, &error);
+  lmsview_scanner* s = lmsview_create(("file:" + path).c_str(), nullptr, &error);
   ASSERT_NE(s, nullptr) << error;
-  float ranges[LMSVIEW_POINTS];
-  EXPECT_EQ(lmsview_next(s, ranges, nullptr, nullptr, 5000), LMSVIEW_OK);
-  EXPECT_EQ(lmsview_next(s, ranges, nullptr, nullptr, 5000), LMSVIEW_END_OF_RECORDING);
+  EXPECT_EQ(lmsview_set_option(s, LMSVIEW_OPTION_INTERVAL_MS, 0), LMSVIEW_OK);
+  EXPECT_EQ(lmsview_set_option(s, LMSVIEW_OPTION_VARIANT, 360), LMSVIEW_BAD_ARGUMENT);
+  ASSERT_EQ(lmsview_start(s), LMSVIEW_OK);
+  EXPECT_EQ(lmsview_set_option(s, LMSVIEW_OPTION_QUEUE, 8), LMSVIEW_ALREADY_OPEN);
+  float ranges[LMSVIEW_MAX_POINTS];
+  std::uint16_t words[LMSVIEW_MAX_POINTS];
+  std::size_t count = 0;
+  lmsview_geometry g{};
+  // Too little room: the count needed, and the scan stays for a call with room.
+  EXPECT_EQ(lmsview_next_scan(s, ranges, words, 100, &count, &g, nullptr, nullptr, 5000), LMSVIEW_WRONG_SIZE);
+  EXPECT_EQ(count, 101u);
+  EXPECT_NE(std::string(lmsview_last_error_text(s)).find("101 points"), std::string::npos);
+  std::uint64_t seq = 9;
+  ASSERT_EQ(lmsview_next_scan(s, ranges, words, count, &count, &g, &seq, nullptr, 5000), LMSVIEW_OK);
+  EXPECT_EQ(seq, 0u);
+  EXPECT_EQ(words[1], 20);
+  EXPECT_EQ(ranges[1], 0.02f);
+  EXPECT_EQ(g.count, 101u);
+  EXPECT_EQ(g.angle_max, -g.angle_min);
+  // Version 1's call takes scans of 361 points and refuses (and drops) the others.
+  ASSERT_EQ(lmsview_next(s, ranges, &seq, nullptr, 5000), LMSVIEW_OK);
+  EXPECT_EQ(seq, 1u);
+  EXPECT_EQ(ranges[0], 0.03f);
+  EXPECT_EQ(lmsview_next(s, ranges, nullptr, nullptr, 5000), LMSVIEW_WRONG_SIZE);
+  EXPECT_EQ(lmsview_next_scan(s, ranges, words, 401, &count, &g, &seq, nullptr, 5000),
+            LMSVIEW_END_OF_RECORDING);
   lmsview_close(s);
   std::remove(path.c_str());
   const struct {

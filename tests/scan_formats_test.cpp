@@ -54,13 +54,13 @@ TEST(ScanFormats, JsonLinesFollowTheLaserScanConventions) {
   Sample s;
   std::string line;
   formatJsonLine(line, s.scan(), "front \"left\"\\", false);
-  EXPECT_EQ(
-      line.rfind("{\"seq\":7,\"stamp\":{\"sec\":1796631827,\"nanosec\":291105419},"
-                 "\"frame_id\":\"front \\\"left\\\"\\\\\",\"angle_min\":0,\"angle_max\":3.141592653589793,"
-                 "\"angle_increment\":0.008726646259971648,\"time_increment\":0,\"scan_time\":0,"
-                 "\"range_min\":0.01,\"range_max\":8.18,\"ranges\":[0,0.017,0.034,",
-                 0),
-      0u)
+  EXPECT_EQ(line.rfind("{\"seq\":7,\"stamp\":{\"sec\":1796631827,\"nanosec\":291105419},\"received_ns\":0,"
+                       "\"frame_id\":\"front \\\"left\\\"\\\\\",\"angle_min\":-1.5707963267948966,"
+                       "\"angle_max\":1.5707963267948966,"
+                       "\"angle_increment\":0.008726646259971648,\"time_increment\":0,\"scan_time\":0,"
+                       "\"range_min\":0.01,\"range_max\":8.18,\"ranges\":[0,0.017,0.034,",
+                       0),
+            0u)
       << line.substr(0, 300);
   EXPECT_NE(line.find("],\"intensities\":[]}\n"), std::string::npos);
   EXPECT_EQ(line.find("words"), std::string::npos);

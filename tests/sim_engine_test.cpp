@@ -267,9 +267,24 @@ TEST(ReplayScans, ReadsPlainNumbersAndRecordingsExactly) {
     ReplayScans b;
     EXPECT_FALSE(b.addLine(bad, &why)) << bad;
   }
-  std::string many;
-  for (int i = 0; i < 362; ++i) many += "1 ";
-  EXPECT_FALSE(r.addLine(many, &why));
+  // A line fills up to the smallest scan that holds it; more than the
+  // largest is refused. The unit follows a recorded line's range_max.
+  const struct {
+    int values;
+    std::size_t points;
+  } lengths[] = {{2, 101}, {101, 101}, {102, 181}, {361, 361}, {362, 401}, {401, 401}, {402, 0}};
+  for (const auto& c : lengths) {
+    std::string line;
+    for (int i = 0; i < c.values; ++i) line += "1 ";
+    ReplayScans one;
+    EXPECT_EQ(one.addLine(line, &why), c.points != 0) << c.values;
+    if (c.points != 0) {
+      EXPECT_EQ(one.scan(0).size(), c.points) << c.values;
+    }
+  }
+  EXPECT_EQ(r.units(1), lms::Units::Millimetres);
+  EXPECT_TRUE(r.addLine("{\"seq\":2,\"range_max\":81.8,\"words\":[5]}", &why)) << why;
+  EXPECT_EQ(r.units(2), lms::Units::Centimetres);
 }
 
 TEST(ReplayScans, FilesWithoutEndAreRefusedWithTheLimitNamed) {

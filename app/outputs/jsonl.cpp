@@ -20,7 +20,9 @@ void formatJsonLine(std::string& out, const lmsview::Scan& scan, std::string_vie
   putInt(out, sec);
   out += ",\"nanosec\":";
   putInt(out, nanosec);
-  out += "},\"frame_id\":";
+  out += "},\"received_ns\":";
+  putInt(out, scan.received_ns);
+  out += ",\"frame_id\":";
   putJsonString(out, frameId);
   const lmsview::Geometry& g = scan.geometry;
   out += ",\"angle_min\":";

@@ -50,6 +50,7 @@ enum class errc {
   bad_topic,          // Ros2Publisher: not a ROS 2 topic name
   bad_domain,         // Ros2Publisher: a DDS domain outside 0 to 232 (or a bad ROS_DOMAIN_ID)
   dds_failed,         // Ros2Publisher: DDS could not join the domain or make the writer
+  wrong_size,         // C interface: the scan's points do not suit the caller's array
 };
 LMSVIEW_API const std::error_category& error_category() noexcept;
 inline std::error_code make_error_code(errc e) noexcept {
@@ -77,8 +78,13 @@ struct Geometry {
 
 // One scan, carrying its own geometry.
 struct Scan {
-  std::uint64_t seq = 0;      // 0, 1, 2 ... per valid scan this Scanner received; a gap means drops
-  std::int64_t stamp_ns = 0;  // host wall-clock time (UTC, ns since the epoch) when the reply was whole
+  std::uint64_t seq = 0;  // 0, 1, 2 ... per valid scan this Scanner received; a gap means drops
+  // Host wall-clock time (UTC, ns since the epoch) at which the reply's first
+  // byte arrived: the scanner measured the scan just before it began to send
+  // it, so this is the time of the scan (a serial line takes most of a
+  // second to carry the whole reply at 9600 baud).
+  std::int64_t stamp_ns = 0;
+  std::int64_t received_ns = 0;  // the same clock, when the reply was whole
   Geometry geometry;
   std::vector<float> ranges;         // metres, geometry.count of them: bits 0-12 of each word * range_unit
   std::vector<std::uint16_t> words;  // the raw range words, flag bits included
@@ -99,6 +105,14 @@ struct Options {
   // Serial: move the scanner to this rate (19200 or 38400; 9600) once open,
   // and back to the rate it had at close(); 0 leaves it alone.
   int scanner_baud = 0;
+  // The field and resolution to set the scanner to once the link opens (and
+  // after each reconnect): "180/0.5", "180/1", "100/1", "100/0.5" or
+  // "100/0.25"; "" sends nothing, and each reply's own length says which it is.
+  std::string variant = "";
+  // The range unit the scanner is set to report in: "mm" (the default) or
+  // "cm". Nothing is sent: the scanner's configuration telegram rewrites its
+  // whole stored configuration, so the library never changes it.
+  std::string units = "mm";
 };
 
 // What happened, with typed fields and a plain one-line text.
@@ -115,6 +129,8 @@ struct Event {
     baud_switched,      // scanner_baud: the scanner runs at `baud` now (from `from_baud`)
     baud_not_switched,  // scanner_baud: it did not take `baud`; going on at `from_baud`
     baud_restored,      // at close(): the scanner is back at `baud`
+    variant_set,        // variant: the scanner sends scans of `points` points now
+    variant_refused,  // variant: the scanner did not take `points` (`reason`); its replies say what it sends
   };
   // Why a request gave no whole scan.
   enum class Reason {
@@ -133,6 +149,7 @@ struct Event {
   int attempt = 0;                     // reconnecting
   int baud = 0;                        // baud_*: the rate concerned
   int from_baud = 0;                   // baud_switched, baud_not_switched: the rate before
+  int points = 0;                      // variant_*: the points of the variant asked for
   Reason reason = Reason::none;        // reply_rejected
   bool every_rate_tried = false;       // no_answer: baud 0 looked for the rate already
   std::string where;                   // opened, reconnecting: where the link goes

@@ -1,18 +1,28 @@
 // The C interface over lmsview::Scanner. Nothing throws across it: every
 // entry catches what the C++ side could throw (only memory exhaustion).
 
+#include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "lms/engine/errors.h"
+#include "lms/protocol/reply.h"
 #include "lmsview/lmsview.h"
 #include "lmsview/scanner.h"
 
+// The options until the start, then the scanner. `mutex` orders the start
+// against lmsview_cancel, the one call another thread may make.
 struct lmsview_scanner {
-  explicit lmsview_scanner(lmsview::Options o) : scanner(std::move(o)) {}
-  lmsview::Scanner scanner;
-  std::string detail;  // lmsview_last_error_text's line, kept until the next call that fails
+  lmsview::Options options;
+  std::mutex mutex;
+  std::optional<lmsview::Scanner> scanner;
+  bool cancelled = false;
+  lmsview::Scan pending;  // a scan taken but not yet handed out
+  bool havePending = false;
+  std::string detail;  // lmsview_last_error_text's line
 };
 
 namespace {
@@ -27,9 +37,18 @@ int codeOf(const std::error_code& ec) {
 int failed(lmsview_scanner* s, std::error_code ec) {
   const int code = codeOf(ec);
   if (code != LMSVIEW_OK && code != LMSVIEW_TIMEOUT) {
-    s->detail = s->scanner.last_error_detail();
+    s->detail = s->scanner ? s->scanner->last_error_detail() : std::string();
     if (s->detail.empty()) s->detail = ec.message();
   }
+  return code;
+}
+
+// The oldest scan not yet handed out, into s->pending.
+int take(lmsview_scanner* s, int timeoutMs) {
+  if (s->havePending) return LMSVIEW_OK;
+  if (!s->scanner) return LMSVIEW_CLOSED;
+  const int code = failed(s, s->scanner->next(s->pending, std::chrono::milliseconds(timeoutMs)));
+  s->havePending = code == LMSVIEW_OK;
   return code;
 }
 
@@ -44,8 +63,12 @@ lmsview_scanner* lmsview_create(const char* link, const char* family, int* error
     code = LMSVIEW_BAD_ARGUMENT;
   } else {
     try {
-      s = new lmsview_scanner({.link = link, .family = family ? family : "LMS"});
+      s = new lmsview_scanner;
+      s->options.link = link;
+      s->options.family = family ? family : "LMS";
     } catch (...) {
+      delete s;
+      s = nullptr;
       code = LMSVIEW_LINK_FAILED;
     }
   }
@@ -53,10 +76,57 @@ lmsview_scanner* lmsview_create(const char* link, const char* family, int* error
   return s;
 }
 
+int lmsview_set_option(lmsview_scanner* scanner, int option, int64_t value) {
+  if (scanner == nullptr) return LMSVIEW_BAD_ARGUMENT;
+  if (scanner->scanner) return LMSVIEW_ALREADY_OPEN;
+  lmsview::Options& o = scanner->options;
+  const bool fitsInt = value >= 0 && value <= 1'000'000'000;
+  switch (option) {
+    case LMSVIEW_OPTION_VARIANT: {
+      const lms::Variant* v = lms::variantOf(static_cast<int>(std::clamp<int64_t>(value, 0, 1000)));
+      if (value != 0 && v == nullptr) return LMSVIEW_BAD_ARGUMENT;
+      o.variant = v ? v->name : "";
+      return LMSVIEW_OK;
+    }
+    case LMSVIEW_OPTION_UNITS:
+      if (value != LMSVIEW_UNITS_MM && value != LMSVIEW_UNITS_CM) return LMSVIEW_BAD_ARGUMENT;
+      o.units = value == LMSVIEW_UNITS_CM ? "cm" : "mm";
+      return LMSVIEW_OK;
+    case LMSVIEW_OPTION_BAUD:
+      if (!fitsInt) return LMSVIEW_BAD_ARGUMENT;
+      o.baud = static_cast<int>(value);
+      return LMSVIEW_OK;
+    case LMSVIEW_OPTION_SCANNER_BAUD:
+      if (!fitsInt) return LMSVIEW_BAD_ARGUMENT;
+      o.scanner_baud = static_cast<int>(value);
+      return LMSVIEW_OK;
+    case LMSVIEW_OPTION_RECONNECT:
+      if (value != 0 && value != 1) return LMSVIEW_BAD_ARGUMENT;
+      o.reconnect = value == 1;
+      return LMSVIEW_OK;
+    case LMSVIEW_OPTION_INTERVAL_MS:
+      if (value < 0 || value > 3'600'000) return LMSVIEW_BAD_ARGUMENT;
+      o.interval = std::chrono::milliseconds(value);
+      return LMSVIEW_OK;
+    case LMSVIEW_OPTION_QUEUE:
+      if (value < 1 || value > 1'000'000) return LMSVIEW_BAD_ARGUMENT;
+      o.queue = static_cast<std::size_t>(value);
+      return LMSVIEW_OK;
+    default:
+      return LMSVIEW_BAD_ARGUMENT;
+  }
+}
+
 int lmsview_start(lmsview_scanner* scanner) {
   if (scanner == nullptr) return LMSVIEW_BAD_ARGUMENT;
   try {
-    return failed(scanner, scanner->scanner.open());
+    {
+      std::lock_guard lock(scanner->mutex);
+      if (scanner->scanner) return LMSVIEW_ALREADY_OPEN;
+      if (scanner->cancelled) return LMSVIEW_CLOSED;
+      scanner->scanner.emplace(scanner->options);
+    }
+    return failed(scanner, scanner->scanner->open());
   } catch (...) {
     return LMSVIEW_LINK_FAILED;
   }
@@ -74,21 +144,55 @@ lmsview_scanner* lmsview_open(const char* link, const char* family, int* error) 
   return s;
 }
 
-int lmsview_next(lmsview_scanner* scanner, float ranges_m[LMSVIEW_POINTS], uint64_t* seq, int64_t* stamp_ns,
-                 int timeout_ms) {
-  if (scanner == nullptr || ranges_m == nullptr || timeout_ms < 0) return LMSVIEW_BAD_ARGUMENT;
+int lmsview_next_scan(lmsview_scanner* scanner, float* ranges_m, uint16_t* words, size_t capacity,
+                      size_t* count, lmsview_geometry* geometry, uint64_t* seq, int64_t* stamp_ns,
+                      int timeout_ms) {
+  if (scanner == nullptr || timeout_ms < 0) return LMSVIEW_BAD_ARGUMENT;
   try {
-    lmsview::Scan scan;
-    const int code = failed(scanner, scanner->scanner.next(scan, std::chrono::milliseconds(timeout_ms)));
+    const int code = take(scanner, timeout_ms);
     if (code != LMSVIEW_OK) return code;
-    std::memcpy(ranges_m, scan.ranges.data(),
-                sizeof(float) * std::min<std::size_t>(scan.ranges.size(), LMSVIEW_POINTS));
+    const lmsview::Scan& scan = scanner->pending;
+    const lmsview::Geometry& g = scan.geometry;
+    if (count) *count = g.count;
+    if (geometry)
+      *geometry = {g.count,     g.angle_min, g.angle_max(), g.angle_increment,
+                   g.range_min, g.range_max, g.range_unit};
+    if (g.count > capacity && (ranges_m != nullptr || words != nullptr)) {
+      scanner->detail =
+          "the scan has " + std::to_string(g.count) + " points; the arrays take " + std::to_string(capacity);
+      return LMSVIEW_WRONG_SIZE;  // kept for a call with room
+    }
+    if (ranges_m) std::memcpy(ranges_m, scan.ranges.data(), sizeof(float) * g.count);
+    if (words) std::memcpy(words, scan.words.data(), sizeof(uint16_t) * g.count);
     if (seq) *seq = scan.seq;
     if (stamp_ns) *stamp_ns = scan.stamp_ns;
+    scanner->havePending = false;
     return LMSVIEW_OK;
   } catch (...) {
     return LMSVIEW_LINK_FAILED;
   }
+}
+
+int lmsview_next(lmsview_scanner* scanner, float ranges_m[LMSVIEW_POINTS], uint64_t* seq, int64_t* stamp_ns,
+                 int timeout_ms) {
+  if (scanner == nullptr || ranges_m == nullptr || timeout_ms < 0) return LMSVIEW_BAD_ARGUMENT;
+  const int code = take(scanner, timeout_ms);
+  if (code != LMSVIEW_OK) return code;
+  if (scanner->pending.geometry.count != LMSVIEW_POINTS) {
+    // A version 1 caller has no room for another geometry: the scan goes.
+    scanner->havePending = false;
+    scanner->detail = "the scan has " + std::to_string(scanner->pending.geometry.count) +
+                      " points; lmsview_next takes 361 (use lmsview_next_scan)";
+    return LMSVIEW_WRONG_SIZE;
+  }
+  return lmsview_next_scan(scanner, ranges_m, nullptr, LMSVIEW_POINTS, nullptr, nullptr, seq, stamp_ns, 0);
+}
+
+void lmsview_cancel(lmsview_scanner* scanner) {
+  if (scanner == nullptr) return;
+  std::lock_guard lock(scanner->mutex);
+  scanner->cancelled = true;
+  if (scanner->scanner) scanner->scanner->close();
 }
 
 void lmsview_close(lmsview_scanner* scanner) {

@@ -71,6 +71,15 @@ std::string eventText(const Event& e) {
       return "scanner switched back to " + std::to_string(e.baud) + " baud";
     case Kind::no_answer:
       return "the scanner does not answer";
+    case Kind::variant_set:
+    case Kind::variant_refused: {
+      const Variant* v = variantOf(e.points);
+      const std::string shown = v ? v->shown : std::to_string(e.points) + " points";
+      if (e.kind == Kind::variant_set) return "scanner set to " + shown;
+      return "the scanner did not take " + shown + " (" +
+             (e.reason == Event::Reason::unanswered ? "no answer" : "refused") +
+             "): its replies say what it sends";
+    }
     default:
       return e.text;  // made where the happening's own words are known
   }
@@ -142,6 +151,8 @@ void Engine::configure() {
     d.setInterval(std::clamp(options_.intervalMs, 0, 3'600'000));
     d.setReconnect({.enabled = options_.reconnect});
     d.setTiming({.clientStartPauseMs = options_.clientStartPauseMs});
+    d.setRangeUnits(options_.units);
+    d.setVariant(options_.variant);
     if (link_.serial) {
       if (options_.baud == 0)
         d.setFindRate(true);
@@ -201,9 +212,10 @@ void Engine::play(Replay& replay) {
     if (replay.stop.load(std::memory_order_acquire)) return;
     lmsview::Scan& scan = replay.slot.back();
     scan.words = replay.recording.scan(static_cast<std::int64_t>(i));
-    scan.geometry = replyGeometry(static_cast<int>(scan.words.size()));
+    scan.geometry = replyGeometry(static_cast<int>(scan.words.size()),
+                                  replay.recording.units(static_cast<std::int64_t>(i)));
     setRangesFromWords(&scan);
-    scan.stamp_ns = platform::wallClockNanos();
+    scan.stamp_ns = scan.received_ns = platform::wallClockNanos();
     deliver(replay.slot.publish());
     replay.played.fetch_add(1, std::memory_order_relaxed);
     std::unique_lock lock(replay.mutex);
@@ -293,6 +305,15 @@ void Engine::onDriverEvent(const DriverEvent& e) {
       out.kind = Event::Kind::baud_restored;
       out.baud = e.rate;
       out.from_baud = e.from;
+      break;
+    case Kind::VariantSet:
+      out.kind = Event::Kind::variant_set;
+      out.points = e.points;
+      break;
+    case Kind::VariantRefused:
+      out.kind = Event::Kind::variant_refused;
+      out.points = e.points;
+      out.reason = e.reason;
       break;
   }
   out.text = eventText(out);

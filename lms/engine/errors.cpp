@@ -36,6 +36,9 @@ constexpr ErrorContract kContract[] = {
      "not a DDS domain: use 0 to 232 (or ROS_DOMAIN_ID so set)"},
     {errc::dds_failed, "LMSVIEW_DDS_FAILED", "DdsFailed", "ConnectionError",
      "DDS could not start (see CYCLONEDDS_URI)"},
+    {errc::wrong_size, "LMSVIEW_WRONG_SIZE", "WrongSize", "ValueError",
+     "the scan's points do not suit the array (lmsview_next takes 361; lmsview_next_scan says how many it "
+     "needs)"},
 };
 
 class Category : public std::error_category {

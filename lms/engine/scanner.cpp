@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "lms/engine/engine.h"
+#include "lms/protocol/reply.h"
 
 namespace lmsview {
 
@@ -33,29 +34,44 @@ void Subscription::reset() {
   state_.reset();
 }
 
-// The engine itself: a Scanner is its handle.
-struct Scanner::Impl : lms::Engine {
-  using Engine::Engine;
-};
-
 namespace {
 
-lms::EngineOptions engineOptions(Options o) {
+// The engine's options from the caller's; `problem` says what cannot be.
+lms::EngineOptions engineOptions(const Options& o, std::string* problem) {
   lms::EngineOptions e;
-  e.link = std::move(o.link);
-  e.family = std::move(o.family);
+  e.link = o.link;
+  e.family = o.family;
   e.baud = o.baud;
   e.scannerBaud = o.scanner_baud;
   e.reconnect = o.reconnect;
   e.intervalMs = static_cast<int>(std::clamp<std::int64_t>(o.interval.count(), 0, 3'600'000));
   e.queue = std::max<std::size_t>(o.queue, 1);
   e.clientStartPauseMs = 10;
+  e.variant = lms::variantNamed(o.variant);
+  e.units = o.units == "cm" ? lms::Units::Centimetres : lms::Units::Millimetres;
+  if (o.family != "LMS" && o.family != "PLS")
+    *problem = "family must be LMS or PLS, not '" + o.family + "'";
+  else if (!o.variant.empty() && e.variant == nullptr)
+    *problem = "variant must be 180/0.5, 180/1, 100/1, 100/0.5 or 100/0.25, not '" + o.variant + "'";
+  else if (o.units != "mm" && o.units != "cm")
+    *problem = "units must be mm or cm, not '" + o.units + "'";
   return e;
 }
 
 }  // namespace
 
-Scanner::Scanner(Options options) : impl_(std::make_shared<Impl>(engineOptions(std::move(options)))) {}
+// The engine itself: a Scanner is its handle, and keeps what its options
+// could not be (open() says so).
+struct Scanner::Impl : lms::Engine {
+  Impl(lms::EngineOptions options, std::string why) : Engine(std::move(options)), problem(std::move(why)) {}
+  const std::string problem;
+};
+
+Scanner::Scanner(Options options) {
+  std::string problem;
+  lms::EngineOptions e = engineOptions(options, &problem);
+  impl_ = std::make_shared<Impl>(std::move(e), std::move(problem));
+}
 Scanner::Scanner(Scanner&&) noexcept = default;
 Scanner& Scanner::operator=(Scanner&& other) noexcept {
   if (this != &other) {
@@ -69,7 +85,9 @@ Scanner::~Scanner() {
 }
 
 std::error_code Scanner::open() {
-  return impl_ ? impl_->open() : make_error_code(errc::closed);
+  if (!impl_) return errc::closed;
+  if (!impl_->problem.empty()) return errc::bad_argument;
+  return impl_->open();
 }
 
 std::error_code Scanner::next(Scan& out, std::chrono::milliseconds timeout) {
@@ -99,7 +117,8 @@ Stats Scanner::stats() const {
 }
 
 std::string Scanner::last_error_detail() const {
-  return impl_ ? impl_->lastErrorDetail() : std::string();
+  if (!impl_) return "";
+  return impl_->problem.empty() ? impl_->lastErrorDetail() : impl_->problem;
 }
 
 }  // namespace lmsview

@@ -100,8 +100,10 @@ std::string laserScanCdr(const LaserScanFields& f) {
 
 void rawWordsJson(const lmsview::Scan& scan, std::string* out) {
   const LaserScanFields f = laserScanFields(scan, "");
+  // range_max tells a replay the unit the words are in.
   *out = "{\"seq\":" + std::to_string(scan.seq) + ",\"stamp\":{\"sec\":" + std::to_string(f.sec) +
-         ",\"nanosec\":" + std::to_string(f.nanosec) + "},\"words\":[";
+         ",\"nanosec\":" + std::to_string(f.nanosec) + "},\"range_max\":" + std::to_string(f.rangeMax) +
+         ",\"words\":[";
   for (std::size_t i = 0; i < scan.words.size(); ++i) {
     if (i > 0) out->push_back(',');
     *out += std::to_string(scan.words[i]);
@@ -109,7 +111,7 @@ void rawWordsJson(const lmsview::Scan& scan, std::string* out) {
   *out += "]}";
 }
 
-bool laserScanRangesFromCdr(std::string_view cdr, std::vector<float>* ranges) {
+bool laserScanRangesFromCdr(std::string_view cdr, std::vector<float>* ranges, float* rangeMax) {
   if (cdr.size() < 4 || cdr[0] != 0 || cdr[1] != 1) return false;  // plain CDR, little-endian
   std::size_t at = 4;
   auto align = [&](std::size_t n) { at = 4 + (at - 4 + n - 1) / n * n; };
@@ -124,8 +126,10 @@ bool laserScanRangesFromCdr(std::string_view cdr, std::vector<float>* ranges) {
   if (!u32(&skip) || !u32(&skip) || !u32(&skip)) return false;  // sec, nanosec, the frame id's length
   if (skip > cdr.size() - at) return false;
   at += skip;
-  for (int i = 0; i < 7; ++i)
-    if (!u32(&skip)) return false;  // the angles, times and range limits
+  for (int i = 0; i < 7; ++i) {
+    if (!u32(&skip)) return false;  // the angles, times and range limits: range_max last
+    if (i == 6 && rangeMax) std::memcpy(rangeMax, &skip, sizeof(float));
+  }
   std::uint32_t count = 0;
   if (!u32(&count) || count > (cdr.size() - at) / 4) return false;
   ranges->resize(count);

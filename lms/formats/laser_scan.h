@@ -42,8 +42,9 @@ std::string laserScanCdr(const LaserScanFields& fields);
 // recording's TOPIC/raw channel carries so a replay is exact.
 void rawWordsJson(const lmsview::Scan& scan, std::string* out);
 
-// The ranges of a LaserScan in ROS 2's CDR; false for bytes that are not one.
-bool laserScanRangesFromCdr(std::string_view cdr, std::vector<float>* ranges);
+// The ranges of a LaserScan in ROS 2's CDR (and its range_max, when asked
+// for); false for bytes that are not one.
+bool laserScanRangesFromCdr(std::string_view cdr, std::vector<float>* ranges, float* rangeMax = nullptr);
 
 // A DDS domain id as ROS 2 takes it (ROS_DOMAIN_ID, --ros2-domain): 0 to
 // 232, or -1 for any other text.

@@ -55,7 +55,15 @@ bool Recording::addLine(std::string_view line, std::string* why) {
   int n = 0;
   std::string_view values = line.substr(at);
   char separator = ' ';
+  Units units = Units::Millimetres;
   if (line[at] == '{') {
+    // The unit the scanner was set to shows in the span of its measurements.
+    if (const std::size_t max = line.find("\"range_max\":"); max != std::string_view::npos) {
+      double metres = 0;
+      const std::string_view number = line.substr(max + 12);
+      std::from_chars(number.data(), number.data() + number.size(), metres);
+      if (metres > 10) units = Units::Centimetres;
+    }
     // A line lmsview --record wrote: its raw words are what the scanner sent.
     const std::size_t key = line.find("\"words\":[");
     const std::size_t close = key == std::string_view::npos ? key : line.find(']', key);
@@ -85,13 +93,14 @@ bool Recording::addLine(std::string_view line, std::string* why) {
     }
     ++n;
   }
-  if (n > 0) add(w, pointsHolding(n));
+  if (n > 0) add(w, pointsHolding(n), units);
   return true;
 }
 
-void Recording::add(const std::uint16_t* words, int count) {
+void Recording::add(const std::uint16_t* words, int count, Units units) {
   words_.insert(words_.end(), words, words + count);
   ends_.push_back(words_.size());
+  units_.push_back(units);
 }
 
 bool Recording::load(const std::string& path, std::string* error, std::string* notice) {
@@ -210,18 +219,21 @@ bool Recording::addMcap(std::string_view file, std::string* why, std::string* no
       if (m.schemaName != "lmsview/RawScan") continue;
       if (!addLine(m.data, why)) return false;
     } else if (m.schemaName == "sensor_msgs/msg/LaserScan" && m.messageEncoding == "cdr") {
-      if (!lms::laserScanRangesFromCdr(m.data, &ranges)) {
+      float rangeMax = 0;
+      if (!lms::laserScanRangesFromCdr(m.data, &ranges, &rangeMax)) {
         *why = "a laser-scan message that does not parse";
         return false;
       }
       std::uint16_t w[kMaxScanPoints] = {};
       const int n = std::min(static_cast<int>(ranges.size()), kMaxScanPoints);
+      const Units units = rangeMax > 10 ? Units::Centimetres : Units::Millimetres;
+      const double perMetre = units == Units::Centimetres ? 100.0 : 1000.0;
       for (int i = 0; i < n; ++i) {
         const float r = ranges[static_cast<std::size_t>(i)];
-        w[i] = static_cast<std::uint16_t>(std::isfinite(r) && r > 0 ? std::min(std::lround(r * 1000.0), 8191L)
-                                                                    : 0);
+        w[i] = static_cast<std::uint16_t>(
+            std::isfinite(r) && r > 0 ? std::min(std::lround(r * perMetre), 8191L) : 0);
       }
-      add(w, pointsHolding(n));
+      add(w, pointsHolding(n), units);
     }
   }
   if (empty()) {
@@ -236,6 +248,10 @@ RangeWords Recording::scan(std::int64_t index) const {
   const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
   return RangeWords(words_.begin() + static_cast<std::ptrdiff_t>(begin),
                     words_.begin() + static_cast<std::ptrdiff_t>(ends_[i]));
+}
+
+Units Recording::units(std::int64_t index) const {
+  return units_[static_cast<std::size_t>(index % static_cast<std::int64_t>(size()))];
 }
 
 }  // namespace lms

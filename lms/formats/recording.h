@@ -44,14 +44,18 @@ class Recording {
   bool empty() const { return ends_.empty(); }
   // Scan `index` (the recording repeats: any index is one of its scans).
   RangeWords scan(std::int64_t index) const;
+  // The range unit scan `index` was recorded in (its range_max says; a
+  // plain line is millimetres).
+  Units units(std::int64_t index) const;
   std::size_t size() const { return ends_.size(); }
 
  private:
-  void add(const std::uint16_t* words, int count);
+  void add(const std::uint16_t* words, int count, Units units);
 
-  // Every scan's words one after another, and where each scan ends.
+  // Every scan's words one after another, where each scan ends, and its unit.
   std::vector<std::uint16_t> words_;
   std::vector<std::size_t> ends_;
+  std::vector<Units> units_;
 };
 
 }  // namespace lms

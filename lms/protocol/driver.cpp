@@ -142,12 +142,14 @@ bool LmsDriver<Link>::run() {
     findRateDue_ = findRate_ && !rateKnown_;
     moveDue_ = Link::kSerial && scannerBaud_ != 0 && !switched_;
     resumeDue_ = switched_;
+    variantDue_ = variant_ != nullptr;
     attempt = 1;
     delayMs = reconnect_.firstDelayMs;
     while (!stopping()) {
       if (findRateDue_) findRate();
       if (resumeDue_) resumeAtScannerBaud();
       if (moveDue_) moveScanner();
+      if (variantDue_) applyVariant();
       cycle();
       if (link_.lost()) break;
     }
@@ -255,6 +257,27 @@ void LmsDriver<Link>::restoreScanner() {
     switched_ = false;
     emit({.kind = DriverEvent::Kind::RateRestored, .rate = foundBaud_, .from = scannerBaud_});
   }
+}
+
+// --variant: the variant telegram, its acknowledge and its answer, whose
+// status byte says whether the scanner switched (1) or not.
+template <class Link>
+void LmsDriver<Link>::applyVariant() {
+  variantDue_ = false;
+  const Bytes9* telegram = variantTelegram(variant_->fieldDegrees, variant_->resolutionHundredths);
+  const AckResult r = exchange(telegram->data(), static_cast<int>(telegram->size()), link_);
+  bool taken = false;
+  if (r == AckResult::Ack && collectTelegram(link_, carry_, processMillis() + link_.replyWaitMs()))
+    taken = carry_.bytes[4] == 0xBB && carry_.bytes[5] == 0x01;  // 02 80 L L BB status ...
+  carry_.clear();
+  if (taken) {
+    emit({.kind = DriverEvent::Kind::VariantSet, .points = variant_->points});
+    return;
+  }
+  using Reason = lmsview::Event::Reason;
+  emit({.kind = DriverEvent::Kind::VariantRefused,
+        .points = variant_->points,
+        .reason = r == AckResult::Timeout ? Reason::unanswered : Reason::refused});
 }
 
 template <class Link>
@@ -427,7 +450,10 @@ void LmsDriver<Link>::read(Link& link) {
   }
   lmsview::Scan& scan = slot_.back();
   decodeMeasurementReply(carry_.bytes.data(), units_, &scan);
-  scan.stamp_ns = platform::wallClockNanos();
+  // The scanner measured the scan before it began to send it: the stamp is
+  // when the reply's first byte came, not when the line had carried it all.
+  scan.received_ns = platform::wallClockNanos();
+  scan.stamp_ns = carry_.firstByteNs != 0 ? carry_.firstByteNs : scan.received_ns;
   const lmsview::Scan& published = slot_.publish();
   counters_.scans.fetch_add(1, std::memory_order_relaxed);
   if (observer_) observer_(published);

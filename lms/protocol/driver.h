@@ -64,6 +64,8 @@ struct DriverEvent {
     RateSwitched,     // --scanner-baud: the scanner runs at `rate` now (from `from`)
     RateNotSwitched,  // --scanner-baud: it did not take `rate` (text: why); going on at `from`
     RateRestored,     // at the end: the scanner is back at `rate`
+    VariantSet,       // --variant: the scanner sends `points` points from now on
+    VariantRefused,   // --variant: it did not take `points` (reason); its replies say what it sends
   };
   Kind kind = Kind::Opened;
   std::string text{};
@@ -72,6 +74,7 @@ struct DriverEvent {
   int attempt = 0;
   int rate = 0;
   int from = 0;
+  int points = 0;
   bool everyRateTried = false;  // Silent: --baud auto looked for the rate already
   lmsview::Event::Reason reason = lmsview::Event::Reason::none;  // Rejected, RateNotSwitched
 };
@@ -155,7 +158,10 @@ class LmsDriver {
     observer_ = std::move(observer);
   }
   // The range unit the scanner is set to (millimetres unless set before run()).
-  void setUnits(Units units) { units_ = units; }
+  void setRangeUnits(Units units) { units_ = units; }
+  // The variant to set the scanner to each time the link opens; nullptr (the
+  // default) sends nothing, and each reply's own length says what it holds.
+  void setVariant(const Variant* variant) { variant_ = variant; }
 
   // The pause of a cycle: from one request's answer to the next request
   // (kCyclePauseMs unless set before run()). The next request still waits
@@ -215,6 +221,7 @@ class LmsDriver {
   void moveScanner();
   void resumeAtScannerBaud();
   void restoreScanner();
+  void applyVariant();
   void cycle();
   int request(Link& link);
   void read(Link& link);
@@ -256,6 +263,8 @@ class LmsDriver {
   bool switched_ = false;
   bool moveDue_ = false;
   bool resumeDue_ = false;
+  const Variant* variant_ = nullptr;
+  bool variantDue_ = false;
   ReplyCarry carry_;
   transport::MessageSink out_;
   std::function<void(const DriverEvent&)> events_;

@@ -20,14 +20,24 @@ int lengthField(const std::uint8_t* buf) {
 
 int pointsOfLength(int length) {
   // The length field counts the command, the count word, the words and the status byte.
-  return length == 4 + 2 * kScanPoints ? kScanPoints : 0;
+  const int points = (length - 4) / 2;
+  return length % 2 == 0 && variantOf(points) != nullptr ? points : 0;
 }
 
 namespace {
 
-constexpr Variant kVariants[] = {{361, 180, 0.5}};
+constexpr Variant kVariants[] = {
+    {101, 100, 100, "100/1", "100° at 1°"},      {181, 180, 100, "180/1", "180° at 1°"},
+    {201, 100, 50, "100/0.5", "100° at 0.5°"},   {361, 180, 50, "180/0.5", "180° at 0.5°"},
+    {401, 100, 25, "100/0.25", "100° at 0.25°"},
+};
+static_assert(kVariants[0].points == kMinScanPoints && kVariants[4].points == kMaxScanPoints);
 
 }  // namespace
+
+std::span<const Variant> variants() {
+  return kVariants;
+}
 
 const Variant* variantOf(int points) {
   for (const Variant& v : kVariants)
@@ -35,15 +45,26 @@ const Variant* variantOf(int points) {
   return nullptr;
 }
 
-int pointsHolding(int) {
-  return kScanPoints;
+const Variant* variantNamed(std::string_view name) {
+  for (const Variant& v : kVariants)
+    if (name == v.name) return &v;
+  return nullptr;
+}
+
+int pointsHolding(int n) {
+  for (const Variant& v : kVariants)
+    if (v.points >= n) return v.points;
+  return 0;
 }
 
 lmsview::Geometry replyGeometry(int points, Units units) {
   lmsview::Geometry g;
   g.count = static_cast<std::size_t>(points);
-  g.angle_min = 0;
-  g.angle_increment = std::numbers::pi / 360.0;
+  const Variant* v = variantOf(points);
+  const double field = v ? v->fieldDegrees : 180.0;
+  g.angle_increment = v ? v->resolutionHundredths * std::numbers::pi / 18000.0
+                        : field * std::numbers::pi / 180.0 / std::max(points - 1, 1);
+  g.angle_min = -field * std::numbers::pi / 360.0;
   const double perMetre = units == Units::Centimetres ? 100.0 : 1000.0;
   g.range_unit = 1.0 / perMetre;
   g.range_min = kMinRawRange / perMetre;

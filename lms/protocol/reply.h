@@ -10,14 +10,16 @@
 // is set to: L = 4 + 2 * points.
 
 #include <cstdint>
+#include <span>
+#include <string_view>
 
 #include "lmsview/scanner.h"
 
 namespace lms {
 
 inline constexpr int kScanPoints = 361;  // the usual variant's points (180 degrees at 0.5)
-inline constexpr int kMinScanPoints = 361;
-inline constexpr int kMaxScanPoints = 361;
+inline constexpr int kMinScanPoints = 101;
+inline constexpr int kMaxScanPoints = 401;
 inline constexpr int kRangeOffset = 7;
 inline constexpr int kReplyLength = kRangeOffset + 2 * kScanPoints + 3;
 inline constexpr int kMaxReplyLength = kRangeOffset + 2 * kMaxScanPoints + 3;
@@ -36,12 +38,21 @@ enum class Units { Millimetres, Centimetres };
 struct Variant {
   int points;
   int fieldDegrees;
-  double resolutionDegrees;
+  int resolutionHundredths;  // of a degree: 100, 50 or 25
+  const char* name;          // as the command line writes it: "180/0.5"
+  const char* shown;         // as messages say it: "180° at 0.5°"
 };
+// The five, smallest reply first.
+std::span<const Variant> variants();
 // The variant whose replies carry `points` points, or nullptr.
 const Variant* variantOf(int points);
+// The variant a name ("100/0.25") names, or nullptr.
+const Variant* variantNamed(std::string_view name);
 
-// The geometry of a reply of `points` points in `units`.
+// The geometry of a reply of `points` points in `units`, in the robotics
+// convention: angle 0 straight ahead, counter-clockwise seen from above,
+// point 0 at the scanner's right (a 180-degree field runs from -pi/2 to
+// +pi/2, a 100-degree one from -50 to +50 degrees).
 lmsview::Geometry replyGeometry(int points, Units units = Units::Millimetres);
 
 // The points of a reply whose length field says `length`, or 0 when no

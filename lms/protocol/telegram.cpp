@@ -44,6 +44,15 @@ const Bytes6* baudTelegram(int baud) {
   }
 }
 
+const Bytes9* variantTelegram(int fieldDegrees, int resolutionHundredths) {
+  for (const Bytes9* t :
+       {&msgRange100Res100, &msgRange100Res50, &msgRange100Res25, &msgRange180Res100, &msgRange180Res50}) {
+    // Data: the field in degrees, then the resolution in hundredths, each 16-bit little-endian.
+    if ((*t)[5] == fieldDegrees && (*t)[7] == resolutionHundredths) return t;
+  }
+  return nullptr;
+}
+
 int baudOfModeCode(std::uint8_t code) {
   for (const int baud : {9600, 19200, 38400})
     if ((*baudTelegram(baud))[5] == code) return baud;

@@ -47,6 +47,9 @@ inline constexpr Bytes6 msgMode48{0x02, 0x00, 0x02, 0x00, 0x20, 0x48};
 const Bytes6* baudTelegram(int baud);
 // The rate an operating-mode telegram's code asks for, or 0 (another mode).
 int baudOfModeCode(std::uint8_t code);
+// The variant telegram for a field (100 or 180 degrees) at a resolution in
+// hundredths of a degree (25, 50 or 100), or nullptr for one it has none for.
+const Bytes9* variantTelegram(int fieldDegrees, int resolutionHundredths);
 inline constexpr std::array<std::uint8_t, 14> msgPassword{0x02, 0x00, 0x0A, 0x00, 0x20, 0x00, 'C',
                                                           'F',  'G',  '_',  'M',  'O',  'D',  'E'};
 

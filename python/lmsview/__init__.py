@@ -30,6 +30,7 @@ from ._lmsview import (  # noqa: F401
     Scanner,
     Timeout,
     Unreachable,
+    WrongSize,
     __version__,
     list_ports,
     open,

@@ -30,13 +30,17 @@ class BadRecording(Error, OSError): ...
 class BadTopic(Error, ValueError): ...
 class BadDomain(Error, ValueError): ...
 class DdsFailed(Error, ConnectionError): ...
+class WrongSize(Error, ValueError): ...
 
 class Scan:
     @property
     def seq(self) -> int: ...
     @property
     def stamp_ns(self) -> int:
-        """Nanoseconds since the epoch (UTC)."""
+        """Nanoseconds since the epoch (UTC) when the reply began to arrive: the time of the scan."""
+    @property
+    def received_ns(self) -> int:
+        """Nanoseconds since the epoch (UTC) when the reply was whole."""
     @property
     def stamp(self) -> datetime.datetime: ...
     @property
@@ -48,7 +52,7 @@ class Scan:
     def words(self) -> npt.NDArray[np.uint16]: ...
     @property
     def angles(self) -> npt.NDArray[np.float32]:
-        """Radians, shape (count,)."""
+        """Radians, shape (count,): 0 straight ahead, counter-clockwise."""
     @property
     def angle_min(self) -> float: ...
     @property
@@ -67,7 +71,7 @@ class Scan:
     @property
     def geometry(self) -> dict[str, float]: ...
     def to_cartesian(self) -> npt.NDArray[np.float64]:
-        """Metres, shape (count, 2)."""
+        """Metres, shape (count, 2): x straight ahead, y to the left."""
 
 class Scanner:
     def next(self, timeout: Optional[float] = None) -> Optional[Scan]:
@@ -88,8 +92,12 @@ def open(
     queue: int = 4,
     baud: int = 9600,
     scanner_baud: int = 0,
+    variant: Optional[str] = None,
+    units: str = "mm",
 ) -> Scanner:
-    """interval: seconds from one request to the next."""
+    """interval: seconds from one request to the next; variant: '180/0.5',
+    '180/1', '100/1', '100/0.5' or '100/0.25' (None: leave the scanner as it
+    is); units: 'mm' or 'cm', the unit the scanner is set to."""
 
 def list_ports() -> list[dict[str, object]]: ...
 def version() -> str: ...

@@ -70,8 +70,8 @@ class DataOutput(SimsPerTest):
             scan = json.loads(line)
             self.assertEqual(scan["seq"], i)
             self.assertEqual(scan["frame_id"], 'front "laser"')
-            self.assertEqual(scan["angle_min"], 0)
-            self.assertAlmostEqual(scan["angle_max"], 3.141592653589793)
+            self.assertEqual(scan["angle_min"], -3.141592653589793 / 2)  # angle 0 straight ahead
+            self.assertAlmostEqual(scan["angle_max"], 3.141592653589793 / 2)
             self.assertAlmostEqual(scan["angle_increment"], 3.141592653589793 / 360)
             # A range outside [range_min, range_max] is not a distance: no echo (0) or a code.
             self.assertEqual((scan["range_min"], scan["range_max"]), (0.01, 8.18))

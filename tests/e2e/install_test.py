@@ -45,7 +45,7 @@ class Installed(SimsPerTest):
             for program in (os.path.join(out, "nearest"), os.path.join(out, "nearest_c"), by_pc):
                 lines = run(program, "tcp://127.0.12.1", "3", env=env, timeout=60).splitlines()
                 self.assertEqual(len(lines), 3, program)
-                self.assertRegex(lines[2], r"^scan 2: nearest \d+\.\d{3} m at \d+\.\d deg$")
+                self.assertRegex(lines[2], r"^scan 2: nearest \d+\.\d{3} m at -?\d+\.\d deg$")
             both = run(os.path.join(out, "two_scanners"), "tcp://127.0.12.1", "tcp://127.0.12.2", "2", env=env,
                        timeout=60)
             self.assertRegex(both, r"^front \d+ scans, rear \d+ scans\n$")

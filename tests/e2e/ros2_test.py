@@ -65,7 +65,8 @@ def laser_scan_cdr(sec, nanosec, frame_id, words):
     put("iI", sec, nanosec)
     put("I", len(name))
     out.extend(name)
-    put("7f", 0.0, f32(3.141592653589793), f32(3.141592653589793 / 360), 0.0, 0.0, 0.01, 8.18)
+    # 180 degrees at 0.5, in the robotics convention: angle 0 straight ahead.
+    put("7f", -3.141592653589793 / 2, 3.141592653589793 / 2, 3.141592653589793 / 360, 0.0, 0.0, 0.01, 8.18)
     put("I", len(words))
     put("%df" % len(words), *[(w & MASK) / 1000 for w in words])
     put("I", 0)

@@ -142,7 +142,7 @@ class Serve(SimsPerTest):
         run = Served("127.0.17.1", "--count", "12", "--interval", "200", "--frame-id", "front")
         got = node("ws_client.mjs", "ws://" + run.url, "3")
         run.finish()
-        self.assertEqual(got["serverInfo"]["name"], "lmsview 1.1.0")
+        self.assertEqual(got["serverInfo"]["name"], subprocess.run([LMSVIEW, "--version"], capture_output=True, text=True).stdout.strip())
         [channel] = got["channels"]
         self.assertEqual((channel["topic"], channel["encoding"], channel["schemaName"], channel["schemaEncoding"]),
                          ("/scan", "json", "foxglove.LaserScan", "jsonschema"))
@@ -152,7 +152,7 @@ class Serve(SimsPerTest):
         for s in got["scans"]:
             self.assertIn([f32(r) for r in s["ranges"]], sent)
             self.assertEqual((s["frame_id"], s["start_angle"], s["end_angle"], s["intensities"]),
-                             ("front", 0, 3.141592653589793, []))
+                             ("front", -3.141592653589793 / 2, 3.141592653589793 / 2, []))
             self.assertEqual(s["logTime"], str(s["timestamp"]["sec"] * 10**9 + s["timestamp"]["nsec"]))
             self.assertEqual(s["pose"]["orientation"]["w"], 1)
 
