@@ -27,7 +27,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 import emulator  # noqa: E402  (the shared start of the emulator)
-from ros2_test import ENV as DDS_ENV, Listener  # noqa: E402  (the DDS subscriber)
+from emulator import DDS_ENV, Listener  # noqa: E402  (the DDS subscriber)
 import serve_test  # noqa: E402  (the WebSocket client pieces)
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))

@@ -206,3 +206,35 @@ TEST(SilenceFramerWithCheck, WithoutACheckNothingChanges) {
 }
 
 }  // namespace
+
+namespace {
+
+// A message keeps when its first two bytes arrived (an acknowledge and the
+// reply behind it, in one chunk or two): the reply's stamp.
+TEST(SilenceFramerWithCheck, AMessageKeepsWhenItsFirstBytesArrived) {
+  SilenceFramer f;
+  f.setMessageCheck(toyCheck);
+  const auto m = toy(20);
+  std::int64_t at[2] = {};
+  f.addChunk(m.data(), 1, 1000, 111);
+  f.addChunk(m.data() + 1, 10, 1005, 222);
+  f.addChunk(m.data() + 11, 9, 1010, 333);
+  ASSERT_TRUE(f.ready());
+  std::uint8_t buf[64];
+  f.readReady(buf, sizeof buf, at);
+  EXPECT_EQ(at[0], 111);
+  EXPECT_EQ(at[1], 222);
+  // Both in one chunk; a message cut from the front of a burst leaves the
+  // rest the burst's last chunk's time.
+  auto burst = toy(10);
+  burst.push_back('z');
+  f.addChunk(burst.data(), static_cast<int>(burst.size()), 2000, 444);
+  f.readReady(buf, sizeof buf, at);
+  EXPECT_EQ(at[0], 444);
+  EXPECT_EQ(at[1], 444);
+  ASSERT_TRUE(f.publishIfDue(2050));
+  f.readReady(buf, sizeof buf, at);
+  EXPECT_EQ(at[0], 444);
+}
+
+}  // namespace

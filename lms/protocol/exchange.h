@@ -19,8 +19,9 @@
 
 namespace lms {
 
-// Size of one read of an answer: 802 bytes, or the largest reply where that is longer.
-inline constexpr int kReplyReadSize = kMaxReplyLength > 802 ? kMaxReplyLength : 802;
+// Size of one read of an answer: 802 bytes, or the acknowledge and the
+// largest reply where that is longer (a message link hands both over at once).
+inline constexpr int kReplyReadSize = kMaxReplyLength + 1 > 802 ? kMaxReplyLength + 1 : 802;
 // How long awaitAck waits for the first answer byte. A scanner answers within a
 // few milliseconds; a second and a half also covers a slow serial gateway.
 inline constexpr int kAckTimeoutMs = 1500;

@@ -5,6 +5,7 @@ the parser of lmsview's tables. Set LMSSIM to the emulator's path before use
 (or pass the path)."""
 
 import fcntl
+import json
 import os
 import pty
 import re
@@ -80,6 +81,34 @@ class Sim:
         if self.log:
             os.unlink(self.log.name)
             self.log = None
+
+
+# DDS on loopback only, for the tests' publishers and subscribers.
+DDS_ENV = dict(os.environ, CYCLONEDDS_URI="file://" + os.path.join(
+    os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs", "cyclonedds-loopback.xml"))
+DDS_ENV.pop("ROS_DOMAIN_ID", None)
+
+
+class Listener:
+    """tests/ros2_listen as a process, its lines read as they come (a full
+    pipe would stall it into a reader that takes nothing)."""
+
+    def __init__(self, program, domain, count, seconds, *extra):
+        self.proc = subprocess.Popen([program, str(domain), "/scan", str(count), str(seconds), *extra],
+                                     env=DDS_ENV, stdout=subprocess.PIPE, text=True)
+        assert self.proc.stdout.readline() == "ready\n"
+        self.lines = []
+        self.thread = threading.Thread(target=lambda: self.lines.extend(self.proc.stdout))
+        self.thread.start()
+
+    def finish(self, stop=False):
+        """Its JSON lines, once it has ended (or been stopped)."""
+        if stop:
+            self.proc.terminate()
+        self.proc.wait(timeout=60)
+        self.thread.join()
+        self.proc.stdout.close()
+        return [json.loads(x) for x in self.lines]
 
 
 class SimsPerTest(unittest.TestCase):

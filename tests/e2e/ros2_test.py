@@ -23,8 +23,8 @@ from emulator import SimsPerTest
 LMSVIEW = LISTEN = None
 MASK = 0x1FFF
 HERE = os.path.dirname(os.path.abspath(__file__))
-ENV = dict(os.environ, CYCLONEDDS_URI="file://" + os.path.join(HERE, "..", "..", "docs", "cyclonedds-loopback.xml"))
-ENV.pop("ROS_DOMAIN_ID", None)
+ENV = emulator.DDS_ENV
+Listener = emulator.Listener
 
 
 def f32(x):
@@ -71,28 +71,6 @@ def laser_scan_cdr(sec, nanosec, frame_id, words):
     put("%df" % len(words), *[(w & MASK) / 1000 for w in words])
     put("I", 0)
     return bytes(out)
-
-
-class Listener:
-    """tests/ros2_listen as a process, its lines read as they come (a full
-    pipe would stall it into a reader that takes nothing)."""
-
-    def __init__(self, program, domain, count, seconds, *extra):
-        self.proc = subprocess.Popen([program, str(domain), "/scan", str(count), str(seconds), *extra], env=ENV,
-                                     stdout=subprocess.PIPE, text=True)
-        assert self.proc.stdout.readline() == "ready\n"
-        self.lines = []
-        self.thread = threading.Thread(target=lambda: self.lines.extend(self.proc.stdout))
-        self.thread.start()
-
-    def finish(self, stop=False):
-        """Its JSON lines, once it has ended (or been stopped)."""
-        if stop:
-            self.proc.terminate()
-        self.proc.wait(timeout=60)
-        self.thread.join()
-        self.proc.stdout.close()
-        return [json.loads(x) for x in self.lines]
 
 
 def lmsview(*args, env=ENV, timeout=60):
