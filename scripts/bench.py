@@ -269,14 +269,18 @@ def serve_rows(out, scans):
     return plain, served
 
 
-def serial_throughput(rate, seconds):
+# The scanner's variants: (name, points).
+VARIANTS = (("180/0.5", 361), ("180/1", 181), ("100/1", 101), ("100/0.5", 201), ("100/0.25", 401))
+
+
+def serial_throughput(rate, seconds, variant="180/0.5", points=361):
     """Scans a second over the pseudo-terminal with --interval 0, the scanner
-    moved to `rate` (from 9600) with --scanner-baud; from the emulator's
-    timing log, after the first scan at the new rate."""
+    moved to `rate` (from 9600) with --scanner-baud and set to `variant`;
+    from the emulator's timing log, after the first scan at the new rate."""
     timing = tempfile.NamedTemporaryFile(prefix="lms-timing-", delete=False)
     timing.close()
-    sim, device = emulator.launch(["--serial", "--timing-log", timing.name, "--max-seconds", "600"],
-                                  lmssim=os.path.join(BUILD, "sim", "lmssim"), stderr=None)
+    sim, device = emulator.launch(["--serial", "--timing-log", timing.name, "--max-seconds", "600", "--variant",
+                                   variant], lmssim=os.path.join(BUILD, "sim", "lmssim"), stderr=None)
     extra = ["--scanner-baud", str(rate)] if rate != 9600 else []
     view = subprocess.run([os.path.join(BUILD, "app", "lmsview"), "--interval", "0", "--seconds", str(seconds),
                            "--format", "jsonl", *extra, "COM", device, "LMS"], stdin=subprocess.DEVNULL,
@@ -287,8 +291,9 @@ def serial_throughput(rate, seconds):
     os.unlink(timing.name)
     ends = ends[1:]  # the first reply may still be at 9600
     measured = (len(ends) - 1) / ((ends[-1] - ends[0]) / 1e9) if len(ends) > 2 else 0.0
-    # A cycle carries the request (8 bytes), the acknowledge and the 732-byte reply, 10 bits a byte.
-    limit = rate / (10 * (8 + 1 + 732))
+    # A cycle carries the request (8 bytes), the acknowledge and the reply
+    # (10 + 2 bytes a point), 10 bits a byte.
+    limit = rate / (10 * (8 + 1 + 10 + 2 * points))
     return measured, limit, view.returncode
 
 
@@ -325,6 +330,14 @@ def main():
         for rate in (9600, 19200, 38400):
             measured, limit, status = serial_throughput(rate, 8)
             out(f"| {rate} baud{' (--scanner-baud)' if rate != 9600 else ''} | {measured:.2f} | {limit:.2f} | "
+                f"{100 * measured / limit:.0f}%{'' if status == 0 else ' (exit ' + str(status) + ')'} |")
+        out()
+        out("| variant at 38400 baud, --interval 0 | points | reply bytes | scans a second | line's limit | "
+            "share of the limit |")
+        out("|---|---|---|---|---|---|")
+        for variant, points in VARIANTS:
+            measured, limit, status = serial_throughput(38400, 6, variant, points)
+            out(f"| {variant} | {points} | {10 + 2 * points} | {measured:.2f} | {limit:.2f} | "
                 f"{100 * measured / limit:.0f}%{'' if status == 0 else ' (exit ' + str(status) + ')'} |")
         out()
 
