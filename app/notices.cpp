@@ -70,6 +70,8 @@ std::string noticeText(const lmsview::Event& e, bool serial) {
     case Kind::open_failed:
     case Kind::lost:
     case Kind::reply_rejected:
+    case Kind::words_rebuilt:    // lmsview reads no recording
+    case Kind::callback_failed:  // lmsview's own callbacks do not throw
       return "";
   }
   return "";

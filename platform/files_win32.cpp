@@ -8,18 +8,11 @@
 
 #include "platform/error.h"
 #include "platform/files.h"
+#include "platform/win32/wide.h"
 
 namespace platform {
 
 namespace {
-
-std::wstring wide(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring w(static_cast<std::size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
-  return w;
-}
 
 std::string utf8(const wchar_t* text) {
   const int n = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);

@@ -299,6 +299,9 @@ PYBIND11_MODULE(_lmsview, m) {
             d["rejected_not_a_reply"] = st.rejected_not_a_reply;
             d["rejected_too_short"] = st.rejected_too_short;
             d["rejected_checksum"] = st.rejected_checksum;
+            d["rejected_refused"] = st.rejected_refused;
+            d["rejected_unanswered"] = st.rejected_unanswered;
+            d["rejected_unexpected"] = st.rejected_unexpected;
             d["dropped"] = st.dropped;
             d["reconnects"] = st.reconnects;
             return d;

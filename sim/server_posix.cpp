@@ -185,19 +185,11 @@ bool SimServer::sendPlan(int fd, const std::vector<Piece>& plan) {
   return true;
 }
 
-// One client at a time, as a scanner: a new connection replaces one whose
-// client has gone, and is closed at once while the current client is there.
+// One client at a time, as a scanner: the next is taken from the backlog
+// once the current one has gone (see waitForInput).
 void SimServer::acceptClient() {
   UniqueFd client(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
   if (!client.valid()) return;
-  if (link_.valid()) {
-    std::uint8_t peek = 0;
-    const ssize_t r = ::recv(link_.get(), &peek, 1, MSG_PEEK | MSG_DONTWAIT);
-    const bool gone = r == 0 || (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
-    if (!gone) return;  // `client` closes here
-    if (options_.verbose && options_.log) std::fprintf(options_.log, "lmssim: client gone\n");
-    closeLink();
-  }
   link_ = std::move(client);
   const int one = 1;
   ::setsockopt(link_.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -217,15 +209,17 @@ void SimServer::closeLink() {
 // Sleeps until the link, the listener, standard input or a wake-up needs
 // attention (bounded by `timeoutMs`, < 0: none); accepts a new client.
 SimServer::Input SimServer::waitForInput(int timeoutMs) {
-  // The listener is watched even while a client is served, so a client
-  // that has gone cannot hold it and new connects are answered at once.
+  // While a client is served, others wait in the listener's backlog (their
+  // connects complete; their requests are answered once they are taken): a
+  // client never has a connection closed under it. A client that has gone
+  // shows as the end of its input, so it cannot hold the emulator.
   pollfd fds[4];
   nfds_t n = 0;
   fds[n++] = {wake_.native().readFd, POLLIN, 0};
   const nfds_t linkAt = n;
   if (link_.valid()) fds[n++] = {link_.get(), POLLIN, 0};
   const nfds_t listenerAt = n;
-  if (listener_.valid()) fds[n++] = {listener_.get(), POLLIN, 0};
+  if (listener_.valid() && !link_.valid()) fds[n++] = {listener_.get(), POLLIN, 0};
   const nfds_t stdinAt = n;
   if (options_.stopOnEof) fds[n++] = {0, POLLIN, 0};
   const int rc = ::poll(fds, n, timeoutMs);
@@ -236,7 +230,7 @@ SimServer::Input SimServer::waitForInput(int timeoutMs) {
     const ssize_t r = ::read(0, buf, sizeof buf);
     if (r == 0 || (r < 0 && errno != EINTR && errno != EAGAIN)) return Input::End;
   }
-  if (listener_.valid() && fds[listenerAt].revents) {
+  if (listener_.valid() && listenerAt < n && fds[listenerAt].revents) {
     acceptClient();
     return Input::Nothing;
   }

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -49,6 +52,12 @@ void expectScanSent(const Scan& scan, std::uint32_t seed = 1) {
     ASSERT_EQ(scan.ranges[i], static_cast<float>((sent[i] & 0x1FFF) / 1000.0)) << i;
   }
 }
+
+std::thread::id mainThread() {
+  static const std::thread::id id = std::this_thread::get_id();
+  return id;
+}
+const std::thread::id kMain = mainThread();
 
 int threadCount() {
   int n = 0;
@@ -197,9 +206,17 @@ TEST(Scanner, ARecordingIsALinkToo) {
     std::FILE* f = std::fopen(path.c_str(), "w");
     ASSERT_NE(f, nullptr);
     std::fputs("{\"seq\":0,\"frame_id\":\"laser\",\"words\":[1000,57344,2000]}\n10 20\n", f);
+    for (int i = 0; i < 298; ++i) std::fputs("5\n", f);
     std::fclose(f);
   }
+  // At interval 0 with the usual queue of 4: a recording waits for room
+  // instead of dropping, so every scan comes, counted, and the open is said
+  // on the scanner's own thread.
   Scanner scanner({.link = "file:" + path, .interval = 0ms});
+  std::atomic<bool> openedElsewhere{false};
+  auto events = scanner.on_event([&](const lmsview::Event& e) {
+    if (e.kind == lmsview::Event::Kind::opened) openedElsewhere = std::this_thread::get_id() != mainThread();
+  });
   ASSERT_FALSE(scanner.open());
   Scan scan;
   ASSERT_FALSE(scanner.next(scan, 5s));
@@ -208,9 +225,162 @@ TEST(Scanner, ARecordingIsALinkToo) {
   ASSERT_FALSE(scanner.next(scan, 5s));
   EXPECT_EQ(scan.seq, 1u);
   EXPECT_EQ(scan.words[1], 20);
+  int rest = 0;
+  while (!scanner.next(scan, 5s)) ++rest;
+  EXPECT_EQ(rest, 298);
   EXPECT_EQ(scanner.next(scan, 5s), errc::end_of_recording);
+  EXPECT_EQ(scanner.stats().scans, 300u);
+  EXPECT_EQ(scanner.stats().dropped, 0u);
+  EXPECT_TRUE(openedElsewhere);
   EXPECT_EQ(Scanner({.link = "file:/nonexistent.jsonl"}).open(), errc::bad_recording);
   std::remove(path.c_str());
+}
+
+// The answers of the life cycle: next() before open() is closed at once; an
+// open that failed may be tried again; a close() inside the opened event is
+// what open() says; a wait "for ever" waits; close() is prompt and lets go
+// of the link, so another scanner can have it at once.
+TEST(Scanner, TheLifeCycleAnswersAtOnceAndLetsGoOfTheLink) {
+  Scan scan;
+  Scanner early({.link = "tcp://127.0.2.33"});
+  auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(early.next(scan, 5s), errc::closed);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s);
+  EXPECT_EQ(early.open(), errc::link_refused);  // nobody listens there yet
+  SimFixture late;
+  ASSERT_TRUE(late.listen("127.0.2.33"));
+  EXPECT_FALSE(early.open());  // tried again
+  ASSERT_FALSE(early.next(scan, 5s));
+
+  Scanner inside({.link = "tcp://127.0.2.33"});
+  early.close();
+  auto closing = inside.on_event([&](const lmsview::Event& e) {
+    if (e.kind == lmsview::Event::Kind::opened) inside.close();
+  });
+  EXPECT_EQ(inside.open(), errc::closed);
+
+  // The emulator serves one client at a time: the next scanner has scans
+  // only because the last let go of the link as it closed. A wait "for
+  // ever" takes the first scan, then waits until the close.
+  Scanner waiting({.link = "tcp://127.0.2.33"});
+  ASSERT_FALSE(waiting.open());
+  EXPECT_FALSE(waiting.next(scan, std::chrono::milliseconds::max()));
+  std::thread closer([&] {
+    std::this_thread::sleep_for(200ms);  // the wait under test must last until this
+    waiting.close();
+  });
+  t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(waiting.next(scan, std::chrono::milliseconds::max()), errc::closed);
+  EXPECT_GE(std::chrono::steady_clock::now() - t0, 150ms);
+  closer.join();
+
+  Sim silent(false, {.silentAfter = 0});
+  Scanner quiet({.link = silent.link});
+  ASSERT_FALSE(quiet.open());
+  std::this_thread::sleep_for(50ms);  // a request is waiting for its answer now
+  t0 = std::chrono::steady_clock::now();
+  quiet.close();
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 600ms);  // it used to wait out the answer's 1.5 s
+}
+
+// A callback that throws is said once, as an event, and acquisition goes on.
+TEST(Scanner, ACallbackThatThrowsIsSaidOnceAndAcquisitionGoesOn) {
+  Sim sim(false);
+  Scanner scanner({.link = sim.link, .interval = 10ms, .queue = 100});
+  std::atomic<int> thrown{0}, failures{0};
+  std::string said;
+  std::mutex saidMutex;
+  auto bad = scanner.on_scan([&](const Scan&) {
+    ++thrown;
+    throw std::runtime_error("the callback's own trouble");
+  });
+  auto events = scanner.on_event([&](const lmsview::Event& e) {
+    if (e.kind != lmsview::Event::Kind::callback_failed) return;
+    ++failures;
+    std::lock_guard lock(saidMutex);
+    said = e.text;
+  });
+  ASSERT_FALSE(scanner.open());
+  Scan scan;
+  for (int i = 0; i < 3; ++i) ASSERT_FALSE(scanner.next(scan, 5s));
+  EXPECT_TRUE(waitUntil([&] { return thrown.load() >= 3; }, 5000));
+  EXPECT_EQ(failures.load(), 1);
+  std::lock_guard lock(saidMutex);
+  EXPECT_EQ(said, "a callback threw: the callback's own trouble");
+}
+
+// What the options cannot be is refused with its reason, before any link.
+TEST(Scanner, OptionsThatCannotBeAreRefusedWithTheirReason) {
+  const struct {
+    lmsview::Options options;
+    errc error;
+    const char* reason;
+  } cases[] = {
+      {{.link = "tcp://127.0.2.34", .family = "pls"}, errc::bad_argument, "family must be LMS or PLS"},
+      {{.link = "tcp://127.0.2.34", .family = ""}, errc::bad_argument, "family must be LMS or PLS"},
+      {{.link = std::string("file:/tmp/a.jsonl\0.mcap", 22)}, errc::bad_link_name, "NUL"},
+      {{.link = "tcp://127.0.2.34", .baud = 38400}, errc::bad_argument, "for serial links"},
+      {{.link = "tcp://127.0.2.34", .scanner_baud = 38400}, errc::bad_argument, "for serial links"},
+      {{.link = "tcp://127.0.2.34", .variant = "90/1"}, errc::bad_argument, "variant must be"},
+      {{.link = "tcp://127.0.2.34", .units = "in"}, errc::bad_argument, "units must be mm or cm"},
+  };
+  for (const auto& c : cases) {
+    Scanner s(c.options);
+    EXPECT_EQ(s.open(), c.error) << c.reason;
+    EXPECT_NE(s.last_error_detail().find(c.reason), std::string::npos) << s.last_error_detail();
+  }
+}
+
+// Every request that gives no scan is counted by its cause and said.
+TEST(Scanner, EveryLostAnswerIsCountedByItsCauseAndSaid) {
+  const struct {
+    sim::SimFaults faults;
+    std::uint64_t lmsview::Stats::*counter;
+    lmsview::Event::Reason reason;
+  } cases[] = {
+      {{.nakEvery = 2}, &lmsview::Stats::rejected_refused, lmsview::Event::Reason::refused},
+      {{.garbageBytes = 50, .garbageEvery = 2},
+       &lmsview::Stats::rejected_unexpected,
+       lmsview::Event::Reason::unexpected},
+      {{.corruptCrcEvery = 2}, &lmsview::Stats::rejected_checksum, lmsview::Event::Reason::checksum},
+  };
+  for (const auto& c : cases) {
+    Sim sim(false, c.faults);
+    Scanner scanner({.link = sim.link, .interval = 10ms, .queue = 100});
+    std::atomic<int> said{0};
+    auto events = scanner.on_event([&](const lmsview::Event& e) {
+      if (e.kind == lmsview::Event::Kind::reply_rejected && e.reason == c.reason) ++said;
+    });
+    ASSERT_FALSE(scanner.open());
+    Scan scan;
+    for (int i = 0; i < 3; ++i) ASSERT_FALSE(scanner.next(scan, 5s));
+    const std::uint64_t counted = scanner.stats().*c.counter;
+    EXPECT_GE(counted, 2u);
+    EXPECT_GE(said.load(), 2);
+  }
+}
+
+// A child made by fork() holds a dead copy: its calls answer closed and its
+// end touches none of the parent's threads.
+TEST(Scanner, AForkedChildsCopyIsDeadAndEndsAtOnce) {
+  Sim sim(false);
+  Scanner scanner({.link = sim.link, .interval = 20ms});
+  ASSERT_FALSE(scanner.open());
+  Scan scan;
+  ASSERT_FALSE(scanner.next(scan, 5s));
+  const pid_t child = ::fork();
+  if (child == 0) {
+    Scan s;
+    const bool closed = scanner.next(s, 5s) == errc::closed && scanner.open() == errc::closed;
+    scanner.close();
+    { Scanner gone = std::move(scanner); }
+    std::_Exit(closed ? 0 : 3);
+  }
+  ASSERT_GT(child, 0);
+  int status = -1;
+  EXPECT_TRUE(waitUntil([&] { return ::waitpid(child, &status, WNOHANG) == child; }, 10000));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_FALSE(scanner.next(scan, 5s));  // the parent's goes on
 }
 
 TEST(CInterface, OpensReadsAndSaysWhatWentWrong) {
@@ -234,6 +404,21 @@ TEST(CInterface, OpensReadsAndSaysWhatWentWrong) {
   EXPECT_STREQ(lmsview_error_text(LMSVIEW_TIMEOUT), "no scan within the time allowed");
   EXPECT_STREQ(lmsview_version(), LMS_VERSION);
   lmsview_close(nullptr);
+
+  // Another thread's cancel ends a wait at once; only close frees the handle.
+  Sim silent(false, {.silentAfter = 0});
+  s = lmsview_open(silent.link.c_str(), "LMS", &error);
+  ASSERT_NE(s, nullptr);
+  std::thread canceller([&] {
+    std::this_thread::sleep_for(100ms);  // the waiter is inside lmsview_next_scan by then
+    lmsview_cancel(s);
+  });
+  std::size_t count = 0;
+  EXPECT_EQ(lmsview_next_scan(s, nullptr, nullptr, 0, &count, nullptr, nullptr, nullptr, 10000),
+            LMSVIEW_CLOSED);
+  canceller.join();
+  EXPECT_EQ(lmsview_next_scan(s, nullptr, nullptr, 0, &count, nullptr, nullptr, nullptr, 10), LMSVIEW_CLOSED);
+  lmsview_close(s);
 }
 
 // One table gives every error its C value and name, its Python exception and

@@ -60,6 +60,25 @@ TEST(SimServer, RoundTripOverTcpLoopback) {
   EXPECT_EQ(sim.server.counters().requests, 3);
 }
 
+// One client at a time, as a scanner: a second one waits, its connection
+// kept, and is answered once the first has gone.
+TEST(SimServer, ASecondClientWaitsForTheFirstToLeave) {
+  SimFixture sim;
+  ASSERT_TRUE(sim.listen("127.0.0.1", 0));
+  TcpClient first(nullptr), second(nullptr);
+  ASSERT_TRUE(first.connect("127.0.0.1", sim.port()));
+  TcpClientLink a{&first}, b{&second};
+  ReplyCarry carry;
+  sendTelegram(msgRequestScan.data(), 6, a);
+  ASSERT_EQ(awaitAck(a, &carry, 3000), AckResult::Ack);
+  ASSERT_TRUE(second.connect("127.0.0.1", sim.port()));
+  sendTelegram(msgRequestScan.data(), 6, b);
+  EXPECT_EQ(awaitAck(b, &carry, 300), AckResult::Timeout);  // waiting, not closed
+  EXPECT_FALSE(second.gone());
+  first.close();
+  EXPECT_EQ(awaitAck(b, &carry, 3000), AckResult::Ack);
+}
+
 TEST(SimServer, RoundTripOverAPseudoTerminalAtTheBaudRate) {
   SimOptions o;
   o.pace = true;

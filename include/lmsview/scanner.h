@@ -12,7 +12,9 @@
 // TCP) between open() and close(). Every member function may be called from
 // any thread; callbacks run on the acquisition thread. Any number of
 // Scanners may live in one process: the library keeps no global state and
-// never prints.
+// never prints. In a child made by fork() a Scanner opened in the parent is
+// dead: its calls answer errc::closed, and its destructor leaves the
+// parent's threads alone (they are not in the child).
 //
 // Errors are std::error_code values of lmsview::errc (see errc below); no
 // call throws except for an exhausted memory allocation.
@@ -88,6 +90,9 @@ struct Scan {
   Geometry geometry;
   std::vector<float> ranges;         // metres, geometry.count of them: bits 0-12 of each word * range_unit
   std::vector<std::uint16_t> words;  // the raw range words, flag bits included
+  // A "file:" link to a recording that holds no raw words: these were made
+  // from its ranges, without their flag bits (an event said so at open()).
+  bool words_rebuilt = false;
 };
 
 struct Options {
@@ -122,7 +127,7 @@ struct Event {
     open_failed,        // an open failed for good; `error` and the text say why
     lost,               // the open link was lost; the text says why
     reconnecting,       // the next open comes in `delay`; `attempt`, `where`
-    reply_rejected,     // a request gave no whole scan; `reason`
+    reply_rejected,     // a request gave no whole scan; `reason` (counted in Stats too)
     no_answer,          // requests get no answer (said once); `every_rate_tried`
     baud_found,         // baud 0: the scanner answered at `baud`
     baud_not_found,     // baud 0: no rate got an answer; going on at `baud`
@@ -131,6 +136,8 @@ struct Event {
     baud_restored,      // at close(): the scanner is back at `baud`
     variant_set,        // variant: the scanner sends scans of `points` points now
     variant_refused,  // variant: the scanner did not take `points` (`reason`); its replies say what it sends
+    words_rebuilt,    // a recording without raw words: Scan::words are made from its ranges
+    callback_failed,  // a callback threw (said once a subscription); the text is the exception's
   };
   // Why a request gave no whole scan.
   enum class Reason {
@@ -163,7 +170,10 @@ struct Stats {
   std::uint64_t rejected_not_a_reply = 0;
   std::uint64_t rejected_too_short = 0;
   std::uint64_t rejected_checksum = 0;
-  std::uint64_t dropped = 0;  // scans dropped from next()'s queue when it was full
+  std::uint64_t rejected_refused = 0;     // requests the scanner refused (NAK)
+  std::uint64_t rejected_unanswered = 0;  // requests that got no answer in time
+  std::uint64_t rejected_unexpected = 0;  // answers that began with neither ACK nor NAK (noise, a wrong rate)
+  std::uint64_t dropped = 0;              // scans dropped from next()'s queue when it was full
   std::uint64_t reconnects = 0;
 };
 
@@ -203,11 +213,15 @@ class LMSVIEW_API Scanner {
   std::error_code next(Scan& out, std::chrono::milliseconds timeout);
   // Called with every valid scan, on the acquisition thread. A callback
   // holds up acquisition while it runs: keep it short, or hand the scan to
-  // a thread of your own.
+  // a thread of your own. An exception a callback throws is caught there:
+  // the first of each subscription comes as a callback_failed event (with
+  // the exception's what()), and acquisition goes on.
   [[nodiscard]] Subscription on_scan(std::function<void(const Scan&)> callback);
   [[nodiscard]] Subscription on_event(std::function<void(const Event&)> callback);
-  // Ends acquisition and joins its threads (within a cycle's bound). Safe
-  // to call twice, from any thread, and from inside a callback.
+  // Ends acquisition and lets go of the link: returns within 100 ms, the
+  // link let go by then unless an open or a write is still under way (it is
+  // when that ends, within its own bound). Safe to call twice, from any
+  // thread, and from inside a callback.
   void close();
   Stats stats() const;
   // One line saying why the last open() or next() failed, with the

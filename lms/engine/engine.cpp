@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "lms/engine/errors.h"
 #include "lms/protocol/reply.h"
 #include "platform/clock.h"
+#include "platform/process.h"
 
 namespace lms {
 
@@ -22,12 +24,19 @@ struct Engine::Replay {
   std::condition_variable wake;
 };
 
+Subscriber::Subscriber() : pid(platform::processId()) {}
+
 void Subscriber::end() {
   active.store(false, std::memory_order_release);
-  // Inside its own callback the call in progress is this one.
-  if (caller.load(std::memory_order_acquire) != std::this_thread::get_id()) {
+  // Inside its own callback the call in progress is this one; in a forked
+  // child no call is in progress, whatever the copied mutex says.
+  if (caller.load(std::memory_order_acquire) != std::this_thread::get_id() && pid == platform::processId()) {
     std::lock_guard wait(inUse);
   }
+}
+
+std::int64_t Engine::ownProcess() {
+  return platform::processId();
 }
 
 namespace {
@@ -71,6 +80,17 @@ std::string eventText(const Event& e) {
       return "scanner switched back to " + std::to_string(e.baud) + " baud";
     case Kind::no_answer:
       return "the scanner does not answer";
+    case Kind::reply_rejected:
+      switch (e.reason) {
+        case Event::Reason::refused:
+          return "request refused by the scanner (NAK)";
+        case Event::Reason::unanswered:
+          return "no answer to the request in time";
+        case Event::Reason::unexpected:
+          return "an answer that is neither ACK nor NAK (noise, or another baud rate)";
+        default:
+          return e.text;
+      }
     case Kind::variant_set:
     case Kind::variant_refused: {
       const Variant* v = variantOf(e.points);
@@ -124,21 +144,23 @@ std::error_code Engine::prepare() {
     setDetail("not a link name: '" + options_.link + "'");
     return errc::bad_link_name;
   }
+  std::unique_ptr<Replay> replay;
   if (!link_.recording.empty()) {
-    auto replay = std::make_unique<Replay>();
+    replay = std::make_unique<Replay>();
     std::string why, notice;
     if (!replay->recording.load(link_.recording, &why, &notice)) {
       setDetail(why);
       return errc::bad_recording;
     }
-    source_.emplace<std::unique_ptr<Replay>>(std::move(replay));
-  } else if (link_.serial) {
-    source_.emplace<SerialLms>(link_.device.c_str(), options_.family.c_str());
-  } else {
-    source_.emplace<NetLms>(link_.address.c_str(), link_.port, options_.family.c_str());
   }
+  std::lock_guard lock(mutex_);  // stats() reads the source from other threads
+  if (replay)
+    source_.emplace<std::unique_ptr<Replay>>(std::move(replay));
+  else if (link_.serial)
+    source_.emplace<SerialLms>(link_.device.c_str(), options_.family.c_str());
+  else
+    source_.emplace<NetLms>(link_.address.c_str(), link_.port, options_.family.c_str());
   configure();
-  std::lock_guard lock(mutex_);
   ring_.resize(options_.queue);
   head_ = size_ = 0;
   prepared_ = true;
@@ -207,6 +229,12 @@ void Engine::play(Replay& replay) {
   opened.text = "opened " + opened.where + " (" + std::to_string(replay.recording.size()) + " scans)";
   dispatch(opened);
   decideOpen({});
+  if (replay.recording.wordsRebuilt()) {
+    Event rebuilt;
+    rebuilt.kind = Event::Kind::words_rebuilt;
+    rebuilt.text = "the recording holds no raw words: they are made from its ranges, without their flag bits";
+    dispatch(rebuilt);
+  }
   const auto pause = std::chrono::milliseconds(std::max(options_.intervalMs, 0));
   for (std::size_t i = 0; i < replay.recording.size(); ++i) {
     if (replay.stop.load(std::memory_order_acquire)) return;
@@ -214,9 +242,10 @@ void Engine::play(Replay& replay) {
     scan.words = replay.recording.scan(static_cast<std::int64_t>(i));
     scan.geometry = replyGeometry(static_cast<int>(scan.words.size()),
                                   replay.recording.units(static_cast<std::int64_t>(i)));
+    scan.words_rebuilt = replay.recording.wordsRebuilt();
     setRangesFromWords(&scan);
     scan.stamp_ns = scan.received_ns = platform::wallClockNanos();
-    deliver(replay.slot.publish());
+    deliver(replay.slot.publish(), true);
     replay.played.fetch_add(1, std::memory_order_relaxed);
     std::unique_lock lock(replay.mutex);
     if (replay.wake.wait_for(lock, pause, [&] { return replay.stop.load(std::memory_order_acquire); }))
@@ -272,6 +301,7 @@ void Engine::onDriverEvent(const DriverEvent& e) {
       break;
     case Kind::Rejected:
       out.kind = Event::Kind::reply_rejected;
+      out.reason = e.reason;
       out.text = "reply rejected: " + e.text;
       break;
     case Kind::RateFound:
@@ -323,10 +353,11 @@ void Engine::onDriverEvent(const DriverEvent& e) {
   if (out.kind == Event::Kind::opened) decideOpen({});
 }
 
-void Engine::deliver(const lmsview::Scan& scan) {
+void Engine::deliver(const lmsview::Scan& scan, bool waitForRoom) {
   if (!ring_.empty()) {
     {
-      std::lock_guard lock(mutex_);
+      std::unique_lock lock(mutex_);
+      if (waitForRoom) changed_.wait(lock, [this] { return size_ < ring_.size() || closed_; });
       if (size_ == ring_.size()) {
         head_ = (head_ + 1) % ring_.size();
         --size_;
@@ -348,18 +379,32 @@ void Engine::dispatch(const Arg& arg) {
     std::erase_if(subscribers_, [](const auto& s) { return !s->active.load(std::memory_order_acquire); });
     dispatching_ = subscribers_;
   }
+  std::vector<std::string> thrown;  // what callbacks threw, said once each
   for (const auto& s : dispatching_) {
     std::lock_guard inCall(s->inUse);
     if (!s->active.load(std::memory_order_acquire)) continue;
     s->caller.store(std::this_thread::get_id(), std::memory_order_release);
-    if constexpr (std::is_same_v<Arg, lmsview::Scan>) {
-      if (s->onScan) s->onScan(arg);
-    } else {
-      if (s->onEvent) s->onEvent(arg);
+    // A callback's exception stays here: acquisition goes on.
+    try {
+      if constexpr (std::is_same_v<Arg, lmsview::Scan>) {
+        if (s->onScan) s->onScan(arg);
+      } else {
+        if (s->onEvent) s->onEvent(arg);
+      }
+    } catch (const std::exception& e) {
+      if (!std::exchange(s->failed, true)) thrown.emplace_back(e.what());
+    } catch (...) {
+      if (!std::exchange(s->failed, true)) thrown.emplace_back("an exception that is not a std::exception");
     }
     s->caller.store(std::thread::id(), std::memory_order_release);
   }
   dispatching_.clear();
+  for (const std::string& what : thrown) {
+    Event failed;
+    failed.kind = Event::Kind::callback_failed;
+    failed.text = "a callback threw: " + what;
+    dispatch(failed);
+  }
 }
 
 void Engine::subscribe(std::shared_ptr<Subscriber> subscriber) {
@@ -376,6 +421,9 @@ std::error_code Engine::open() {
   lock.lock();
   started_ = true;
   running_ = true;  // before the thread starts: next() waits for it from now on
+  openDecided_ = false;
+  openResult_ = endError_ = {};
+  startedIn_ = ownProcess();
   thread_ = std::thread([self = shared_from_this()] { self->run(); });
   if (options_.reconnect && !std::holds_alternative<std::unique_ptr<Replay>>(source_)) return {};
   // The first open is bounded (three attempts of at most a few seconds).
@@ -385,6 +433,9 @@ std::error_code Engine::open() {
   const std::error_code result = openResult_;
   lock.unlock();
   joinThread();
+  // A failed open may be tried again.
+  lock.lock();
+  started_ = false;
   return result;
 }
 
@@ -395,33 +446,49 @@ void Engine::joinThread() {
 }
 
 void Engine::close() {
+  bool ended = false;
   {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     closed_ = true;
     if (!openDecided_) {
       openDecided_ = true;
       openResult_ = errc::closed;
     }
+    changed_.notify_all();
+    stop();
+    // Inside a callback the acquisition thread is the caller: it ends on
+    // its own once the callback returns. Elsewhere the wait is short: every
+    // wait of the loop ends at a stop within kStopCheckMs.
+    if (thread_.get_id() != std::this_thread::get_id())
+      ended = changed_.wait_for(lock, std::chrono::milliseconds(kCloseWaitMs), [this] { return !running_; });
   }
-  changed_.notify_all();
-  stop();
-  // Inside a callback the acquisition thread is the caller: it ends on its
-  // own once the callback returns, and whoever holds the last reference joins it.
-  joinThread();
+  // A thread that is still in an open or a write holds its own reference to
+  // the engine, and whoever drops the last one joins or lets it go.
+  if (ended) joinThread();
 }
 
 std::error_code Engine::next(lmsview::Scan& out, std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
-  changed_.wait_for(lock, timeout, [this] { return size_ > 0 || closed_ || (started_ && !running_); });
+  // Never opened (or an open that failed): nothing will come.
+  if (!started_ && size_ == 0) return closed_ || !endError_ ? make_error_code(errc::closed) : endError_;
+  const auto ready = [this] { return size_ > 0 || closed_ || !running_; };
+  // A timeout too long for the clock's arithmetic waits without end.
+  constexpr auto kForever = std::chrono::hours(24 * 365 * 100);
+  if (timeout >= kForever)
+    changed_.wait(lock, ready);
+  else
+    changed_.wait_until(lock, std::chrono::steady_clock::now() + timeout, ready);
   if (closed_) return errc::closed;
   if (size_ > 0) {
     // The caller's buffers go into the ring, to be filled again: nothing is allocated.
     std::swap(out, ring_[head_]);
     head_ = (head_ + 1) % ring_.size();
     --size_;
+    lock.unlock();
+    changed_.notify_all();  // a recording played back waits for this room
     return {};
   }
-  if (!started_ || !running_) return endError_ ? endError_ : make_error_code(errc::closed);
+  if (!running_) return endError_ ? endError_ : make_error_code(errc::closed);
   return errc::timeout;
 }
 
@@ -447,10 +514,8 @@ void Engine::wakeScanReader() {
 
 lmsview::Stats Engine::stats() const {
   lmsview::Stats s;
-  {
-    std::lock_guard lock(mutex_);
-    s.dropped = dropped_;
-  }
+  std::lock_guard lock(mutex_);
+  s.dropped = dropped_;
   if (const auto* replay = std::get_if<std::unique_ptr<Replay>>(&source_)) {
     s.scans = (*replay)->played.load(std::memory_order_relaxed);
     return s;
@@ -462,6 +527,9 @@ lmsview::Stats Engine::stats() const {
   s.rejected_not_a_reply = static_cast<std::uint64_t>(d.notAReply);
   s.rejected_too_short = static_cast<std::uint64_t>(d.tooShort);
   s.rejected_checksum = static_cast<std::uint64_t>(d.badChecksum);
+  s.rejected_refused = static_cast<std::uint64_t>(d.refused);
+  s.rejected_unanswered = static_cast<std::uint64_t>(d.unanswered);
+  s.rejected_unexpected = static_cast<std::uint64_t>(d.unexpected);
   s.reconnects = static_cast<std::uint64_t>(d.reconnects);
   return s;
 }

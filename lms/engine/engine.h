@@ -60,12 +60,14 @@ struct EngineOptions {
 // One subscriber's callbacks. end() stops them, waiting for a call in
 // progress unless it is made from inside that call.
 struct Subscriber {
+  Subscriber();
   std::function<void(const lmsview::Scan&)> onScan;
   std::function<void(const lmsview::Event&)> onEvent;
   std::mutex inUse;  // held while a callback runs
   std::atomic<std::thread::id> caller{};
   std::atomic<bool> active{true};
-  bool failed = false;  // a callback threw (said once); the acquisition thread's
+  bool failed = false;     // a callback threw (said once); the acquisition thread's
+  const std::int64_t pid;  // the process it was made in: a forked child's copy waits for nothing
   void end();
 };
 
@@ -86,11 +88,18 @@ class Engine : public std::enable_shared_from_this<Engine> {
   void stop();
 
   // lmsview::Scanner's life cycle: prepare(), a thread of its own running
-  // run(), and the wait for the first open (unless reconnecting).
+  // run(), and the wait for the first open (unless reconnecting). After an
+  // open that failed, open() may be called again.
   std::error_code open();
-  // Stops and joins the acquisition thread (not from inside it).
+  // Stops the acquisition and waits for it at most kCloseWaitMs; from inside
+  // a callback it does not wait. The thread, if still running, ends within
+  // its exchange's bound and lets go of the engine then.
   void close();
+  // A timeout of a century or more waits without end.
   std::error_code next(lmsview::Scan& out, std::chrono::milliseconds timeout);
+  // Whether this engine's acquisition was started in another process: a
+  // fork()ed child's copy, whose threads stayed in the parent.
+  bool forkedAway() const { return startedIn_ != 0 && startedIn_ != ownProcess(); }
 
   void subscribe(std::shared_ptr<Subscriber> subscriber);
 
@@ -115,10 +124,13 @@ class Engine : public std::enable_shared_from_this<Engine> {
   template <class F>
   decltype(auto) withDriver(F&& f) const;
 
+  static std::int64_t ownProcess();
   void configure();
   void play(Replay& replay);
   void onDriverEvent(const DriverEvent& e);
-  void deliver(const lmsview::Scan& scan);
+  // Hands a scan to the queue and the subscribers; a recording, which has no
+  // real time to keep up with, waits for room in the queue instead of dropping.
+  void deliver(const lmsview::Scan& scan, bool waitForRoom = false);
   template <class Arg>
   void dispatch(const Arg& arg);
   void decideOpen(std::error_code result);
@@ -142,6 +154,7 @@ class Engine : public std::enable_shared_from_this<Engine> {
   bool running_ = false;  // the acquisition thread is in run()
   bool closed_ = false;
   bool openDecided_ = false;
+  std::int64_t startedIn_ = 0;  // the process open() started the thread in
   std::error_code openResult_;
   std::error_code endError_;  // why acquisition ended by itself
   std::string detail_;        // the reason behind the last failure
@@ -153,5 +166,8 @@ class Engine : public std::enable_shared_from_this<Engine> {
 
 // One line for the event, as the library words it.
 std::string eventText(const lmsview::Event& e);
+
+// The longest close() waits for the acquisition to end.
+inline constexpr int kCloseWaitMs = 100;
 
 }  // namespace lms

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "lms/engine/engine.h"
+#include "lms/engine/link_name.h"
 #include "lms/protocol/reply.h"
 
 namespace lmsview {
@@ -36,8 +37,14 @@ void Subscription::reset() {
 
 namespace {
 
-// The engine's options from the caller's; `problem` says what cannot be.
-lms::EngineOptions engineOptions(const Options& o, std::string* problem) {
+// What an Options value cannot be, and why.
+struct Problem {
+  errc code{};
+  std::string why;
+};
+
+// The engine's options from the caller's, and what is wrong with them.
+lms::EngineOptions engineOptions(const Options& o, Problem* problem) {
   lms::EngineOptions e;
   e.link = o.link;
   e.family = o.family;
@@ -49,12 +56,20 @@ lms::EngineOptions engineOptions(const Options& o, std::string* problem) {
   e.clientStartPauseMs = 10;
   e.variant = lms::variantNamed(o.variant);
   e.units = o.units == "cm" ? lms::Units::Centimetres : lms::Units::Millimetres;
-  if (o.family != "LMS" && o.family != "PLS")
-    *problem = "family must be LMS or PLS, not '" + o.family + "'";
+  lms::LinkName link;
+  const bool parsed = lms::parseLinkName(o.link, &link);
+  auto refuse = [problem](errc code, std::string why) { *problem = {code, std::move(why)}; };
+  if (o.link.find('\0') != std::string::npos)
+    refuse(errc::bad_link_name, "a link name with a NUL byte in it");
+  else if (o.family != "LMS" && o.family != "PLS")
+    refuse(errc::bad_argument, "family must be LMS or PLS, not '" + o.family + "'");
   else if (!o.variant.empty() && e.variant == nullptr)
-    *problem = "variant must be 180/0.5, 180/1, 100/1, 100/0.5 or 100/0.25, not '" + o.variant + "'";
+    refuse(errc::bad_argument,
+           "variant must be 180/0.5, 180/1, 100/1, 100/0.5 or 100/0.25, not '" + o.variant + "'");
   else if (o.units != "mm" && o.units != "cm")
-    *problem = "units must be mm or cm, not '" + o.units + "'";
+    refuse(errc::bad_argument, "units must be mm or cm, not '" + o.units + "'");
+  else if (parsed && !link.serial && (o.baud != 9600 || o.scanner_baud != 0))
+    refuse(errc::bad_argument, "baud and scanner_baud are for serial links");
   return e;
 }
 
@@ -63,12 +78,12 @@ lms::EngineOptions engineOptions(const Options& o, std::string* problem) {
 // The engine itself: a Scanner is its handle, and keeps what its options
 // could not be (open() says so).
 struct Scanner::Impl : lms::Engine {
-  Impl(lms::EngineOptions options, std::string why) : Engine(std::move(options)), problem(std::move(why)) {}
-  const std::string problem;
+  Impl(lms::EngineOptions options, Problem why) : Engine(std::move(options)), problem(std::move(why)) {}
+  const Problem problem;
 };
 
 Scanner::Scanner(Options options) {
-  std::string problem;
+  Problem problem;
   lms::EngineOptions e = engineOptions(options, &problem);
   impl_ = std::make_shared<Impl>(std::move(e), std::move(problem));
 }
@@ -81,44 +96,51 @@ Scanner& Scanner::operator=(Scanner&& other) noexcept {
   return *this;
 }
 Scanner::~Scanner() {
+  // In a fork()ed child the acquisition thread stayed in the parent: nothing
+  // of it may be joined or touched, so the engine is left as it is.
+  if (impl_ && impl_->forkedAway()) {
+    new std::shared_ptr<Impl>(std::move(impl_));
+    return;
+  }
   close();
 }
 
 std::error_code Scanner::open() {
-  if (!impl_) return errc::closed;
-  if (!impl_->problem.empty()) return errc::bad_argument;
+  if (!impl_ || impl_->forkedAway()) return errc::closed;
+  if (impl_->problem.code != errc{}) return impl_->problem.code;
   return impl_->open();
 }
 
 std::error_code Scanner::next(Scan& out, std::chrono::milliseconds timeout) {
-  return impl_ ? impl_->next(out, timeout) : make_error_code(errc::closed);
+  if (!impl_ || impl_->forkedAway()) return errc::closed;
+  return impl_->next(out, timeout);
 }
 
 void Scanner::close() {
-  if (impl_) impl_->close();
+  if (impl_ && !impl_->forkedAway()) impl_->close();
 }
 
 Subscription Scanner::on_scan(std::function<void(const Scan&)> callback) {
   auto state = std::make_shared<Subscription::State>();
   state->onScan = std::move(callback);
-  if (impl_) impl_->subscribe(state);
+  if (impl_ && !impl_->forkedAway()) impl_->subscribe(state);
   return Subscription(state);
 }
 
 Subscription Scanner::on_event(std::function<void(const Event&)> callback) {
   auto state = std::make_shared<Subscription::State>();
   state->onEvent = std::move(callback);
-  if (impl_) impl_->subscribe(state);
+  if (impl_ && !impl_->forkedAway()) impl_->subscribe(state);
   return Subscription(state);
 }
 
 Stats Scanner::stats() const {
-  return impl_ ? impl_->stats() : Stats{};
+  return impl_ && !impl_->forkedAway() ? impl_->stats() : Stats{};
 }
 
 std::string Scanner::last_error_detail() const {
-  if (!impl_) return "";
-  return impl_->problem.empty() ? impl_->lastErrorDetail() : impl_->problem;
+  if (!impl_ || impl_->forkedAway()) return "";
+  return impl_->problem.why.empty() ? impl_->lastErrorDetail() : impl_->problem.why;
 }
 
 }  // namespace lmsview

@@ -1,5 +1,6 @@
 #include "lms/formats/mcap.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -265,109 +266,198 @@ void Writer::finish() {
   offset_ += kMagic.size();
 }
 
-bool readMessages(std::string_view file, std::vector<Message>* messages, std::string* why) {
-  if (file.substr(0, kMagic.size()) != kMagic) {
-    *why = "not an MCAP file (no magic at its start)";
-    return false;
-  }
-  struct Channel {
-    std::string topic, encoding;
-    std::uint16_t schema = 0;
-  };
-  std::map<std::uint16_t, std::string> schemaNames;
-  std::map<std::uint16_t, Channel> channels;
-  // Parses the records in `data` (the file's, or a chunk's); false for a bad one.
-  auto parse = [&](auto& self, std::string_view data, bool top) -> bool {
-    Cursor at{data};
-    while (!at.rest.empty()) {
-      if (top && at.rest == kMagic) return true;  // the closing magic
-      const std::uint8_t op = at.get<std::uint8_t>();
-      const std::uint64_t length = at.get<std::uint64_t>();
-      const std::string_view content = at.bytes(length);
-      if (!at.ok) {
-        *why = "the file ends inside a record (a recording cut short)";
-        return top;  // what came before stands
-      }
-      Cursor c{content};
-      switch (op) {
-        case kSchema: {
-          const auto id = c.get<std::uint16_t>();
-          schemaNames[id] = std::string(c.string());
-          break;
-        }
-        case kChannel: {
-          const auto id = c.get<std::uint16_t>();
-          Channel ch;
-          ch.schema = c.get<std::uint16_t>();
-          ch.topic = c.string();
-          ch.encoding = c.string();
-          channels[id] = std::move(ch);
-          break;
-        }
-        case kMessage: {
-          const auto channel = c.get<std::uint16_t>();
-          c.get<std::uint32_t>();
-          Message m;
-          m.logTime = c.get<std::uint64_t>();
-          c.get<std::uint64_t>();
-          const auto found = channels.find(channel);
-          if (!c.ok || found == channels.end()) {
-            *why = "a message of a channel the file has not named";
-            return false;
-          }
-          m.topic = found->second.topic;
-          m.messageEncoding = found->second.encoding;
-          m.schemaName = schemaNames.count(found->second.schema) ? schemaNames[found->second.schema] : "";
-          m.data = c.rest;
-          messages->push_back(std::move(m));
-          break;
-        }
-        case kChunk: {
-          if (!top) {
-            *why = "a chunk inside a chunk";
-            return false;
-          }
-          c.get<std::uint64_t>();
-          c.get<std::uint64_t>();
-          const auto size = c.get<std::uint64_t>();
-          const auto crc = c.get<std::uint32_t>();
-          const std::string_view compression = c.string();
-          std::string_view records = c.bytes(c.get<std::uint64_t>());
-          std::string unpacked;
-          if (c.ok && compression == "zstd" && zstdAvailable()) {
-            if (size > (std::uint64_t{1} << 30) ||
-                !zstdDecompress(records, static_cast<std::size_t>(size), &unpacked)) {
-              *why = "a zstd chunk that does not decompress";
-              return false;
-            }
-            records = unpacked;
-          } else if (!c.ok || !compression.empty()) {
-            *why = c.ok
-                       ? "a compressed chunk (" + std::string(compression) + "), which this build cannot open"
-                       : "a chunk that does not parse";
-            return false;
-          }
-          if (records.size() != size || (crc != 0 && crc32(records) != crc)) {
-            *why = "a chunk whose size or CRC does not match";
-            return false;
-          }
-          if (!self(self, records, false)) return false;
-          break;
-        }
-        case kDataEnd:
-          if (top) return true;  // the summary repeats what the data section held
-          break;
-        default:
-          break;  // records a replay needs nothing from
-      }
-      if (!c.ok) {
-        *why = "a record that does not parse";
+namespace {
+
+// Reads exactly `n` bytes into `out` (resized), updating the data section's
+// CRC; false at the end of the input (or an error) before them.
+struct Input {
+  const std::function<long long(char*, std::size_t)>& read;
+  std::uint32_t crc = 0;
+  bool failed = false;  // a read error, not the end
+  bool take(std::string& out, std::size_t n) {
+    out.resize(n);
+    std::size_t got = 0;
+    while (got < n) {
+      const long long r = read(out.data() + got, n - got);
+      if (r <= 0) {
+        failed = r < 0;
+        out.resize(got);
         return false;
       }
+      got += static_cast<std::size_t>(r);
     }
+    crc = crc32(out, crc);
     return true;
+  }
+};
+
+struct Channels {
+  std::map<std::uint16_t, std::string> schemaNames;
+  std::map<std::uint16_t, std::pair<ChannelInfo, bool>> byId;  // the channel, and whether it is wanted
+  std::map<std::uint16_t, std::string> topics, encodings;      // the views' storage
+};
+
+// One record's content (not a chunk's): schemas and channels are noted,
+// messages of wanted channels handed on. False with *why for a bad one.
+bool onRecord(std::uint8_t op, std::string_view content, Channels& ch,
+              const std::function<bool(const ChannelInfo&)>& wanted,
+              const std::function<bool(const MessageView&, std::string*)>& onMessage, std::string* why) {
+  Cursor c{content};
+  switch (op) {
+    case kSchema: {
+      const auto id = c.get<std::uint16_t>();
+      ch.schemaNames[id] = std::string(c.string());
+      break;
+    }
+    case kChannel: {
+      const auto id = c.get<std::uint16_t>();
+      const auto schema = c.get<std::uint16_t>();
+      ch.topics[id] = std::string(c.string());
+      ch.encodings[id] = std::string(c.string());
+      if (!c.ok) break;
+      const auto name = ch.schemaNames.find(schema);
+      ChannelInfo info{id, ch.topics[id], name == ch.schemaNames.end() ? std::string_view() : name->second,
+                       ch.encodings[id]};
+      ch.byId[id] = {info, wanted(info)};
+      break;
+    }
+    case kMessage: {
+      const auto channel = c.get<std::uint16_t>();
+      c.get<std::uint32_t>();
+      const auto logTime = c.get<std::uint64_t>();
+      c.get<std::uint64_t>();
+      const auto found = ch.byId.find(channel);
+      if (!c.ok || found == ch.byId.end()) {
+        *why = "a message of a channel the file has not named";
+        return false;
+      }
+      if (found->second.second && !onMessage({&found->second.first, logTime, c.rest}, why)) return false;
+      return true;
+    }
+    default:
+      return true;  // records a reader needs nothing from
+  }
+  if (!c.ok) {
+    *why = "a record that does not parse";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+ReadResult readRecording(const std::function<long long(char*, std::size_t)>& read,
+                         const std::function<bool(const ChannelInfo&)>& wanted,
+                         const std::function<bool(const MessageView&, std::string* why)>& onMessage) {
+  ReadResult result;
+  Input in{read};
+  std::string head, content, unpacked;
+  if (!in.take(head, kMagic.size()) || head != kMagic) {
+    result.why = "not an MCAP file (no magic at its start)";
+    return result;
+  }
+  Channels channels;
+  auto cutShort = [&] {
+    result.ok = !in.failed;
+    result.cutShort = true;
+    result.why = in.failed ? "the file cannot be read to its end"
+                           : "the file ends inside a record (a recording cut short)";
+    return result;
   };
-  return parse(parse, file.substr(kMagic.size()), true);
+  for (;;) {
+    const std::uint32_t crcBefore = in.crc;
+    if (!in.take(head, 9)) {
+      if (head.empty() && !in.failed) return cutShort();  // no Data End: cut short between records
+      return cutShort();
+    }
+    Cursor h{head};
+    const auto op = h.get<std::uint8_t>();
+    const auto length = h.get<std::uint64_t>();
+    if (length > kMaxRecordBytes + 64) {
+      result.why = "a record of " + std::to_string(length) + " bytes, more than a recording of scans holds";
+      return result;
+    }
+    if (op == kDataEnd) {
+      // Its CRC covers every byte before it; 0 means the writer left it out.
+      if (!in.take(content, static_cast<std::size_t>(length))) return cutShort();
+      Cursor c{content};
+      const auto sent = c.get<std::uint32_t>();
+      if (c.ok && sent != 0 && sent != crcBefore) {
+        result.why = "the data section's CRC does not match: the file is damaged";
+        return result;
+      }
+      result.ok = true;
+      return result;
+    }
+    if (!in.take(content, static_cast<std::size_t>(length))) return cutShort();
+    if (op != kChunk) {
+      if (!onRecord(op, content, channels, wanted, onMessage, &result.why)) return result;
+      continue;
+    }
+    Cursor c{content};
+    c.get<std::uint64_t>();
+    c.get<std::uint64_t>();
+    const auto size = c.get<std::uint64_t>();
+    const auto crc = c.get<std::uint32_t>();
+    const std::string_view compression = c.string();
+    std::string_view records = c.bytes(c.get<std::uint64_t>());
+    if (!c.ok) {
+      result.why = "a chunk that does not parse";
+      return result;
+    }
+    if (size > kMaxRecordBytes) {
+      result.why =
+          "a chunk of " + std::to_string(size) + " bytes uncompressed, more than a recording of scans holds";
+      return result;
+    }
+    if (compression == "zstd" && zstdAvailable()) {
+      if (!zstdDecompress(records, static_cast<std::size_t>(size), &unpacked)) {
+        result.why = "a zstd chunk that does not decompress to its stated size";
+        return result;
+      }
+      records = unpacked;
+    } else if (!compression.empty()) {
+      result.why = "a compressed chunk (" + std::string(compression) + "), which this build cannot open";
+      return result;
+    }
+    if (records.size() != size || (crc != 0 && crc32(records) != crc)) {
+      result.why = "a chunk whose size or CRC does not match";
+      return result;
+    }
+    Cursor r{records};
+    while (!r.rest.empty()) {
+      const auto innerOp = r.get<std::uint8_t>();
+      const std::string_view inner = r.bytes(r.get<std::uint64_t>());
+      if (!r.ok) {
+        result.why = "a chunk whose records do not parse";
+        return result;
+      }
+      if (innerOp == kChunk) {
+        result.why = "a chunk inside a chunk";
+        return result;
+      }
+      if (!onRecord(innerOp, inner, channels, wanted, onMessage, &result.why)) return result;
+    }
+  }
+}
+
+bool readMessages(std::string_view file, std::vector<Message>* messages, std::string* why) {
+  std::size_t at = 0;
+  const auto read = [&](char* out, std::size_t n) -> long long {
+    const std::size_t take = std::min(n, file.size() - at);
+    std::copy_n(file.data() + at, take, out);
+    at += take;
+    return static_cast<long long>(take);
+  };
+  const ReadResult r = readRecording(
+      read, [](const ChannelInfo&) { return true; },
+      [&](const MessageView& m, std::string*) {
+        messages->push_back({std::string(m.channel->topic), std::string(m.channel->schemaName),
+                             std::string(m.channel->messageEncoding), m.logTime, std::string(m.data)});
+        return true;
+      });
+  *why = r.why;
+  return r.ok;
 }
 
 }  // namespace lms::mcap

@@ -15,6 +15,7 @@
 // run) still holds every chunk finished before the cut.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -80,7 +81,44 @@ class Writer {
   std::map<std::uint16_t, std::uint64_t> perChannel_;
 };
 
-// One message as a reader finds it.
+// Bounds on what a reader takes into memory at once: a record, or a chunk's
+// records compressed and uncompressed (a writer of this format closes its
+// chunks at a megabyte). Larger is refused, so no file makes a reader
+// allocate more.
+inline constexpr std::uint64_t kMaxRecordBytes = 16u << 20;
+
+// A channel as a reader finds it, and one message of it.
+struct ChannelInfo {
+  std::uint16_t id = 0;
+  std::string_view topic;
+  std::string_view schemaName;
+  std::string_view messageEncoding;
+};
+struct MessageView {
+  const ChannelInfo* channel = nullptr;
+  std::uint64_t logTime = 0;
+  std::string_view data;
+};
+
+// How reading a recording went.
+struct ReadResult {
+  bool ok = false;        // false: not an MCAP file, or a record that does not parse or check
+  bool cutShort = false;  // the file ends inside a record: what came before stands
+  std::string why;        // one line, when !ok or cutShort
+};
+
+// Reads a recording's data section record by record from `read` (at most n
+// bytes a call; 0 at the end, -1 on an error), chunk by chunk, checking each
+// chunk's CRC and, when the file is whole, the data section's CRC in Data
+// End. `onMessage` sees the messages of the channels `wanted` takes (the
+// others are skipped, not kept) and may end the reading by returning false
+// with a reason in *why. The summary is not needed, so a file cut short
+// gives what it holds.
+ReadResult readRecording(const std::function<long long(char*, std::size_t)>& read,
+                         const std::function<bool(const ChannelInfo&)>& wanted,
+                         const std::function<bool(const MessageView&, std::string* why)>& onMessage);
+
+// One message as a reader finds it, kept.
 struct Message {
   std::string topic;
   std::string schemaName;
@@ -89,10 +127,10 @@ struct Message {
   std::string data;
 };
 
-// Every message of a recording, in file order, from its data section (the
-// summary is not needed, so a file cut short gives what it holds). False,
-// with a one-line reason in *why, for what is not an MCAP file or a record
-// that does not parse; *messages holds what came before.
+// Every message of a recording in memory, in file order (see readRecording).
+// False, with a one-line reason in *why, for what is not an MCAP file or a
+// record that does not parse; *messages holds what came before. A file cut
+// short is true, with the reason in *why.
 bool readMessages(std::string_view file, std::vector<Message>* messages, std::string* why);
 
 }  // namespace lms::mcap

@@ -4,12 +4,11 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 
 #include "lms/formats/laser_scan.h"
 #include "lms/formats/mcap.h"
 #include "platform/error.h"
+#include "platform/input_file.h"
 #include "platform/text.h"
 
 namespace lms {
@@ -104,46 +103,53 @@ void Recording::add(const std::uint16_t* words, int count, Units units) {
 }
 
 bool Recording::load(const std::string& path, std::string* error, std::string* notice) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) {
-    *error = "replay file " + printable(path) + " is a folder";
+  const std::string shown = printable(path);
+  platform::InputFile file;
+  if (const std::error_code ec = file.open(path)) {
+    if (ec == std::errc::is_a_directory)
+      *error = "replay file " + shown + " is a folder";
+    else if (ec == std::errc::not_supported)
+      *error = "replay file " + shown + " is not a regular file (a pipe or a device); name a recording";
+    else
+      *error = "cannot read replay file " + shown + ": " + platform::errorText(ec);
     return false;
   }
-  errno = 0;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = "cannot read replay file " + printable(path) + ": " +
-             (errno != 0 ? platform::errorText(platform::lastOsError()) : std::string("cannot be opened"));
+  if (file.size() > kMaxReplayFileBytes) {
+    *error = "replay file " + shown + " is larger than " + std::to_string(kMaxReplayFileBytes >> 20) + " MiB";
     return false;
   }
-  if (char magic[8] = {}; in.read(magic, 8) && std::string_view(magic, 8) == lms::mcap::kMagic) {
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    if (size > kMaxReplayFileBytes) {
-      *error = "replay file " + printable(path) + " is larger than " +
-               std::to_string(kMaxReplayFileBytes >> 20) + " MiB";
-      return false;
+  // The first bytes tell an MCAP recording from lines; they are read once.
+  char first[65536];
+  const long long got = file.read(first, mcap::kMagic.size());
+  if (got < 0) {
+    *error = "cannot read replay file " + shown + ": " + platform::errorText(file.lastError());
+    return false;
+  }
+  const std::string_view head(first, static_cast<std::size_t>(got));
+  std::size_t headAt = 0;
+  // Reads the head again, then the rest of the file.
+  auto read = [&](char* out, std::size_t n) -> long long {
+    if (headAt < head.size()) {
+      const std::size_t take = std::min(n, head.size() - headAt);
+      std::copy_n(head.data() + headAt, take, out);
+      headAt += take;
+      return static_cast<long long>(take);
     }
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    in.seekg(0);
-    in.read(bytes.data(), size);
+    return file.read(out, n);
+  };
+  if (head == mcap::kMagic) {
     std::string why;
-    if (!addMcap(bytes, &why, notice)) {
-      *error = "replay file " + printable(path) + ": " + why;
+    if (!addMcap(read, &why, notice)) {
+      *error = "replay file " + shown + ": " + why;
       return false;
     }
     return true;
   }
-  in.clear();
-  in.seekg(0);
-  // Read in pieces with a bound on the line, the file and the scans, so a
-  // file with no newline (or /dev/zero) cannot take all memory.
+  // Lines are read in pieces with a bound on the line and the scans, so a
+  // file with no newline cannot take all memory.
   std::string line;
-  std::int64_t total = 0;
   int lineNo = 1;
-  char buf[65536];
   std::string why;
-  const std::string shown = printable(path);
   auto add = [&](bool ended) {
     if (!addLine(line, &why)) {
       // A last line without its newline is a recording cut short: the
@@ -162,33 +168,27 @@ bool Recording::load(const std::string& path, std::string* error, std::string* n
     }
     return true;
   };
-  while (in) {
-    in.read(buf, sizeof buf);
-    const std::streamsize got = in.gcount();
-    total += got;
-    if (total > kMaxReplayFileBytes) {
-      *error =
-          "replay file " + shown + " is larger than " + std::to_string(kMaxReplayFileBytes >> 20) + " MiB";
+  for (;;) {
+    const long long n = read(first, sizeof first);
+    if (n < 0) {
+      *error = "cannot read replay file " + shown + ": " + platform::errorText(file.lastError());
       return false;
     }
-    for (std::streamsize i = 0; i < got; ++i) {
-      if (buf[i] != '\n') {
+    if (n == 0) break;
+    for (long long i = 0; i < n; ++i) {
+      if (first[i] != '\n') {
         if (line.size() >= kMaxReplayLineBytes) {
           *error =
               where(shown, lineNo) + "line longer than " + std::to_string(kMaxReplayLineBytes) + " bytes";
           return false;
         }
-        line.push_back(buf[i]);
+        line.push_back(first[i]);
         continue;
       }
       if (!add(true)) return false;
       line.clear();
       ++lineNo;
     }
-  }
-  if (in.bad()) {
-    *error = "cannot read replay file " + shown + ": " + platform::errorText(platform::lastOsError());
-    return false;
   }
   if (!add(false)) return false;
   if (empty()) {
@@ -198,48 +198,80 @@ bool Recording::load(const std::string& path, std::string* error, std::string* n
   return true;
 }
 
-bool Recording::addMcap(std::string_view file, std::string* why, std::string* notice) {
-  std::vector<lms::mcap::Message> messages;
-  const bool read = lms::mcap::readMessages(file, &messages, why);
-  if (!read) return false;
-  if (!why->empty() && notice) *notice = *why + ": the scans before it are replayed";
-  why->clear();
+bool Recording::addMcap(std::string_view bytes, std::string* why, std::string* notice) {
+  std::size_t at = 0;
+  return addMcap(
+      [&](char* out, std::size_t n) -> long long {
+        const std::size_t take = std::min(n, bytes.size() - at);
+        std::copy_n(bytes.data() + at, take, out);
+        at += take;
+        return static_cast<long long>(take);
+      },
+      why, notice);
+}
+
+bool Recording::addMcap(const std::function<long long(char*, std::size_t)>& read, std::string* why,
+                        std::string* notice) {
   // The raw words replay exactly, flag bits included; a recording without
-  // them gives the ranges, in millimetres.
-  bool haveRaw = false;
-  for (const auto& m : messages)
-    haveRaw = haveRaw || (m.messageEncoding == "json" && m.schemaName == "lmsview/RawScan");
+  // them gives the ranges, and says its words are made from them. Only those
+  // two channels are read; every other message is skipped, not kept.
+  bool raw = false;
   std::vector<float> ranges;
-  for (const auto& m : messages) {
+  const auto wanted = [&](const mcap::ChannelInfo& c) {
+    if (c.schemaName == "lmsview/RawScan" && c.messageEncoding == "json") {
+      if (!raw) {
+        // Scans rebuilt before the raw channel was named give way to it.
+        words_.clear();
+        ends_.clear();
+        units_.clear();
+      }
+      raw = true;
+      return true;
+    }
+    return c.schemaName == "sensor_msgs/msg/LaserScan" && c.messageEncoding == "cdr";
+  };
+  const auto onMessage = [&](const mcap::MessageView& m, std::string* bad) {
     if (size() >= kMaxReplayScans) {
-      *why = "more than " + std::to_string(kMaxReplayScans) + " scans; split it";
+      *bad = "more than " + std::to_string(kMaxReplayScans) + " scans; split it";
       return false;
     }
-    if (haveRaw) {
-      if (m.schemaName != "lmsview/RawScan") continue;
-      if (!addLine(m.data, why)) return false;
-    } else if (m.schemaName == "sensor_msgs/msg/LaserScan" && m.messageEncoding == "cdr") {
-      float rangeMax = 0;
-      if (!lms::laserScanRangesFromCdr(m.data, &ranges, &rangeMax)) {
-        *why = "a laser-scan message that does not parse";
-        return false;
-      }
-      std::uint16_t w[kMaxScanPoints] = {};
-      const int n = std::min(static_cast<int>(ranges.size()), kMaxScanPoints);
-      const Units units = rangeMax > 10 ? Units::Centimetres : Units::Millimetres;
-      const double perMetre = units == Units::Centimetres ? 100.0 : 1000.0;
-      for (int i = 0; i < n; ++i) {
-        const float r = ranges[static_cast<std::size_t>(i)];
-        w[i] = static_cast<std::uint16_t>(
-            std::isfinite(r) && r > 0 ? std::min(std::lround(r * perMetre), 8191L) : 0);
-      }
-      add(w, pointsHolding(n), units);
+    if (m.channel->schemaName == "lmsview/RawScan") return addLine(m.data, bad);
+    if (raw) return true;
+    float rangeMax = 0;
+    if (!lms::laserScanRangesFromCdr(m.data, &ranges, &rangeMax)) {
+      *bad = "a laser-scan message that does not parse";
+      return false;
     }
+    std::uint16_t w[kMaxScanPoints] = {};
+    const int n = std::min(static_cast<int>(ranges.size()), kMaxScanPoints);
+    const Units units = rangeMax > 10 ? Units::Centimetres : Units::Millimetres;
+    const double perMetre = units == Units::Centimetres ? 100.0 : 1000.0;
+    for (int i = 0; i < n; ++i) {
+      const float r = ranges[static_cast<std::size_t>(i)];
+      w[i] = static_cast<std::uint16_t>(std::isfinite(r) && r > 0 ? std::min(std::lround(r * perMetre), 8191L)
+                                                                  : 0);
+    }
+    add(w, pointsHolding(n), units);
+    return true;
+  };
+  const mcap::ReadResult result = mcap::readRecording(read, wanted, onMessage);
+  if (!result.ok) {
+    *why = result.why;
+    return false;
   }
   if (empty()) {
     *why = "it holds no laser scan";
     return false;
   }
+  rebuilt_ = !raw;
+  std::string said;
+  if (result.cutShort) said = result.why + ": the scans before it are replayed";
+  if (rebuilt_) {
+    said += (said.empty() ? "" : "; ") + std::string(
+                                             "it holds no raw words: they are made from its ranges, "
+                                             "without the words' flag bits");
+  }
+  if (notice && !said.empty()) *notice = said;
   return true;
 }
 

@@ -6,6 +6,7 @@
 // a link ("file:RECORDING").
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,7 +18,8 @@ namespace lms {
 // The raw range words of one scan, as many as the scan has points.
 using RangeWords = std::vector<std::uint16_t>;
 
-// Bounds on a replay file, so a file with no newline cannot take all memory.
+// Bounds on a replay file, so no file can take all memory (an MCAP
+// recording is read chunk by chunk within the format's own bound).
 inline constexpr std::int64_t kMaxReplayFileBytes = std::int64_t{256} << 20;
 inline constexpr std::size_t kMaxReplayLineBytes = 64 * 1024;
 // A short line is a whole scan in memory (722 bytes), so the number of scans
@@ -37,8 +39,11 @@ class Recording {
   // (lmsview --record FILE.mcap) gives the raw words of its TOPIC/raw
   // channel, or the ranges of its laser-scan messages when it has none.
   bool load(const std::string& path, std::string* error, std::string* notice = nullptr);
-  // The scans of an MCAP recording's bytes; as load().
-  bool addMcap(std::string_view file, std::string* why, std::string* notice);
+  // The scans of an MCAP recording read from `read` (at most n bytes a call;
+  // 0 at the end), or of its bytes in memory; as load().
+  bool addMcap(const std::function<long long(char*, std::size_t)>& read, std::string* why,
+               std::string* notice);
+  bool addMcap(std::string_view bytes, std::string* why, std::string* notice);
   // One line of such a file; false with the reason in *why.
   bool addLine(std::string_view line, std::string* why);
   bool empty() const { return ends_.empty(); }
@@ -48,6 +53,9 @@ class Recording {
   // plain line is millimetres).
   Units units(std::int64_t index) const;
   std::size_t size() const { return ends_.size(); }
+  // The recording held no raw words (an MCAP recording without its raw
+  // channel): its words were made from its ranges, the flag bits lost.
+  bool wordsRebuilt() const { return rebuilt_; }
 
  private:
   void add(const std::uint16_t* words, int count, Units units);
@@ -56,6 +64,7 @@ class Recording {
   std::vector<std::uint16_t> words_;
   std::vector<std::size_t> ends_;
   std::vector<Units> units_;
+  bool rebuilt_ = false;
 };
 
 }  // namespace lms

@@ -65,9 +65,10 @@ void LmsDriver<Link>::emit(const DriverEvent& event) {
 template <class Link>
 DriverStats LmsDriver<Link>::stats() const {
   const auto get = [](const std::atomic<std::int64_t>& a) { return a.load(std::memory_order_relaxed); };
-  return {get(counters_.requests),  get(counters_.scans),    get(counters_.noReply),
-          get(counters_.notAReply), get(counters_.tooShort), get(counters_.badChecksum),
-          get(counters_.reconnects)};
+  return {get(counters_.requests),   get(counters_.scans),    get(counters_.noReply),
+          get(counters_.notAReply),  get(counters_.tooShort), get(counters_.badChecksum),
+          get(counters_.reconnects), get(counters_.refused),  get(counters_.unanswered),
+          get(counters_.unexpected)};
 }
 
 template <class Link>
@@ -116,14 +117,20 @@ bool LmsDriver<Link>::run() {
   bool open = connectWithRetries(target_, *transport_, kConnectAttempts) == 1;
   // The first open runs to its result: a failure stands even when a stop
   // came while it ran (the end of an empty input, say), so it is reported.
-  if (!open && !reconnect_.enabled) return true;
+  if (!open && !reconnect_.enabled) {
+    transport_.reset();
+    return true;
+  }
   int attempt = 1;
   int delayMs = reconnect_.firstDelayMs;
   while (!stopping()) {
     if (!open) {
       // Without --reconnect the failure stands; with it, back off and try
       // again with a fresh transport (the old one's threads and descriptor go).
-      if (!reconnect_.enabled) return true;
+      if (!reconnect_.enabled) {
+        transport_.reset();
+        return true;
+      }
       ++attempt;
       counters_.reconnects.fetch_add(1, std::memory_order_relaxed);
       emit({.kind = DriverEvent::Kind::Reconnecting,
@@ -154,6 +161,7 @@ bool LmsDriver<Link>::run() {
       if (link_.lost()) break;
     }
     if (stopping()) {
+      ending_ = true;
       restoreScanner();
       break;
     }
@@ -164,6 +172,9 @@ bool LmsDriver<Link>::run() {
     open = false;
   }
   outcome_.store(RunOutcome::Stopped, std::memory_order_release);
+  // The link is let go as the loop ends, not when the driver goes: another
+  // program (or scanner object) may open it at once.
+  transport_.reset();
   return true;
 }
 
@@ -266,8 +277,10 @@ void LmsDriver<Link>::applyVariant() {
   variantDue_ = false;
   const Bytes9* telegram = variantTelegram(variant_->fieldDegrees, variant_->resolutionHundredths);
   const AckResult r = exchange(telegram->data(), static_cast<int>(telegram->size()), link_);
+  if (stopping()) return;
   bool taken = false;
-  if (r == AckResult::Ack && collectTelegram(link_, carry_, processMillis() + link_.replyWaitMs()))
+  if (r == AckResult::Ack &&
+      collectTelegram(link_, carry_, processMillis() + link_.replyWaitMs(), &stopRequested_))
     taken = carry_.bytes[4] == 0xBB && carry_.bytes[5] == 0x01;  // 02 80 L L BB status ...
   carry_.clear();
   if (taken) {
@@ -328,7 +341,7 @@ AckResult LmsDriver<Link>::exchange(const std::uint8_t* telegram, int length, Li
   discardStale(link);
   carry_.clear();
   if (!sendTelegram(telegram, length, link)) return AckResult::NotSent;
-  return awaitAck(link, &carry_, ackTimeoutMs);
+  return awaitAck(link, &carry_, ackTimeoutMs, ending_ ? nullptr : &stopRequested_);
 }
 
 template <class Link>
@@ -341,12 +354,20 @@ template <class Link>
 int LmsDriver<Link>::request(Link& link) {
   counters_.requests.fetch_add(1, std::memory_order_relaxed);
   const AckResult r = exchange(msgRequestScan.data(), static_cast<int>(msgRequestScan.size()), link);
+  using Reason = lmsview::Event::Reason;
+  Reason lost = Reason::none;
   switch (r) {
     case AckResult::Ack:
-    case AckResult::Refused:   // a refusal is retried at the next cycle, quietly
     case AckResult::LinkLost:  // run() says so
+    case AckResult::Stopped:
+      break;
+    case AckResult::Refused:  // retried at the next cycle, quietly on the message lines
+      counters_.refused.fetch_add(1, std::memory_order_relaxed);
+      lost = Reason::refused;
       break;
     case AckResult::Timeout:
+      counters_.unanswered.fetch_add(1, std::memory_order_relaxed);
+      lost = Reason::unanswered;
       say("requestScan - %s\n", link.noAnswerText());
       if (findRate_ && rateKnown_) {
         // The rate found no longer gets an answer: look for it again.
@@ -360,9 +381,13 @@ int LmsDriver<Link>::request(Link& link) {
       }
       break;
     case AckResult::NotSent:
+      counters_.unanswered.fetch_add(1, std::memory_order_relaxed);
+      lost = Reason::unanswered;
       say("requestScan - the request could not be sent (%s)\n", link.sendFailureText().c_str());
       break;
     case AckResult::Unexpected: {
+      counters_.unexpected.fetch_add(1, std::memory_order_relaxed);
+      lost = Reason::unexpected;
       // What came instead of the acknowledge, so a wrong rate or a talking
       // gateway can be told apart from silence.
       std::string shown;
@@ -377,6 +402,7 @@ int LmsDriver<Link>::request(Link& link) {
       break;
     }
   }
+  if (lost != Reason::none) emit({.kind = DriverEvent::Kind::Rejected, .reason = lost});
   return r == AckResult::Ack ? 0 : 1;
 }
 
@@ -430,11 +456,15 @@ void LmsDriver<Link>::read(Link& link) {
   const ReplyCheck check = checkMeasurementReply(carry_.bytes.data(), len);
   if (check != ReplyCheck::Ok) {
     std::string why;
+    using Reason = lmsview::Event::Reason;
+    Reason reason = Reason::not_a_reply;
     if (len == 0) {
       counters_.noReply.fetch_add(1, std::memory_order_relaxed);
       say("readScan - no reply from LMS\n");
       why = "no reply";
+      reason = Reason::no_reply;
     } else if (check == ReplyCheck::TooShort) {
+      reason = Reason::too_short;
       counters_.tooShort.fetch_add(1, std::memory_order_relaxed);
       const int whole = measurementReplyLength(carry_.bytes.data(), len);
       say("readScan - reply too short (%d of %d bytes)\n", len, whole);
@@ -444,8 +474,9 @@ void LmsDriver<Link>::read(Link& link) {
           .fetch_add(1, std::memory_order_relaxed);
       say("readScan - %s\n", replyCheckText(check));
       why = replyCheckText(check);
+      if (check == ReplyCheck::BadChecksum) reason = Reason::checksum;
     }
-    emit({.kind = DriverEvent::Kind::Rejected, .text = why});
+    emit({.kind = DriverEvent::Kind::Rejected, .text = why, .reason = reason});
     return;
   }
   lmsview::Scan& scan = slot_.back();

@@ -88,6 +88,9 @@ struct DriverStats {
   std::int64_t tooShort = 0;
   std::int64_t badChecksum = 0;
   std::int64_t reconnects = 0;
+  std::int64_t refused = 0;     // requests answered with NAK
+  std::int64_t unanswered = 0;  // requests with no answer in time (or not sent)
+  std::int64_t unexpected = 0;  // answers that began with neither ACK nor NAK
 };
 
 inline constexpr int kCyclePauseMs = 1000;
@@ -263,6 +266,7 @@ class LmsDriver {
   bool switched_ = false;
   bool moveDue_ = false;
   bool resumeDue_ = false;
+  bool ending_ = false;  // the last exchanges after a stop: a stop does not cut them short
   const Variant* variant_ = nullptr;
   bool variantDue_ = false;
   ReplyCarry carry_;
@@ -270,7 +274,7 @@ class LmsDriver {
   std::function<void(const DriverEvent&)> events_;
   struct Counters {
     std::atomic<std::int64_t> requests{0}, scans{0}, noReply{0}, notAReply{0}, tooShort{0}, badChecksum{0},
-        reconnects{0};
+        reconnects{0}, refused{0}, unanswered{0}, unexpected{0};
   } counters_;  // relaxed: counts only, read for reports
   std::function<void(const lmsview::Scan&)> observer_;
 };

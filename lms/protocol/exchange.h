@@ -25,8 +25,9 @@ inline constexpr int kReplyReadSize = kMaxReplyLength + 1 > 802 ? kMaxReplyLengt
 // How long awaitAck waits for the first answer byte. A scanner answers within a
 // few milliseconds; a second and a half also covers a slow serial gateway.
 inline constexpr int kAckTimeoutMs = 1500;
-// Longest single wait while gathering a reply that a stop may cut short.
-inline constexpr int kStopCheckMs = 100;
+// Longest single wait that a stop may cut short: a stop ends any exchange
+// within this, so closing a scanner never waits for an answer.
+inline constexpr int kStopCheckMs = 50;
 // On a line, the last stretch of a reply is waited for byte by byte (so the
 // reply is taken the moment it is whole); before that, it sleeps.
 inline constexpr int kLineTailMs = 10;
@@ -66,8 +67,14 @@ struct ReplyCarry {
 
 // How an answer began: ACK; NAK (or a read that gave nothing); another
 // byte (line noise, a wrong baud rate, a gateway's banner); nothing in time;
-// the link gone; or the telegram could not be sent at all.
-enum class AckResult { Ack, Refused, Unexpected, Timeout, LinkLost, NotSent };
+// the link gone; the telegram could not be sent at all; or a stop came first.
+enum class AckResult { Ack, Refused, Unexpected, Timeout, LinkLost, NotSent, Stopped };
+
+// The bound of a wait that `stop` (when given) may end: the time left, in
+// slices of kStopCheckMs while a stop can come.
+inline int stopAwareWait(std::int64_t left, const std::atomic<bool>* stop) {
+  return static_cast<int>(stop ? std::min<std::int64_t>(left, kStopCheckMs) : left);
+}
 
 // Writes the telegram, then its checksum low byte and high byte: three
 // writes. False when the link did not take all of one; the rest is then not
@@ -91,18 +98,21 @@ void discardStale(T& link) {
   for (int i = 0; i < 16 && link.hasData(); ++i) link.read(scratch, kReplyReadSize);
 }
 
-// Waits (bounded by `timeoutMs`) for the answer, reads it once and tells how it
-// began. Bytes after an ACK stay in `carry` so the reply is not lost; after
-// an unexpected first byte `carry` holds the answer as it came, for the message.
+// Waits (bounded by `timeoutMs`, and by `stop` when given) for the answer,
+// reads it once and tells how it began. Bytes after an ACK stay in `carry`
+// so the reply is not lost; after an unexpected first byte `carry` holds the
+// answer as it came, for the message.
 template <TelegramLink T>
-AckResult awaitAck(T& link, ReplyCarry* carry, int timeoutMs = kAckTimeoutMs) {
+AckResult awaitAck(T& link, ReplyCarry* carry, int timeoutMs = kAckTimeoutMs,
+                   const std::atomic<bool>* stop = nullptr) {
   if (carry) carry->clear();
   const std::int64_t deadline = platform::processMillis() + timeoutMs;
   while (!link.hasData()) {
     if (link.lost()) return AckResult::LinkLost;
+    if (stop && stop->load(std::memory_order_acquire)) return AckResult::Stopped;
     const std::int64_t left = deadline - platform::processMillis();
     if (left <= 0) return AckResult::Timeout;
-    link.waitData(static_cast<int>(left));
+    link.waitData(stopAwareWait(left, stop));
   }
   ReplyCarry scratch;
   ReplyCarry& into = carry ? *carry : scratch;
@@ -144,12 +154,13 @@ bool readMore(T& link, ReplyCarry& carry) {
 // answer to a configuration telegram), until it is whole or `deadline`
 // (process milliseconds) passes; true when whole.
 template <TelegramLink T>
-bool collectTelegram(T& link, ReplyCarry& carry, std::int64_t deadline) {
+bool collectTelegram(T& link, ReplyCarry& carry, std::int64_t deadline,
+                     const std::atomic<bool>* stop = nullptr) {
   while (wholeTelegramLength(carry.bytes.data(), carry.length) == 0 && carry.length < kReplyReadSize) {
     if (readMore(link, carry)) continue;
     const std::int64_t left = deadline - platform::processMillis();
-    if (left <= 0 || link.lost()) return false;
-    link.waitData(static_cast<int>(left));
+    if (left <= 0 || link.lost() || (stop && stop->load(std::memory_order_acquire))) return false;
+    link.waitData(stopAwareWait(left, stop));
   }
   return wholeTelegramLength(carry.bytes.data(), carry.length) > 0;
 }
@@ -172,7 +183,7 @@ bool collectReply(T& link, ReplyCarry& carry, std::int64_t deadline,
     if (readMore(link, carry)) continue;
     const std::int64_t left = deadline - platform::processMillis();
     if (left <= 0 || link.lost()) return false;
-    const int wait = static_cast<int>(stop ? std::min<std::int64_t>(left, kStopCheckMs) : left);
+    const int wait = stopAwareWait(left, stop);
     // Until the header names the reply's length, the shortest variant's is the bound.
     const int rest = (whole > 0 ? whole : kRangeOffset + 2 * kMinScanPoints + 3) - carry.length;
     const int line = carry.length > 0 ? link.lineMs(rest) : 0;
