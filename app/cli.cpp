@@ -66,38 +66,6 @@ bool endsWithMcap(std::string_view path) {
   return end == ".mcap";
 }
 
-// JSON and the robotics tools need UTF-8 text.
-bool validUtf8(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto b = static_cast<unsigned char>(text[i]);
-    int more = 0;
-    unsigned min = 0;
-    unsigned code = 0;
-    if (b < 0x80) {
-      ++i;
-      continue;
-    } else if ((b & 0xE0) == 0xC0) {
-      more = 1, min = 0x80, code = b & 0x1Fu;
-    } else if ((b & 0xF0) == 0xE0) {
-      more = 2, min = 0x800, code = b & 0x0Fu;
-    } else if ((b & 0xF8) == 0xF0) {
-      more = 3, min = 0x10000, code = b & 0x07u;
-    } else {
-      return false;
-    }
-    if (i + static_cast<std::size_t>(more) >= text.size()) return false;
-    for (int k = 1; k <= more; ++k) {
-      const auto c = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
-      if ((c & 0xC0) != 0x80) return false;
-      code = (code << 6) | (c & 0x3Fu);
-    }
-    if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
-    i += static_cast<std::size_t>(more) + 1;
-  }
-  return true;
-}
-
 bool wholeNumber(std::string_view text, long long lo, long long hi, long long* out) {
   long long v = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
@@ -180,7 +148,7 @@ const Option kOptions[] = {
     {"--frame-id", "", "ID", "frame_id of the jsonl, MCAP and ROS 2 scans (default laser;\nUTF-8)",
      [](Invocation& inv, std::string_view v, std::string* error) {
        if (!named("--frame-id", "a name", v, error)) return false;
-       if (!validUtf8(v)) {
+       if (!platform::validUtf8(v)) {
          *error = "--frame-id must be UTF-8 text, not '" + printable(v) + "'";
          return false;
        }

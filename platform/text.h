@@ -10,4 +10,8 @@ namespace platform {
 // line or drive the terminal.
 std::string printable(std::string_view text);
 
+// Whether `text` is well-formed UTF-8 (no overlong forms, surrogates or
+// values past U+10FFFF): what JSON, WebSocket text and the robotics tools take.
+bool validUtf8(std::string_view text);
+
 }  // namespace platform

@@ -25,10 +25,11 @@ namespace {
 // is not ours, in chunks of `compression`.
 std::string recording(int scans, bool raw = true, int noise = 0, const std::string& compression = "") {
   lms::mcap::Writer w("ros2", "test", compression);
-  const auto scan = w.addChannel(w.addSchema("sensor_msgs/msg/LaserScan", "ros2msg", lms::kLaserScanDefinition),
-                                 "/scan", "cdr", {});
-  const auto words = raw ? w.addChannel(w.addSchema("lmsview/RawScan", "jsonschema", "{}"), "/scan/raw", "json", {})
-                         : std::uint16_t{0};
+  const auto scan = w.addChannel(
+      w.addSchema("sensor_msgs/msg/LaserScan", "ros2msg", lms::kLaserScanDefinition), "/scan", "cdr", {});
+  const auto words =
+      raw ? w.addChannel(w.addSchema("lmsview/RawScan", "jsonschema", "{}"), "/scan/raw", "json", {})
+          : std::uint16_t{0};
   const auto other = w.addChannel(w.addSchema("other/Thing", "jsonschema", "{}"), "/other", "json", {});
   lmsview::Scan s;
   s.geometry = lms::replyGeometry(101);
@@ -126,7 +127,8 @@ TEST(Recording, McapRecordingsAreReadWithinTheirBoundsAndChecked) {
 // with no writer would otherwise hold the open for ever).
 TEST(Recording, WhatIsNoRecordingIsRefusedAtOnceWithTheReason) {
   const std::string dir = testing::TempDir();
-  const std::string longLine = dir + "replay_long_line", empty = dir + "replay_empty", fifo = dir + "replay_fifo";
+  const std::string longLine = dir + "replay_long_line", empty = dir + "replay_empty",
+                    fifo = dir + "replay_fifo";
   {
     std::ofstream(longLine) << std::string(70000, '1');
     std::ofstream{empty};

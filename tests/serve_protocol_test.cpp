@@ -45,12 +45,16 @@ TEST(ServeProtocol, ClientFramesAreUnmaskedOrRefusedWithTheirCode) {
   const struct {
     std::string bytes;
     std::uint16_t code;
-  } refused[] = {{std::string("\x81\x05Hello", 7), 1002},                   // not masked
-                 {std::string("\xc1\x80\0\0\0\0", 6), 1002},                // reserved bit
-                 {std::string("\x83\x80\0\0\0\0", 6), 1002},                // unknown opcode
-                 {std::string("\x09\x80\0\0\0\0", 6), 1002},                // fragmented ping
-                 {std::string("\x01\x80\0\0\0\0", 6), 1008},                // fragmented text
-                 {std::string("\x82\xff\0\0\0\0\0\x01\0\x01", 10), 1009}};  // 65537 bytes
+  } refused[] = {{std::string("\x81\x05Hello", 7), 1002},                  // not masked
+                 {std::string("\xc1\x80\0\0\0\0", 6), 1002},               // reserved bit
+                 {std::string("\x83\x80\0\0\0\0", 6), 1002},               // unknown opcode
+                 {std::string("\x09\x80\0\0\0\0", 6), 1002},               // fragmented ping
+                 {std::string("\x01\x80\0\0\0\0", 6), 1008},               // fragmented text
+                 {std::string("\x82\xff\0\0\0\0\0\x01\0\x01", 10), 1009},  // 65537 bytes
+                 {std::string("\x88\x82\0\0\0\0\x03\xe7", 8), 1002},       // close code 999
+                 {std::string("\x88\x82\0\0\0\0\x03\xed", 8), 1002},       // close code 1005
+                 {std::string("\x88\x81\0\0\0\0\x03", 7), 1002},           // a one-byte close body
+                 {std::string("\x81\x82\0\0\0\0\xc3\x28", 8), 1007}};      // text that is not UTF-8
   for (const auto& [bytes, want] : refused) {
     EXPECT_EQ(parseClientFrame(bytes, &f, &code), -1);
     EXPECT_EQ(code, want);

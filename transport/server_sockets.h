@@ -30,8 +30,10 @@ class ServerSockets {
 
   // One connection waiting to be accepted: its id (>= 0), or -1 for none.
   int accept();
-  // Non-blocking: bytes read (> 0), 0 when there is nothing now, -1 when the
-  // peer closed or the connection failed.
+  // Non-blocking: bytes read (> 0), 0 when there is nothing now,
+  // kPeerClosed when the peer ended its side in order (it may still read
+  // what is sent to it), -1 when the connection failed.
+  static constexpr int kPeerClosed = -2;
   int receive(int id, std::uint8_t* buffer, int size);
   // Non-blocking: bytes sent (maybe fewer than asked), 0 when there is no
   // room now, -1 when the connection failed. Never raises SIGPIPE.

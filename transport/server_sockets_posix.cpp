@@ -73,7 +73,8 @@ int ServerSockets::receive(int id, std::uint8_t* buffer, int size) {
   if (it == native_->fds.end()) return -1;
   const ssize_t n = ::recv(it->second, buffer, static_cast<std::size_t>(size), 0);
   if (n > 0) return static_cast<int>(n);
-  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return 0;
+  if (n == 0) return kPeerClosed;
+  if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
   return -1;
 }
 

@@ -97,7 +97,8 @@ int ServerSockets::receive(int id, std::uint8_t* buffer, int size) {
   if (it == native_->sockets.end()) return -1;
   const int n = ::recv(it->second, reinterpret_cast<char*>(buffer), size, 0);
   if (n > 0) return n;
-  if (n < 0 && wouldBlock()) return 0;
+  if (n == 0) return kPeerClosed;
+  if (wouldBlock()) return 0;
   return -1;
 }
 

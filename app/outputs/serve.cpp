@@ -20,10 +20,12 @@ class ServeSink {
     server_->publish(scan);
     return {};
   }
+  // What the clients are told of lmsview's link to the scanner.
   void link(const lmsview::Event& e) {
-    if (e.kind == lmsview::Event::Kind::opened) server_->linkState(true, "");
-    if (e.kind == lmsview::Event::Kind::lost) server_->linkState(false, e.text);
-    if (e.kind == lmsview::Event::Kind::open_failed) server_->linkState(false, "link lost: " + e.text);
+    using Kind = lmsview::Event::Kind;
+    if (e.kind == Kind::opened) server_->linkState(true, "");
+    if (e.kind == Kind::lost || e.kind == Kind::reconnecting) server_->linkState(false, e.text);
+    if (e.kind == Kind::open_failed) server_->linkState(false, "link not open: " + e.text);
   }
   void end() { server_->stop(); }
 
@@ -54,8 +56,16 @@ bool openServeSink(const RunOptions& options, std::FILE* messages, Sink* sink, s
     return false;
   }
   const unsigned port = server->port();
-  std::fprintf(messages, "lmsview: serving the live page at http://%s:%u/ and the scans at ws://%s:%u/\n",
-               options.serveAddress.c_str(), port, options.serveAddress.c_str(), port);
+  if (options.serveAddress == "0.0.0.0")
+    // Not an address to open: the page is at any address of this machine.
+    std::fprintf(
+        messages,
+        "lmsview: serving the live page at http://ADDRESS:%u/ and the scans at ws://ADDRESS:%u/ for any "
+        "address of this machine (here: http://127.0.0.1:%u/)\n",
+        port, port, port);
+  else
+    std::fprintf(messages, "lmsview: serving the live page at http://%s:%u/ and the scans at ws://%s:%u/\n",
+                 options.serveAddress.c_str(), port, options.serveAddress.c_str(), port);
   server->start();
   *sink = sinkOf(std::make_shared<ServeSink>(std::move(server)));
   return true;

@@ -18,9 +18,10 @@ std::string_view pageHtml() {
   html, body { margin: 0; height: 100%; background: #111418; color: #d8dde3;
                font: 14px/1.4 system-ui, sans-serif; }
   #status { position: fixed; left: 0; right: 0; top: 0; padding: 6px 10px; background: #1c2127;
-            white-space: nowrap; overflow: hidden; text-overflow: ellipsis; }
+            white-space: normal; overflow-wrap: anywhere; }
   #status .lost { color: #ff8a65; }
   #status .open { color: #81c784; }
+  #status .stale { color: #ffd54f; }
   #hover { position: fixed; right: 10px; bottom: 8px; color: #9aa5b1; }
   canvas { display: block; width: 100%; height: 100%; cursor: crosshair; }
 </style>
@@ -35,7 +36,10 @@ const canvas = document.getElementById("view");
 const statusLine = document.getElementById("status");
 const hover = document.getElementById("hover");
 const ctx = canvas.getContext("2d");
-let scan = null, samples = 0, link = "connecting", linkText = "", zoom = 1, mouse = null;
+// Two states, shown apart: whether this page reaches lmsview, and whether
+// lmsview reaches the scanner (as lmsview last said).
+let scan = null, samples = 0, page = "connecting", link = "", linkUp = false, zoom = 1, mouse = null;
+let lastArrival = 0;
 const arrivals = [];
 
 function resize() {
@@ -89,7 +93,10 @@ function draw() {
     ctx.beginPath();
     ctx.arc(g.cx, g.cy, m * g.scale, Math.PI, 2 * Math.PI);
     ctx.stroke();
-    ctx.fillText(`${m} m`, g.cx + m * g.scale + 3 * g.r, g.cy - 3 * g.r);
+    // A label past the right edge is drawn inside it, or not at all.
+    const label = `${m} m`, x = g.cx + m * g.scale + 3 * g.r, width = ctx.measureText(label).width;
+    if (x + width <= g.w - 3 * g.r) ctx.fillText(label, x, g.cy - 3 * g.r);
+    else if (x - width - 6 * g.r > g.cx) ctx.fillText(label, g.w - width - 3 * g.r, g.cy - 14 * g.r);
   }
   // The scanner, at the bottom centre, looking up.
   ctx.fillStyle = "#4fc3f7";
@@ -99,7 +106,8 @@ function draw() {
   if (!scan) return;
   // The outline, broken where there is no distance and where the range
   // jumps (one surface ends, another begins behind it).
-  ctx.strokeStyle = "#3f7fa6";
+  ctx.strokeStyle = "#6fb7e8";
+  ctx.lineWidth = 1.5 * g.r;
   ctx.beginPath();
   let last = null;
   for (let i = 0; i < scan.ranges.length; i++) {
@@ -134,11 +142,18 @@ function draw() {
   }
 }
 
+function escape(text) {
+  return text.replace(/[&<>"]/g, (c) => ({ "&": "&amp;", "<": "&lt;", ">": "&gt;", '"': "&quot;" })[c]);
+}
+
+// The figures age: the rate counts the scans of the last five seconds, so it
+// falls to 0 when they stop, and the time since the last scan is shown.
 function showStatus() {
   const now = performance.now();
   while (arrivals.length && now - arrivals[0] > 5000) arrivals.shift();
-  const rate = arrivals.length > 1 ? (arrivals.length - 1) * 1000 / (arrivals[arrivals.length - 1] - arrivals[0]) : 0;
-  let text = `<span class="${link === "open" ? "open" : "lost"}">${link}${linkText ? ": " + linkText : ""}</span>`;
+  const rate = arrivals.length > 1 ? (arrivals.length - 1) * 1000 / Math.max(now - arrivals[0], 1) : 0;
+  let text = `<span class="${page === "connected" ? "open" : "lost"}">lmsview: ${page}</span>` +
+             ` · <span class="${linkUp ? "open" : "lost"}">scanner: ${escape(link || "not known yet")}</span>`;
   if (scan) {
     let near = null, at = 0, points = 0;
     scan.ranges.forEach((v, i) => {
@@ -147,7 +162,9 @@ function showStatus() {
       if (near === null || v < near) { near = v; at = i; }
     });
     const t = new Date(scan.timestamp.sec * 1000 + scan.timestamp.nsec / 1e6);
-    text += ` · sample ${samples} · ${t.toLocaleTimeString()} · ${points} points` +
+    const age = (now - lastArrival) / 1000;
+    text += ` · sample ${samples} · ${t.toLocaleTimeString()}` +
+            (age >= 2 ? ` <span class="stale">(${age.toFixed(0)} s ago)</span>` : "") + ` · ${points} points` +
             (near === null ? "" : ` · nearest ${near.toFixed(3)} m at ${(angleFromRight(at) * 180 / Math.PI).toFixed(1)}°`) +
             ` · ${rate.toFixed(1)} scans/s`;
   }
@@ -157,7 +174,7 @@ function showStatus() {
 function connect() {
   const ws = new WebSocket(`ws://${location.host}/`, "foxglove.websocket.v1");
   ws.binaryType = "arraybuffer";
-  ws.onopen = () => { link = "open"; linkText = ""; showStatus(); };
+  ws.onopen = () => { page = "connected"; showStatus(); };
   ws.onmessage = (e) => {
     if (typeof e.data === "string") {
       const m = JSON.parse(e.data);
@@ -165,8 +182,8 @@ function connect() {
         for (const c of m.channels)
           if (c.topic === "/scan") ws.send(JSON.stringify({ op: "subscribe", subscriptions: [{ id: 1, channelId: c.id }] }));
       } else if (m.op === "status") {
-        link = m.level === 0 ? "open" : "link lost";
-        linkText = m.level === 0 ? "" : m.message.replace(/^link lost: /, "");
+        linkUp = m.level === 0;
+        link = m.message;
       }
       showStatus();
       return;
@@ -175,13 +192,15 @@ function connect() {
     if (view.getUint8(0) !== 1) return;
     scan = JSON.parse(new TextDecoder().decode(new Uint8Array(e.data, 13)));
     samples++;
-    arrivals.push(performance.now());
+    lastArrival = performance.now();
+    arrivals.push(lastArrival);
     draw();
     showStatus();
   };
   ws.onclose = () => {
-    link = "reconnecting";
-    linkText = "";
+    page = "reconnecting";
+    link = "";
+    linkUp = false;
     showStatus();
     setTimeout(connect, 1000);
   };
@@ -195,6 +214,7 @@ canvas.addEventListener("wheel", (e) => {
 canvas.addEventListener("mousemove", (e) => { mouse = { x: e.clientX, y: e.clientY }; draw(); });
 canvas.addEventListener("mouseleave", () => { mouse = null; draw(); });
 window.addEventListener("resize", resize);
+setInterval(showStatus, 500);
 resize();
 connect();
 </script>

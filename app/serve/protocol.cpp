@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "lms/engine/link_name.h"
+#include "platform/text.h"
 
 namespace app::serve {
 
@@ -212,6 +213,18 @@ int parseClientFrame(std::string_view data, Frame* out, std::uint16_t* closeCode
   out->payload.assign(data.substr(at, static_cast<std::size_t>(length)));
   for (std::size_t i = 0; i < out->payload.size(); ++i)
     out->payload[i] = static_cast<char>(out->payload[i] ^ mask[i % 4]);
+  if (out->opcode == Opcode::Close && !out->payload.empty()) {
+    // A close body is a code a peer may send (never 1005, 1006 or 1015)
+    // and a UTF-8 reason.
+    if (out->payload.size() < 2) return fail(1002);
+    const int code =
+        (static_cast<unsigned char>(out->payload[0]) << 8) | static_cast<unsigned char>(out->payload[1]);
+    const bool sendable =
+        (code >= 1000 && code <= 1003) || (code >= 1007 && code <= 1014) || (code >= 3000 && code <= 4999);
+    if (!sendable) return fail(1002);
+    if (!platform::validUtf8(std::string_view(out->payload).substr(2))) return fail(1007);
+  }
+  if (out->opcode == Opcode::Text && !platform::validUtf8(out->payload)) return fail(1007);
   return static_cast<int>(at + length);
 }
 

@@ -52,8 +52,10 @@ struct Frame {
 
 // One client frame from the front of `data`: the bytes it took (> 0), 0 when
 // more bytes are needed, or -1 with the close code to send (1002 protocol
-// error: unmasked, reserved bits, unknown opcode, bad control frame; 1009
-// too big; 1008 fragmented, which this server does not take).
+// error: unmasked, reserved bits, unknown opcode, bad control frame, a
+// close body that is one byte or a code no peer may send; 1007 text or a
+// close reason that is not UTF-8; 1009 too big; 1008 fragmented, which this
+// server does not take).
 int parseClientFrame(std::string_view data, Frame* out, std::uint16_t* closeCode);
 
 // A server frame (unmasked, final).

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -26,6 +27,7 @@ using namespace std::chrono_literals;
 
 constexpr auto kHandshakeTime = 5s;
 constexpr auto kReadTime = 10s;          // a client with output waiting must take some within this
+constexpr auto kSubscribeTime = 10s;     // a WebSocket client must subscribe within this
 constexpr auto kCloseTime = 2s;          // after our close frame, for the peer's
 constexpr std::size_t kMaxControl = 16;  // text frames waiting for one client (status, pong)
 constexpr std::size_t kMaxSubscriptions = 16;
@@ -73,6 +75,7 @@ struct Client {
   std::string scan;                 // the newest scan frame, replaced while waiting
   std::vector<std::pair<std::uint32_t, std::uint32_t>> subscriptions;  // (id, channel)
   bool closeWhenSent = false;
+  bool peerDone = false;  // the peer ended its side: what is queued still goes out
   bool dead = false;
 };
 
@@ -89,6 +92,7 @@ struct LiveServer::Impl {
   lmsview::Scan newest;
   bool fresh = false;
   std::vector<std::string> statuses;  // status messages not yet sent
+  std::string linkStatus;             // the newest, for clients that come later
   std::atomic<bool> stopping{false};
   bool running = false;
 
@@ -114,7 +118,8 @@ struct LiveServer::Impl {
     while (!stopping.load(std::memory_order_acquire)) {
       std::vector<int> ids, wantWrite;
       for (const Client& c : clients) {
-        ids.push_back(c.id);
+        // A peer that ended its side stays readable: only its output is waited for.
+        if (!c.peerDone) ids.push_back(c.id);
         if (c.outAt < c.out.size() || !c.control.empty() || !c.scan.empty()) wantWrite.push_back(c.id);
       }
       transport::ServerSockets::Ready ready;
@@ -150,6 +155,19 @@ struct LiveServer::Impl {
     for (int i = 0; i < 64; ++i) {
       const int id = sockets.accept();
       if (id < 0) return;
+      // Full: a WebSocket client that never subscribed, the longest idle,
+      // makes room; without one the newcomer hears 503.
+      if (static_cast<int>(clients.size()) >= kMaxClients) {
+        Client* idle = nullptr;
+        for (Client& c : clients)
+          if (c.state == Client::State::Open && c.subscriptions.empty() && !c.closeWhenSent &&
+              (idle == nullptr || c.since < idle->since))
+            idle = &c;
+        if (idle != nullptr) {
+          sockets.close(idle->id);
+          std::erase_if(clients, [&](const Client& c) { return &c == idle; });
+        }
+      }
       if (static_cast<int>(clients.size()) >= kMaxClients) {
         // One try to say why; the socket is new, so its buffer takes it.
         const std::string busy = plain("503 Service Unavailable");
@@ -169,6 +187,15 @@ struct LiveServer::Impl {
     // Bounded per wake: a flood from one client cannot starve the rest.
     for (int round = 0; round < 8 && !c.dead; ++round) {
       const int n = sockets.receive(c.id, buf, sizeof buf);
+      if (n == transport::ServerSockets::kPeerClosed) {
+        // A request sent with its side closed after it (nc -N, health
+        // checks) still gets its answer; a client with nothing to get goes.
+        c.peerDone = true;
+        const bool answering = c.outAt < c.out.size() || !c.control.empty() || c.closeWhenSent;
+        if (!answering) c.dead = true;
+        c.closeWhenSent = true;
+        return;
+      }
       if (n < 0) {
         c.dead = true;
         return;
@@ -191,6 +218,10 @@ struct LiveServer::Impl {
   }
 
   void handleHttp(Client& c, Clock::time_point now) {
+    // A line ended by a bare LF is no HTTP/1.1 head: said at once, not after
+    // waiting for an end that will not come.
+    for (std::size_t lf = c.in.find('\n'); lf != std::string::npos; lf = c.in.find('\n', lf + 1))
+      if (lf == 0 || c.in[lf - 1] != '\r') return reply(c, plain("400 Bad Request"));
     const std::size_t end = c.in.find("\r\n\r\n");
     if (end == std::string::npos) {
       if (c.in.size() > kMaxHead) reply(c, plain("431 Request Header Fields Too Large"));
@@ -200,6 +231,9 @@ struct LiveServer::Impl {
     Request req;
     if (!parseRequest(std::string_view(c.in).substr(0, end + 4), &req))
       return reply(c, plain("400 Bad Request"));
+    int hosts = 0;
+    for (const auto& [name, value] : req.headers) hosts += name == "host";
+    if (hosts != 1) return reply(c, plain("400 Bad Request"));
     // Bound to loopback, only a loopback name may be asked for: a page from
     // elsewhere cannot reach us through a name it controls.
     if (loopbackOnly() && !isLoopbackHost(req.header("host"))) return reply(c, plain("403 Forbidden"));
@@ -210,8 +244,11 @@ struct LiveServer::Impl {
                                "Content-Security-Policy: default-src 'none'; script-src 'unsafe-inline'; "
                                "style-src 'unsafe-inline'; connect-src ws: wss:; img-src data:\r\n"));
     }
-    const std::string_view origin = req.header("origin");
-    if (loopbackOnly() && !origin.empty() && !isLoopbackHost(origin)) return reply(c, plain("403 Forbidden"));
+    // On every address: a browser's page may read the stream only when it
+    // came from this server (its Origin names the Host it asked), or from
+    // this machine's loopback when that is where we listen. A client with
+    // no Origin is no browser.
+    if (!originAllowed(req.header("origin"), req.header("host"))) return reply(c, plain("403 Forbidden"));
     const std::string_view key = req.header("sec-websocket-key");
     if (!hasToken(req.header("connection"), "upgrade") || req.header("sec-websocket-version") != "13" ||
         key.size() != 24)
@@ -223,8 +260,14 @@ struct LiveServer::Impl {
         "Sec-WebSocket-Accept: " +
         websocketAccept(key) + "\r\nSec-WebSocket-Protocol: foxglove.websocket.v1\r\n\r\n");
     for (const std::string& f : hello_) c.control.push_back(f);
+    // The link's state as it is now: a client that comes while the link is
+    // down learns so at once.
+    {
+      std::lock_guard lock(mutex);
+      if (!linkStatus.empty()) c.control.push_back(serverFrame(Opcode::Text, linkStatus));
+    }
     c.state = Client::State::Open;
-    c.lastProgress = now;
+    c.since = c.lastProgress = now;
     c.in.erase(0, end + 4);
     handleFrames(c, now);
   }
@@ -358,11 +401,30 @@ struct LiveServer::Impl {
 
   void expire(Client& c, Clock::time_point now) {
     if (c.state == Client::State::Http && !c.closeWhenSent && now - c.since > kHandshakeTime) c.dead = true;
+    if (c.state == Client::State::Open && c.subscriptions.empty() && now - c.since > kSubscribeTime)
+      c.dead = true;  // a slot is for watching scans
     if (c.state == Client::State::Closing && now - c.since > kCloseTime) c.dead = true;
     if (now - c.lastProgress > kReadTime) c.dead = true;  // output waits and it takes none
   }
 
   bool loopbackOnly() const { return options.address.rfind("127.", 0) == 0; }
+
+  bool originAllowed(std::string_view origin, std::string_view host) const {
+    if (origin.empty()) return true;
+    if (loopbackOnly() && isLoopbackHost(origin)) return true;
+    // "http://HOST[:PORT]" whose HOST[:PORT] is the Host asked for.
+    for (const std::string_view scheme : {"http://", "https://"}) {
+      if (origin.substr(0, scheme.size()) != scheme) continue;
+      const std::string_view rest = origin.substr(scheme.size());
+      if (rest.size() != host.size()) return false;
+      for (std::size_t i = 0; i < rest.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(rest[i])) !=
+            std::tolower(static_cast<unsigned char>(host[i])))
+          return false;
+      return !host.empty();
+    }
+    return false;
+  }
 };
 
 void formatFoxgloveLaserScan(std::string& out, const lmsview::Scan& scan, std::string_view frameId) {
@@ -430,6 +492,7 @@ void LiveServer::linkState(bool up, std::string_view text) {
           .dump();
   {
     std::lock_guard lock(impl_->mutex);
+    impl_->linkStatus = status;
     if (!impl_->running || impl_->statuses.size() >= 8) return;
     impl_->statuses.push_back(status);
   }

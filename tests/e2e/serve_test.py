@@ -30,7 +30,7 @@ class Served:
     """lmsview --serve ADDRESS:8765 against lmssim, its CSV lines timed as
     they come."""
 
-    def __init__(self, address, *args):
+    def __init__(self, address, *args, lines=2):
         self.proc = subprocess.Popen([LMSVIEW, "--serve", address + ":8765", "--format", "csv", *args, "IP",
                                       address, "LMS"], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                      stderr=subprocess.PIPE, text=True)
@@ -39,8 +39,14 @@ class Served:
         self.reader.start()
         self.url = "%s:8765/" % address
         deadline = time.monotonic() + 10
-        while len(self.times) < 2 and time.monotonic() < deadline:
+        while len(self.times) < lines and time.monotonic() < deadline:
             time.sleep(0.05)
+        while time.monotonic() < deadline:  # the port is bound before the link opens
+            try:
+                socket.create_connection((address, 8765), timeout=1).close()
+                break
+            except OSError:
+                time.sleep(0.05)
 
     def _read(self):
         for _ in self.proc.stdout:
@@ -58,12 +64,12 @@ class Served:
         return err
 
 
-def connect(address, rcvbuf=None):
+def connect(address, rcvbuf=None, port=8765):
     s = socket.socket()
     if rcvbuf:
         s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)
     s.settimeout(10)
-    s.connect((address, 8765))
+    s.connect((address, port))
     return s
 
 
@@ -80,12 +86,12 @@ def read_all(s, limit=1 << 20):
     return data
 
 
-def handshake(address, host=None, origin=None, rcvbuf=None):
-    s = connect(address, rcvbuf)
+def handshake(address, host=None, origin=None, rcvbuf=None, port=8765):
+    s = connect(address, rcvbuf, port)
     key = base64.b64encode(os.urandom(16)).decode()
-    head = ("GET / HTTP/1.1\r\nHost: %s:8765\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+    head = ("GET / HTTP/1.1\r\nHost: %s:%d\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
             "Sec-WebSocket-Key: %s\r\nSec-WebSocket-Version: 13\r\nSec-WebSocket-Protocol: foxglove.websocket.v1\r\n"
-            % (host or address, key))
+            % (host or address, port, key))
     if origin:
         head += "Origin: %s\r\n" % origin
     s.sendall((head + "\r\n").encode())
@@ -109,6 +115,22 @@ def frame(opcode, payload, masked=True, length=None):
         return head + payload
     mask = os.urandom(4)
     return head + mask + bytes(b ^ mask[i % 4] for i, b in enumerate(payload))
+
+
+def text_frames(data):
+    """The JSON of the server's text frames in `data`."""
+    out, at = [], 0
+    while at + 2 <= len(data):
+        op, n = data[at] & 0x0F, data[at + 1] & 0x7F
+        at += 2
+        if n == 126:
+            n, at = struct.unpack(">H", data[at:at + 2])[0], at + 2
+        elif n == 127:
+            n, at = struct.unpack(">Q", data[at:at + 8])[0], at + 8
+        if op == 1 and at + n <= len(data):
+            out.append(json.loads(data[at:at + n]))
+        at += n
+    return out
 
 
 def close_code(data):
@@ -158,7 +180,7 @@ class Serve(SimsPerTest):
 
     def test_page(self):
         """The page in headless Chromium draws live scans; a screenshot is kept."""
-        self.sim("127.0.17.2")
+        self.sim("127.0.17.2", ["--silent-after", "15"])  # then the figures on the page must age
         run = Served("127.0.17.2", "--seconds", "20", "--interval", "200")
         shot = os.path.join(OUT, "serve-page.png")
         try:
@@ -168,7 +190,11 @@ class Serve(SimsPerTest):
             run.finish()
         self.assertGreater(got["later"], got["first"])
         self.assertGreater(got["drawn"], 2000)
-        self.assertIn("open", got["status"])
+        # The page's own connection and lmsview's link are two states, shown apart.
+        self.assertIn("lmsview: connected", got["status"])
+        self.assertIn("scanner: link open", got["status"])
+        self.assertRegex(got["stale"], r"\(\d+ s ago\).* 0\.0 scans/s")
+        self.assertTrue(got["narrowFits"], got["narrow"])
         self.assertEqual(got["outside"], [])
         self.assertTrue(os.path.getsize(shot) > 10000)
 
@@ -250,6 +276,70 @@ class Serve(SimsPerTest):
         self.assertEqual(len(run.times), 701)  # the header and every scan
         self.assertLess(max(gaps), 1.5)
         self.assertLess(rss1, rss0 + 8192)
+
+    def test_conformance(self):
+        """What the protocols want of a server: close codes no peer may
+        send, text that is not UTF-8, two Host headers and bare LF heads are
+        refused at once; a request sent with a half-close is answered; idle
+        clients make room; a client that comes while the link is down is
+        told so; bound to every address the Origin is still checked."""
+        a = "127.0.17.5"
+        run = Served(a, "--reconnect", "--seconds", "30", lines=0)  # nobody listens: the link stays down
+        s, status, rest = handshake(a)
+        s.settimeout(2)
+        data = rest
+        while len(text_frames(data)) < 3:  # the frames may come in separate pieces
+            data += s.recv(65536)
+        frames = text_frames(data)
+        self.assertEqual([f["op"] for f in frames[:3]], ["serverInfo", "advertise", "status"])
+        self.assertEqual(frames[2]["level"], 1, frames)
+        s.close()
+        for data, code in ((frame(8, struct.pack(">H", 999)), 1002), (frame(8, struct.pack(">H", 1005)), 1002),
+                           (frame(8, struct.pack(">H", 5000)), 1002), (frame(8, b"\x03"), 1002),
+                           (frame(1, b"\xff\xfe"), 1007)):
+            s, status, rest = handshake(a)
+            s.sendall(data)
+            self.assertEqual(close_code(rest + read_all(s)), code, data)
+            s.close()
+        for request in (b"GET / HTTP/1.1\r\nHost: localhost\r\nHost: evil.example\r\n\r\n",
+                        b"GET / HTTP/1.1\nHost: localhost\n\n"):
+            s = connect(a)
+            s.sendall(request)
+            t0 = time.monotonic()
+            self.assertTrue(read_all(s).startswith(b"HTTP/1.1 400"), request)
+            self.assertLess(time.monotonic() - t0, 2)
+            s.close()
+        for _ in range(20):
+            s = connect(a)
+            s.sendall(b"GET / HTTP/1.1\r\nHost: localhost\r\n\r\n")
+            s.shutdown(socket.SHUT_WR)
+            self.assertTrue(read_all(s).startswith(b"HTTP/1.1 200"))
+            s.close()
+        # Sixteen that never subscribe hold no slot from a seventeenth.
+        idle = [handshake(a)[0] for _ in range(16)]
+        s, status, _ = handshake(a)
+        self.assertIn("101", status)
+        idle[0].settimeout(2)
+        self.assertEqual(read_all(idle[0]).find(b"HTTP"), -1)  # closed: its read ends
+        for c in idle + [s]:
+            c.close()
+        run.proc.terminate()
+        run.finish()
+        # Every address: the Origin must be the Host asked for (or absent).
+        p = subprocess.Popen([LMSVIEW, "--serve", "0.0.0.0:8766", "--reconnect", "--seconds", "20", "--format", "csv", "IP",
+                              a, "LMS"],
+                             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        try:
+            line = p.stderr.readline()
+            self.assertIn("any address of this machine (here: http://127.0.0.1:8766/)", line)
+            for origin, answer in (("http://evil.example", "403"), ("null", "403"), (None, "101"),
+                                   ("http://127.0.17.5:8766", "101"), ("http://127.0.17.5:9999", "403")):
+                s, status, _ = handshake(a, origin=origin, port=8766)
+                self.assertIn(answer, status, origin)
+                s.close()
+        finally:
+            p.terminate()
+            p.communicate(timeout=10)
 
     def test_refusals(self):
         """A port in use or not here, and bad values: status 2 before any link."""

@@ -28,6 +28,15 @@ try {
                              { timeout: 15000 }, result.first);
   result.later = await sample();
   result.status = await page.$eval("#status", (e) => e.textContent);
+  // Once the scans stop, the figures age: the time since the last, and the rate falls to 0.
+  await page.waitForFunction(() => /s ago.* 0\.0 scans\/s/.test(document.getElementById("status").textContent),
+                             { timeout: 15000 });
+  result.stale = await page.$eval("#status", (e) => e.textContent);
+  // A phone's width: the status line wraps rather than losing its end.
+  await page.setViewport({ width: 360, height: 640 });
+  result.narrow = await page.$eval("#status", (e) => e.textContent);
+  result.narrowFits = await page.$eval("#status", (e) => e.scrollWidth <= e.clientWidth);
+  await page.setViewport({ width: 900, height: 560 });
   // Pixels that are not the background.
   result.drawn = await page.$eval("canvas", (c) => {
     const d = c.getContext("2d").getImageData(0, 0, c.width, c.height).data;

@@ -156,3 +156,39 @@ def test_every_error_of_the_contract_is_an_exception_with_its_reason(tmp_path):
     with pytest.raises(lmsview.LinkFailed) as failed:
         lmsview.open("serial:///dev/null")
     assert "/dev/null" in str(failed.value)
+
+
+def test_waits_take_what_python_gives_and_with_blocks_in_a_row_each_get_the_link(sims):
+    import math
+    import threading
+    sims("127.0.15.8", "--silent-after", "2")
+    for _ in range(2):  # the emulator serves one client: the second block has it because the first let go
+        with lmsview.open("tcp://127.0.15.8", interval=0.05) as s:
+            assert s.next(timeout=math.inf) is not None
+    with lmsview.open("tcp://127.0.15.8", interval=0.05) as s:
+        for bad in (math.nan, -1.0):
+            with pytest.raises(ValueError):
+                s.next(timeout=bad)
+        threading.Timer(0.3, s.close).start()
+        t0 = time.monotonic()
+        with pytest.raises(lmsview.Closed):
+            s.next(timeout=1e12)  # past any clock's reach: waits, until the close
+        assert time.monotonic() - t0 > 0.2
+    for bad in (math.nan, 1e300, -1.0):
+        with pytest.raises(ValueError):
+            lmsview.open("tcp://127.0.15.8", interval=bad)
+    with pytest.raises(lmsview.BadArgument):
+        lmsview.open("tcp://127.0.15.8", family="pls")
+
+
+def test_a_program_ends_quietly_while_a_daemon_thread_waits_for_a_scan(sims):
+    sims("127.0.15.9", "--silent-after", "0")
+    script = ("import threading, time, lmsview\n"
+              "s = lmsview.open('tcp://127.0.15.9')\n"
+              "threading.Thread(target=s.next, daemon=True).start()\n"
+              "time.sleep(0.3)\n"
+              "print('done', flush=True)\n")
+    for _ in range(3):
+        p = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=30)
+        assert (p.returncode, p.stdout) == (0, "done\n"), p.stderr
+        assert "terminate" not in p.stderr
