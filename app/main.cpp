@@ -37,7 +37,7 @@ std::string svgTargetProblem(const std::string& path) {
     case platform::FileTarget::Folder:
       return "it is a folder";
     case platform::FileTarget::NotRegular:
-      return "it exists and is not a regular file (a device, a pipe or a link); name a new or regular file";
+      return std::string(app::kNotRegular);
     case platform::FileTarget::NoFolder:
       return "its folder does not exist";
     case platform::FileTarget::FolderNotWritable:

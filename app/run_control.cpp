@@ -369,7 +369,17 @@ int runLaser(bool serial, const char* portName, const char* address, const char*
   acquisition.join();
   // A recording's summary goes out once no more scans come.
   for (const Sink& s : run.sinks.received) s.end();
-  return status;
+  // A script must be able to tell that its recording is not whole: the
+  // output that stopped early is named, and the run ends with 1.
+  bool shortfall = false;
+  for (const Sink& s : run.sinks.received) {
+    if (const std::string line = s.shortfall(); !line.empty()) {
+      std::fprintf(io.notices, "lmsview: --record %s\n", line.c_str());
+      shortfall = true;
+    }
+  }
+  std::fflush(io.notices);
+  return shortfall && status == kExitStopped ? kExitLinkFailed : status;
 }
 
 }  // namespace app

@@ -47,7 +47,25 @@ std::FILE* createFile(const std::string& path, bool replace, std::error_code* ec
   return f;
 }
 
+namespace {
+
+// CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices in any folder and with
+// any extension ("aux", "R:\\x\\CON.mcap"), whether or not a file seems to be there.
+bool reservedDeviceName(const std::string& path) {
+  const std::size_t slash = path.find_last_of("\\/:");
+  std::string stem = path.substr(slash == std::string::npos ? 0 : slash + 1);
+  stem = stem.substr(0, stem.find('.'));
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+  for (char& c : stem) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL") return true;
+  return stem.size() == 4 && (stem.rfind("COM", 0) == 0 || stem.rfind("LPT", 0) == 0) && stem[3] >= '1' &&
+         stem[3] <= '9';
+}
+
+}  // namespace
+
 FileTarget checkFileTarget(const std::string& path, std::error_code* ec) {
+  if (reservedDeviceName(path)) return FileTarget::NotRegular;
   const std::wstring w = wide(path);
   const DWORD attributes = ::GetFileAttributesW(w.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) {

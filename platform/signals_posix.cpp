@@ -12,8 +12,8 @@ namespace {
 
 // Signals whose default action ends the process and that come from outside.
 // Faults (SIGSEGV, SIGBUS ...) are left to their default and to the sanitizers.
-constexpr int kEndingSignals[] = {SIGHUP,  SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM,
-                                  SIGPROF, SIGXCPU, SIGXFSZ, SIGIO,   SIGPWR,  SIGSTKFLT};
+constexpr int kEndingSignals[] = {SIGHUP,  SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM,  SIGVTALRM,
+                                  SIGPROF, SIGXCPU, SIGIO,   SIGPWR,  SIGSTKFLT};
 
 void setHandler(int sig, void (*handler)(int)) {
   struct sigaction sa {};
@@ -53,6 +53,9 @@ void installStopSignals(void (*handler)(int)) {
   setHandler(SIGINT, handler);
   setHandler(SIGTERM, handler);
   setHandler(SIGPIPE, SIG_IGN);
+  // A file that reaches the size limit is a write that fails (EFBIG), said
+  // as any other: a recording stops, the run goes on.
+  setHandler(SIGXFSZ, SIG_IGN);
   for (const int sig : kEndingSignals) setHandler(sig, onEndingSignal);
   setHandler(SIGTSTP, onStop);
   setHandler(SIGCONT, onContinue);

@@ -1,7 +1,10 @@
 #include "app/outputs/file_output.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cstdio>
 #include <fstream>
@@ -57,16 +60,36 @@ TEST(Recorder, WritesEachLineAtOnceAndKeepsAnExistingFileUnlessTold) {
 }
 
 TEST(Recorder, AWriteErrorIsSaidOnceAndRecordingStops) {
+  TempPath t;
   FileOutput r;
   std::string error;
-  ASSERT_TRUE(r.open("/dev/full", true, &error)) << error;
+  ASSERT_TRUE(r.open(t.path, true, &error)) << error;
   Captured messages;
-  for (int i = 0; i < 3; ++i) r.write(std::string(100, 'x') + "\n", messages.file);
+  // A file that cannot grow past 150 bytes, as a full disk would stop it.
+  rlimit old{};
+  ::getrlimit(RLIMIT_FSIZE, &old);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = old;
+  small.rlim_cur = 150;
+  ::setrlimit(RLIMIT_FSIZE, &small);
+  bool written[3];
+  for (bool& w : written) w = r.write(std::string(99, 'x') + "\n", messages.file);
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_TRUE(written[0]);
+  EXPECT_FALSE(written[1]);
   EXPECT_FALSE(r.active());
-  EXPECT_EQ(messages.str(), "lmsview: recording to /dev/full stopped: No space left on device\n");
-  FileOutput none;
-  EXPECT_FALSE(none.open("/nonexistent-dir/scans.jsonl", false, &error));
-  EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
+  EXPECT_TRUE(r.stoppedEarly());
+  EXPECT_EQ(messages.str(), "lmsview: recording to " + t.path + " stopped: File too large\n");
+  // What is no file for a recording is refused at the start.
+  for (const char* path : {"/nonexistent-dir/scans.jsonl", "/dev/full"}) {
+    FileOutput none;
+    EXPECT_FALSE(none.open(path, true, &error));
+    EXPECT_NE(
+        error.find(std::string(path) == "/dev/full" ? "not a regular file" : "No such file or directory"),
+        std::string::npos)
+        << error;
+  }
 }
 
 }  // namespace

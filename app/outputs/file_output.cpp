@@ -16,8 +16,14 @@ bool FileOutput::open(const std::string& path, bool replace, std::string* error)
   path_ = path;
   const std::string shown = option_ + " " + platform::printable(path);
   std::error_code ec;
-  if (platform::checkFileTarget(path, &ec) == platform::FileTarget::Folder) {
+  const platform::FileTarget target = platform::checkFileTarget(path, &ec);
+  if (target == platform::FileTarget::Folder) {
     *error = shown + ": it is a folder; name a file";
+    return false;
+  }
+  // A FIFO would hold the open until a reader came; a device is no recording.
+  if (target == platform::FileTarget::NotRegular) {
+    *error = shown + ": " + std::string(kNotRegular);
     return false;
   }
   file_ = platform::createFile(path, replace, &ec);
@@ -38,16 +44,27 @@ void FileOutput::report(std::FILE* messages, const std::string& what, std::error
   std::fflush(messages);
 }
 
-void FileOutput::write(std::string_view bytes, std::FILE* messages) {
-  if (file_ == nullptr) return;
+bool FileOutput::write(std::string_view bytes, std::FILE* messages) {
+  if (file_ == nullptr) return false;
   errno = 0;
   const bool ok =
       std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size() && std::fflush(file_) == 0;
-  if (ok) return;
+  if (ok) return true;
+  // The C library says why in errno on every system (the OS's own last error
+  // may say nothing after a stdio failure, as on Windows).
+  const int cause = errno;
   // The file would hold a torn line from here on: recording stops.
-  report(messages, "recording to " + platform::printable(path_) + " stopped: ", platform::lastOsError());
+  report(messages, "recording to " + platform::printable(path_) + " stopped: ",
+         cause != 0 ? std::error_code(cause, std::generic_category()) : platform::lastOsError());
   std::fclose(file_);
   file_ = nullptr;
+  stoppedEarly_ = true;
+  return false;
+}
+
+std::string FileOutput::shortfall(std::uint64_t scans) const {
+  if (!stoppedEarly_) return "";
+  return platform::printable(path_) + " stopped early: it holds " + std::to_string(scans) + " scans";
 }
 
 void FileOutput::replace(std::string_view bytes, std::FILE* messages) {

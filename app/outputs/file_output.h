@@ -29,8 +29,13 @@ class FileOutput {
   // `replace`. False with a one-line reason in *error.
   bool open(const std::string& path, bool replace, std::string* error);
   bool active() const { return file_ != nullptr; }
-  // Appends `bytes` and flushes; on failure says so on `messages` and stops.
-  void write(std::string_view bytes, std::FILE* messages);
+  // Appends `bytes` and flushes; false when they are not all written: then
+  // it says so on `messages` and stops.
+  bool write(std::string_view bytes, std::FILE* messages);
+  // A file that grows stopped before the run ended (a write failed).
+  bool stoppedEarly() const { return stoppedEarly_; }
+  // "PATH stopped early: it holds N scans" when it did, else "".
+  std::string shortfall(std::uint64_t scans) const;
 
   // A file written whole: replaces it with `bytes` (see platform::replaceFile);
   // on failure the content is skipped and the next call tries again.
@@ -45,6 +50,11 @@ class FileOutput {
   std::string path_;
   std::FILE* file_ = nullptr;
   bool failing_ = false;
+  bool stoppedEarly_ = false;
 };
+
+// Why a path that exists and is not a regular file takes no output.
+inline constexpr std::string_view kNotRegular =
+    "it exists and is not a regular file (a device, a pipe or a link); name a new or regular file";
 
 }  // namespace app

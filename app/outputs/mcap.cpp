@@ -68,6 +68,7 @@ class McapSink {
     writer_.addMessage(scan_, t, t, lms::laserScanCdr(fields));
     lms::rawWordsJson(scan, &raw_text_);
     writer_.addMessage(raw_, t, t, raw_text_);
+    ++inChunk_;
     if (scan.stamp_ns - chunkStart_ >= kChunkNs || writer_.openChunkBytes() >= kChunkBytes) {
       writer_.closeChunk();
       chunkStart_ = -1;
@@ -79,11 +80,13 @@ class McapSink {
     writer_.finish();
     flush();
   }
+  std::string shortfall() const { return file_->shortfall(written_); }
 
  private:
+  // Hands out what the writer closed; its scans are in the file once written.
   void flush() {
     const std::string bytes = writer_.take();
-    if (!bytes.empty()) file_->write(bytes, messages_);
+    if (!bytes.empty() && file_->write(bytes, messages_)) written_ += std::exchange(inChunk_, 0);
   }
 
   FileOutput* file_;
@@ -93,6 +96,7 @@ class McapSink {
   std::uint16_t scan_ = 0, raw_ = 0;
   std::int64_t chunkStart_ = -1;
   std::string raw_text_;
+  std::uint64_t inChunk_ = 0, written_ = 0;  // scans in the open chunk, and in the file
 };
 
 }  // namespace

@@ -17,15 +17,17 @@ class RecordSink {
   std::error_code write(const lmsview::Scan& scan) {
     if (!file_->active()) return {};
     formatJsonLine(line_, scan, frameId_, true);
-    file_->write(line_, messages_);
+    if (file_->write(line_, messages_)) ++written_;
     return {};
   }
+  std::string shortfall() const { return file_->shortfall(written_); }
 
  private:
   FileOutput* file_;
   std::FILE* messages_;
   std::string frameId_;
   std::string line_;
+  std::uint64_t written_ = 0;
 };
 
 }  // namespace

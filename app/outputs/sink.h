@@ -39,6 +39,9 @@ struct Sink {
   // What happened on the link (opened, lost, an open that failed), for
   // sinks that tell others (--serve).
   std::function<void(const lmsview::Event&)> link = [](const lmsview::Event&) {};
+  // After end(): a line naming the output and what it holds when it stopped
+  // before the run ended (a recording whose disk filled), else "".
+  std::function<std::string()> shortfall = [] { return std::string(); };
 };
 
 // Wraps a sink object of any type that has write(scan) and, if it likes,
@@ -51,6 +54,7 @@ Sink sinkOf(std::shared_ptr<T> impl) {
   if constexpr (requires { impl->end(); }) s.end = [impl] { impl->end(); };
   if constexpr (requires { impl->link(lmsview::Event()); })
     s.link = [impl](const lmsview::Event& e) { impl->link(e); };
+  if constexpr (requires { impl->shortfall(); }) s.shortfall = [impl] { return impl->shortfall(); };
   return s;
 }
 

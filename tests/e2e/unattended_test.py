@@ -150,6 +150,11 @@ class Files(SimsPerTest):
             p = lmsview("--record", d, *link, timeout=5)
             self.assertEqual(p.returncode, 2)
             self.assertIn("it is a folder", p.stderr)
+            # A FIFO with no reader (and a device) is no recording, with or without --force: refused at once.
+            for args in (["--record", fifo], ["--record", fifo, "--force"], ["--record", "/dev/null", "--force"]):
+                p = lmsview(*args, *link, timeout=5)
+                self.assertEqual(p.returncode, 2, (args, p.stderr))
+                self.assertIn("not a regular file", p.stderr)
             # A name planted beside the picture redirects nothing; a name up to the system's limit works.
             victim = os.path.join(d, "victim")
             open(victim, "w").close()
@@ -184,6 +189,27 @@ class Files(SimsPerTest):
             self.assertEqual(err.count("cannot replace the picture"), 1, err)
             with open(target) as f:
                 self.assertIn("<svg", f.read())
+
+    def test_a_recording_that_stops_early_ends_the_run_with_1(self):
+        """A recording whose file cannot grow (here a file size limit) stops,
+        is said once, and the run ends with 1 and a line naming it."""
+        import resource
+        self.sim("127.0.11.7")
+
+        def small_files():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (20000, 20000))
+
+        with tempfile.TemporaryDirectory() as d:
+            for name in ("scans.jsonl", "scans.mcap"):
+                rec = os.path.join(d, name)
+                p = subprocess.run([LMSVIEW, "--count", "12", "--interval", "50", "--format", "csv", "--record", rec,
+                                    "IP", "127.0.11.7", "LMS"], stdin=subprocess.DEVNULL, capture_output=True,
+                                   text=True, timeout=30, preexec_fn=small_files, restore_signals=False)
+                self.assertEqual(p.returncode, 1, p.stderr)
+                self.assertEqual(p.stderr.count("stopped: File too large"), 1, p.stderr)
+                self.assertRegex(p.stderr.splitlines()[-1], r"^lmsview: --record .* stopped early: it holds \d+ scans$")
+                self.assertEqual(len(p.stdout.splitlines()), 13)  # the run went on: header and every scan
 
     def test_a_recording_cut_short_replays(self):
         with tempfile.TemporaryDirectory() as d:

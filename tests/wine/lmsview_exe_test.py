@@ -269,6 +269,21 @@ class WindowsBuild(SimsPerTest):
                                     capture_output=True, text=True, timeout=30)
             self.assertEqual(replay.returncode, 0, replay.stderr)
             self.assertEqual(replay.stderr, "")  # whole, with its summary: nothing cut short
+            # lmsview.dll opens a recording under a UTF-8 name that is not plain ASCII, whatever the
+            # program's code page: a C program reads its scans through the DLL.
+            p = subprocess.run(["wine", os.environ["LMS_NEAREST_C"], "file:" + subprocess.run(
+                ["winepath", "-w", record], capture_output=True, text=True, timeout=30).stdout.strip(), "2"],
+                stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+            self.assertEqual(p.returncode, 0, p.stderr)
+            self.assertEqual(p.stdout.replace(b"\r", b"").decode().count("nearest"), 2, p.stdout)
+            # Devices by their reserved names, in any folder and with any extension, are refused at the start.
+            for name in ("CON.mcap", "aux", "com3.jsonl", "nul.svg"):
+                target = subprocess.run(["winepath", "-w", os.path.join(folder, name)], capture_output=True,
+                                        text=True, timeout=30).stdout.strip()
+                option = "--svg" if name.endswith(".svg") else "--record"
+                p = self.run_exe(option, target, "--force", "IP", "127.0.10.9", "LMS")
+                self.assertEqual(p.returncode, 2, (name, p.stderr))
+                self.assertIn(b"not a regular file", p.stderr)
         # A pipe whose reader has gone ends the run as on Linux.
         r, w = os.pipe()
         os.close(r)
