@@ -238,10 +238,12 @@ void waitForTheEnd(Run& run) {
 // Makes the run's engine from the options: its messages to the run's
 // message stream, its notices to standard error, every scan received and
 // the link's state to the outputs of scans received.
-void makeEngine(Run& run, const char* portName, const char* address, const char* laserType) {
+// False (with the reason on standard error) when the link cannot be made.
+bool makeEngine(Run& run, const char* portName, const char* address, const char* laserType) {
   const RunOptions& o = run.options;
   lms::EngineOptions e;
-  e.link = run.serialMode ? std::string("COM ") + portName : std::string("IP ") + address;
+  // The port is the device the command line made of its words ("COM7" or a path).
+  e.link = run.serialMode ? std::string("serial://") + portName : std::string("IP ") + address;
   e.family = laserType;
   e.baud = o.findRate ? 0 : (o.baud != 0 ? o.baud : lms::kSerialBaud);
   e.scannerBaud = o.scannerBaud;
@@ -252,7 +254,11 @@ void makeEngine(Run& run, const char* portName, const char* address, const char*
   e.units = o.centimetres ? lms::Units::Centimetres : lms::Units::Millimetres;
   e.messages = linesTo(run.io.messages);
   run.engine = std::make_shared<lms::Engine>(std::move(e));
-  run.engine->prepare();
+  if (const std::error_code ec = run.engine->prepare()) {
+    const std::string detail = run.engine->lastErrorDetail();
+    std::fprintf(run.io.notices, "lmsview: %s\n", detail.empty() ? ec.message().c_str() : detail.c_str());
+    return false;
+  }
   auto events = std::make_shared<lms::Subscriber>();
   events->onEvent = [serial = run.serialMode, notices = run.io.notices, &run](const lmsview::Event& event) {
     const std::string line = noticeText(event, serial);
@@ -260,7 +266,7 @@ void makeEngine(Run& run, const char* portName, const char* address, const char*
     for (const Sink& s : run.sinks.received) s.link(event);
   };
   run.engine->subscribe(std::move(events));
-  if (run.sinks.received.empty()) return;
+  if (run.sinks.received.empty()) return true;
   // Every valid scan received, on the acquisition thread (none is missed
   // when the display skips one).
   auto scans = std::make_shared<lms::Subscriber>();
@@ -268,6 +274,7 @@ void makeEngine(Run& run, const char* portName, const char* address, const char*
     for (const Sink& s : run.sinks.received) s.write(scan);
   };
   run.engine->subscribe(std::move(scans));
+  return true;
 }
 
 // The exit status, and the final lines on standard error, once the threads
@@ -317,7 +324,7 @@ int runLaser(bool serial, const char* portName, const char* address, const char*
   run.io = io;
   run.serialMode = serial;
   run.sinks = makeSinks({options, io.messages, io.terminal, io.out}, opened);
-  makeEngine(run, portName, address, laserType);
+  if (!makeEngine(run, portName, address, laserType)) return kExitLinkFailed;
   for (const Sink& s : run.sinks.received) s.begin();
   // A stop left over from an earlier run in this process does not end this one.
   run.signal.store(0, std::memory_order_release);

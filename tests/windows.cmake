@@ -72,6 +72,13 @@ set_tests_properties(Win32Serial.XonXoffLeftOnTheLineIsCleared PROPERTIES TIMEOU
 add_executable(nearest_c ${PROJECT_SOURCE_DIR}/examples/nearest.c)
 target_link_libraries(nearest_c PRIVATE lmsview_shared)
 set_target_properties(nearest_c PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/app)
+# The same program taking UTF-8 arguments from its wide command line, its
+# ANSI code page left as it is: the DLL must open UTF-8 names as written.
+add_executable(nearest_utf8 ${PROJECT_SOURCE_DIR}/examples/nearest.c wine/utf8_main.c)
+target_compile_definitions(nearest_utf8 PRIVATE main=example_main)
+target_link_options(nearest_utf8 PRIVATE -municode)
+target_link_libraries(nearest_utf8 PRIVATE lmsview_shared)
+set_target_properties(nearest_utf8 PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/app)
 
 # lmsview.exe under Wine against the Linux emulator, end to end. It needs the
 # Linux build's lmssim and lmsview (for the wire comparison): give its folder
@@ -99,6 +106,6 @@ if(LMS_LINUX_BUILD)
       COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/wine/lmsview_exe_test.py $<TARGET_FILE:lmsview>
               ${LMS_LINUX_BUILD}/sim/lmssim ${LMS_LINUX_BUILD}/app/lmsview ${LMS_WINE_PORTS} WindowsBuild.${case})
     set_tests_properties(WindowsBuild.${case} PROPERTIES TIMEOUT 240
-                         ENVIRONMENT LMS_NEAREST_C=$<TARGET_FILE:nearest_c>)
+                         ENVIRONMENT "LMS_NEAREST_C=$<TARGET_FILE:nearest_c>;LMS_NEAREST_UTF8=$<TARGET_FILE:nearest_utf8>")
   endforeach()
 endif()

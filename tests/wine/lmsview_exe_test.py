@@ -271,7 +271,7 @@ class WindowsBuild(SimsPerTest):
             self.assertEqual(replay.stderr, "")  # whole, with its summary: nothing cut short
             # lmsview.dll opens a recording under a UTF-8 name that is not plain ASCII, whatever the
             # program's code page: a C program reads its scans through the DLL.
-            p = subprocess.run(["wine", os.environ["LMS_NEAREST_C"], "file:" + subprocess.run(
+            p = subprocess.run(["wine", os.environ["LMS_NEAREST_UTF8"], "file:" + subprocess.run(
                 ["winepath", "-w", record], capture_output=True, text=True, timeout=30).stdout.strip(), "2"],
                 stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
             self.assertEqual(p.returncode, 0, p.stderr)
