@@ -1,14 +1,18 @@
 // --ros2 [TOPIC]: every valid scan received, published on DDS as a ROS 2
-// LaserScan. The publisher's own thread writes; this sink only hands scans
-// over, so the scanner and the console never wait for the network. Scans the
-// network could not take are said once, and counted at the end.
+// LaserScan by liblmsview's ROS 2 component, loaded as a plug-in only now
+// (a run without --ros2 carries no DDS). The publisher's own thread writes;
+// this sink only hands scans over, so the scanner and the console never
+// wait for the network. Scans the network could not take are said once, and
+// counted at the end.
 
 #include <cstdio>
 #include <memory>
+#include <string_view>
 
 #include "app/outputs/sink.h"
 #include "app/run_options.h"
-#include "lmsview/ros2.h"
+#include "platform/library.h"
+#include "ros2/plugin.h"
 
 namespace app {
 
@@ -16,13 +20,15 @@ namespace {
 
 class Ros2Sink {
  public:
-  Ros2Sink(const RunOptions& o, std::FILE* messages)
-      : messages_(messages),
-        publisher_({.topic = o.ros2Topic, .frame_id = o.frameId, .domain = o.ros2Domain}) {}
-  std::error_code open() { return publisher_.open(); }
+  Ros2Sink(const lmsview_ros2_entry* plugin, void* publisher, std::FILE* messages)
+      : plugin_(plugin), publisher_(publisher), messages_(messages) {}
+  ~Ros2Sink() { plugin_->destroy(publisher_); }
+  Ros2Sink(const Ros2Sink&) = delete;
+  Ros2Sink& operator=(const Ros2Sink&) = delete;
+
   std::error_code write(const lmsview::Scan& scan) {
-    publisher_.publish(scan);
-    if (!saidDrops_ && publisher_.stats().dropped > 0) {
+    plugin_->publish(publisher_, &scan);
+    if (!saidDrops_ && stats().second > 0) {
       saidDrops_ = true;
       std::fprintf(messages_,
                    "lmsview: --ros2: a reader is too slow to take every scan; scans it cannot take in time "
@@ -32,20 +38,41 @@ class Ros2Sink {
     return {};
   }
   void end() {
-    publisher_.close();
-    const lmsview::Ros2Stats s = publisher_.stats();
-    if (s.dropped > 0) {
+    plugin_->close(publisher_);
+    const auto [published, dropped] = stats();
+    if (dropped > 0) {
       std::fprintf(messages_, "lmsview: --ros2: %llu scans published, %llu dropped for the network\n",
-                   static_cast<unsigned long long>(s.published), static_cast<unsigned long long>(s.dropped));
+                   static_cast<unsigned long long>(published), static_cast<unsigned long long>(dropped));
       std::fflush(messages_);
     }
   }
 
  private:
+  std::pair<std::uint64_t, std::uint64_t> stats() const {
+    std::uint64_t published = 0, dropped = 0;
+    plugin_->stats(publisher_, &published, &dropped);
+    return {published, dropped};
+  }
+
+  const lmsview_ros2_entry* plugin_;
+  void* publisher_;
   std::FILE* messages_;
-  lmsview::Ros2Publisher publisher_;
   bool saidDrops_ = false;  // only the acquisition thread writes
 };
+
+// The plug-in of this build, loaded once; nullptr with why.
+const lmsview_ros2_entry* loadPlugin(std::string* why) {
+  void* library = platform::loadLibrary(LMS_ROS2_PLUGIN, why);
+  if (library == nullptr) return nullptr;
+  const auto entry =
+      reinterpret_cast<const lmsview_ros2_entry* (*)()>(platform::librarySymbol(library, LMSVIEW_ROS2_ENTRY));
+  const lmsview_ros2_entry* plugin = entry ? entry() : nullptr;
+  if (plugin == nullptr || std::string_view(plugin->version) != LMS_VERSION) {
+    *why = std::string(LMS_ROS2_PLUGIN) + " is not this lmsview's (" + LMS_VERSION + ")";
+    return nullptr;
+  }
+  return plugin;
+}
 
 }  // namespace
 
@@ -54,9 +81,17 @@ bool ros2Supported() {
 }
 
 bool openRos2Sink(const RunOptions& options, std::FILE* messages, Sink* sink, std::string* error) {
-  auto impl = std::make_shared<Ros2Sink>(options, messages);
-  if (const std::error_code ec = impl->open()) {
-    *error = "--ros2: " + ec.message();
+  std::string why;
+  const lmsview_ros2_entry* plugin = loadPlugin(&why);
+  if (plugin == nullptr) {
+    // A missing plug-in, or DDS under it: one line, with what to install.
+    *error = "--ros2 needs the lmsview-ros2 package (the ROS 2 plug-in and Cyclone DDS): " + why;
+    return false;
+  }
+  void* publisher = plugin->create(options.ros2Topic.c_str(), options.frameId.c_str(), options.ros2Domain);
+  auto impl = std::make_shared<Ros2Sink>(plugin, publisher, messages);
+  if (const int code = plugin->open(publisher); code != 0) {
+    *error = "--ros2: " + std::error_code(static_cast<lmsview::errc>(code)).message();
     return false;
   }
   *sink = sinkOf(impl);

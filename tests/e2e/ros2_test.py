@@ -20,7 +20,7 @@ import unittest
 import emulator
 from emulator import SimsPerTest
 
-LMSVIEW = LISTEN = None
+LMSVIEW = LISTEN = PLUGIN = None
 MASK = 0x1FFF
 HERE = os.path.dirname(os.path.abspath(__file__))
 ENV = emulator.DDS_ENV
@@ -146,7 +146,25 @@ class Ros2(SimsPerTest):
             self.assertNotIn("trying to connect", p.stderr)
         self.assertEqual(sim.sent(), [])
 
+    def test_plugin(self):
+        """lmsview links nothing of DDS; without its plug-in --ros2 is one
+        line saying what to install, status 2, and no link is opened."""
+        needed = subprocess.run(["ldd", LMSVIEW], capture_output=True, text=True, check=True).stdout
+        for library in ("ddsc", "ssl", "crypto", "iceoryx"):
+            self.assertNotIn(library, needed)
+        sim = self.sim("127.0.16.4")
+        moved = PLUGIN + ".moved"
+        os.rename(PLUGIN, moved)
+        try:
+            p, _ = lmsview("--ros2", "IP", "127.0.16.4", "LMS", timeout=10)
+        finally:
+            os.rename(moved, PLUGIN)
+        self.assertEqual(p.returncode, 2, p.stderr)
+        self.assertEqual(len(p.stderr.splitlines()), 1, p.stderr)
+        self.assertIn("--ros2 needs the lmsview-ros2 package", p.stderr)
+        self.assertEqual(sim.sent(), [])
+
 
 if __name__ == "__main__":
-    LMSVIEW, emulator.LMSSIM, LISTEN = sys.argv[1:4]
-    unittest.main(argv=[sys.argv[0], "Ros2.test_" + sys.argv[4].lower()], verbosity=2)
+    LMSVIEW, emulator.LMSSIM, LISTEN, PLUGIN = sys.argv[1:5]
+    unittest.main(argv=[sys.argv[0], "Ros2.test_" + sys.argv[5].lower()], verbosity=2)

@@ -1,0 +1,30 @@
+#pragma once
+
+// liblmsview_ros2 as lmsview's --ros2 plug-in: lmsview loads the library
+// only when --ros2 is asked for (so a plain run carries no DDS), finds this
+// entry by name and talks to a publisher through it. Between a program and
+// the plug-in of the same build only: the entry says its version, and the
+// program takes no other.
+
+#include <cstdint>
+
+#include "lmsview/export.h"
+#include "lmsview/scanner.h"
+
+extern "C" {
+
+struct lmsview_ros2_entry {
+  const char* version;  // the library's version
+  // A publisher (see lmsview::Ros2Publisher); nullptr when memory runs out.
+  void* (*create)(const char* topic, const char* frame_id, int domain);
+  int (*open)(void* publisher);  // 0, or the lmsview::errc value
+  void (*publish)(void* publisher, const lmsview::Scan* scan);
+  void (*close)(void* publisher);
+  void (*stats)(void* publisher, std::uint64_t* published, std::uint64_t* dropped);
+  void (*destroy)(void* publisher);
+};
+
+// The name a program looks the entry up by.
+#define LMSVIEW_ROS2_ENTRY "lmsview_ros2_plugin"
+LMSVIEW_API const lmsview_ros2_entry* lmsview_ros2_plugin(void);
+}
