@@ -9,17 +9,28 @@ install(TARGETS lmsview_shared EXPORT lmsviewTargets
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT programs
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
 install(TARGETS lmsview_static EXPORT lmsviewTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
-if(TARGET lmsview_ros2)
-  install(TARGETS lmsview_ros2 EXPORT lmsviewTargets
-          LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT programs NAMELINK_COMPONENT dev)
-endif()
 install(EXPORT lmsviewTargets NAMESPACE lmsview:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/lmsview COMPONENT dev)
+# lmsview::ros2 (also lmsview's --ros2 plug-in) comes whole with its own
+# component, the one that brings DDS: the library, its link name and its
+# targets, which lmsviewConfig.cmake takes where they are installed.
+if(TARGET lmsview_ros2)
+  install(TARGETS lmsview_ros2 EXPORT lmsviewRos2Targets
+          LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT ros2 NAMELINK_COMPONENT ros2)
+  install(EXPORT lmsviewRos2Targets NAMESPACE lmsview:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/lmsview
+          COMPONENT ros2)
+endif()
 
 file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/lmsviewConfig.cmake.in [=[
 @PACKAGE_INIT@
 include(CMakeFindDependencyMacro)
 find_dependency(Threads)
 include("${CMAKE_CURRENT_LIST_DIR}/lmsviewTargets.cmake")
+# find_package(lmsview COMPONENTS ros2): there where lmsview-ros2 is installed.
+include("${CMAKE_CURRENT_LIST_DIR}/lmsviewRos2Targets.cmake" OPTIONAL)
+set(lmsview_ros2_FOUND FALSE)
+if(TARGET lmsview::ros2)
+  set(lmsview_ros2_FOUND TRUE)
+endif()
 check_required_components(lmsview)
 ]=])
 configure_package_config_file(${CMAKE_CURRENT_BINARY_DIR}/lmsviewConfig.cmake.in

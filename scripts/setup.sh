@@ -23,6 +23,11 @@ command -v pkg-config >/dev/null || need+=(pkg-config)
 [ -x /usr/bin/python3-config ] || need+=(python3-dev)
 /usr/bin/python3 -c "import numpy" 2>/dev/null || need+=(python3-numpy)
 /usr/bin/python3 -c "import pytest" 2>/dev/null || need+=(python3-pytest)
+# The wheel: built offline by Debian's setuptools, tried in a virtual environment.
+/usr/bin/python3 -c "import setuptools" 2>/dev/null || need+=(python3-setuptools)
+/usr/bin/python3 -c "import wheel" 2>/dev/null || need+=(python3-wheel)
+/usr/bin/python3 -m pip --version >/dev/null 2>&1 || need+=(python3-pip)
+/usr/bin/python3 -c "import ensurepip" 2>/dev/null || need+=(python3-venv)
 # --ros2: Cyclone DDS and its IDL compiler.
 [ -f /usr/include/dds/dds.h ] || need+=(cyclonedds-dev)
 command -v idlc >/dev/null || need+=(cyclonedds-tools)
