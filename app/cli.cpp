@@ -206,6 +206,14 @@ const Option kOptions[] = {
        inv.options.recordCompression = "zstd";
        return true;
      }},
+    {"--record-points", "", "P",
+     "an MCAP recording's point clouds on TOPIC/points (for viewers\n"
+     "that draw points only): on (default) or off",
+     [](Invocation& inv, std::string_view v, std::string* error) {
+       if (v != "on" && v != "off") return outOfRange("--record-points", "on or off", v, error);
+       inv.options.recordPoints = v == "on";
+       return true;
+     }},
     {"--topic", "", "NAME", "the laser-scan topic of an MCAP recording (default /scan)",
      [](Invocation& inv, std::string_view v, std::string* error) {
        if (!lmsview::valid_ros2_topic(std::string(v)))

@@ -23,6 +23,7 @@ struct RunOptions {
   bool recordFormatGiven = false;
   std::string topic = "/scan";    // --record FILE.mcap: the laser-scan topic (raw words on TOPIC/raw)
   std::string recordCompression;  // MCAP chunks: "" or "zstd"
+  bool recordPoints = true;       // MCAP: each scan as a point cloud on TOPIC/points too
   bool force = false;             // --record may replace an existing file
   bool reconnect = false;         // keep trying when the link cannot be opened or is lost
   int baud = 0;                   // serial: the line's rate (0: the default, 9600)

@@ -1,9 +1,11 @@
 // --record FILE.mcap: every valid scan received as a ROS 2 laser-scan message
-// on --topic (default /scan), and its raw range words on TOPIC/raw, in an
+// on --topic (default /scan), as a point cloud on TOPIC/points (unless
+// --record-points off), and its raw range words on TOPIC/raw, in an
 // MCAP recording that the robotics tools open. A chunk closes at least once
 // a second, so a killed run leaves all but the last second readable; the
 // summary is written at the end of the run.
 
+#include <optional>
 #include <string>
 
 #include "app/outputs/file_output.h"
@@ -56,6 +58,11 @@ class McapSink {
     const auto scanSchema =
         writer_.addSchema("sensor_msgs/msg/LaserScan", "ros2msg", lms::kLaserScanDefinition);
     scan_ = writer_.addChannel(scanSchema, s.options.topic, "cdr", qos);
+    if (s.options.recordPoints) {
+      const auto pointsSchema =
+          writer_.addSchema("sensor_msgs/msg/PointCloud2", "ros2msg", lms::kPointCloud2Definition);
+      points_ = writer_.addChannel(pointsSchema, s.options.topic + "/points", "cdr", qos);
+    }
     const auto rawSchema = writer_.addSchema("lmsview/RawScan", "jsonschema", kRawSchema);
     raw_ = writer_.addChannel(rawSchema, s.options.topic + "/raw", "json", {});
   }
@@ -66,6 +73,7 @@ class McapSink {
     const auto t = static_cast<std::uint64_t>(scan.stamp_ns);
     if (chunkStart_ < 0) chunkStart_ = scan.stamp_ns;
     writer_.addMessage(scan_, t, t, lms::laserScanCdr(fields));
+    if (points_) writer_.addMessage(*points_, t, t, lms::pointCloudCdr(fields));
     lms::rawWordsJson(scan, &raw_text_);
     writer_.addMessage(raw_, t, t, raw_text_);
     ++inChunk_;
@@ -94,6 +102,7 @@ class McapSink {
   std::string frameId_;
   lms::mcap::Writer writer_;
   std::uint16_t scan_ = 0, raw_ = 0;
+  std::optional<std::uint16_t> points_;
   std::int64_t chunkStart_ = -1;
   std::string raw_text_;
   std::uint64_t inChunk_ = 0, written_ = 0;  // scans in the open chunk, and in the file

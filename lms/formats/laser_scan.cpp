@@ -1,6 +1,7 @@
 #include "lms/formats/laser_scan.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstring>
 
 #include "lmsview/ros2.h"
@@ -39,6 +40,49 @@ const std::string_view kLaserScanDefinition =
     "\n"
     "int32 sec\n"
     "uint32 nanosec\n";
+
+const std::string_view kPointCloud2Definition =
+    "# A collection of N-dimensional points; here one row of x, y, z.\n"
+    "\n"
+    "std_msgs/Header header\n"
+    "\n"
+    "uint32 height\n"
+    "uint32 width\n"
+    "\n"
+    "PointField[] fields\n"
+    "\n"
+    "bool    is_bigendian\n"
+    "uint32  point_step\n"
+    "uint32  row_step\n"
+    "uint8[] data\n"
+    "\n"
+    "bool is_dense\n"
+    "\n"
+    "================================================================================\n"
+    "MSG: std_msgs/Header\n"
+    "builtin_interfaces/Time stamp\n"
+    "string frame_id\n"
+    "\n"
+    "================================================================================\n"
+    "MSG: builtin_interfaces/Time\n"
+    "int32 sec\n"
+    "uint32 nanosec\n"
+    "\n"
+    "================================================================================\n"
+    "MSG: sensor_msgs/PointField\n"
+    "uint8 INT8    = 1\n"
+    "uint8 UINT8   = 2\n"
+    "uint8 INT16   = 3\n"
+    "uint8 UINT16  = 4\n"
+    "uint8 INT32   = 5\n"
+    "uint8 UINT32  = 6\n"
+    "uint8 FLOAT32 = 7\n"
+    "uint8 FLOAT64 = 8\n"
+    "\n"
+    "string name\n"
+    "uint32 offset\n"
+    "uint8  datatype\n"
+    "uint32 count\n";
 
 void splitStamp(std::int64_t ns, std::int32_t* sec, std::uint32_t* nanosec) {
   const std::int64_t s = ns >= 0 ? ns / 1'000'000'000 : (ns + 1) / 1'000'000'000 - 1;
@@ -95,6 +139,46 @@ std::string laserScanCdr(const LaserScanFields& f) {
   c.put<std::uint32_t>(static_cast<std::uint32_t>(f.scan->ranges.size()));
   for (const float r : f.scan->ranges) c.put<float>(r);
   c.put<std::uint32_t>(0);  // no intensities
+  return std::move(c.out);
+}
+
+std::string pointCloudCdr(const LaserScanFields& f) {
+  constexpr std::uint8_t kFloat32 = 7;
+  constexpr std::uint32_t kPointStep = 3 * sizeof(float);
+  const lmsview::Scan& scan = *f.scan;
+  const lmsview::Geometry& g = scan.geometry;
+  std::string data;
+  data.reserve(scan.ranges.size() * kPointStep);
+  for (std::size_t i = 0; i < scan.ranges.size(); ++i) {
+    const double r = scan.ranges[i];
+    if (!(r > 0 && r >= g.range_min && r <= g.range_max)) continue;  // no echo, or one of the scanner's codes
+    const double a = g.angle(i);
+    const float point[3] = {static_cast<float>(r * std::cos(a)), static_cast<float>(r * std::sin(a)), 0.0f};
+    char bytes[sizeof point];
+    std::memcpy(bytes, point, sizeof point);  // little-endian hosts, as the header says
+    data.append(bytes, sizeof bytes);
+  }
+  const auto width = static_cast<std::uint32_t>(data.size() / kPointStep);
+  Cdr c;
+  c.put<std::int32_t>(f.sec);
+  c.put<std::uint32_t>(f.nanosec);
+  c.putString(f.frameId);
+  c.put<std::uint32_t>(1);  // height: one row
+  c.put<std::uint32_t>(width);
+  constexpr std::string_view kNames[] = {"x", "y", "z"};
+  c.put<std::uint32_t>(3);
+  for (std::uint32_t k = 0; k < 3; ++k) {
+    c.putString(kNames[k]);
+    c.put<std::uint32_t>(k * static_cast<std::uint32_t>(sizeof(float)));
+    c.put<std::uint8_t>(kFloat32);
+    c.put<std::uint32_t>(1);
+  }
+  c.put<std::uint8_t>(0);  // little-endian
+  c.put<std::uint32_t>(kPointStep);
+  c.put<std::uint32_t>(width * kPointStep);
+  c.put<std::uint32_t>(static_cast<std::uint32_t>(data.size()));
+  c.out += data;
+  c.put<std::uint8_t>(1);  // dense: no point without a distance
   return std::move(c.out);
 }
 

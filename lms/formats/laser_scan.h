@@ -38,6 +38,12 @@ void splitStamp(std::int64_t ns, std::int32_t* sec, std::uint32_t* nanosec);
 // little-endian) and the fields, aligned as CDR aligns them.
 std::string laserScanCdr(const LaserScanFields& fields);
 
+// The scan as a point cloud (sensor_msgs/msg/PointCloud2) in ROS 2's CDR:
+// one row of x, y, z float32 in the scan's frame (x ahead, y to the left,
+// z = 0), only the points with a distance (range_min to range_max), so the
+// cloud is dense. For viewers that draw points but not laser scans.
+std::string pointCloudCdr(const LaserScanFields& fields);
+
 // The raw words of a scan as one JSON object (seq, stamp, words): what a
 // recording's TOPIC/raw channel carries so a replay is exact.
 void rawWordsJson(const lmsview::Scan& scan, std::string* out);
@@ -54,5 +60,6 @@ int rosDomain(std::string_view text);
 // The message definition, with the definitions it uses after it, separated
 // as ROS 2 recordings keep them (schema encoding "ros2msg").
 extern const std::string_view kLaserScanDefinition;
+extern const std::string_view kPointCloud2Definition;
 
 }  // namespace lms

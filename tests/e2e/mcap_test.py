@@ -1,6 +1,7 @@
 """MCAP recordings end to end, read by the format's reference reader (the
 TypeScript one, run with node from tests/npm): recordings made over TCP and
-over a pseudo-terminal hold every scan sent as a ROS 2 LaserScan; a killed
+over a pseudo-terminal hold every scan sent as a ROS 2 LaserScan and as a
+point cloud without the ranges that have no distance; a killed
 run leaves its finished chunks; lmssim --replay of a recording reproduces
 the raw words; the library plays a recording as a "file:" link.
 
@@ -8,6 +9,7 @@ Run as: mcap_test.py LMSVIEW LMSSIM NPM_DIR [unittest names]. Only loopback
 addresses 127.0.14.x are used."""
 
 import json
+import math
 import os
 import signal
 import struct
@@ -64,9 +66,15 @@ class Mcap(SimsPerTest):
             self.assertEqual(channels["/scan"]["messageEncoding"], "cdr")
             self.assertIn("reliability: 1", channels["/scan"]["metadata"]["offered_qos_profiles"])
             self.assertEqual(channels["/scan/raw"]["messageEncoding"], "json")
+            self.assertEqual(channels["/scan/points"]["messageEncoding"], "cdr")
+            self.assertEqual(schemas["sensor_msgs/msg/PointCloud2"]["encoding"], "ros2msg")
             scans = got["scans"]
             self.assertGreaterEqual(len(scans), 3)
-            self.assertEqual(got["statistics"]["messageCount"], 2 * len(scans))
+            self.assertEqual(got["statistics"]["messageCount"], 3 * len(scans))
+            self.assertEqual([c["fields"] for c in got["points"]],
+                             [[{"name": n, "offset": 4 * k, "datatype": 7, "count": 1}
+                               for k, n in enumerate("xyz")]] * len(scans))
+            self.assertEqual({c["frame_id"] for c in got["points"]}, {"front"})
             for i, s in enumerate(scans):
                 self.assertEqual(s["frame_id"], "front")
                 self.assertEqual(s["ranges"], [f32((w & MASK) / 1000) for w in sent[i]])
@@ -99,10 +107,12 @@ class Mcap(SimsPerTest):
         self.sim("127.0.14.3")
         with tempfile.TemporaryDirectory() as d:
             first = os.path.join(d, "first.mcap")
-            p = lmsview("--count", "3", "--interval", "200", "--format", "csv", "--record", first, "IP",
-                        "127.0.14.3", "LMS")
+            p = lmsview("--count", "3", "--interval", "200", "--format", "csv", "--record", first,
+                        "--record-points", "off", "IP", "127.0.14.3", "LMS")
             self.assertEqual(p.returncode, 0, p.stderr)
-            words = [r["words"] for r in read(first)["raw"]]
+            got = read(first)
+            self.assertNotIn("/scan/points", [c["topic"] for c in got["channels"]])
+            words = [r["words"] for r in got["raw"]]
             self.sim("127.0.14.4", ["--replay", first, "--once"])
             again = os.path.join(d, "again.jsonl")
             p = lmsview("--seconds", "20", "--interval", "300", "--format", "csv", "--record", again, "IP",
@@ -110,6 +120,21 @@ class Mcap(SimsPerTest):
             with open(again) as f:
                 replayed = [json.loads(line)["words"] for line in f]
         self.assertEqual(replayed, words)
+
+    def test_points_without_a_distance_are_left_out(self):
+        with tempfile.TemporaryDirectory() as d:
+            words = os.path.join(d, "words.txt")
+            with open(words, "w") as f:  # no echo, a dazzle code, then 2 m everywhere
+                f.write(" ".join(["0", str(0x1FFF)] + ["2000"] * 359) + "\n")
+            self.sim("127.0.14.8", ["--replay", words])
+            path = os.path.join(d, "codes.mcap")
+            p = lmsview("--count", "1", "--format", "csv", "--record", path, "IP", "127.0.14.8", "LMS")
+            self.assertEqual(p.returncode, 0, p.stderr)
+            cloud = read(path)["points"][0]
+        self.assertEqual((cloud["width"], cloud["row_step"], cloud["is_dense"]), (359, 359 * 12, True))
+        first = cloud["points"][0]  # the third range, 1° right of the right-hand end
+        self.assertAlmostEqual(first["x"], 2 * math.cos(math.radians(-89)), places=5)
+        self.assertAlmostEqual(first["y"], 2 * math.sin(math.radians(-89)), places=5)
 
     def test_zstd_chunks_read_the_same_and_replay(self):
         sim = self.sim("127.0.14.6")
@@ -131,7 +156,7 @@ class Mcap(SimsPerTest):
 
     def test_bad_record_options_end_with_2(self):
         for args in (["--record-format", "bag"], ["--topic", "scan"], ["--topic", "/a//b"], ["--topic", "/9a"],
-                     ["--record-compression", "lz4"]):
+                     ["--record-compression", "lz4"], ["--record-points", "yes"]):
             p = lmsview(*args, "--record", "x.mcap", "IP", "127.0.14.5", "LMS", timeout=10)
             self.assertEqual(p.returncode, 2, args)
             self.assertNotIn("trying to connect", p.stderr + p.stdout)

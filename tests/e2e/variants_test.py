@@ -2,7 +2,8 @@
 fields and resolutions and both range units, over TCP and a pseudo-terminal,
 the scans lmsview prints as JSON Lines, records as MCAP (read by the format's
 reference reader) and publishes over DDS hold the emulator's ranges at the
-emulator's angles; --variant switches the scanner; stamps are taken when a
+emulator's angles, and the recorded point clouds are those ranges at those
+angles; --variant switches the scanner; stamps are taken when a
 reply begins to arrive; recordings keep their geometry.
 
 Run as: variants_test.py LMSVIEW LMSSIM NPM_DIR [ROS2_LISTEN] CASE. Only
@@ -63,6 +64,20 @@ class Variants(SimsPerTest):
         self.assertAlmostEqual(scan["angle_max"], half, places=5, msg=where)
         self.assertAlmostEqual(scan["range_max"], 8.18 if units == "mm" else 81.8, places=4, msg=where)
 
+    def expect_points(self, scan, cloud, where):
+        """The point cloud is the scan's ranges with a distance, at their angles."""
+        expected = []
+        for i, r in enumerate(scan["ranges"]):
+            if 0 < r <= scan["range_max"] and r >= scan["range_min"]:
+                a = scan["angle_min"] + i * scan["angle_increment"]
+                expected.append((r * math.cos(a), r * math.sin(a)))
+        self.assertEqual((cloud["height"], cloud["width"], cloud["is_dense"]), (1, len(expected), True), where)
+        self.assertEqual(cloud["logTime"], scan["logTime"], where)
+        for p, (x, y) in zip(cloud["points"], expected):
+            self.assertAlmostEqual(p["x"], x, delta=1e-4, msg=where)
+            self.assertAlmostEqual(p["y"], y, delta=1e-4, msg=where)
+            self.assertEqual(p["z"], 0, where)
+
     def test_outputs(self):
         """The scans of each variant and unit, as printed, recorded and published."""
         env = emulator.DDS_ENV
@@ -97,8 +112,10 @@ class Variants(SimsPerTest):
                     for scan in printed:
                         self.assertEqual([f32(r) for r in scan["ranges"]],
                                          [f32((w & MASK) / per_metre) for w in sent[scan["seq"]]], where)
+                    self.assertEqual(len(recorded["points"]), len(recorded["scans"]), where)
                     for i, scan in enumerate(recorded["scans"]):
                         self.assertEqual(scan["ranges"], [f32((w & MASK) / per_metre) for w in sent[i]], where)
+                        self.expect_points(scan, recorded["points"][i], where)
                     if listener:
                         samples = [bytes.fromhex(x["cdr"]) for x in published if x.get("reader") == "reliable"]
                         self.assertTrue(samples, where)

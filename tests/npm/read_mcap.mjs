@@ -1,6 +1,7 @@
 // Reads an MCAP recording with the format's reference TypeScript reader and
 // prints what it holds as JSON: the header, schemas, channels, statistics,
-// and every /scan message decoded as a ROS 2 LaserScan (plus the raw words).
+// every /scan message decoded as a ROS 2 LaserScan, every point cloud as its
+// points' x, y, z read through its own field table (plus the raw words).
 //
 //   node read_mcap.mjs FILE          indexed: CRCs, summary and indexes checked
 //   node read_mcap.mjs --stream FILE  streaming: reads what a file cut short holds
@@ -21,7 +22,20 @@ const args = process.argv.slice(2);
 const stream = args[0] === "--stream";
 const path = stream ? args[1] : args[0];
 
-const out = { schemas: [], channels: [], scans: [], raw: [] };
+const out = { schemas: [], channels: [], scans: [], points: [], raw: [] };
+
+// A PointCloud2's points by what its fields say: name, offset and type.
+function cloudPoints(m) {
+  const view = new DataView(m.data.buffer, m.data.byteOffset, m.data.byteLength);
+  const readers = { 7: (at) => view.getFloat32(at, !m.is_bigendian), 8: (at) => view.getFloat64(at, !m.is_bigendian) };
+  const points = [];
+  for (let i = 0; i < m.width * m.height; ++i) {
+    const p = {};
+    for (const f of m.fields) p[f.name] = readers[f.datatype](i * m.point_step + f.offset);
+    points.push(p);
+  }
+  return points;
+}
 const readers = new Map();
 
 function decode(channel, schema, message) {
@@ -31,6 +45,21 @@ function decode(channel, schema, message) {
       readers.set(schema.id, new MessageReader(parseMessageDefinition(text, { ros2: true })));
     }
     const m = readers.get(schema.id).readMessage(message.data);
+    if (schema.name === "sensor_msgs/msg/PointCloud2") {
+      out.points.push({
+        topic: channel.topic,
+        logTime: message.logTime.toString(),
+        frame_id: m.header.frame_id,
+        height: m.height,
+        width: m.width,
+        fields: m.fields.map((f) => ({ name: f.name, offset: f.offset, datatype: f.datatype, count: f.count })),
+        point_step: m.point_step,
+        row_step: m.row_step,
+        is_dense: m.is_dense,
+        points: cloudPoints(m),
+      });
+      return;
+    }
     out.scans.push({
       topic: channel.topic,
       logTime: message.logTime.toString(),
