@@ -297,6 +297,31 @@ def serial_throughput(rate, seconds, variant="180/0.5", points=361):
     return measured, limit, view.returncode
 
 
+def version_rss_kib():
+    """Peak RSS of `lmsview --version`: the program's cost before any link.
+    Measured by GNU time, whose own small process is what the child was forked
+    from (a child forked from Python would count Python's pages)."""
+    p = subprocess.run(["/usr/bin/time", "-f", "%M", os.path.join(BUILD, "app", "lmsview"), "--version"],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, check=True)
+    return int(p.stderr.strip().splitlines()[-1])
+
+
+def memory_rows(out, scans):
+    """Peak RSS side by side: lmsview, the baseline reader and the library's
+    Scanner over TCP, and lmsview --version."""
+    rows = [(name, run_reader(program, False, "127.0.0.34", scans)["peak_rss_kib"])
+            for name, program in (("lmsview over TCP", "lmsview"), ("baseline reader over TCP", "baseline"),
+                                  ("liblmsview's Scanner over TCP", "scanner"))]
+    rows.append(("lmsview --version", version_rss_kib()))
+    out("| peak RSS | KiB |")
+    out("|---|---|")
+    for name, kib in rows:
+        out(f"| {name} | {kib} |")
+    out(f"Ratio lmsview / baseline over TCP: {rows[0][1] / max(rows[1][1], 1):.2f}")
+    out()
+    return rows
+
+
 def fmt(v, unit=""):
     if v is None:
         return "-"
@@ -309,7 +334,8 @@ def main():
     ap.add_argument("--silent-seconds", type=int, default=30)
     ap.add_argument("--rate-scans", type=int, default=100, help="scans for each run at 10 and 50 a second")
     ap.add_argument("--markdown", help="also write the tables to this file")
-    ap.add_argument("--only", choices=["serial"], help="only the serial throughput rows")
+    ap.add_argument("--only", choices=["serial", "memory"],
+                    help="only the serial throughput rows, or only the peak-memory rows")
     args = ap.parse_args()
 
     sh(["scripts/setup.sh"])
@@ -343,6 +369,9 @@ def main():
 
     if args.only == "serial":
         serial_rows()
+        return 0
+    if args.only == "memory":
+        memory_rows(out, args.scans)
         return 0
 
     micro_json = subprocess.run([os.path.join(BUILD, "bench", "micro_bench"), "--benchmark_format=json",
@@ -428,6 +457,8 @@ def main():
         ("CPU per scan over the pty / baseline", f"{pty['cpu_ms_per_scan'] / base_pty['cpu_ms_per_scan']:.2f}",
          pty["cpu_ms_per_scan"] < base_pty["cpu_ms_per_scan"], "< 1"),
         ("peak RSS", f"{tcp['peak_rss_kib']} KiB", tcp["peak_rss_kib"] <= 4096, "≤ 4096 KiB"),
+        ("peak RSS / baseline", f"{tcp['peak_rss_kib'] / max(base_tcp['peak_rss_kib'], 1):.2f}",
+         tcp["peak_rss_kib"] <= 1.3 * base_tcp["peak_rss_kib"], "≤ 1.3"),
         ("formatting a 361-row table", f"{table_us:.1f} µs", table_us <= 35, "≤ 35 µs"),
         ("formatting a plot frame at 200 x 60", f"{plot_us:.1f} µs", plot_us < 1000, "well under 1 ms"),
         ("CPU per scan at 50/s vs 1/s", f"{cpu_at[50] / cpu_at[1]:.2f}", cpu_at[50] <= 1.1 * cpu_at[1], "≤ 1.10"),

@@ -15,6 +15,7 @@ command -v ip >/dev/null || need+=(iproute2)
 command -v unshare >/dev/null || need+=(util-linux)
 command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)
 command -v strace >/dev/null || need+=(strace)
+[ -x /usr/bin/time ] || need+=(time)  # the bench's peak memory of short runs
 command -v rsvg-convert >/dev/null || need+=(librsvg2-bin)
 command -v pkg-config >/dev/null || need+=(pkg-config)
 [ -f /usr/include/zstd.h ] || need+=(libzstd-dev)
