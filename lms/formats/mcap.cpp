@@ -268,23 +268,34 @@ void Writer::finish() {
 
 namespace {
 
-// Reads exactly `n` bytes into `out` (resized), updating the data section's
-// CRC; false at the end of the input (or an error) before them.
+// Reads exactly `n` bytes into `out`, updating the data section's CRC; false
+// at the end of the input (or an error) before them (`out` then holds what
+// there was). Reads ahead in blocks: a file of millions of tiny records is
+// not millions of reads.
 struct Input {
+  static constexpr std::size_t kReadAhead = 64 * 1024;
+  explicit Input(const std::function<long long(char*, std::size_t)>& from) : read(from) {}
   const std::function<long long(char*, std::size_t)>& read;
   std::uint32_t crc = 0;
   bool failed = false;  // a read error, not the end
+  std::string ahead;    // read, not yet taken from `at` on
+  std::size_t at = 0;
   bool take(std::string& out, std::size_t n) {
-    out.resize(n);
-    std::size_t got = 0;
-    while (got < n) {
-      const long long r = read(out.data() + got, n - got);
-      if (r <= 0) {
-        failed = r < 0;
-        out.resize(got);
-        return false;
+    out.clear();
+    while (out.size() < n) {
+      if (at == ahead.size()) {
+        ahead.resize(kReadAhead);
+        const long long r = read(ahead.data(), ahead.size());
+        ahead.resize(r > 0 ? static_cast<std::size_t>(r) : 0);
+        at = 0;
+        if (r <= 0) {
+          failed = r < 0;
+          return false;
+        }
       }
-      got += static_cast<std::size_t>(r);
+      const std::size_t k = std::min(n - out.size(), ahead.size() - at);
+      out.append(ahead, at, k);
+      at += k;
     }
     crc = crc32(out, crc);
     return true;
