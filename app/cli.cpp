@@ -491,8 +491,8 @@ const char* usageText() {
       "and its end does too unless --reconnect is given; with --count or --seconds it\n"
       "is not read at all. In the background the terminal is left alone.\n"
       "Exit status: 0 stopped (key, end of input, --count, --seconds), 1 the link\n"
-      "could not be opened or was lost, or output failed, 2 bad arguments, 141 the\n"
-      "output pipe closed, " +
+      "could not be opened or was lost, output failed or a recording stopped early,\n"
+      "2 bad arguments, 141 the output pipe closed, " +
       platform::stopStatusText() + ".\n";
   return text.c_str();
 }
