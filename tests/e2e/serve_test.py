@@ -117,24 +117,8 @@ def frame(opcode, payload, masked=True, length=None):
     return head + mask + bytes(b ^ mask[i % 4] for i, b in enumerate(payload))
 
 
-def text_frames(data):
-    """The JSON of the server's text frames in `data`."""
-    out, at = [], 0
-    while at + 2 <= len(data):
-        op, n = data[at] & 0x0F, data[at + 1] & 0x7F
-        at += 2
-        if n == 126:
-            n, at = struct.unpack(">H", data[at:at + 2])[0], at + 2
-        elif n == 127:
-            n, at = struct.unpack(">Q", data[at:at + 8])[0], at + 8
-        if op == 1 and at + n <= len(data):
-            out.append(json.loads(data[at:at + n]))
-        at += n
-    return out
-
-
-def close_code(data):
-    """The code of the close frame among the server's frames, or None."""
+def frames(data):
+    """(opcode, payload) of each of the server's whole frames in `data` (unmasked)."""
     at = 0
     while at + 2 <= len(data):
         op, n = data[at] & 0x0F, data[at + 1] & 0x7F
@@ -143,10 +127,20 @@ def close_code(data):
             n, at = struct.unpack(">H", data[at:at + 2])[0], at + 2
         elif n == 127:
             n, at = struct.unpack(">Q", data[at:at + 8])[0], at + 8
-        if op == 8:
-            return struct.unpack(">H", data[at:at + 2])[0]
+        if at + n > len(data):
+            return
+        yield op, data[at:at + n]
         at += n
-    return None
+
+
+def text_frames(data):
+    """The JSON of the server's whole text frames in `data`."""
+    return [json.loads(payload) for op, payload in frames(data) if op == 1]
+
+
+def close_code(data):
+    """The code of the close frame among the server's frames, or None."""
+    return next((struct.unpack(">H", payload[:2])[0] for op, payload in frames(data) if op == 8), None)
 
 
 def node(script, *args):
