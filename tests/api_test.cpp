@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -425,14 +424,17 @@ TEST(CInterface, OpensReadsAndSaysWhatWentWrong) {
 // its message: the C header, error_category() and lmsview_error_text() agree
 // with it, row by row, and no errc is left out.
 TEST(Contract, EveryErrorHasOneValueNameAndMessageEverywhere) {
+  // Every "#define LMSVIEW_NAME <number>" of the header.
   std::ifstream header(LMS_SOURCE_DIR "/include/lmsview/lmsview.h");
-  std::stringstream text;
-  text << header.rdbuf();
   std::map<std::string, int> defined;
-  const std::string all = text.str();
-  const std::regex define(R"(#define (LMSVIEW_[A-Z0-9_]+) +(\d+))");
-  for (auto it = std::sregex_iterator(all.begin(), all.end(), define); it != std::sregex_iterator(); ++it)
-    defined[(*it)[1]] = std::stoi((*it)[2]);
+  for (std::string line; std::getline(header, line);) {
+    std::istringstream words(line);
+    std::string hash, name, value;
+    words >> hash >> name >> value;
+    if (hash == "#define" && name.rfind("LMSVIEW_", 0) == 0 && !value.empty() &&
+        value.find_first_not_of("0123456789") == std::string::npos)
+      defined[name] = std::stoi(value);
+  }
   EXPECT_EQ(defined.at("LMSVIEW_OK"), 0);
   EXPECT_EQ(std::to_string(defined.at("LMSVIEW_VERSION_MAJOR")) + "." +
                 std::to_string(defined.at("LMSVIEW_VERSION_MINOR")) + "." +
@@ -451,8 +453,11 @@ TEST(Contract, EveryErrorHasOneValueNameAndMessageEverywhere) {
   EXPECT_EQ(lms::contractOf(rows + 1), nullptr);
   // The rest are no errors: they name versions, sizes, options and their values.
   for (const auto& [name, value] : defined) {
-    const std::regex other("LMSVIEW_(OK|VERSION_.*|POINTS|MAX_POINTS|OPTION_.*|VARIANT_.*|UNITS_.*)");
-    EXPECT_TRUE(std::regex_match(name, other)) << name << " is in the header but not in the table";
+    const std::string rest = name.substr(std::string_view("LMSVIEW_").size());
+    const bool other = rest == "OK" || rest == "POINTS" || rest == "MAX_POINTS" ||
+                       rest.rfind("VERSION_", 0) == 0 || rest.rfind("OPTION_", 0) == 0 ||
+                       rest.rfind("VARIANT_", 0) == 0 || rest.rfind("UNITS_", 0) == 0;
+    EXPECT_TRUE(other) << name << " is in the header but not in the table";
   }
   // A variant's C name gives the points of its scans.
   const std::map<std::string, std::string> cName{{"100/1", "100_1"},

@@ -1,8 +1,8 @@
 """lmssim as a process for the end-to-end tests and the scripts, and the
 machinery they share: start the emulator and wait for its ready line (the
-address it listens on, or its serial device), a pseudo-terminal harness, and
-the parser of lmsview's tables. Set LMSSIM to the emulator's path before use
-(or pass the path)."""
+address it listens on, or its serial device), a pseudo-terminal harness, the
+parser of lmsview's tables, lmsview run to its end, and the MCAP reference
+reader. Set LMSSIM (and LMSVIEW, NPM where used) before use."""
 
 import fcntl
 import json
@@ -10,6 +10,7 @@ import os
 import pty
 import re
 import select
+import struct
 import subprocess
 import tempfile
 import termios
@@ -17,8 +18,28 @@ import threading
 import time
 import unittest
 
-LMSSIM = None
+LMSSIM = LMSVIEW = NPM = None  # the programs, and the folder of the reference readers (tests/npm)
 TABLE_ROW = re.compile(r"^(\d+) (\d+\.\d\d) (\d+\.\d\d)$")
+
+
+def f32(x):
+    """x as a float32 holds it."""
+    return struct.unpack("<f", struct.pack("<f", x))[0]
+
+
+def lmsview(*args, env=None, stdin=subprocess.DEVNULL, timeout=60):
+    """lmsview run to its end; its output as text."""
+    return subprocess.run([LMSVIEW, *args], stdin=stdin, capture_output=True, text=True, timeout=timeout, env=env)
+
+
+def read_mcap(path, stream=False):
+    """What the format's reference reader finds in an MCAP file (indexed, or
+    as a stream for a file cut short)."""
+    p = subprocess.run(["node", "read_mcap.mjs", *(["--stream"] if stream else []), path], cwd=NPM,
+                       capture_output=True, text=True, timeout=60)
+    if p.returncode != 0:
+        raise AssertionError("the reference reader refused " + path + ":\n" + p.stderr)
+    return json.loads(p.stdout)
 
 
 def launch(args, lmssim=None, **popen):

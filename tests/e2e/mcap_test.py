@@ -12,7 +12,6 @@ import json
 import math
 import os
 import signal
-import struct
 import subprocess
 import sys
 import tempfile
@@ -20,27 +19,10 @@ import time
 import unittest
 
 import emulator
-from emulator import SimsPerTest
+from emulator import SimsPerTest, f32, lmsview
 
-LMSVIEW = NPM = None
 MASK = 0x1FFF
-
-
-def f32(x):
-    return struct.unpack("f", struct.pack("f", x))[0]
-
-
-def read(path, stream=False):
-    p = subprocess.run(["node", "read_mcap.mjs", *(["--stream"] if stream else []), path], cwd=NPM,
-                       capture_output=True, text=True, timeout=60)
-    if p.returncode != 0:
-        raise AssertionError("the reference reader refused " + path + ":\n" + p.stderr)
-    return json.loads(p.stdout)
-
-
-def lmsview(*args, timeout=60):
-    return subprocess.run([LMSVIEW, *args], stdin=subprocess.DEVNULL, capture_output=True, text=True,
-                          timeout=timeout)
+read = emulator.read_mcap
 
 
 class Mcap(SimsPerTest):
@@ -55,7 +37,7 @@ class Mcap(SimsPerTest):
                 self.assertEqual(p.returncode, 0, p.stderr)
                 got = read(path)
             sent = [w for (_, fate, w) in sim.sent() if fate == "sent"]
-            self.assertEqual(got["header"], {"profile": "ros2", "library": subprocess.run([LMSVIEW, "--version"], capture_output=True, text=True).stdout.strip()})
+            self.assertEqual(got["header"], {"profile": "ros2", "library": subprocess.run([emulator.LMSVIEW, "--version"], capture_output=True, text=True).stdout.strip()})
             self.assertTrue(got["dataCrcOk"])
             self.assertEqual(got["summaryOffsets"], 4)
             self.assertEqual(got["chunkIndexes"], got["statistics"]["chunkCount"])
@@ -90,7 +72,7 @@ class Mcap(SimsPerTest):
         self.sim("127.0.14.2")
         with tempfile.TemporaryDirectory() as d:
             path = os.path.join(d, "killed.mcap")
-            v = subprocess.Popen([LMSVIEW, "--interval", "100", "--format", "csv", "--record", path, "IP",
+            v = subprocess.Popen([emulator.LMSVIEW, "--interval", "100", "--format", "csv", "--record", path, "IP",
                                   "127.0.14.2", "LMS"], stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
                                  stderr=subprocess.DEVNULL)
             end = time.monotonic() + 15
@@ -163,5 +145,5 @@ class Mcap(SimsPerTest):
 
 
 if __name__ == "__main__":
-    LMSVIEW, emulator.LMSSIM, NPM = sys.argv[1], sys.argv[2], sys.argv[3]
+    emulator.LMSVIEW, emulator.LMSSIM, emulator.NPM = sys.argv[1], sys.argv[2], sys.argv[3]
     unittest.main(argv=[sys.argv[0], *sys.argv[4:]], verbosity=2)

@@ -18,17 +18,13 @@ import time
 import unittest
 
 import emulator
-from emulator import SimsPerTest
+from emulator import SimsPerTest, f32
 
 LMSVIEW = LISTEN = PLUGIN = None
 MASK = 0x1FFF
 HERE = os.path.dirname(os.path.abspath(__file__))
 ENV = emulator.DDS_ENV
 Listener = emulator.Listener
-
-
-def f32(x):
-    return struct.unpack("<f", struct.pack("<f", x))[0]
 
 
 def type_hash():

@@ -16,14 +16,10 @@ import time
 import unittest
 
 import emulator
-from emulator import SimsPerTest
+from emulator import SimsPerTest, f32
 
 LMSVIEW = NPM = OUT = None
 MASK = 0x1FFF
-
-
-def f32(x):
-    return struct.unpack("<f", struct.pack("<f", x))[0]
 
 
 class Served:

@@ -19,29 +19,13 @@ import tempfile
 import unittest
 
 import emulator
-from emulator import SimsPerTest
+from emulator import SimsPerTest, f32, lmsview, read_mcap
 
-LMSVIEW = NPM = LISTEN = None
+LISTEN = None
 MASK = 0x1FFF
 # name: (points, field in degrees)
 VARIANTS = {"100/1": (101, 100), "180/1": (181, 180), "100/0.5": (201, 100), "180/0.5": (361, 180),
             "100/0.25": (401, 100)}
-
-
-def f32(x):
-    return struct.unpack("<f", struct.pack("<f", x))[0]
-
-
-def lmsview(*args, env=None, timeout=60):
-    return subprocess.run([LMSVIEW, *args], stdin=subprocess.DEVNULL, capture_output=True, text=True,
-                          timeout=timeout, env=env)
-
-
-def read_mcap(path):
-    p = subprocess.run(["node", "read_mcap.mjs", path], cwd=NPM, capture_output=True, text=True, timeout=60)
-    if p.returncode != 0:
-        raise AssertionError("the reference reader refused " + path + ":\n" + p.stderr)
-    return json.loads(p.stdout)
 
 
 def cdr_fields(cdr):
@@ -195,6 +179,6 @@ class Variants(SimsPerTest):
 
 
 if __name__ == "__main__":
-    LMSVIEW, emulator.LMSSIM, NPM = sys.argv[1:4]
+    emulator.LMSVIEW, emulator.LMSSIM, emulator.NPM = sys.argv[1:4]
     LISTEN = sys.argv[4] if len(sys.argv) > 5 else None
     unittest.main(argv=[sys.argv[0], "Variants.test_" + sys.argv[-1].lower()], verbosity=2)
