@@ -129,7 +129,7 @@ bool finalizing() {
 // The scanner with its waits made for Python: the GIL is released while
 // waiting, in slices, so Ctrl-C ends a wait within 100 ms.
 struct PyScanner {
-  explicit PyScanner(lmsview::Options o) : scanner(std::move(o)) {}
+  explicit PyScanner(const lmsview::Options& o) : scanner(o) {}
 
   // A scan, or nullptr on timeout.
   std::shared_ptr<PyScan> next(std::optional<std::chrono::steady_clock::duration> timeout) {

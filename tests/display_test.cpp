@@ -31,8 +31,8 @@ std::vector<std::string> lines(const std::string& s) {
 }
 
 TEST(ScanTable, FullScanShowsAll361PointsUnderTheHeader) {
-  std::vector<std::uint16_t> words;
-  for (int i = 0; i < kScanPoints; ++i) words.push_back(static_cast<std::uint16_t>(i));
+  std::vector<std::uint16_t> words(kScanPoints);
+  for (int i = 0; i < kScanPoints; ++i) words[i] = static_cast<std::uint16_t>(i);
   std::string t;
   formatScanTable(t, scanOf(words, 7), false);
   const auto l = lines(t);
@@ -60,8 +60,8 @@ TEST(ScanTable, EmptyScanShowsTheHeaderOnlyAndTerminalOutputClearsFirst) {
 TEST(ScanTable, NumbersAreFormattedExactlyAsPrintfWould) {
   std::mt19937 rng(12345);
   std::uniform_int_distribution<int> raw(0, 8191);
-  std::vector<std::uint16_t> words;
-  for (int i = 0; i < kScanPoints; ++i) words.push_back(static_cast<std::uint16_t>(raw(rng)));
+  std::vector<std::uint16_t> words(kScanPoints);
+  for (int i = 0; i < kScanPoints; ++i) words[i] = static_cast<std::uint16_t>(raw(rng));
   std::string t;
   formatScanTable(t, scanOf(words, 123456), false);
   std::string expected = "muestra: 123456\n[ punto , Angulo [grad], Radio [cm] ]\n\n";

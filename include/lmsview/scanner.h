@@ -197,7 +197,7 @@ class LMSVIEW_API Subscription {
 class LMSVIEW_API Scanner {
  public:
   // Does not touch the link.
-  explicit Scanner(Options options);
+  explicit Scanner(const Options& options);
   Scanner(Scanner&&) noexcept;
   Scanner& operator=(Scanner&&) noexcept;
   Scanner(const Scanner&) = delete;

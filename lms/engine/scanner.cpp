@@ -3,6 +3,7 @@
 #include "lmsview/scanner.h"
 
 #include <algorithm>
+#include <new>
 
 #include "lms/engine/engine.h"
 #include "lms/engine/link_name.h"
@@ -82,7 +83,7 @@ struct Scanner::Impl : lms::Engine {
   const Problem problem;
 };
 
-Scanner::Scanner(Options options) {
+Scanner::Scanner(const Options& options) {
   Problem problem;
   lms::EngineOptions e = engineOptions(options, &problem);
   impl_ = std::make_shared<Impl>(std::move(e), std::move(problem));
@@ -99,7 +100,7 @@ Scanner::~Scanner() {
   // In a fork()ed child the acquisition thread stayed in the parent: nothing
   // of it may be joined or touched, so the engine is left as it is.
   if (impl_ && impl_->forkedAway()) {
-    new std::shared_ptr<Impl>(std::move(impl_));
+    new (std::nothrow) std::shared_ptr<Impl>(std::move(impl_));
     return;
   }
   close();
