@@ -5,10 +5,12 @@
 // does.
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <vector>
 
+#include "lms/protocol/exchange.h"
 #include "platform/clock.h"
 
 using ByteVec = std::vector<std::uint8_t>;
@@ -41,7 +43,8 @@ struct FakeLink {
     return static_cast<int>(a.size());
   }
   // Nothing arrives while the test waits: the whole bound passes.
-  bool waitData(int ms) {
+  bool waitData(int ms, const std::atomic<bool>* stop) {
+    ms = lms::stopAwareWait(ms, stop);
     ++waits;
     platform::sleepMs(ms);
     return !answers.empty();

@@ -65,11 +65,19 @@ int TcpClient::readReady(std::uint8_t* destination, int wanted) {
   return framer_.readReady(destination, wanted, lastArrivals_);
 }
 
-bool TcpClient::waitReady(int timeoutMs) {
+bool TcpClient::waitReady(int timeoutMs, const std::atomic<bool>* stop) {
   std::unique_lock lock(mutex_);
-  return readyWake_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] {
-    return framer_.ready() || framingThreadDone_.load(std::memory_order_acquire);
+  return readyWake_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this, stop] {
+    return framer_.ready() || framingThreadDone_.load(std::memory_order_acquire) ||
+           (stop && stop->load(std::memory_order_acquire));
   }) && framer_.ready();
+}
+
+void TcpClient::wakeWaiters() {
+  // Under the lock: a waiter either saw the flag raised before this or is
+  // already waiting when the notice comes.
+  std::lock_guard lock(mutex_);
+  readyWake_.notify_all();
 }
 
 bool TcpClient::drained() {

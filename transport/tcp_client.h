@@ -71,8 +71,11 @@ class TcpClient {
   // True when a socket was closed, false when there was none.
   bool close();
 
-  // Blocks until a message is ready, the connection is lost, or `timeoutMs` passes.
-  bool waitReady(int timeoutMs);
+  // Blocks until a message is ready, the connection is lost, `timeoutMs`
+  // passes, or `stop` (when given) is raised and wakeWaiters() called.
+  bool waitReady(int timeoutMs, const std::atomic<bool>* stop = nullptr);
+  // Wakes waitReady() to look at its stop flag again (from any thread).
+  void wakeWaiters();
   // Asks both threads to end (a blocked receive is woken) without closing.
   void stopRunning();
   bool running() const { return running_.load(std::memory_order_acquire); }

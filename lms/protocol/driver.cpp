@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstring>
+#include <utility>
 
 #include "platform/clock.h"
 #include "transport/serial_port.h"
@@ -76,9 +77,22 @@ bool LmsDriver<Link>::stop() {
   {
     std::lock_guard lock(mutex_);
     stopRequested_.store(true, std::memory_order_release);
+    // A wait for an answer ends at the stop too, where the link can wake it.
+    if (transport_) Link::wake(*transport_);
   }
   stopWake_.notify_all();
   return true;
+}
+
+template <class Link>
+void LmsDriver<Link>::setTransport(std::unique_ptr<Transport> next) {
+  // stop() reaches the transport from another thread, under the lock; the
+  // old one goes outside it (its threads may still report).
+  std::unique_ptr<Transport> old;
+  {
+    std::lock_guard lock(mutex_);
+    old = std::exchange(transport_, std::move(next));
+  }
 }
 
 template <class Link>
@@ -113,12 +127,12 @@ void LmsDriver<Link>::fail(RunOutcome outcome, std::string text, std::error_code
 template <class Link>
 bool LmsDriver<Link>::run() {
   outcome_.store(RunOutcome::Running, std::memory_order_release);
-  transport_ = Link::makeTransport(out_, timing_.clientStartPauseMs);
+  setTransport(Link::makeTransport(out_, timing_.clientStartPauseMs));
   bool open = connectWithRetries(target_, *transport_, kConnectAttempts) == 1;
   // The first open runs to its result: a failure stands even when a stop
   // came while it ran (the end of an empty input, say), so it is reported.
   if (!open && !reconnect_.enabled) {
-    transport_.reset();
+    setTransport(nullptr);
     return true;
   }
   int attempt = 1;
@@ -128,7 +142,7 @@ bool LmsDriver<Link>::run() {
       // Without --reconnect the failure stands; with it, back off and try
       // again with a fresh transport (the old one's threads and descriptor go).
       if (!reconnect_.enabled) {
-        transport_.reset();
+        setTransport(nullptr);
         return true;
       }
       ++attempt;
@@ -139,8 +153,8 @@ bool LmsDriver<Link>::run() {
             .attempt = attempt});
       if (!pauseUnlessStopped(delayMs)) break;
       delayMs = std::min(delayMs * 2, reconnect_.maxDelayMs);
-      transport_.reset();
-      transport_ = Link::makeTransport(out_, timing_.clientStartPauseMs);
+      setTransport(nullptr);
+      setTransport(Link::makeTransport(out_, timing_.clientStartPauseMs));
       open = connectWithRetries(target_, *transport_, 1) == 1;
       continue;
     }
@@ -174,7 +188,7 @@ bool LmsDriver<Link>::run() {
   outcome_.store(RunOutcome::Stopped, std::memory_order_release);
   // The link is let go as the loop ends, not when the driver goes: another
   // program (or scanner object) may open it at once.
-  transport_.reset();
+  setTransport(nullptr);
   return true;
 }
 

@@ -128,6 +128,7 @@ class LmsDriver {
 
   bool run();
   bool stop();
+  void setTransport(std::unique_ptr<Transport> next);
   bool stopping() const { return stopRequested_.load(std::memory_order_acquire); }
 
   int connectToLMS(int port, int baud, Transport& transport) requires SerialLink<Link>;
@@ -208,8 +209,6 @@ class LmsDriver {
     scannerBaud_ = baud;
     keepScannerBaud_ = keep;
   }
-  // The transport, once run() has created it (acquisition thread only).
-  Transport* transport() { return transport_.get(); }
   bool isLMS() const { return isLMS_; }
   int comPort() const requires SerialLink<Link> { return target_.comPort; }
 
@@ -241,11 +240,11 @@ class LmsDriver {
   Units units_ = Units::Millimetres;
   int intervalMs_ = kCyclePauseMs;
   bool isLMS_ = true;
-  std::unique_ptr<Transport> transport_;
-  Link link_{};  // bound to transport_ once per run
+  std::unique_ptr<Transport> transport_;  // replaced under mutex_ (setTransport), read by stop()
+  Link link_{};                           // bound to transport_ once per run
   std::atomic<bool> stopRequested_{false};
   std::atomic<RunOutcome> outcome_{RunOutcome::NotStarted};
-  mutable std::mutex mutex_;  // guards failureText_ and the stop wait
+  mutable std::mutex mutex_;  // guards failureText_, the stop wait and transport_'s replacement
   std::condition_variable stopWake_;
   std::string failureText_;
   std::error_code failureError_;

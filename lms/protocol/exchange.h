@@ -38,7 +38,8 @@ inline constexpr int kLineTailMs = 10;
 // - hasData(): received data is waiting;
 // - read(buffer, n): stores at most n bytes and returns the count of the
 //   message or bytes it took (a message link may report more than it stored);
-// - waitData(ms): blocks until data is waiting or `ms` pass;
+// - waitData(ms, stop): blocks until data is waiting or `ms` pass, or soon
+//   after `stop` (when not null) is raised;
 // - lost(): the peer or device is gone and nothing more will come;
 // - lineMs(bytes): how long `bytes` more need on the line, or 0 where whole
 //   messages arrive at once;
@@ -49,7 +50,7 @@ concept TelegramLink = requires(T& t, const std::uint8_t* in, std::uint8_t* out,
   { t.write(in, n, true) } -> std::convertible_to<int>;
   { t.hasData() } -> std::convertible_to<bool>;
   { t.read(out, n) } -> std::convertible_to<int>;
-  { t.waitData(n) } -> std::convertible_to<bool>;
+  { t.waitData(n, static_cast<const std::atomic<bool>*>(nullptr)) } -> std::convertible_to<bool>;
   { t.lost() } -> std::convertible_to<bool>;
   { t.lineMs(n) } -> std::convertible_to<int>;
   { t.arrivalNs(n) } -> std::convertible_to<std::int64_t>;
@@ -70,8 +71,8 @@ struct ReplyCarry {
 // the link gone; the telegram could not be sent at all; or a stop came first.
 enum class AckResult { Ack, Refused, Unexpected, Timeout, LinkLost, NotSent, Stopped };
 
-// The bound of a wait that `stop` (when given) may end: the time left, in
-// slices of kStopCheckMs while a stop can come.
+// The bound of a wait that `stop` (when given) may end but nothing wakes
+// at it: the time left, in slices of kStopCheckMs while a stop can come.
 inline int stopAwareWait(std::int64_t left, const std::atomic<bool>* stop) {
   return static_cast<int>(stop ? std::min<std::int64_t>(left, kStopCheckMs) : left);
 }
@@ -112,7 +113,7 @@ AckResult awaitAck(T& link, ReplyCarry* carry, int timeoutMs = kAckTimeoutMs,
     if (stop && stop->load(std::memory_order_acquire)) return AckResult::Stopped;
     const std::int64_t left = deadline - platform::processMillis();
     if (left <= 0) return AckResult::Timeout;
-    link.waitData(stopAwareWait(left, stop));
+    link.waitData(static_cast<int>(left), stop);
   }
   ReplyCarry scratch;
   ReplyCarry& into = carry ? *carry : scratch;
@@ -160,7 +161,7 @@ bool collectTelegram(T& link, ReplyCarry& carry, std::int64_t deadline,
     if (readMore(link, carry)) continue;
     const std::int64_t left = deadline - platform::processMillis();
     if (left <= 0 || link.lost() || (stop && stop->load(std::memory_order_acquire))) return false;
-    link.waitData(stopAwareWait(left, stop));
+    link.waitData(static_cast<int>(left), stop);
   }
   return wholeTelegramLength(carry.bytes.data(), carry.length) > 0;
 }
@@ -190,7 +191,7 @@ bool collectReply(T& link, ReplyCarry& carry, std::int64_t deadline,
     if (line > kLineTailMs)
       platform::sleepMs(std::min(wait, line - kLineTailMs));
     else
-      link.waitData(wait);
+      link.waitData(static_cast<int>(left), stop);
   }
 }
 

@@ -55,7 +55,8 @@ struct SerialPortLink {
     lastReadNs = platform::wallClockNanos();
     return n;
   }
-  bool waitData(int ms) { return port->waitData(ms); }
+  // Nothing wakes a serial wait at a stop: it looks again every kStopCheckMs.
+  bool waitData(int ms, const std::atomic<bool>* stop) { return port->waitData(stopAwareWait(ms, stop)); }
   bool lost() { return port->gone(); }
   // Ten bit times a byte (8N1), rounded up.
   int lineMs(int bytes) const { return bytes * 10000 / port->baud() + 1; }
@@ -67,6 +68,7 @@ struct SerialPortLink {
   // Opens the same device again at `baud`; false when it did not open.
   bool reopenAt(int baud);
   int baud() const { return port->baud(); }
+  static void wake(Transport&) {}
   static std::string placeText(const Target& t);
 
   static std::unique_ptr<Transport> makeTransport(const transport::MessageSink&, int) {
@@ -94,7 +96,8 @@ struct TcpClientLink {
   int write(const std::uint8_t* bytes, int count, bool more) { return client->send(bytes, count, more); }
   bool hasData() { return client->hasReady() == 1; }
   int read(std::uint8_t* buffer, int room) { return client->readReady(buffer, room); }
-  bool waitData(int ms) { return client->waitReady(ms); }
+  // The driver's stop wakes this wait (wake()): no slices.
+  bool waitData(int ms, const std::atomic<bool>* stop) { return client->waitReady(ms, stop); }
   bool lost() { return client->drained(); }
   int lineMs(int) const { return 0; }
   // The client keeps when each message's first bytes came off the socket.
@@ -108,6 +111,7 @@ struct TcpClientLink {
   std::string sendFailureText() const;
   bool reopenAt(int) { return false; }
   int baud() const { return 0; }
+  static void wake(Transport& client) { client.wakeWaiters(); }
   static std::string placeText(const Target& t);
 
   // A reply is whole at its last byte, not 50 ms later.
