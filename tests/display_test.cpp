@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <limits>
 #include <random>
 #include <sstream>
 
@@ -74,6 +75,33 @@ TEST(ScanTable, NumbersAreFormattedExactlyAsPrintfWould) {
   }
   expected += "\n";
   EXPECT_EQ(t, expected);
+
+  // Ranges no scanner sends (a caller's own Scan): ties, signs, the huge and the undefined.
+  const float odd[] = {-0.0f,
+                       -0.01f,
+                       -1e-9f,
+                       0.00005f,
+                       0.000125f,
+                       0.02675f,
+                       1.00005f,
+                       81.91f,
+                       1.2345e6f,
+                       1e7f,
+                       9.99999e6f,
+                       1e30f,
+                       std::numeric_limits<float>::infinity(),
+                       std::numeric_limits<float>::quiet_NaN(),
+                       0.0049999f,
+                       0.0050001f};
+  lmsview::Scan s = scanOf(std::vector<std::uint16_t>(std::size(odd)), 1);
+  s.geometry = replyGeometry(181);
+  s.ranges.assign(std::begin(odd), std::end(odd));
+  formatScanTable(t, s, false);
+  const auto got = lines(t);
+  for (std::size_t i = 0; i < std::size(odd); ++i) {
+    std::snprintf(row, sizeof row, "%2.2f", static_cast<double>(odd[i]) * 100.0);
+    EXPECT_EQ(got[3 + i].substr(got[3 + i].rfind(' ') + 1), row) << odd[i];
+  }
 }
 
 }  // namespace
