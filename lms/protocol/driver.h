@@ -11,7 +11,8 @@
 // and every operation that talks to the scanner run on one acquisition
 // thread; the display thread takes scans through the ScanSlot. stopRequested_
 // is an atomic (release/acquire); the pause of a cycle waits on a condition
-// variable so that a stop ends it at once.
+// variable so that a stop ends it at once, and stop() wakes a TCP wait for
+// an answer the same way (a serial wait looks for the stop every 50 ms).
 //
 // Nothing is printed: the driver's messages (one line each, in the form
 // "operation - text", and its transport's progress lines) go to the sink
