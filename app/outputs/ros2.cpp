@@ -89,6 +89,10 @@ bool openRos2Sink(const RunOptions& options, std::FILE* messages, Sink* sink, st
     return false;
   }
   void* publisher = plugin->create(options.ros2Topic.c_str(), options.frameId.c_str(), options.ros2Domain);
+  if (publisher == nullptr) {
+    *error = "--ros2: out of memory";
+    return false;
+  }
   auto impl = std::make_shared<Ros2Sink>(plugin, publisher, messages);
   if (const int code = plugin->open(publisher); code != 0) {
     *error = "--ros2: " + std::error_code(static_cast<lmsview::errc>(code)).message();

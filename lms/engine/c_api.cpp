@@ -176,14 +176,18 @@ int lmsview_next_scan(lmsview_scanner* scanner, float* ranges_m, uint16_t* words
 int lmsview_next(lmsview_scanner* scanner, float ranges_m[LMSVIEW_POINTS], uint64_t* seq, int64_t* stamp_ns,
                  int timeout_ms) {
   if (scanner == nullptr || ranges_m == nullptr || timeout_ms < 0) return LMSVIEW_BAD_ARGUMENT;
-  const int code = take(scanner, timeout_ms);
-  if (code != LMSVIEW_OK) return code;
-  if (scanner->pending.geometry.count != LMSVIEW_POINTS) {
-    // A version 1 caller has no room for another geometry: the scan goes.
-    scanner->havePending = false;
-    scanner->detail = "the scan has " + std::to_string(scanner->pending.geometry.count) +
-                      " points; lmsview_next takes 361 (use lmsview_next_scan)";
-    return LMSVIEW_WRONG_SIZE;
+  try {
+    const int code = take(scanner, timeout_ms);
+    if (code != LMSVIEW_OK) return code;
+    if (scanner->pending.geometry.count != LMSVIEW_POINTS) {
+      // A version 1 caller has no room for another geometry: the scan goes.
+      scanner->havePending = false;
+      scanner->detail = "the scan has " + std::to_string(scanner->pending.geometry.count) +
+                        " points; lmsview_next takes 361 (use lmsview_next_scan)";
+      return LMSVIEW_WRONG_SIZE;
+    }
+  } catch (...) {
+    return LMSVIEW_LINK_FAILED;
   }
   return lmsview_next_scan(scanner, ranges_m, nullptr, LMSVIEW_POINTS, nullptr, nullptr, seq, stamp_ns, 0);
 }

@@ -96,6 +96,17 @@ Scanner& Scanner::operator=(Scanner&& other) noexcept {
   }
   return *this;
 }
+namespace {
+
+// The engine when this process may use it: not after a move, nor in a
+// fork()ed child, where its threads stayed in the parent.
+template <class Handle>
+auto* live(const Handle& impl) {
+  return impl && !impl->forkedAway() ? impl.get() : nullptr;
+}
+
+}  // namespace
+
 Scanner::~Scanner() {
   // In a fork()ed child the acquisition thread stayed in the parent: nothing
   // of it may be joined or touched, so the engine is left as it is.
@@ -107,41 +118,44 @@ Scanner::~Scanner() {
 }
 
 std::error_code Scanner::open() {
-  if (!impl_ || impl_->forkedAway()) return errc::closed;
-  if (impl_->problem.code != errc{}) return impl_->problem.code;
-  return impl_->open();
+  auto* impl = live(impl_);
+  if (!impl) return errc::closed;
+  if (impl->problem.code != errc{}) return impl->problem.code;
+  return impl->open();
 }
 
 std::error_code Scanner::next(Scan& out, std::chrono::milliseconds timeout) {
-  if (!impl_ || impl_->forkedAway()) return errc::closed;
-  return impl_->next(out, timeout);
+  auto* impl = live(impl_);
+  return impl ? impl->next(out, timeout) : make_error_code(errc::closed);
 }
 
 void Scanner::close() {
-  if (impl_ && !impl_->forkedAway()) impl_->close();
+  if (auto* impl = live(impl_)) impl->close();
 }
 
 Subscription Scanner::on_scan(std::function<void(const Scan&)> callback) {
   auto state = std::make_shared<Subscription::State>();
   state->onScan = std::move(callback);
-  if (impl_ && !impl_->forkedAway()) impl_->subscribe(state);
+  if (auto* impl = live(impl_)) impl->subscribe(state);
   return Subscription(state);
 }
 
 Subscription Scanner::on_event(std::function<void(const Event&)> callback) {
   auto state = std::make_shared<Subscription::State>();
   state->onEvent = std::move(callback);
-  if (impl_ && !impl_->forkedAway()) impl_->subscribe(state);
+  if (auto* impl = live(impl_)) impl->subscribe(state);
   return Subscription(state);
 }
 
 Stats Scanner::stats() const {
-  return impl_ && !impl_->forkedAway() ? impl_->stats() : Stats{};
+  const auto* impl = live(impl_);
+  return impl ? impl->stats() : Stats{};
 }
 
 std::string Scanner::last_error_detail() const {
-  if (!impl_ || impl_->forkedAway()) return "";
-  return impl_->problem.why.empty() ? impl_->lastErrorDetail() : impl_->problem.why;
+  const auto* impl = live(impl_);
+  if (!impl) return "";
+  return impl->problem.why.empty() ? impl->lastErrorDetail() : impl->problem.why;
 }
 
 }  // namespace lmsview

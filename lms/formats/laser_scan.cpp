@@ -124,15 +124,19 @@ struct Cdr {
     out += s;
     out.push_back('\0');
   }
+  // std_msgs/Header, which both messages begin with.
+  void putHeader(const LaserScanFields& f) {
+    put<std::int32_t>(f.sec);
+    put<std::uint32_t>(f.nanosec);
+    putString(f.frameId);
+  }
 };
 
 }  // namespace
 
 std::string laserScanCdr(const LaserScanFields& f) {
   Cdr c;
-  c.put<std::int32_t>(f.sec);
-  c.put<std::uint32_t>(f.nanosec);
-  c.putString(f.frameId);
+  c.putHeader(f);
   for (const float v :
        {f.angleMin, f.angleMax, f.angleIncrement, f.timeIncrement, f.scanTime, f.rangeMin, f.rangeMax})
     c.put<float>(v);
@@ -160,9 +164,7 @@ std::string pointCloudCdr(const LaserScanFields& f) {
   }
   const auto width = static_cast<std::uint32_t>(data.size() / kPointStep);
   Cdr c;
-  c.put<std::int32_t>(f.sec);
-  c.put<std::uint32_t>(f.nanosec);
-  c.putString(f.frameId);
+  c.putHeader(f);
   c.put<std::uint32_t>(1);  // height: one row
   c.put<std::uint32_t>(width);
   constexpr std::string_view kNames[] = {"x", "y", "z"};

@@ -377,10 +377,7 @@ ReadResult readRecording(const std::function<long long(char*, std::size_t)>& rea
   };
   for (;;) {
     const std::uint32_t crcBefore = in.crc;
-    if (!in.take(head, 9)) {
-      if (head.empty() && !in.failed) return cutShort();  // no Data End: cut short between records
-      return cutShort();
-    }
+    if (!in.take(head, 9)) return cutShort();  // no Data End: cut short, between records or in one
     Cursor h{head};
     const auto op = h.get<std::uint8_t>();
     const auto length = h.get<std::uint64_t>();
@@ -452,16 +449,18 @@ ReadResult readRecording(const std::function<long long(char*, std::size_t)>& rea
   }
 }
 
-bool readMessages(std::string_view file, std::vector<Message>* messages, std::string* why) {
-  std::size_t at = 0;
-  const auto read = [&](char* out, std::size_t n) -> long long {
-    const std::size_t take = std::min(n, file.size() - at);
-    std::copy_n(file.data() + at, take, out);
+std::function<long long(char*, std::size_t)> readFrom(std::string_view bytes) {
+  return [bytes, at = std::size_t{0}](char* out, std::size_t n) mutable -> long long {
+    const std::size_t take = std::min(n, bytes.size() - at);
+    std::copy_n(bytes.data() + at, take, out);
     at += take;
     return static_cast<long long>(take);
   };
+}
+
+bool readMessages(std::string_view file, std::vector<Message>* messages, std::string* why) {
   const ReadResult r = readRecording(
-      read, [](const ChannelInfo&) { return true; },
+      readFrom(file), [](const ChannelInfo&) { return true; },
       [&](const MessageView& m, std::string*) {
         messages->push_back({std::string(m.channel->topic), std::string(m.channel->schemaName),
                              std::string(m.channel->messageEncoding), m.logTime, std::string(m.data)});

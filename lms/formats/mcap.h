@@ -118,6 +118,9 @@ ReadResult readRecording(const std::function<long long(char*, std::size_t)>& rea
                          const std::function<bool(const ChannelInfo&)>& wanted,
                          const std::function<bool(const MessageView&, std::string* why)>& onMessage);
 
+// A `read` for readRecording over bytes in memory (kept by the caller).
+std::function<long long(char*, std::size_t)> readFrom(std::string_view bytes);
+
 // One message as a reader finds it, kept.
 struct Message {
   std::string topic;

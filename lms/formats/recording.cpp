@@ -44,6 +44,12 @@ bool isSpace(char c) {
   return c == ' ' || c == '\t' || c == '\r';
 }
 
+// The unit the scanner was set to, from the span its scans were recorded
+// with: 8.18 m in millimetres, 81.8 m in centimetres.
+Units unitsOfRangeMax(double metres) {
+  return metres > 10 ? Units::Centimetres : Units::Millimetres;
+}
+
 }  // namespace
 
 bool Recording::addLine(std::string_view line, std::string* why) {
@@ -61,7 +67,7 @@ bool Recording::addLine(std::string_view line, std::string* why) {
       double metres = 0;
       const std::string_view number = line.substr(max + 12);
       std::from_chars(number.data(), number.data() + number.size(), metres);
-      if (metres > 10) units = Units::Centimetres;
+      units = unitsOfRangeMax(metres);
     }
     // A line lmsview --record wrote: its raw words are what the scanner sent.
     const std::size_t key = line.find("\"words\":[");
@@ -199,15 +205,7 @@ bool Recording::load(const std::string& path, std::string* error, std::string* n
 }
 
 bool Recording::addMcap(std::string_view bytes, std::string* why, std::string* notice) {
-  std::size_t at = 0;
-  return addMcap(
-      [&](char* out, std::size_t n) -> long long {
-        const std::size_t take = std::min(n, bytes.size() - at);
-        std::copy_n(bytes.data() + at, take, out);
-        at += take;
-        return static_cast<long long>(take);
-      },
-      why, notice);
+  return addMcap(mcap::readFrom(bytes), why, notice);
 }
 
 bool Recording::addMcap(const std::function<long long(char*, std::size_t)>& read, std::string* why,
@@ -244,7 +242,7 @@ bool Recording::addMcap(const std::function<long long(char*, std::size_t)>& read
     }
     std::uint16_t w[kMaxScanPoints] = {};
     const int n = std::min(static_cast<int>(ranges.size()), kMaxScanPoints);
-    const Units units = rangeMax > 10 ? Units::Centimetres : Units::Millimetres;
+    const Units units = unitsOfRangeMax(rangeMax);
     const double perMetre = units == Units::Centimetres ? 100.0 : 1000.0;
     for (int i = 0; i < n; ++i) {
       const float r = ranges[static_cast<std::size_t>(i)];
