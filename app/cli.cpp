@@ -273,16 +273,17 @@ const Option kOptions[] = {
      "auto to try each until the scanner answers",
      [](Invocation& inv, std::string_view v, std::string* error) { return applyBaud(inv, v, error); }},
     {"--scanner-baud", "", "RATE",
-     "serial: move the scanner to 19200 or 38400 (or 9600) baud for\n"
-     "the run, and back to its rate at the end",
+     "serial: move the scanner to 19200, 38400 or 500000 (or 9600)\n"
+     "baud for the run, and back to its rate at the end; a scanner\n"
+     "a killed run left at RATE is looked for there first",
      [](Invocation& inv, std::string_view v, std::string* error) {
-       for (const int rate : {9600, 19200, 38400}) {
+       for (const int rate : lms::kScannerRates) {
          if (v == std::to_string(rate)) {
            inv.options.scannerBaud = rate;
            return true;
          }
        }
-       return outOfRange("--scanner-baud", "9600, 19200 or 38400", v, error);
+       return outOfRange("--scanner-baud", "9600, 19200, 38400 or 500000", v, error);
      }},
     {"--variant", "", "V",
      "set the scanner to a field and resolution once the link is\n"
@@ -295,11 +296,23 @@ const Option kOptions[] = {
        return true;
      }},
     {"--units", "", "U",
-     "the range unit the scanner is set to: mm (default) or cm\n"
-     "(nothing is sent to it)",
+     "the range unit the scanner is expected to report in: mm\n"
+     "(default), cm or dm; each reply states its own unit, which\n"
+     "wins (a difference is said once)",
      [](Invocation& inv, std::string_view v, std::string* error) {
-       if (v != "mm" && v != "cm") return outOfRange("--units", "mm or cm", v, error);
-       inv.options.centimetres = v == "cm";
+       if (v != "mm" && v != "cm" && v != "dm") return outOfRange("--units", "mm, cm or dm", v, error);
+       inv.options.units = v;
+       return true;
+     }},
+    {"--stream", "", "",
+     "continuous output: the scanner sends every scan as it\n"
+     "measures it (up to 75 a second at 500000 baud) instead of one\n"
+     "per request; the end of the run stops it. Every scan reaches\n"
+     "--record, --serve and --ros2; csv and jsonl carry every scan\n"
+     "their reader keeps up with (a seq gap says what it missed);\n"
+     "the table and the plot redraw at most 10 times a second",
+     [](Invocation& inv, std::string_view, std::string*) {
+       inv.options.stream = true;
        return true;
      }},
     {"--keep-scanner-baud", "", "", "with --scanner-baud: leave the scanner at that rate at the end",

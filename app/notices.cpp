@@ -66,6 +66,11 @@ std::string noticeText(const lmsview::Event& e, bool serial) {
       return "lmsview: the scanner did not take " + variantText(e.points) + " (" +
              (e.reason == lmsview::Event::Reason::unanswered ? "no answer" : "refused") +
              "): going on with the scans it sends\n";
+    case Kind::stream_found:
+    case Kind::stream_refused:
+    case Kind::stream_not_stopped:
+    case Kind::units_differ:
+      return "lmsview: " + e.text + "\n";
     case Kind::opened:
     case Kind::open_failed:
     case Kind::lost:

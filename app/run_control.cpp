@@ -251,7 +251,10 @@ bool makeEngine(Run& run, const char* portName, const char* address, const char*
   e.reconnect = o.reconnect;
   e.intervalMs = o.intervalMs;
   e.variant = lms::variantNamed(o.variant);
-  e.units = o.centimetres ? lms::Units::Centimetres : lms::Units::Millimetres;
+  e.units = o.units == "cm"   ? lms::Units::Centimetres
+            : o.units == "dm" ? lms::Units::Decimetres
+                              : lms::Units::Millimetres;
+  e.stream = o.stream;
   e.messages = linesTo(run.io.messages);
   run.engine = std::make_shared<lms::Engine>(std::move(e));
   if (const std::error_code ec = run.engine->prepare()) {

@@ -31,7 +31,8 @@ struct RunOptions {
   int scannerBaud = 0;            // serial: move the scanner to this rate for the run (0: leave it)
   bool keepScannerBaud = false;   // and leave it there at the end
   std::string variant;       // --variant: "180/0.5" ... set at each open ("": leave the scanner as it is)
-  bool centimetres = false;  // --units cm: the scanner reports ranges in centimetres
+  std::string units = "mm";  // --units: the unit the scanner is expected to report in (its replies win)
+  bool stream = false;       // --stream: continuous output
   double maxRangeM = 0;      // the pictures' fixed range (0: each scan's farthest)
   std::string svgPath;       // --svg: the latest scan as an SVG picture
   bool ros2 = false;         // --ros2: every scan received on DDS as a ROS 2 LaserScan

@@ -43,7 +43,7 @@ void BM_ValidateAndDecode(benchmark::State& state) {
   lmsview::Scan scan;
   for (auto _ : state) {
     benchmark::DoNotOptimize(checkMeasurementReply(reply.data(), kReplyLength));
-    decodeMeasurementReply(reply.data(), Units::Millimetres, &scan);
+    decodeMeasurementReply(reply.data(), &scan);
     benchmark::DoNotOptimize(scan.ranges.data());
   }
 }
@@ -51,7 +51,7 @@ BENCHMARK(BM_ValidateAndDecode);
 
 lmsview::Scan sampleScan() {
   lmsview::Scan scan;
-  decodeMeasurementReply(sampleReply().data(), Units::Millimetres, &scan);
+  decodeMeasurementReply(sampleReply().data(), &scan);
   scan.stamp_ns = 1'796'631'827'291'105'419LL;
   return scan;
 }
@@ -88,7 +88,7 @@ void BM_HandOffPublishAndTake(benchmark::State& state) {
   auto slot = std::make_unique<ScanSlot>();
   const auto reply = sampleReply();
   for (auto _ : state) {
-    decodeMeasurementReply(reply.data(), Units::Millimetres, &slot->back());
+    decodeMeasurementReply(reply.data(), &slot->back());
     slot->publish();
     benchmark::DoNotOptimize(slot->takeScan());
   }

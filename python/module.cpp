@@ -304,15 +304,17 @@ PYBIND11_MODULE(_lmsview, m) {
             d["rejected_unexpected"] = st.rejected_unexpected;
             d["dropped"] = st.dropped;
             d["reconnects"] = st.reconnects;
+            d["discarded_bytes"] = st.discarded_bytes;
             return d;
           },
-          "Counts: requests, scans, replies rejected by reason, scans dropped, reconnects.");
+          "Counts: requests, scans, replies rejected by reason, scans dropped, reconnects, streamed bytes "
+          "discarded.");
 
   m.def(
       "open",
       [](const std::string& link, const std::string& family, bool reconnect, double interval,
          std::size_t queue, int baud, int scanner_baud, const std::optional<std::string>& variant,
-         const std::string& units) {
+         const std::string& units, bool stream) {
         // Seconds here; the library takes milliseconds, up to an hour.
         if (!std::isfinite(interval) || interval < 0 || interval > 3600)
           throw py::value_error("interval must be seconds from 0 to 3600");
@@ -326,6 +328,7 @@ PYBIND11_MODULE(_lmsview, m) {
         o.scanner_baud = scanner_baud;
         o.variant = variant.value_or("");
         o.units = units;
+        o.stream = stream;
         auto s = std::make_unique<PyScanner>(o);
         std::error_code ec;
         {
@@ -337,13 +340,14 @@ PYBIND11_MODULE(_lmsview, m) {
       },
       py::arg("link"), py::arg("family") = "LMS", py::arg("reconnect") = false, py::arg("interval") = 1.0,
       py::arg("queue") = 4, py::arg("baud") = 9600, py::arg("scanner_baud") = 0,
-      py::arg("variant") = py::none(), py::arg("units") = "mm",
+      py::arg("variant") = py::none(), py::arg("units") = "mm", py::arg("stream") = false,
       "Opens a scanner and starts acquisition. link: 'tcp://HOST[:PORT]', 'serial:///dev/ttyUSB0' or "
       "'file:RECORDING'; interval: seconds from one request to the next (the C++ library's Options "
       "takes milliseconds); queue: scans kept for next(); baud: the serial line's rate (0: find it); "
       "scanner_baud: move the scanner to this rate for the run (0: leave it); variant: '180/0.5', '180/1', "
-      "'100/1', '100/0.5' or '100/0.25' to set the scanner to at each open (None: leave it); units: 'mm' or "
-      "'cm', the range unit the scanner is set to (nothing is sent to it).");
+      "'100/1', '100/0.5' or '100/0.25' to set the scanner to at each open (None: leave it); units: 'mm', "
+      "'cm' or 'dm', the range unit the scanner is expected to report in (each reply states its own, which "
+      "wins); stream: continuous output, every scan as the scanner measures it (close() ends it).");
 
   m.def(
       "list_ports",

@@ -35,18 +35,19 @@ std::vector<std::uint8_t> withChecksum(std::vector<std::uint8_t> body) {
   return body;
 }
 
-std::vector<std::uint8_t> measurementReply(const RangeWords& words) {
+std::vector<std::uint8_t> measurementReply(const RangeWords& words, lms::Units units) {
   // The length counts the command, the count word, the words and the status
-  // byte; reply command 0xB0, then the value count with its flag bits clear.
+  // byte; reply command 0xB0, then the value count and the unit's code.
   const auto n = static_cast<int>(words.size());
   const int length = 4 + 2 * n;
+  const int count = n | (static_cast<int>(units) << 14);
   std::vector<std::uint8_t> r{0x02,
                               0x80,
                               static_cast<std::uint8_t>(length & 0xFF),
                               static_cast<std::uint8_t>(length >> 8),
-                              0xB0,
-                              static_cast<std::uint8_t>(n & 0xFF),
-                              static_cast<std::uint8_t>(n >> 8)};
+                              lms::kMeasurementReply,
+                              static_cast<std::uint8_t>(count & 0xFF),
+                              static_cast<std::uint8_t>(count >> 8)};
   r.reserve(static_cast<std::size_t>(length) + 6);
   for (std::uint16_t w : words) {
     r.push_back(static_cast<std::uint8_t>(w & 0xFF));
@@ -54,6 +55,11 @@ std::vector<std::uint8_t> measurementReply(const RangeWords& words) {
   }
   r.push_back(0x10);  // status
   return withChecksum(std::move(r));
+}
+
+int turnsPerScan(int points) {
+  const lms::Variant* v = lms::variantOf(points);
+  return v ? 100 / v->resolutionHundredths : 2;
 }
 
 SimEngine::SimEngine(const SimFaults& faults, std::uint32_t seed, const ReplayScans* replay, SimSetup setup)
@@ -183,6 +189,7 @@ void SimEngine::planAnswer(std::vector<std::uint8_t> reply, std::vector<Piece>& 
 }
 
 void SimEngine::handle(const ParsedTelegram& t, std::int64_t nowMs, std::vector<Piece>& plan) {
+  modeNote_.clear();
   if (!t.checksumOk) {
     ++counters_.badChecksum;
     ++counters_.naks;
@@ -218,7 +225,7 @@ void SimEngine::handle(const ParsedTelegram& t, std::int64_t nowMs, std::vector<
     const std::int64_t scanNo = counters_.scans++;
     const RangeWords words0 = replay_ && !replay_->empty()
                                   ? replay_->scan(scanNo)
-                                  : scene_.scan(scanNo, setup_.points, setup_.perMetre);
+                                  : scene_.scan(scanNo, setup_.points, lms::countsPerMetre(setup_.units));
     RangeWords words = words0;
     ScanFate fate = ScanFate::Sent;
     const std::int64_t nth = counters_.scans;
@@ -226,7 +233,7 @@ void SimEngine::handle(const ParsedTelegram& t, std::int64_t nowMs, std::vector<
       words[100] = static_cast<std::uint16_t>(words[100] ^ 0x0055);
       fate = ScanFate::FlippedByte;
     }
-    std::vector<std::uint8_t> reply = measurementReply(words);
+    std::vector<std::uint8_t> reply = measurementReply(words, setup_.units);
     if (every(faults_.corruptCrcEvery, nth)) {
       reply.back() ^= 0x5A;
       fate = ScanFate::CorruptChecksum;
@@ -248,6 +255,19 @@ void SimEngine::handle(const ParsedTelegram& t, std::int64_t nowMs, std::vector<
     return;
   }
   const int rate = t.command() == 0x20 && t.data().size() == 1 ? lms::baudOfModeCode(t.data()[0]) : 0;
+  if (t.command() == 0x20 && t.data().size() == 1) {
+    const std::uint8_t mode = t.data()[0];
+    char note[80];
+    std::snprintf(note, sizeof note, "operating mode 0x%02X%s", mode,
+                  mode == lms::kModeContinuous ? ": continuous output"
+                  : mode == lms::kModeStop     ? ": end of continuous output"
+                  : rate != 0                  ? ": line rate"
+                                               : "");
+    modeNote_ = note;
+    if (mode == lms::kModeStop && setup_.streaming) lateStop_ = faults_.lateStopAck;
+    if (mode == lms::kModeContinuous) setup_.streaming = true;
+    if (mode == lms::kModeStop) setup_.streaming = false;
+  }
   if (rate != 0 && faults_.refuseRate) {
     ++counters_.naks;
     ++counters_.faults;
@@ -271,6 +291,35 @@ void SimEngine::handle(const ParsedTelegram& t, std::int64_t nowMs, std::vector<
     lastAction_ += ": line now at " + std::to_string(rate) + " baud";
   }
   planAnswer(std::move(reply), plan, false);
+}
+
+}  // namespace sim
+
+namespace sim {
+
+std::vector<std::uint8_t> SimEngine::streamTelegram() {
+  const std::int64_t scanNo = counters_.scans++;
+  ++streamed_;
+  const RangeWords words = replay_ && !replay_->empty()
+                               ? replay_->scan(scanNo)
+                               : scene_.scan(scanNo, setup_.points, lms::countsPerMetre(setup_.units));
+  std::vector<std::uint8_t> out;
+  ScanFate fate = ScanFate::Sent;
+  if (every(faults_.streamGarbageEvery, streamed_)) {
+    for (int i = 0; i < std::max(faults_.garbageBytes, 13); ++i)
+      out.push_back(static_cast<std::uint8_t>(i % 3 == 0 ? 0x02 : 0x80 ^ i));  // false starts among them
+    ++counters_.faults;
+  }
+  std::vector<std::uint8_t> reply = measurementReply(words, setup_.units);
+  if (every(faults_.streamCutEvery, streamed_)) {
+    reply.resize(reply.size() / 2);
+    fate = ScanFate::Short;
+    ++counters_.faults;
+  }
+  out.insert(out.end(), reply.begin(), reply.end());
+  if (onScan) onScan(scanNo, fate, words);
+  lastAction_ = "streamed scan " + std::to_string(scanNo) + " " + scanFateName(fate);
+  return out;
 }
 
 }  // namespace sim

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "lms/protocol/reply.h"
 #include "sim/scene.h"
 #include "sim/telegram_parser.h"
 
@@ -34,6 +35,10 @@ struct SimFaults {
   int refuseVariant = 0;        // answer variant telegrams with "not switched"
   int chaosPercent = 0;         // give this share of requests one fault picked at random ...
   std::uint32_t chaosSeed = 1;  // ... from this seed (for soak runs)
+  // Continuous output:
+  int streamGarbageEvery = 0;  // garbage bytes before every Nth streamed telegram
+  int streamCutEvery = 0;      // every Nth streamed telegram cut short
+  bool lateStopAck = false;    // the stop's acknowledge after one more telegram
 };
 
 struct SimCounters {
@@ -55,15 +60,23 @@ struct Piece {
   std::vector<std::uint8_t> bytes;
 };
 
-// A whole measurement reply carrying `words` (as many points as there are words).
-std::vector<std::uint8_t> measurementReply(const RangeWords& words);
+// A whole measurement reply carrying `words` (as many points as there are
+// words) in `units`, which its count word states.
+std::vector<std::uint8_t> measurementReply(const RangeWords& words,
+                                           lms::Units units = lms::Units::Millimetres);
 
-// What the emulated scanner is set to: the points of its variant, and the
-// counts a metre of its range unit (1000: millimetres, 100: centimetres).
+// What the emulated scanner is set to: the points of its variant, the unit
+// it reports ranges in, and whether it streams from the start.
 struct SimSetup {
   int points = 361;
-  int perMetre = 1000;
+  lms::Units units = lms::Units::Millimetres;
+  bool streaming = false;
 };
+
+// The scanner's mirror turns 75 times a second; a scan takes one turn at
+// 1 degree, two at 0.5 and four at 0.25 (interlaced).
+inline constexpr int kMirrorTurnsPerSecond = 75;
+int turnsPerScan(int points);
 // Appends the checksum to a telegram body.
 std::vector<std::uint8_t> withChecksum(std::vector<std::uint8_t> body);
 
@@ -82,6 +95,16 @@ class SimEngine {
   const SimCounters& counters() const { return counters_; }
   // The variant's points the scanner is set to now (a variant telegram changes it).
   int points() const { return setup_.points; }
+  // Continuous output: whether it is on (an operating-mode telegram turns
+  // it on or off), and the next streamed telegram: the scan's reply (with
+  // the streaming faults), numbered as the replies to requests are.
+  bool streaming() const { return setup_.streaming; }
+  std::vector<std::uint8_t> streamTelegram();
+  // A stop of the stream that is to be acknowledged only after one more
+  // telegram (the fault); taking it clears it.
+  bool takeLateStop() { return std::exchange(lateStop_, false); }
+  // One line for an operating-mode telegram just handled, or "".
+  const std::string& modeNote() const { return modeNote_; }
   // One line describing the last exchange, for the verbose log.
   const std::string& lastAction() const { return lastAction_; }
   // Called for every measurement reply, with the words as sent.
@@ -111,6 +134,9 @@ class SimEngine {
   bool closeNow_ = false;
   int rateChange_ = 0;
   std::string lastAction_;
+  std::string modeNote_;
+  bool lateStop_ = false;
+  std::int64_t streamed_ = 0;
 };
 
 }  // namespace sim

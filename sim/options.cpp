@@ -94,13 +94,26 @@ const Option kScanOptions[] = {
        cl.setup.points = variant->points;
        return true;
      }},
-    {"--units", "", "U", "the range unit the scanner reports in: mm (default) or cm",
+    {"--units", "", "U",
+     "the range unit the scanner reports in, as each reply states it:\n"
+     "mm (default), cm or dm",
      [](SimCommandLine& cl, std::string_view v, std::string* error) {
-       if (v != "mm" && v != "cm") {
-         *error = "takes mm or cm";
-         return false;
+       for (const lms::Units u : {lms::Units::Millimetres, lms::Units::Centimetres, lms::Units::Decimetres}) {
+         if (v == lms::unitsName(u)) {
+           cl.setup.units = u;
+           return true;
+         }
        }
-       cl.setup.perMetre = v == "cm" ? 100 : 1000;
+       *error = "takes mm, cm or dm";
+       return false;
+     }},
+    {"--streaming", "", "",
+     "start in continuous output: every scan sent as the mirror\n"
+     "finishes it (75 turns a second; a scan takes 1, 2 or 4 turns at\n"
+     "1, 0.5 and 0.25 degrees), the newest when the line is slower;\n"
+     "operating mode 0x24 starts it, 0x25 ends it",
+     [](SimCommandLine& cl, std::string_view, std::string*) {
+       cl.setup.streaming = true;
        return true;
      }},
     {"--seed", "", "N", "scene seed (default 1): room walls and a moving object",
@@ -163,6 +176,15 @@ const Option kFaultOptions[] = {
      }},
     {"--chaos", "", "P", "give P% of requests one fault drawn at random (seeded by --seed)",
      &whole<&SimFaults::chaosPercent, 0, 100>},
+    {"--stream-garbage-every", "", "N", "streaming: garbage before every Nth telegram",
+     &whole<&SimFaults::streamGarbageEvery, 0, 1000000>},
+    {"--stream-cut-every", "", "N", "streaming: cut every Nth telegram short",
+     &whole<&SimFaults::streamCutEvery, 0, 1000000>},
+    {"--late-stop-ack", "", "", "streaming: acknowledge the stop only after one more telegram",
+     [](SimCommandLine& cl, std::string_view, std::string*) {
+       cl.faults.lateStopAck = true;
+       return true;
+     }},
 };
 
 const Option kRunOptions[] = {

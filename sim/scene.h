@@ -25,7 +25,7 @@ class Scene {
  public:
   explicit Scene(std::uint32_t seed = 1);
   // Scan `index` as a reply of `points` points (a variant's) sees the room,
-  // in millimetres (`perMetre` 1000) or centimetres (100).
+  // in millimetres (`perMetre` 1000), centimetres (100) or decimetres (10).
   RangeWords scan(std::int64_t index, int points = kScanPoints, int perMetre = 1000) const;
 
  private:

@@ -8,6 +8,7 @@
 // is bounded.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
@@ -72,6 +73,12 @@ class SimServer {
   bool readAndAnswer();
   bool answer(const ParsedTelegram& t, bool* over);
   void switchRate(int rate);
+  // Continuous output: the milliseconds until the next scan may go (the
+  // mirror has finished one that was not sent, and the line is free), and
+  // its sending.
+  int streamWaitMs();
+  bool sendStreamed();
+  void note(const std::string& what);
 
   SimEngine engine_;
   SimOptions options_;
@@ -89,6 +96,12 @@ class SimServer {
   std::int64_t plannedScan_ = -1;  // the measurement reply in the plan being sent
   std::int64_t replyBeganNs_ = 0;  // when the plan's reply began to go out (wall clock)
   std::int64_t lastInput_ = 0;     // when the link last brought bytes (process ms)
+  // The line is busy with what was sent until then (paced lines).
+  std::chrono::steady_clock::time_point lineFree_{};
+  // The stream's mirror: when scan 0 began, and the last scan sent.
+  bool streamOn_ = false;
+  std::chrono::steady_clock::time_point mirrorStart_{};
+  std::int64_t lastStreamed_ = -1;
 };
 
 }  // namespace sim

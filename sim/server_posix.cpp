@@ -6,12 +6,14 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 
@@ -109,6 +111,8 @@ bool SimServer::createPty(std::string* error) {
              " baud: " + errorText(ec);
     return false;
   }
+  // Writes never block the emulator: a stream nobody reads must not hold it.
+  ::fcntl(master.get(), F_SETFL, ::fcntl(master.get(), F_GETFL) | O_NONBLOCK);
   link_ = std::move(master);
   devicePath_ = name;
   return true;
@@ -159,28 +163,100 @@ bool SimServer::writeAll(int fd, const std::uint8_t* p, std::size_t n) {
 }
 
 bool SimServer::sendPlan(int fd, const std::vector<Piece>& plan) {
+  using Clock = std::chrono::steady_clock;
+  const bool paced = options_.pace && !tcp_;
   replyBeganNs_ = 0;
   std::size_t sent = 0;  // bytes of the plan before this piece
   for (const Piece& piece : plan) {
     if (!pause(piece.delayMs)) return false;
+    // A line carries one byte at a time: nothing goes before the last is out.
+    if (paced) {
+      const auto busy = std::chrono::ceil<std::chrono::milliseconds>(lineFree_ - Clock::now()).count();
+      if (busy > 0 && !pause(static_cast<int>(busy))) return false;
+    }
     // The reply begins behind the acknowledge, the plan's first byte.
     if (replyBeganNs_ == 0 && sent + piece.bytes.size() > 1) replyBeganNs_ = platform::wallClockNanos();
     sent += piece.bytes.size();
-    if (!options_.pace || tcp_) {
+    if (!paced) {
       if (!writeAll(fd, piece.bytes.data(), piece.bytes.size())) return false;
       continue;
     }
-    // At 8N1 a byte takes ten bit times; send slices of ten bytes and sleep
-    // for their time on the line.
-    const double msPerByte = 10000.0 / options_.baud;
-    const std::int64_t start = processMillis();
-    for (std::size_t at = 0; at < piece.bytes.size(); at += 10) {
-      const std::size_t n = std::min<std::size_t>(10, piece.bytes.size() - at);
-      if (!writeAll(fd, piece.bytes.data() + at, n)) return false;
-      if (at + n >= piece.bytes.size()) break;  // the last byte is out: nothing more to pace
-      const auto due = start + static_cast<std::int64_t>((static_cast<double>(at + n)) * msPerByte);
-      if (!pause(static_cast<int>(due - processMillis()))) return false;
+    // At 8N1 a byte takes ten bit times: send slices of about a millisecond
+    // of the line (ten bytes at least) and sleep for their time on it.
+    const double nsPerByte = 1e10 / options_.baud;
+    const std::size_t slice = std::max<std::size_t>(10, static_cast<std::size_t>(options_.baud / 10000));
+    const auto start = Clock::now();
+    const auto at = [&](std::size_t bytes) {
+      return start +
+             std::chrono::nanoseconds(static_cast<std::int64_t>(static_cast<double>(bytes) * nsPerByte));
+    };
+    lineFree_ = at(piece.bytes.size());
+    for (std::size_t done = 0; done < piece.bytes.size(); done += slice) {
+      const std::size_t n = std::min(slice, piece.bytes.size() - done);
+      if (!writeAll(fd, piece.bytes.data() + done, n)) return false;
+      if (done + n >= piece.bytes.size()) break;  // the last byte is out: nothing more to pace
+      const auto wait = std::chrono::ceil<std::chrono::milliseconds>(at(done + n) - Clock::now()).count();
+      if (wait > 0 && !pause(static_cast<int>(wait))) return false;
     }
+  }
+  return true;
+}
+
+void SimServer::note(const std::string& what) {
+  if (!options_.log) return;
+  timespec ts{};
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  std::fprintf(options_.log, "lmssim: %s (monotonic %lld ns)\n", what.c_str(),
+               static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec);
+  std::fflush(options_.log);
+}
+
+int SimServer::streamWaitMs() {
+  using namespace std::chrono;
+  const auto now = steady_clock::now();
+  if (!streamOn_) {
+    streamOn_ = true;
+    mirrorStart_ = now;
+    lastStreamed_ = -1;
+  }
+  const auto period = nanoseconds(1'000'000'000LL * turnsPerScan(engine_.points()) / kMirrorTurnsPerSecond);
+  // Scan k is finished at mirrorStart_ + (k + 1) periods; the next to go is
+  // the newest finished, once one after the last sent is.
+  const auto nextDone = mirrorStart_ + period * (lastStreamed_ + 2);
+  const auto due = std::max(nextDone, options_.pace && !tcp_ ? lineFree_ : now);
+  return static_cast<int>(std::max<std::int64_t>(0, ceil<milliseconds>(due - now).count()));
+}
+
+bool SimServer::sendStreamed() {
+  using namespace std::chrono;
+  const auto period = nanoseconds(1'000'000'000LL * turnsPerScan(engine_.points()) / kMirrorTurnsPerSecond);
+  lastStreamed_ =
+      std::max<std::int64_t>(lastStreamed_ + 1, (steady_clock::now() - mirrorStart_) / period - 1);
+  std::vector<std::uint8_t> bytes = engine_.streamTelegram();
+  // What nobody reads is lost, as on a real line: a reader that opens the
+  // pseudo-terminal later does not get a backlog of old scans.
+  if (int queued = 0; ptySlave_.valid() && ::ioctl(ptySlave_.get(), FIONREAD, &queued) == 0 && queued > 4096)
+    ::tcflush(ptySlave_.get(), TCIFLUSH);
+  // A reader at another rate than the line's gets what a UART makes of it: noise.
+  if (ptySlave_.valid() && !platform::lineRunsAt(ptySlave_.get(), options_.baud))
+    std::fill(bytes.begin(), bytes.end(), std::uint8_t{0xF0});
+  plannedScan_ = engine_.counters().scans - 1;
+  {
+    std::lock_guard lock(countersMutex_);
+    counters_ = engine_.counters();
+  }
+  const bool sent = sendPlan(link_.get(), {{0, std::move(bytes)}});
+  if (sent && options_.timingLog) {
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    std::fprintf(options_.timingLog, "%lld %lld %lld %lld\n", static_cast<long long>(plannedScan_),
+                 static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec,
+                 static_cast<long long>(replyBeganNs_), static_cast<long long>(platform::wallClockNanos()));
+    std::fflush(options_.timingLog);
+  }
+  if (!sent && tcp_) {
+    closeLink();
+    return false;
   }
   return true;
 }
@@ -252,7 +328,15 @@ bool SimServer::answer(const ParsedTelegram& t, bool* over) {
     std::fprintf(options_.log, "lmssim: %s\n", engine_.lastAction().c_str());
     std::fflush(options_.log);
   }
+  if (!engine_.modeNote().empty()) note(engine_.modeNote());
+  // The stop's acknowledge late: one more telegram goes first.
+  if (engine_.takeLateStop() && !sendStreamed()) return false;
+  const bool wasStreaming = streamOn_;
   const bool sent = sendPlan(link_.get(), plan);
+  if (!engine_.streaming()) {
+    streamOn_ = false;
+    if (wasStreaming && sent) note("continuous output ended");
+  }
   if (const int rate = engine_.takeRateChange(); rate != 0 && !tcp_) switchRate(rate);
   if (sent && plannedScan_ >= 0 && options_.timingLog) {
     timespec ts{};
@@ -329,9 +413,15 @@ void SimServer::serve() {
   while (!stopping()) {
     const std::int64_t now = processMillis();
     if (endAt >= 0 && now >= endAt) break;
-    const Input in = waitForInput(endAt >= 0 ? static_cast<int>(std::max<std::int64_t>(endAt - now, 1)) : -1);
+    int timeout = endAt >= 0 ? static_cast<int>(std::max<std::int64_t>(endAt - now, 1)) : -1;
+    // A streaming scanner sends whether it is asked or not, to whoever holds the line.
+    const bool streaming = engine_.streaming() && link_.valid();
+    if (!streaming) streamOn_ = false;
+    if (streaming) timeout = timeout < 0 ? streamWaitMs() : std::min(timeout, streamWaitMs());
+    const Input in = waitForInput(timeout);
     if (in == Input::End) break;
     if (in == Input::Link && !readAndAnswer()) break;
+    if (engine_.streaming() && link_.valid() && streamOn_ && streamWaitMs() == 0 && !sendStreamed()) continue;
   }
   // A server that stops serving lets go of its link, as its process would.
   link_.reset();

@@ -321,7 +321,7 @@ TEST(Scanner, OptionsThatCannotBeAreRefusedWithTheirReason) {
       {{.link = "tcp://127.0.2.34", .baud = 38400}, errc::bad_argument, "for serial links"},
       {{.link = "tcp://127.0.2.34", .scanner_baud = 38400}, errc::bad_argument, "for serial links"},
       {{.link = "tcp://127.0.2.34", .variant = "90/1"}, errc::bad_argument, "variant must be"},
-      {{.link = "tcp://127.0.2.34", .units = "in"}, errc::bad_argument, "units must be mm or cm"},
+      {{.link = "tcp://127.0.2.34", .units = "in"}, errc::bad_argument, "units must be mm, cm or dm"},
   };
   for (const auto& c : cases) {
     Scanner s(c.options);

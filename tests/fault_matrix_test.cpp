@@ -215,8 +215,9 @@ TEST_P(FaultMatrix, ShowsOnlyGoodScansSaysWhatWentWrongAndStopsInTime) {
     const bool show = fc.shouldShow ? fc.shouldShow(r.sent[i], i) : true;
     if (show && validFate(r.sent[i])) expected.push_back(&r.sent[i]);
   }
-  if (fc.simGoneAfterMs > 0 && !expected.empty() && r.tables.size() + 1 == expected.size())
-    expected.pop_back();
+  // The reply under way when the emulator went, or when the key came, may
+  // not have reached lmsview whole.
+  if (!expected.empty() && r.tables.size() + 1 == expected.size()) expected.pop_back();
   ASSERT_EQ(r.tables.size(), expected.size()) << r.out.substr(0, 2000);
   for (std::size_t t = 0; t < r.tables.size(); ++t) {
     EXPECT_EQ(r.tables[t].sample, static_cast<int>(t));

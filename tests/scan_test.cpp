@@ -72,26 +72,45 @@ TEST(DecodeRanges, AWholeReplyGives361Values) {
   for (int i = 0; i < kScanPoints; ++i) EXPECT_FLOAT_EQ(ranges[i], static_cast<float>(i * 2)) << i;
 }
 
-TEST(DecodeMeasurementReply, GivesWordsMetresAndTheGeometryOfTheReply) {
+TEST(DecodeMeasurementReply, GivesWordsMetresAndTheGeometryInTheUnitTheReplyStates) {
   std::vector<std::uint16_t> words(kScanPoints, 0);
   words[0] = 1234;
   words[1] = 0xE000 | 8191;  // flag bits and a code above the largest range
   words[360] = 10;
-  lmsview::Scan scan;
-  decodeMeasurementReply(makeMeasurementReply(words).data(), Units::Millimetres, &scan);
-  EXPECT_EQ(scan.words, words);
-  ASSERT_EQ(scan.ranges.size(), 361u);
-  EXPECT_EQ(scan.ranges[0], 1.234f);
-  EXPECT_EQ(scan.ranges[1], 8.191f);
-  EXPECT_EQ(scan.ranges[360], 0.01f);
-  EXPECT_EQ(scan.geometry.count, 361u);
-  EXPECT_EQ(scan.geometry.angle_increment, std::numbers::pi / 360.0);
-  EXPECT_EQ(scan.geometry.range_min, 0.01);
-  EXPECT_EQ(scan.geometry.range_max, 8.18);
-  // Centimetre units: the same words are ten times as far.
-  decodeMeasurementReply(makeMeasurementReply(words).data(), Units::Centimetres, &scan);
-  EXPECT_EQ(scan.ranges[0], 12.34f);
-  EXPECT_EQ(scan.geometry.range_max, 81.8);
+  const struct {
+    Units units;
+    int countWord;  // as the scanner sends it for 361 points
+    float first, flagged;
+    double rangeMax;
+  } cases[] = {
+      {Units::Millimetres, 0x4169, 1.234f, 8.191f, 8.18},
+      {Units::Centimetres, 0x0169, 12.34f, 81.91f, 81.8},
+      {Units::Decimetres, 0x8169, 123.4f, 819.1f, 818.0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(unitsName(c.units));
+    const auto reply = makeMeasurementReply(words, c.units);
+    ASSERT_EQ(reply[5] | (reply[6] << 8), c.countWord);
+    ASSERT_EQ(checkMeasurementReply(reply.data(), static_cast<int>(reply.size())), ReplyCheck::Ok);
+    lmsview::Scan scan;
+    decodeMeasurementReply(reply.data(), &scan);
+    EXPECT_EQ(scan.words, words);
+    ASSERT_EQ(scan.ranges.size(), 361u);
+    EXPECT_EQ(scan.ranges[0], c.first);
+    EXPECT_EQ(scan.ranges[1], c.flagged);
+    EXPECT_EQ(scan.geometry.count, 361u);
+    EXPECT_EQ(scan.geometry.angle_increment, std::numbers::pi / 360.0);
+    EXPECT_DOUBLE_EQ(scan.geometry.range_max, c.rangeMax);
+  }
+}
+
+TEST(CheckMeasurementReply, ACountWordThatDisagreesWithTheLengthIsCorruption) {
+  const std::vector<std::uint16_t> words(kScanPoints, 500);
+  // The checksum is made over the bad word, so only the word itself tells.
+  for (const int countWord : {0x4168, 0x416A, 0x40B5 /* 181 */, 0xC169 /* no unit has code 3 */})
+    EXPECT_EQ(checkMeasurementReply(makeMeasurementReply(words, Units::Millimetres, countWord).data(), 732),
+              ReplyCheck::BadCountWord)
+        << std::hex << countWord;
 }
 
 }  // namespace

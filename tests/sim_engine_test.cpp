@@ -78,7 +78,7 @@ TEST(SimEngine, MeasurementReplyHasTheLayoutAndMatchesTheScene) {
   const std::uint8_t* r = a.data() + 1;
   EXPECT_EQ(checkMeasurementReply(r, 732), ReplyCheck::Ok);
   EXPECT_EQ(r[4], 0xB0);
-  EXPECT_EQ(r[5] | (r[6] << 8), 361);
+  EXPECT_EQ(r[5] | (r[6] << 8), 0x4000 | 361);  // 361 points, in millimetres
   const RangeWords w = Scene(7).scan(0);
   EXPECT_EQ(std::vector<std::uint8_t>(r, r + 732),
             makeMeasurementReply(std::vector<std::uint16_t>(w.begin(), w.end())));

@@ -73,3 +73,15 @@ int SilenceFramer::readReady(std::uint8_t* destination, int wanted, std::int64_t
 }
 
 }  // namespace transport
+
+namespace transport {
+
+int SilenceFramer::takeGathered(std::uint8_t* destination, int wanted) {
+  const int n = std::clamp(wanted, 0, messageLen_);
+  std::copy(message_, message_ + n, destination);
+  messageLen_ = 0;
+  pending_ = false;
+  return n;
+}
+
+}  // namespace transport

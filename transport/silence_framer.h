@@ -58,6 +58,10 @@ class SilenceFramer {
   // the front of a burst, the rest's are the burst's last chunk's).
   int readReady(std::uint8_t* destination, int wanted, std::int64_t* arrivals = nullptr);
 
+  // Takes the bytes gathered for the next message, whole or not (at most
+  // `wanted`; the rest go), for a caller that stops framing by silence.
+  int takeGathered(std::uint8_t* destination, int wanted);
+
   std::int64_t droppedMessages() const { return droppedMessages_; }
   std::int64_t droppedBytes() const { return droppedBytes_; }
 

@@ -1,5 +1,6 @@
 #include "transport/tcp_client.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -45,6 +46,13 @@ bool TcpClient::connect(const char* address, std::uint16_t port, int timeoutMs) 
   framingThreadDone_.store(false, std::memory_order_release);
   lost_.store(false, std::memory_order_release);
   closedByPeer_.store(false, std::memory_order_release);
+  {
+    std::lock_guard lock(mutex_);
+    receiving_ = false;
+    rawBytes_.clear();
+    rawChunks_.clear();
+    rawHead_ = rawChunkHead_ = 0;
+  }
   say("conexion iniciada\n");
   socketThread_ = std::thread(SocketThread, std::ref(*this));
   framingThread_ = std::thread(FramingThread, std::ref(*this));
@@ -55,22 +63,75 @@ int TcpClient::send(const void* bytes, int count, bool more) {
   return socket_.send(bytes, count, more);
 }
 
+void TcpClient::setRawStream() {
+  std::lock_guard lock(mutex_);
+  if (raw_) return;
+  raw_ = true;
+  std::uint8_t bytes[kMessageCapacity];
+  std::int64_t arrivals[2] = {};
+  while (framer_.ready()) {
+    const int n = std::min(framer_.readReady(bytes, kMessageCapacity, arrivals), kMessageCapacity);
+    addRaw(bytes, n, arrivals[0]);
+  }
+  addRaw(bytes, framer_.takeGathered(bytes, kMessageCapacity), platform::wallClockNanos());
+}
+
+bool TcpClient::ready() const {
+  return raw_ ? rawHead_ < rawBytes_.size() : framer_.ready();
+}
+
 int TcpClient::hasReady() {
   std::lock_guard lock(mutex_);
-  return framer_.ready() ? 1 : 0;
+  return ready() ? 1 : 0;
 }
 
 int TcpClient::readReady(std::uint8_t* destination, int wanted) {
   std::lock_guard lock(mutex_);
-  return framer_.readReady(destination, wanted, lastArrivals_);
+  if (!raw_) return framer_.readReady(destination, wanted, lastArrivals_);
+  if (rawChunkHead_ == rawChunks_.size() || wanted <= 0) return 0;
+  auto& [length, arrival] = rawChunks_[rawChunkHead_];
+  const int n = std::min(wanted, length);
+  std::copy_n(rawBytes_.begin() + static_cast<std::ptrdiff_t>(rawHead_), n, destination);
+  lastArrivals_[0] = lastArrivals_[1] = arrival;
+  rawHead_ += static_cast<std::size_t>(n);
+  length -= n;
+  if (length == 0) ++rawChunkHead_;
+  if (rawChunkHead_ == rawChunks_.size()) {
+    rawBytes_.clear();
+    rawChunks_.clear();
+    rawHead_ = rawChunkHead_ = 0;
+  }
+  return n;
+}
+
+void TcpClient::addRaw(const std::uint8_t* bytes, int n, std::int64_t arrivalNs) {
+  // What the reader has not taken is kept whole; what does not fit is dropped.
+  if (rawHead_ > kRawCapacity / 2) {
+    rawBytes_.erase(rawBytes_.begin(), rawBytes_.begin() + static_cast<std::ptrdiff_t>(rawHead_));
+    rawChunks_.erase(rawChunks_.begin(), rawChunks_.begin() + static_cast<std::ptrdiff_t>(rawChunkHead_));
+    rawHead_ = rawChunkHead_ = 0;
+  }
+  const int room = static_cast<int>(kRawCapacity - (rawBytes_.size() - rawHead_));
+  const int taken = std::clamp(n, 0, room);
+  rawDropped_ += n - taken;
+  if (taken == 0) return;
+  rawBytes_.insert(rawBytes_.end(), bytes, bytes + taken);
+  rawChunks_.emplace_back(taken, arrivalNs);
 }
 
 bool TcpClient::waitReady(int timeoutMs, const std::atomic<bool>* stop) {
   std::unique_lock lock(mutex_);
   return readyWake_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this, stop] {
-    return framer_.ready() || framingThreadDone_.load(std::memory_order_acquire) ||
+    return ready() || framingThreadDone_.load(std::memory_order_acquire) ||
            (stop && stop->load(std::memory_order_acquire));
-  }) && framer_.ready();
+  }) && ready();
+}
+
+bool TcpClient::waitReceiving(int timeoutMs) {
+  std::unique_lock lock(mutex_);
+  return readyWake_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] {
+    return receiving_ || socketThreadDone_.load(std::memory_order_acquire);
+  }) && receiving_;
 }
 
 void TcpClient::wakeWaiters() {
@@ -83,7 +144,7 @@ void TcpClient::wakeWaiters() {
 bool TcpClient::drained() {
   std::lock_guard lock(mutex_);
   return lost_.load(std::memory_order_acquire) && framingThreadDone_.load(std::memory_order_acquire) &&
-         !framer_.ready();
+         !ready();
 }
 
 void TcpClient::stopRunning() {
@@ -121,7 +182,7 @@ std::int64_t TcpClient::droppedMessages() const {
 
 std::int64_t TcpClient::droppedBytes() const {
   std::lock_guard lock(mutex_);
-  return framer_.droppedBytes();
+  return framer_.droppedBytes() + rawDropped_;
 }
 
 // Sleeps up to `ms`, waking early when the client is being closed. False if closing.
@@ -133,17 +194,28 @@ bool TcpClient::pauseUnlessClosing(int ms) {
 
 int SocketThread(TcpClient& c) {
   c.say("SocketThread\n");
+  bool raw = false;
+  {
+    std::lock_guard lock(c.mutex_);
+    raw = c.raw_;
+  }
+  const int startPauseMs = raw ? 0 : c.startPauseMs_;
   // Two pauses of 100 ms, the client's start-up timing: the framing thread
   // is started and waiting before `running` is raised, and the owner's first
   // telegram goes out before the receiver blocks, so the first chunk always
   // begins a message. A close ends either pause at once.
-  if (c.pauseUnlessClosing(c.startPauseMs_)) {
+  if (c.pauseUnlessClosing(startPauseMs)) {
     {
       std::lock_guard lock(c.mutex_);
       if (!c.closing_.load(std::memory_order_acquire)) c.running_.store(true, std::memory_order_release);
     }
     c.framerWake_.notify_all();
-    if (c.running() && c.pauseUnlessClosing(c.startPauseMs_)) {
+    if (c.running() && c.pauseUnlessClosing(startPauseMs)) {
+      {
+        std::lock_guard lock(c.mutex_);
+        c.receiving_ = true;
+      }
+      c.readyWake_.notify_all();
       while (c.running_.load(std::memory_order_acquire)) {
         std::error_code ec;
         const int n = c.socket_.receive(c.recvBuf_, kMaxReceive, &ec);
@@ -163,8 +235,13 @@ int SocketThread(TcpClient& c) {
         bool pending = false;
         {
           std::lock_guard lock(c.mutex_);
-          published = c.framer_.addChunk(c.recvBuf_, n, processMillis(), platform::wallClockNanos());
-          pending = c.framer_.pending();
+          if (c.raw_) {
+            c.addRaw(c.recvBuf_, n, platform::wallClockNanos());
+            published = 1;
+          } else {
+            published = c.framer_.addChunk(c.recvBuf_, n, processMillis(), platform::wallClockNanos());
+            pending = c.framer_.pending();
+          }
         }
         // The framer waits for silence only behind bytes no whole message
         // took: a reply that is whole at its last byte does not wake it.

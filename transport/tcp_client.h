@@ -24,6 +24,8 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "transport/message_sink.h"
 #include "transport/silence_framer.h"
@@ -34,6 +36,8 @@ namespace transport {
 // Bound on a connection attempt, so an unreachable host does not hold the
 // program for minutes.
 inline constexpr int kConnectTimeoutMs = 3000;
+// Bytes a raw client keeps for its reader: over a second of a 500 000-baud line.
+inline constexpr std::size_t kRawCapacity = 64 * 1024;
 
 class TcpClient;
 int SocketThread(TcpClient& client);
@@ -54,6 +58,15 @@ class TcpClient {
   // The receiver's two start-up pauses (100 ms each unless set; tests that
   // connect many times set less). Called before connect.
   void setStartPauseMs(int ms) { startPauseMs_ = ms; }
+  // Hands over the bytes as they come instead of messages: each read takes
+  // (part of) one received chunk, stamped when it came off the socket, and
+  // no silence rule applies. For a peer that sends without pausing (a
+  // scanner's continuous output). Up to kRawCapacity bytes wait for the
+  // reader; more are dropped (and counted). Before connect it also drops
+  // the receiver's start-up pauses (whatever comes is stamped as it comes);
+  // on a connection it takes effect at once, the message waiting and the
+  // bytes gathered first in the queue. There is no way back.
+  void setRawStream();
 
   // Connects to a dotted-decimal IPv4 address; false for any failure (a
   // malformed address, refused, unreachable, or not done within `timeoutMs`).
@@ -63,8 +76,13 @@ class TcpClient {
   int send(const void* bytes, int count, bool more = false);
   // 1 when a message is waiting in the ready slot, else 0.
   int hasReady();
-  // Takes the ready message: stores at most `wanted` bytes, returns its full length.
+  // Takes the ready message: stores at most `wanted` bytes, returns its full
+  // length. Raw: stores and returns at most `wanted` bytes of one chunk.
   int readReady(std::uint8_t* destination, int wanted);
+  // Blocks until the receiver reads the socket (it begins after its start-up
+  // pauses), the connection is lost or `timeoutMs` passes: what the peer
+  // sends from then on is stamped when it comes. True when it reads.
+  bool waitReceiving(int timeoutMs);
   // The host wall-clock time (ns since the epoch) at which byte `index` (0
   // or 1; later bytes count as 1) of the message last taken came off the socket.
   std::int64_t arrivalNs(int index) const { return lastArrivals_[index > 0 ? 1 : 0]; }
@@ -98,12 +116,15 @@ class TcpClient {
   friend int SocketThread(TcpClient& client);
   friend int FramingThread(TcpClient& client);
   void say(std::string_view text);
+  bool ready() const;                                                     // under mutex_
+  void addRaw(const std::uint8_t* bytes, int n, std::int64_t arrivalNs);  // under mutex_
   bool pauseUnlessClosing(int ms);
   void endThreads();
   void setLastError(std::error_code ec);
 
   MessageSink out_;
   int startPauseMs_ = 100;
+  bool raw_ = false;  // guarded by mutex_ once connected
   StreamSocket socket_;
   std::thread socketThread_;
   std::thread framingThread_;
@@ -121,6 +142,14 @@ class TcpClient {
   std::condition_variable readyWake_;   // a message was published, or the link is gone
   SilenceFramer framer_;
   std::error_code lastError_;
+  bool receiving_ = false;
+  // Raw: the bytes not yet read and the chunks they came in (length,
+  // arrival), each from a head index; compacted as they are read.
+  std::vector<std::uint8_t> rawBytes_;
+  std::size_t rawHead_ = 0;
+  std::vector<std::pair<int, std::int64_t>> rawChunks_;
+  std::size_t rawChunkHead_ = 0;
+  std::int64_t rawDropped_ = 0;
 };
 
 // Stand-alone echo routine: connects, sends ten lines "socket %d\n", then

@@ -74,6 +74,7 @@ extern "C" {
 #define LMSVIEW_OPTION_RECONNECT 5    /* 1: keep trying when the link cannot be opened or is lost */
 #define LMSVIEW_OPTION_INTERVAL_MS 6  /* from one request to the next (1000) */
 #define LMSVIEW_OPTION_QUEUE 7        /* scans kept for lmsview_next_scan (4) */
+#define LMSVIEW_OPTION_STREAM 8       /* 1: continuous output, every scan as it is measured (0) */
 
 /* The variants, named by the points their scans have: field and resolution. */
 #define LMSVIEW_VARIANT_100_1 101
@@ -82,9 +83,11 @@ extern "C" {
 #define LMSVIEW_VARIANT_180_050 361
 #define LMSVIEW_VARIANT_100_025 401
 
-/* The range unit the scanner is set to (nothing is sent to it). */
+/* The range unit the scanner is expected to report in (nothing is sent to
+ * it; each reply states its own unit, which wins). */
 #define LMSVIEW_UNITS_MM 0
 #define LMSVIEW_UNITS_CM 1
+#define LMSVIEW_UNITS_DM 2
 
 /* Where a scan's points lie and what its ranges mean: point i lies at
  * angle_min + i * angle_increment; a range outside [range_min, range_max]

@@ -114,10 +114,17 @@ struct Options {
   // after each reconnect): "180/0.5", "180/1", "100/1", "100/0.5" or
   // "100/0.25"; "" sends nothing, and each reply's own length says which it is.
   std::string variant = "";
-  // The range unit the scanner is set to report in: "mm" (the default) or
-  // "cm". Nothing is sent: the scanner's configuration telegram rewrites its
-  // whole stored configuration, so the library never changes it.
+  // The range unit the scanner is expected to report in: "mm" (the
+  // default), "cm" or "dm". Each reply states its own unit, which wins; an
+  // event says once when they differ. Nothing is sent: the scanner's
+  // configuration telegram rewrites its whole stored configuration, so the
+  // library never changes it.
   std::string units = "mm";
+  // Continuous output: the scanner sends every scan as it measures it (up
+  // to 75 a second), unasked, instead of one per request; `interval` then
+  // plays no part. close() ends the stream, so the scanner is left quiet.
+  // A scanner found streaming when the link opens is stopped without it.
+  bool stream = false;
 };
 
 // What happened, with typed fields and a plain one-line text.
@@ -138,6 +145,10 @@ struct Event {
     variant_refused,  // variant: the scanner did not take `points` (`reason`); its replies say what it sends
     words_rebuilt,    // a recording without raw words: Scan::words are made from its ranges
     callback_failed,  // a callback threw (said once a subscription); the text is the exception's
+    stream_found,     // the scanner was streaming when the link opened; `streaming`: its stream is read
+    stream_refused,   // stream: the scanner did not start continuous output (`reason`); polling instead
+    stream_not_stopped,  // at close(): the scanner did not acknowledge the end of its stream
+    units_differ,        // the replies state `units`, not the unit the options expect; the replies win
   };
   // Why a request gave no whole scan.
   enum class Reason {
@@ -161,6 +172,8 @@ struct Event {
   bool every_rate_tried = false;       // no_answer: baud 0 looked for the rate already
   std::string where;                   // opened, reconnecting: where the link goes
   std::error_code error;               // open_failed: the system's error, where there is one
+  std::string units;                   // units_differ: the unit the replies state ("mm", "cm", "dm")
+  bool streaming = false;              // stream_found: its stream is read (false: it was stopped)
 };
 
 struct Stats {
@@ -175,6 +188,7 @@ struct Stats {
   std::uint64_t rejected_unexpected = 0;  // answers that began with neither ACK nor NAK (noise, a wrong rate)
   std::uint64_t dropped = 0;              // scans dropped from next()'s queue when it was full
   std::uint64_t reconnects = 0;
+  std::uint64_t discarded_bytes = 0;  // streamed bytes no telegram held (noise, telegrams cut short)
 };
 
 // Ends its callback when destroyed (waiting for a call in progress, unless

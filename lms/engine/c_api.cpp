@@ -89,8 +89,13 @@ int lmsview_set_option(lmsview_scanner* scanner, int option, int64_t value) {
       return LMSVIEW_OK;
     }
     case LMSVIEW_OPTION_UNITS:
-      if (value != LMSVIEW_UNITS_MM && value != LMSVIEW_UNITS_CM) return LMSVIEW_BAD_ARGUMENT;
-      o.units = value == LMSVIEW_UNITS_CM ? "cm" : "mm";
+      if (value != LMSVIEW_UNITS_MM && value != LMSVIEW_UNITS_CM && value != LMSVIEW_UNITS_DM)
+        return LMSVIEW_BAD_ARGUMENT;
+      o.units = value == LMSVIEW_UNITS_CM ? "cm" : value == LMSVIEW_UNITS_DM ? "dm" : "mm";
+      return LMSVIEW_OK;
+    case LMSVIEW_OPTION_STREAM:
+      if (value != 0 && value != 1) return LMSVIEW_BAD_ARGUMENT;
+      o.stream = value == 1;
       return LMSVIEW_OK;
     case LMSVIEW_OPTION_BAUD:
       if (!fitsInt) return LMSVIEW_BAD_ARGUMENT;

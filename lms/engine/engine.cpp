@@ -100,6 +100,14 @@ std::string eventText(const Event& e) {
              (e.reason == Event::Reason::unanswered ? "no answer" : "refused") +
              "): its replies say what it sends";
     }
+    case Kind::stream_found:
+      return e.streaming ? "the scanner was already streaming: reading its stream"
+                         : "the scanner was streaming: its stream is stopped";
+    case Kind::stream_refused:
+      return std::string("the scanner did not start continuous output (") +
+             (e.reason == Event::Reason::unanswered ? "no answer" : "refused") + "): polling instead";
+    case Kind::stream_not_stopped:
+      return "the scanner did not acknowledge the end of its stream: it may still be streaming";
     default:
       return e.text;  // made where the happening's own words are known
   }
@@ -174,6 +182,7 @@ void Engine::configure() {
     d.setReconnect({.enabled = options_.reconnect});
     d.setTiming({.clientStartPauseMs = options_.clientStartPauseMs});
     d.setRangeUnits(options_.units);
+    d.setStream(options_.stream);
     d.setVariant(options_.variant);
     if (link_.serial) {
       if (options_.baud == 0)
@@ -344,6 +353,23 @@ void Engine::onDriverEvent(const DriverEvent& e) {
       out.kind = Event::Kind::variant_refused;
       out.points = e.points;
       out.reason = e.reason;
+      break;
+    case Kind::StreamFound:
+      out.kind = Event::Kind::stream_found;
+      out.streaming = e.streaming;
+      break;
+    case Kind::StreamRefused:
+      out.kind = Event::Kind::stream_refused;
+      out.reason = e.reason;
+      break;
+    case Kind::StreamNotStopped:
+      out.kind = Event::Kind::stream_not_stopped;
+      break;
+    case Kind::UnitsDiffer:
+      out.kind = Event::Kind::units_differ;
+      out.units = unitsName(e.unitsSeen);
+      out.text = std::string("the replies are in ") + unitsName(e.unitsSeen) + ", not " +
+                 unitsName(e.unitsAsked) + " as set: the replies' unit is used";
       break;
   }
   out.text = eventText(out);
@@ -531,6 +557,7 @@ lmsview::Stats Engine::stats() const {
   s.rejected_unanswered = static_cast<std::uint64_t>(d.unanswered);
   s.rejected_unexpected = static_cast<std::uint64_t>(d.unexpected);
   s.reconnects = static_cast<std::uint64_t>(d.reconnects);
+  s.discarded_bytes = static_cast<std::uint64_t>(d.discarded);
   return s;
 }
 

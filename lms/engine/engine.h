@@ -49,7 +49,8 @@ struct EngineOptions {
   bool reconnect = false;
   int intervalMs = 1000;             // from one request to the next
   const Variant* variant = nullptr;  // set the scanner to it at each open; nullptr: leave it
-  Units units = Units::Millimetres;  // the range unit the scanner is set to
+  Units units = Units::Millimetres;  // the range unit the scanner is expected to report in
+  bool stream = false;               // continuous output
   std::size_t queue = 0;             // scans kept for next(); 0: none (a reader uses takeScan)
   // The TCP client's start-up pauses: lmsview keeps its long-standing 100 ms;
   // a program that opens a scanner gets its first scan sooner with less.

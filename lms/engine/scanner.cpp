@@ -56,7 +56,10 @@ lms::EngineOptions engineOptions(const Options& o, Problem* problem) {
   e.queue = std::max<std::size_t>(o.queue, 1);
   e.clientStartPauseMs = 10;
   e.variant = lms::variantNamed(o.variant);
-  e.units = o.units == "cm" ? lms::Units::Centimetres : lms::Units::Millimetres;
+  e.units = o.units == "cm"   ? lms::Units::Centimetres
+            : o.units == "dm" ? lms::Units::Decimetres
+                              : lms::Units::Millimetres;
+  e.stream = o.stream;
   lms::LinkName link;
   const bool parsed = lms::parseLinkName(o.link, &link);
   auto refuse = [problem](errc code, std::string why) { *problem = {code, std::move(why)}; };
@@ -67,8 +70,8 @@ lms::EngineOptions engineOptions(const Options& o, Problem* problem) {
   else if (!o.variant.empty() && e.variant == nullptr)
     refuse(errc::bad_argument,
            "variant must be 180/0.5, 180/1, 100/1, 100/0.5 or 100/0.25, not '" + o.variant + "'");
-  else if (o.units != "mm" && o.units != "cm")
-    refuse(errc::bad_argument, "units must be mm or cm, not '" + o.units + "'");
+  else if (o.units != "mm" && o.units != "cm" && o.units != "dm")
+    refuse(errc::bad_argument, "units must be mm, cm or dm, not '" + o.units + "'");
   else if (parsed && !link.serial && (o.baud != 9600 || o.scanner_baud != 0))
     refuse(errc::bad_argument, "baud and scanner_baud are for serial links");
   return e;

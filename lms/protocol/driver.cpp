@@ -69,7 +69,7 @@ DriverStats LmsDriver<Link>::stats() const {
   return {get(counters_.requests),   get(counters_.scans),    get(counters_.noReply),
           get(counters_.notAReply),  get(counters_.tooShort), get(counters_.badChecksum),
           get(counters_.reconnects), get(counters_.refused),  get(counters_.unanswered),
-          get(counters_.unexpected)};
+          get(counters_.unexpected), get(counters_.discarded)};
 }
 
 template <class Link>
@@ -96,10 +96,14 @@ void LmsDriver<Link>::setTransport(std::unique_ptr<Transport> next) {
 }
 
 template <class Link>
-bool LmsDriver<Link>::pauseUnlessStopped(int ms) {
+bool LmsDriver<Link>::pauseUnlessStopped(std::chrono::nanoseconds time) {
   std::unique_lock lock(mutex_);
-  return !stopWake_.wait_for(lock, std::chrono::milliseconds(ms),
-                             [this] { return stopRequested_.load(std::memory_order_acquire); });
+  return !stopWake_.wait_for(lock, time, [this] { return stopRequested_.load(std::memory_order_acquire); });
+}
+
+template <class Link>
+bool LmsDriver<Link>::pauseUnlessStopped(int ms) {
+  return pauseUnlessStopped(std::chrono::milliseconds(ms));
 }
 
 template <class Link>
@@ -127,7 +131,7 @@ void LmsDriver<Link>::fail(RunOutcome outcome, std::string text, std::error_code
 template <class Link>
 bool LmsDriver<Link>::run() {
   outcome_.store(RunOutcome::Running, std::memory_order_release);
-  setTransport(Link::makeTransport(out_, timing_.clientStartPauseMs));
+  setTransport(Link::makeTransport(out_, timing_.clientStartPauseMs, stream_));
   bool open = connectWithRetries(target_, *transport_, kConnectAttempts) == 1;
   // The first open runs to its result: a failure stands even when a stop
   // came while it ran (the end of an empty input, say), so it is reported.
@@ -154,7 +158,7 @@ bool LmsDriver<Link>::run() {
       if (!pauseUnlessStopped(delayMs)) break;
       delayMs = std::min(delayMs * 2, reconnect_.maxDelayMs);
       setTransport(nullptr);
-      setTransport(Link::makeTransport(out_, timing_.clientStartPauseMs));
+      setTransport(Link::makeTransport(out_, timing_.clientStartPauseMs, stream_));
       open = connectWithRetries(target_, *transport_, 1) == 1;
       continue;
     }
@@ -164,6 +168,17 @@ bool LmsDriver<Link>::run() {
     moveDue_ = Link::kSerial && scannerBaud_ != 0 && !switched_;
     resumeDue_ = switched_;
     variantDue_ = variant_ != nullptr;
+    streamDue_ = stream_;
+    streaming_ = false;
+    framer_.clear();
+    // A serial line may still carry the tail of a reply (the program before
+    // us was closed or killed mid-reply), or a scanner left streaming: the
+    // first request waits for it to be quiet. A scanner moved to another
+    // rate by a run that was killed is looked for there first.
+    if (Link::kSerial && scannerBaud_ != 0 && !switched_ && !lookedAtScannerBaud_ && !findRateDue_)
+      lookAtScannerBaud();
+    else if ((Link::kSerial || stream_) && !findRateDue_ && settleLine() == LineState::Streaming)
+      foundStreaming();
     attempt = 1;
     delayMs = reconnect_.firstDelayMs;
     while (!stopping()) {
@@ -171,11 +186,16 @@ bool LmsDriver<Link>::run() {
       if (resumeDue_) resumeAtScannerBaud();
       if (moveDue_) moveScanner();
       if (variantDue_) applyVariant();
-      cycle();
+      if (streamDue_) startStream();
+      if (streaming_)
+        streamCycle();
+      else
+        cycle();
       if (link_.lost()) break;
     }
     if (stopping()) {
       ending_ = true;
+      if (streaming_) stopStream();
       restoreScanner();
       break;
     }
@@ -200,14 +220,22 @@ void LmsDriver<Link>::findRate() {
   findRateDue_ = false;
   for (const int rate : Link::kProbeRates) {
     if (stopping() || !link_.reopenAt(rate)) continue;
-    const AckResult r =
-        exchange(msgRequestScan.data(), static_cast<int>(msgRequestScan.size()), link_, kProbeAckMs);
-    if (r == AckResult::Ack) {
+    // A scanner that streams at this rate answers before it is asked.
+    const LineState line = settleLine();
+    const bool found =
+        line == LineState::Streaming ||
+        (line == LineState::Quiet && exchange(msgRequestScan.data(), static_cast<int>(msgRequestScan.size()),
+                                              link_, kProbeAckMs) == AckResult::Ack);
+    if (found) {
       emit({.kind = DriverEvent::Kind::RateFound, .rate = rate});
       target_.baud = rate;
       rateKnown_ = true;
-      collectReply(link_, carry_, processMillis() + link_.replyWaitMs(), &stopRequested_);
-      read(link_);
+      if (line == LineState::Streaming) {
+        foundStreaming();
+      } else {
+        collectReply(link_, carry_, processMillis() + link_.replyWaitMs(), &stopRequested_);
+        read(link_);
+      }
       return;
     }
   }
@@ -271,6 +299,41 @@ void LmsDriver<Link>::resumeAtScannerBaud() {
   switched_ = false;
   target_.baud = foundBaud_;
   if (link_.reopenAt(foundBaud_)) moveDue_ = true;
+}
+
+// --scanner-baud at the first open: a run that was killed may have left the
+// scanner at that rate (streaming, even), where it is looked for first; a
+// scanner found there counts as switched, so the end of this run moves it
+// back to the rate it is opened at.
+template <class Link>
+void LmsDriver<Link>::lookAtScannerBaud() {
+  lookedAtScannerBaud_ = true;
+  const int from = link_.baud();
+  LineState line = LineState::Quiet;
+  bool there = false;
+  if (from != scannerBaud_ && link_.reopenAt(scannerBaud_)) {
+    line = settleLine();
+    there =
+        line == LineState::Streaming ||
+        (line == LineState::Quiet && exchange(msgRequestScan.data(), static_cast<int>(msgRequestScan.size()),
+                                              link_, kProbeAckMs) == AckResult::Ack);
+  }
+  if (there) {
+    foundBaud_ = from;
+    switched_ = true;
+    moveDue_ = false;
+    target_.baud = scannerBaud_;
+    emit({.kind = DriverEvent::Kind::RateFound, .rate = scannerBaud_});
+    if (line == LineState::Streaming) {
+      foundStreaming();
+    } else {
+      collectReply(link_, carry_, processMillis() + link_.replyWaitMs(), &stopRequested_);
+      read(link_);
+    }
+    return;
+  }
+  if (link_.baud() != from && !link_.reopenAt(from)) return;
+  if (settleLine() == LineState::Streaming) foundStreaming();
 }
 
 // At the end of the run the scanner goes back to the rate it was found at,
@@ -417,6 +480,15 @@ int LmsDriver<Link>::request(Link& link) {
     }
   }
   if (lost != Reason::none) emit({.kind = DriverEvent::Kind::Rejected, .reason = lost});
+  const bool talking = r == AckResult::Unexpected || (r == AckResult::Timeout && link.gathering());
+  if (talking && !stopping()) {
+    // The answer was the tail of an earlier reply, noise, or a scanner
+    // streaming: the next request waits for the line to be quiet.
+    link.takeBytesAsTheyCome();
+    framer_.clear();
+    framer_.add(carry_.bytes.data(), carry_.length, link.readEndNs(), link.nsPerByte());
+    if (settleLine() == LineState::Streaming) foundStreaming();
+  }
   return r == AckResult::Ack ? 0 : 1;
 }
 
@@ -469,38 +541,54 @@ void LmsDriver<Link>::read(Link& link) {
   carry_.clear();  // the bytes stay for the check and the decoding below
   const ReplyCheck check = checkMeasurementReply(carry_.bytes.data(), len);
   if (check != ReplyCheck::Ok) {
-    std::string why;
-    using Reason = lmsview::Event::Reason;
-    Reason reason = Reason::not_a_reply;
-    if (len == 0) {
-      counters_.noReply.fetch_add(1, std::memory_order_relaxed);
-      say("readScan - no reply from LMS\n");
-      why = "no reply";
-      reason = Reason::no_reply;
-    } else if (check == ReplyCheck::TooShort) {
-      reason = Reason::too_short;
-      counters_.tooShort.fetch_add(1, std::memory_order_relaxed);
-      const int whole = measurementReplyLength(carry_.bytes.data(), len);
-      say("readScan - reply too short (%d of %d bytes)\n", len, whole);
-      why = "reply too short (" + std::to_string(len) + " of " + std::to_string(whole) + " bytes)";
-    } else {
-      (check == ReplyCheck::BadChecksum ? counters_.badChecksum : counters_.notAReply)
-          .fetch_add(1, std::memory_order_relaxed);
-      say("readScan - %s\n", replyCheckText(check));
-      why = replyCheckText(check);
-      if (check == ReplyCheck::BadChecksum) reason = Reason::checksum;
-    }
-    emit({.kind = DriverEvent::Kind::Rejected, .text = why, .reason = reason});
+    reject(check, len, measurementReplyLength(carry_.bytes.data(), len));
     return;
   }
-  lmsview::Scan& scan = slot_.back();
-  decodeMeasurementReply(carry_.bytes.data(), units_, &scan);
   // The scanner measured the scan before it began to send it: the stamp is
   // when the reply's first byte came, not when the line had carried it all.
+  publishReply(carry_.bytes.data(), carry_.firstByteNs);
+}
+
+template <class Link>
+void LmsDriver<Link>::reject(ReplyCheck check, int len, int whole) {
+  std::string why;
+  using Reason = lmsview::Event::Reason;
+  Reason reason = Reason::not_a_reply;
+  if (len == 0) {
+    counters_.noReply.fetch_add(1, std::memory_order_relaxed);
+    say("readScan - no reply from LMS\n");
+    why = "no reply";
+    reason = Reason::no_reply;
+  } else if (check == ReplyCheck::TooShort) {
+    reason = Reason::too_short;
+    counters_.tooShort.fetch_add(1, std::memory_order_relaxed);
+    say("readScan - reply too short (%d of %d bytes)\n", len, whole);
+    why = "reply too short (" + std::to_string(len) + " of " + std::to_string(whole) + " bytes)";
+  } else {
+    (check == ReplyCheck::BadChecksum ? counters_.badChecksum : counters_.notAReply)
+        .fetch_add(1, std::memory_order_relaxed);
+    say("readScan - %s\n", replyCheckText(check));
+    why = replyCheckText(check);
+    if (check == ReplyCheck::BadChecksum) reason = Reason::checksum;
+  }
+  emit({.kind = DriverEvent::Kind::Rejected, .text = why, .reason = reason});
+}
+
+template <class Link>
+void LmsDriver<Link>::publishReply(const std::uint8_t* reply, std::int64_t firstNs) {
+  lmsview::Scan& scan = slot_.back();
+  decodeMeasurementReply(reply, &scan);
   scan.received_ns = platform::wallClockNanos();
-  scan.stamp_ns = carry_.firstByteNs != 0 ? carry_.firstByteNs : scan.received_ns;
+  scan.stamp_ns = firstNs != 0 ? firstNs : scan.received_ns;
+  // The reply states its unit; the one the caller expected only decides
+  // whether to say that they differ.
+  if (const Units seen = replyUnits(reply); seen != units_ && !unitsSaid_) {
+    unitsSaid_ = true;
+    emit({.kind = DriverEvent::Kind::UnitsDiffer, .unitsSeen = seen, .unitsAsked = units_});
+  }
   const lmsview::Scan& published = slot_.publish();
   counters_.scans.fetch_add(1, std::memory_order_relaxed);
+  lastStreamedMs_ = processMillis();
   if (observer_) observer_(published);
 }
 

@@ -25,6 +25,7 @@
 // configuration operations), instantiated there for both variants.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -37,6 +38,7 @@
 #include "lms/protocol/links.h"
 #include "lms/protocol/reply.h"
 #include "lms/protocol/scan_slot.h"
+#include "lms/protocol/stream_framer.h"
 #include "transport/message_sink.h"
 
 // The compiler checks the driver's message formats against their arguments where it can.
@@ -54,19 +56,23 @@ enum class RunOutcome { NotStarted, Running, Stopped, ConnectFailed, LinkLost };
 // What happened on the link, for the caller to report, count or word.
 struct DriverEvent {
   enum class Kind {
-    Opened,           // the link is open (again)
-    OpenFailed,       // an open failed for good (text: why; error: the OS's)
-    Lost,             // the open link was lost (text: why)
-    Reconnecting,     // the next open comes in `delayMs` (attempt `attempt`)
-    Rejected,         // a reply was not a whole measurement (text: why)
-    RateFound,        // --baud auto: the scanner answered at `rate`
-    NoRateFound,      // --baud auto: none answered (text: the rates tried); going on at `rate`
-    Silent,           // a request got no answer for the first time this run
-    RateSwitched,     // --scanner-baud: the scanner runs at `rate` now (from `from`)
-    RateNotSwitched,  // --scanner-baud: it did not take `rate` (text: why); going on at `from`
-    RateRestored,     // at the end: the scanner is back at `rate`
-    VariantSet,       // --variant: the scanner sends `points` points from now on
-    VariantRefused,   // --variant: it did not take `points` (reason); its replies say what it sends
+    Opened,            // the link is open (again)
+    OpenFailed,        // an open failed for good (text: why; error: the OS's)
+    Lost,              // the open link was lost (text: why)
+    Reconnecting,      // the next open comes in `delayMs` (attempt `attempt`)
+    Rejected,          // a reply was not a whole measurement (text: why)
+    RateFound,         // --baud auto: the scanner answered at `rate`
+    NoRateFound,       // --baud auto: none answered (text: the rates tried); going on at `rate`
+    Silent,            // a request got no answer for the first time this run
+    RateSwitched,      // --scanner-baud: the scanner runs at `rate` now (from `from`)
+    RateNotSwitched,   // --scanner-baud: it did not take `rate` (text: why); going on at `from`
+    RateRestored,      // at the end: the scanner is back at `rate`
+    VariantSet,        // --variant: the scanner sends `points` points from now on
+    VariantRefused,    // --variant: it did not take `points` (reason); its replies say what it sends
+    StreamFound,       // the scanner was streaming when the link opened; `streaming`: its stream is used
+    StreamRefused,     // --stream: it did not start continuous output (reason); polling instead
+    StreamNotStopped,  // at the end: no acknowledge of the stop came among the streamed bytes
+    UnitsDiffer,       // the replies state `unitsSeen`, not the unit set (`unitsAsked`): they win
   };
   Kind kind = Kind::Opened;
   std::string text{};
@@ -77,7 +83,9 @@ struct DriverEvent {
   int from = 0;
   int points = 0;
   bool everyRateTried = false;  // Silent: --baud auto looked for the rate already
-  lmsview::Event::Reason reason = lmsview::Event::Reason::none;  // Rejected, RateNotSwitched
+  bool streaming = false;       // StreamFound
+  Units unitsSeen = Units::Millimetres, unitsAsked = Units::Millimetres;  // UnitsDiffer
+  lmsview::Event::Reason reason = lmsview::Event::Reason::none;           // Rejected, RateNotSwitched
 };
 
 // Counts over a run, read from any thread.
@@ -92,6 +100,7 @@ struct DriverStats {
   std::int64_t refused = 0;     // requests answered with NAK
   std::int64_t unanswered = 0;  // requests with no answer in time (or not sent)
   std::int64_t unexpected = 0;  // answers that began with neither ACK nor NAK
+  std::int64_t discarded = 0;   // streamed bytes no telegram held (noise, cut telegrams)
 };
 
 inline constexpr int kCyclePauseMs = 1000;
@@ -102,6 +111,9 @@ inline constexpr int kConnectRetryPauseMs = 300;
 inline constexpr int kShownAnswerBytes = 8;
 // How long --baud auto waits for the acknowledge at each rate.
 inline constexpr int kProbeAckMs = 400;
+// A line on which nothing arrives for this long is quiet: the next request
+// meets no tail of an earlier answer.
+inline constexpr int kQuietMs = 50;
 
 template <class Link>
 concept SerialLink = std::same_as<Link, SerialPortLink>;
@@ -162,8 +174,13 @@ class LmsDriver {
   void setScanObserver(std::function<void(const lmsview::Scan&)> observer) {
     observer_ = std::move(observer);
   }
-  // The range unit the scanner is set to (millimetres unless set before run()).
+  // The range unit the scanner is expected to report in (millimetres
+  // unless set before run()); each reply states its own, which wins, and
+  // a difference is said once.
   void setRangeUnits(Units units) { units_ = units; }
+  // Continuous output: once the link opens, the scanner is asked to send
+  // every scan as it measures it, and at the end to stop. Set before run().
+  void setStream(bool stream) { stream_ = stream; }
   // The variant to set the scanner to each time the link opens; nullptr (the
   // default) sends nothing, and each reply's own length says what it holds.
   void setVariant(const Variant* variant) { variant_ = variant; }
@@ -218,6 +235,7 @@ class LmsDriver {
   void say(const char* format, ...) LMS_PRINTF_FORMAT(2, 3);
   void emit(const DriverEvent& event);
   bool pauseUnlessStopped(int ms);
+  bool pauseUnlessStopped(std::chrono::nanoseconds time);
   int connectWithRetries(const typename Link::Target& target, Transport& transport, int attempts);
   void findRate();
   bool switchScanner(int baud);
@@ -225,7 +243,19 @@ class LmsDriver {
   void resumeAtScannerBaud();
   void restoreScanner();
   void applyVariant();
+  void lookAtScannerBaud();
   void cycle();
+  // Continuous output (driver_stream.cpp).
+  enum class LineState { Quiet, Streaming, Noisy, Lost };
+  LineState settleLine(int quietMs = kQuietMs);
+  void readIntoFramer();
+  bool takeStreamed(bool publish, std::uint8_t waitFor = 0);
+  void foundStreaming();
+  void startStream();
+  void streamCycle();
+  bool stopStream();
+  void publishReply(const std::uint8_t* reply, std::int64_t firstNs);
+  void reject(ReplyCheck check, int length, int whole);
   int request(Link& link);
   void read(Link& link);
   AckResult exchange(const std::uint8_t* telegram, int length, Link& link, int ackTimeoutMs = kAckTimeoutMs);
@@ -269,12 +299,22 @@ class LmsDriver {
   bool ending_ = false;  // the last exchanges after a stop: a stop does not cut them short
   const Variant* variant_ = nullptr;
   bool variantDue_ = false;
+  bool lookedAtScannerBaud_ = false;
+  // --stream: asked for; to be started on this link; running; and when the
+  // last scan came (process ms), so a scanner that stops sending is asked again.
+  bool stream_ = false;
+  bool streamDue_ = false;
+  bool streaming_ = false;
+  std::int64_t lastStreamedMs_ = 0;
+  bool unitsSaid_ = false;
+  StreamFramer framer_;
+  ReplyCarry held_;  // the scan that may prove a line streams
   ReplyCarry carry_;
   transport::MessageSink out_;
   std::function<void(const DriverEvent&)> events_;
   struct Counters {
     std::atomic<std::int64_t> requests{0}, scans{0}, noReply{0}, notAReply{0}, tooShort{0}, badChecksum{0},
-        reconnects{0}, refused{0}, unanswered{0}, unexpected{0};
+        reconnects{0}, refused{0}, unanswered{0}, unexpected{0}, discarded{0};
   } counters_;  // relaxed: counts only, read for reports
   std::function<void(const lmsview::Scan&)> observer_;
 };

@@ -68,8 +68,11 @@ std::string TcpClientLink::sendFailureText() const {
 }
 
 std::error_code TcpClientLink::open(Transport& client, const Target& t) {
-  return client.connect(t.address, static_cast<std::uint16_t>(t.port)) ? std::error_code()
-                                                                       : client.lastError();
+  if (!client.connect(t.address, static_cast<std::uint16_t>(t.port))) return client.lastError();
+  // The first request goes out once the receiver reads the socket, so its
+  // answer is stamped when it comes, not when the receiver's start-up ends.
+  client.waitReceiving(kReceiverStartBoundMs);
+  return {};
 }
 
 bool TcpClientLink::worthRetrying(std::error_code ec) {

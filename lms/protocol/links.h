@@ -22,6 +22,9 @@ namespace lms {
 // How long readScan waits for a reply that has not begun or not ended when
 // the cycle's pause is over (a stop can cut the pause short).
 inline constexpr int kReplyWaitMs = 1000;
+// The longest a TCP open waits for the client's receiver to begin reading
+// (its start-up pauses are 100 ms each at most).
+inline constexpr int kReceiverStartBoundMs = 2000;
 
 // Where a driver opens its link. One shape for both adapters, each reading
 // its own fields, so the driver's code is the same for both.
@@ -60,18 +63,23 @@ struct SerialPortLink {
   bool lost() { return port->gone(); }
   // Ten bit times a byte (8N1), rounded up.
   int lineMs(int bytes) const { return bytes * 10000 / port->baud() + 1; }
+  std::int64_t nsPerByte() const { return 10'000'000'000LL / port->baud(); }
   std::int64_t arrivalNs(int) const { return lastReadNs; }
+  // When the last byte of the last read arrived.
+  std::int64_t readEndNs() const { return lastReadNs; }
   int replyWaitMs() const { return kReplyWaitMs + lineMs(kReplyReadSize); }
   std::string lossText() const;
   const char* noAnswerText() const { return "no answer from LMS"; }
+  bool gathering() const { return false; }
   std::string sendFailureText() const;
   // Opens the same device again at `baud`; false when it did not open.
   bool reopenAt(int baud);
+  void takeBytesAsTheyCome() {}
   int baud() const { return port->baud(); }
   static void wake(Transport&) {}
   static std::string placeText(const Target& t);
 
-  static std::unique_ptr<Transport> makeTransport(const transport::MessageSink&, int) {
+  static std::unique_ptr<Transport> makeTransport(const transport::MessageSink&, int, bool) {
     return std::make_unique<Transport>();
   }
   static std::string devicePathOf(const Target& t) {
@@ -100,25 +108,34 @@ struct TcpClientLink {
   bool waitData(int ms, const std::atomic<bool>* stop) { return client->waitReady(ms, stop); }
   bool lost() { return client->drained(); }
   int lineMs(int) const { return 0; }
-  // The client keeps when each message's first bytes came off the socket.
+  std::int64_t nsPerByte() const { return 0; }
+  // The client keeps when each message's first bytes came off the socket
+  // (a raw client's read is one chunk: all of it came at once).
   std::int64_t arrivalNs(int i) const { return client->arrivalNs(i); }
+  std::int64_t readEndNs() const { return client->arrivalNs(1); }
   int replyWaitMs() const { return kReplyWaitMs; }
   std::string lossText() const;
   // Bytes that keep coming without a pause never make a message.
   const char* noAnswerText() const {
-    return client->gathering() ? "data arrives without the pauses that end a message" : "no answer from LMS";
+    return gathering() ? "data arrives without the pauses that end a message" : "no answer from LMS";
   }
+  bool gathering() const { return client->gathering(); }
   std::string sendFailureText() const;
   bool reopenAt(int) { return false; }
   int baud() const { return 0; }
+  // Bytes that come without pauses make no messages: take them as they come.
+  void takeBytesAsTheyCome() { client->setRawStream(); }
   static void wake(Transport& client) { client.wakeWaiters(); }
   static std::string placeText(const Target& t);
 
-  // A reply is whole at its last byte, not 50 ms later.
-  static std::unique_ptr<Transport> makeTransport(const transport::MessageSink& out, int startPauseMs) {
+  // A reply is whole at its last byte, not 50 ms later; a scanner's
+  // continuous output comes as the bytes arrive (`raw`).
+  static std::unique_ptr<Transport> makeTransport(const transport::MessageSink& out, int startPauseMs,
+                                                  bool raw) {
     auto client = std::make_unique<Transport>(out);
     client->setStartPauseMs(startPauseMs);
     client->setMessageCheck(&wholeTelegramLength);
+    if (raw) client->setRawStream();
     return client;
   }
   static std::error_code open(Transport& client, const Target& t);

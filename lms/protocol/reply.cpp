@@ -16,6 +16,10 @@ int lengthField(const std::uint8_t* buf) {
   return buf[2] | (buf[3] << 8);
 }
 
+int countWord(const std::uint8_t* buf) {
+  return buf[5] | (buf[6] << 8);
+}
+
 }  // namespace
 
 int pointsOfLength(int length) {
@@ -65,7 +69,7 @@ lmsview::Geometry replyGeometry(int points, Units units) {
   g.angle_increment = v ? v->resolutionHundredths * std::numbers::pi / 18000.0
                         : field * std::numbers::pi / 180.0 / std::max(points - 1, 1);
   g.angle_min = -field * std::numbers::pi / 360.0;
-  const double perMetre = units == Units::Centimetres ? 100.0 : 1000.0;
+  const double perMetre = countsPerMetre(units);
   g.range_unit = 1.0 / perMetre;
   g.range_min = kMinRawRange / perMetre;
   g.range_max = kMaxRawRange / perMetre;
@@ -88,7 +92,39 @@ ReplyCheck checkMeasurementReply(const std::uint8_t* buf, int length) {
   if (length < whole) return ReplyCheck::TooShort;
   const std::uint16_t crc = lmsCrc16(buf, whole - 2);
   const std::uint16_t sent = static_cast<std::uint16_t>(buf[whole - 2] | (buf[whole - 1] << 8));
-  return crc == sent ? ReplyCheck::Ok : ReplyCheck::BadChecksum;
+  if (crc != sent) return ReplyCheck::BadChecksum;
+  const int count = countWord(buf);
+  if ((count & 0x3FF) != (whole - kRangeOffset - 3) / 2 || (count >> 14) == 3)
+    return ReplyCheck::BadCountWord;
+  return ReplyCheck::Ok;
+}
+
+int countsPerMetre(Units units) {
+  switch (units) {
+    case Units::Centimetres:
+      return 100;
+    case Units::Millimetres:
+      return 1000;
+    case Units::Decimetres:
+      return 10;
+  }
+  return 1000;
+}
+
+const char* unitsName(Units units) {
+  switch (units) {
+    case Units::Centimetres:
+      return "cm";
+    case Units::Millimetres:
+      return "mm";
+    case Units::Decimetres:
+      return "dm";
+  }
+  return "mm";
+}
+
+Units replyUnits(const std::uint8_t* reply) {
+  return static_cast<Units>(countWord(reply) >> 14);
 }
 
 const char* replyCheckText(ReplyCheck check) {
@@ -101,13 +137,15 @@ const char* replyCheckText(ReplyCheck check) {
       return "reply too short";
     case ReplyCheck::BadChecksum:
       return "checksum mismatch";
+    case ReplyCheck::BadCountWord:
+      return "count word disagrees with the reply's length";
   }
   return "unknown";
 }
 
-void decodeMeasurementReply(const std::uint8_t* reply, Units units, lmsview::Scan* out) {
+void decodeMeasurementReply(const std::uint8_t* reply, lmsview::Scan* out) {
   const int points = pointsOfLength(lengthField(reply));
-  out->geometry = replyGeometry(points, units);
+  out->geometry = replyGeometry(points, replyUnits(reply));
   out->words.resize(static_cast<std::size_t>(points));
   decodeWords(reply + kRangeOffset, points, out->words.data());
   setRangesFromWords(out);

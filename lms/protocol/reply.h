@@ -4,10 +4,11 @@
 // geometry is known and where raw words become metres.
 //
 // Reply layout: 02 80 (start, reply address), a 16-bit little-endian length
-// L, the reply command, a 16-bit point count word, the range words (16-bit
-// little-endian, bits 0-12 the raw range, bits 13-15 flags), one status byte
-// and the checksum: L + 6 bytes. The length names the variant the scanner
-// is set to: L = 4 + 2 * points.
+// L, the reply command, a 16-bit count word (bits 0-9 the number of range
+// words, bits 14-15 the range unit), the range words (16-bit little-endian,
+// bits 0-12 the raw range, bits 13-15 flags), one status byte and the
+// checksum: L + 6 bytes. The length names the variant the scanner is set
+// to: L = 4 + 2 * points.
 
 #include <cstdint>
 #include <span>
@@ -30,8 +31,13 @@ inline constexpr int kRangeBytes = 2 * kScanPoints;
 inline constexpr int kMaxRawRange = 8180;
 inline constexpr int kMinRawRange = 10;
 
-// The range unit the scanner is set to report in.
-enum class Units { Millimetres, Centimetres };
+// The range unit the scanner reports in, by the code its count word and its
+// configuration telegram give it.
+enum class Units { Centimetres = 0, Millimetres = 1, Decimetres = 2 };
+// Counts of the unit in a metre: 100, 1000 or 10.
+int countsPerMetre(Units units);
+// "mm", "cm" or "dm".
+const char* unitsName(Units units);
 
 // A field of view and resolution the scanner can be set to, and the points
 // its reply then carries. The field is centred on straight ahead.
@@ -61,11 +67,13 @@ int pointsOfLength(int length);
 // The points of the smallest scan that holds `n` values (1 to kMaxScanPoints).
 int pointsHolding(int n);
 
-enum class ReplyCheck { Ok, NotAReply, TooShort, BadChecksum };
+enum class ReplyCheck { Ok, NotAReply, TooShort, BadChecksum, BadCountWord };
 
 // Whether `length` bytes at `buf` begin with one whole measurement reply: the
-// header with a known length, all of its bytes, and a checksum over all but
-// its last two equal to those two.
+// header with a known length, all of its bytes, a checksum over all but its
+// last two equal to those two, and a count word that agrees with the length
+// and names a unit (a reply whose count word disagrees was corrupted before
+// its checksum was made, or is not what it seems).
 ReplyCheck checkMeasurementReply(const std::uint8_t* buf, int length);
 
 // The whole length of the measurement reply that `length` bytes (possibly
@@ -76,10 +84,14 @@ int measurementReplyLength(const std::uint8_t* buf, int length);
 // Why a buffer was rejected, as a few words for the driver's message.
 const char* replyCheckText(ReplyCheck check);
 
-// Decodes a checked reply into `out`: its geometry, its raw words and its
-// ranges in metres. `out`'s buffers are reused (no allocation once they are
-// large enough). Seq and stamps are the caller's.
-void decodeMeasurementReply(const std::uint8_t* reply, Units units, lmsview::Scan* out);
+// The range unit a checked reply states in its count word.
+Units replyUnits(const std::uint8_t* reply);
+
+// Decodes a checked reply into `out`: its geometry (in the unit the reply
+// states), its raw words and its ranges in metres. `out`'s buffers are
+// reused (no allocation once they are large enough). Seq and stamps are the
+// caller's.
+void decodeMeasurementReply(const std::uint8_t* reply, lmsview::Scan* out);
 
 // The ranges in metres of `scan`'s words, by its geometry's unit: every
 // scan's metres come from here.

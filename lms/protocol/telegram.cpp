@@ -39,6 +39,8 @@ const Bytes6* baudTelegram(int baud) {
       return &msgBaud19200;
     case 38400:
       return &msgBaud38400;
+    case 500000:
+      return &msgMode48;
     default:
       return nullptr;
   }
@@ -54,7 +56,7 @@ const Bytes9* variantTelegram(int fieldDegrees, int resolutionHundredths) {
 }
 
 int baudOfModeCode(std::uint8_t code) {
-  for (const int baud : {9600, 19200, 38400})
+  for (const int baud : {9600, 19200, 38400, 500000})
     if ((*baudTelegram(baud))[5] == code) return baud;
   return 0;
 }

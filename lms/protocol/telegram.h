@@ -42,8 +42,16 @@ inline constexpr Bytes6 msgBaud9600{0x02, 0x00, 0x02, 0x00, 0x20, 0x42};
 inline constexpr Bytes6 msgBaud19200{0x02, 0x00, 0x02, 0x00, 0x20, 0x41};
 inline constexpr Bytes6 msgBaud38400{0x02, 0x00, 0x02, 0x00, 0x20, 0x40};
 inline constexpr Bytes6 msgMode48{0x02, 0x00, 0x02, 0x00, 0x20, 0x48};
+// The operating modes of continuous output: every scan sent as soon as it
+// is measured (msgMode24), and the end of it (msgStopLMS).
+inline constexpr std::uint8_t kModeContinuous = 0x24;
+inline constexpr std::uint8_t kModeStop = 0x25;
+// The reply command of an operating-mode telegram's answer (0x20 + 0x80),
+// and of a measurement reply (0x30 + 0x80).
+inline constexpr std::uint8_t kModeReply = 0xA0;
+inline constexpr std::uint8_t kMeasurementReply = 0xB0;
 // The operating-mode telegram that moves the scanner's line to `baud`
-// (9600, 19200 or 38400), or nullptr for a rate it has none for.
+// (9600, 19200, 38400 or 500000), or nullptr for a rate it has none for.
 const Bytes6* baudTelegram(int baud);
 // The rate an operating-mode telegram's code asks for, or 0 (another mode).
 int baudOfModeCode(std::uint8_t code);

@@ -94,10 +94,13 @@ def open(
     scanner_baud: int = 0,
     variant: Optional[str] = None,
     units: str = "mm",
+    stream: bool = False,
 ) -> Scanner:
     """interval: seconds from one request to the next; variant: '180/0.5',
     '180/1', '100/1', '100/0.5' or '100/0.25' (None: leave the scanner as it
-    is); units: 'mm' or 'cm', the unit the scanner is set to."""
+    is); units: 'mm', 'cm' or 'dm', the unit the scanner is expected to
+    report in (each reply states its own, which wins); stream: continuous
+    output, every scan as it is measured."""
 
 def list_ports() -> list[dict[str, object]]: ...
 def version() -> str: ...

@@ -19,9 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (whole <= 0 || length < whole || data[0] != 0x02 || data[1] != 0x80) std::abort();
     const int points = (whole - kRangeOffset - 3) / 2;
     if (variantOf(points) == nullptr) std::abort();
-    for (const Units units : {Units::Millimetres, Units::Centimetres}) {
+    {
       lmsview::Scan scan;
-      decodeMeasurementReply(data, units, &scan);
+      decodeMeasurementReply(data, &scan);
       if (scan.ranges.size() != static_cast<std::size_t>(points) || scan.words.size() != scan.ranges.size() ||
           scan.geometry.count != scan.ranges.size())
         std::abort();

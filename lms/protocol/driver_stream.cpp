@@ -1,0 +1,233 @@
+// The driver's continuous output: a line that must be quiet before a
+// request, a scanner found streaming, and the stream itself from its start
+// (operating mode 0x24) to its end (0x25, whose acknowledge is found among
+// the streamed bytes).
+
+#include <algorithm>
+
+#include "lms/protocol/driver.h"
+#include "platform/clock.h"
+
+namespace lms {
+
+using platform::processMillis;
+
+namespace {
+
+// The longest a line is watched for a stream or for quiet: two of the
+// longest telegrams at its rate, so one whole telegram arrives whatever
+// the moment the watch begins; on a message link a second.
+template <class Link>
+int watchBoundMs(const Link& link) {
+  return Link::kSerial ? 2 * link.lineMs(StreamFramer::kMaxTelegram) + 200 : 1000;
+}
+
+}  // namespace
+
+template <class Link>
+void LmsDriver<Link>::readIntoFramer() {
+  // Bounded: a link that keeps delivering cannot hold the loop here.
+  for (int i = 0; i < 16 && link_.hasData(); ++i) {
+    const std::span<std::uint8_t> room = framer_.space();
+    const int n =
+        std::min(link_.read(room.data(), static_cast<int>(room.size())), static_cast<int>(room.size()));
+    if (n <= 0) break;
+    framer_.commit(n, link_.readEndNs(), link_.nsPerByte());
+  }
+  counters_.discarded.store(framer_.discarded(), std::memory_order_relaxed);
+}
+
+// Takes the whole telegrams the framer holds. Measurement replies are
+// checked and, when `publish`, published (or counted as rejected); other
+// telegrams are passed over. With `waitFor`, stops at the first telegram of
+// that command and says whether there was one; without, says whether a
+// valid scan came.
+template <class Link>
+bool LmsDriver<Link>::takeStreamed(bool publish, std::uint8_t waitFor) {
+  bool scan = false;
+  StreamFramer::Telegram t;
+  while (framer_.next(&t)) {
+    if (waitFor != 0 && t.command() == waitFor) return true;
+    if (t.command() != kMeasurementReply) continue;
+    const ReplyCheck check = checkMeasurementReply(t.bytes, t.length);
+    if (check != ReplyCheck::Ok) {
+      if (publish) reject(check, t.length, t.length);
+      continue;
+    }
+    scan = true;
+    if (publish) {
+      publishReply(t.bytes, t.firstNs);
+    } else {
+      std::copy_n(t.bytes, t.length, held_.bytes.begin());
+      held_.length = t.length;
+      held_.firstByteNs = t.firstNs;
+    }
+  }
+  return waitFor == 0 && scan;
+}
+
+// Reads what arrives until nothing has come for `quietMs` (the line is
+// quiet: what came was the tail of an earlier answer, and goes), or until
+// the line proves to carry a scanner's stream: a whole scan with more bytes
+// behind it within `quietMs` (that scan is published then; a reply with
+// nothing behind it was an answer that began wrong, and goes too). A line
+// that brings bytes but no scan within the bound is noisy (another rate, a
+// talking gateway).
+template <class Link>
+typename LmsDriver<Link>::LineState LmsDriver<Link>::settleLine(int quietMs) {
+  const std::int64_t bound = processMillis() + watchBoundMs(link_);
+  std::int64_t lastByte = processMillis();
+  bool scanSeen = false;
+  for (;;) {
+    if (link_.lost()) return LineState::Lost;
+    if (stopping() && !ending_) break;
+    if (link_.hasData()) {
+      readIntoFramer();
+      lastByte = processMillis();
+      if (scanSeen) {
+        publishReply(held_.bytes.data(), held_.firstByteNs);
+        return LineState::Streaming;
+      }
+      scanSeen = takeStreamed(false);
+      continue;
+    }
+    const std::int64_t now = processMillis();
+    const std::int64_t quietLeft = lastByte + quietMs - now;
+    if (quietLeft <= 0) break;
+    if (now >= bound) {
+      framer_.clear();
+      return LineState::Noisy;
+    }
+    link_.waitData(static_cast<int>(std::min(quietLeft, bound - now)), &stopRequested_);
+  }
+  framer_.clear();
+  return LineState::Quiet;
+}
+
+// The scanner streams: with --stream (and nothing to change on it first)
+// its stream is used as it is; otherwise it is stopped, and the run polls
+// or starts the stream anew once the rate and the variant are set.
+template <class Link>
+void LmsDriver<Link>::foundStreaming() {
+  const bool use = stream_ && !moveDue_ && !variantDue_;
+  if (use) {
+    streaming_ = true;
+    streamDue_ = false;
+    lastStreamedMs_ = processMillis();
+  } else {
+    streaming_ = true;
+    stopStream();
+    streamDue_ = stream_;
+  }
+  emit({.kind = DriverEvent::Kind::StreamFound, .streaming = use});
+}
+
+template <class Link>
+void LmsDriver<Link>::startStream() {
+  streamDue_ = false;
+  const AckResult r = exchange(msgMode24.data(), static_cast<int>(msgMode24.size()), link_);
+  if (stopping() || r == AckResult::LinkLost || r == AckResult::Stopped) return;
+  if (r != AckResult::Ack) {
+    // A scanner that streams already answers with its stream.
+    if (r == AckResult::Unexpected) {
+      framer_.clear();
+      framer_.add(carry_.bytes.data(), carry_.length, link_.readEndNs(), link_.nsPerByte());
+      if (settleLine() == LineState::Streaming) {
+        streaming_ = true;
+        lastStreamedMs_ = processMillis();
+        emit({.kind = DriverEvent::Kind::StreamFound, .streaming = true});
+        return;
+      }
+    }
+    using Reason = lmsview::Event::Reason;
+    emit({.kind = DriverEvent::Kind::StreamRefused,
+          .reason = r == AckResult::Timeout ? Reason::unanswered : Reason::refused});
+    return;
+  }
+  // The mode's answer comes behind the acknowledge, the stream behind it.
+  framer_.clear();
+  framer_.add(carry_.bytes.data(), carry_.length, link_.readEndNs(), link_.nsPerByte());
+  carry_.clear();
+  const std::int64_t deadline = processMillis() + link_.replyWaitMs();
+  while (!takeStreamed(false, kModeReply)) {
+    const std::int64_t left = deadline - processMillis();
+    if (left <= 0 || link_.lost() || stopping()) break;
+    link_.waitData(static_cast<int>(left), &stopRequested_);
+    readIntoFramer();
+  }
+  streaming_ = true;
+  lastStreamedMs_ = processMillis();
+}
+
+// One turn of the stream: every whole scan that arrived is published, then
+// the driver sleeps for the rest of the telegram under way (on a line, by
+// its time) or until bytes come.
+template <class Link>
+void LmsDriver<Link>::streamCycle() {
+  readIntoFramer();
+  takeStreamed(true);
+  if (stopping() || link_.lost()) return;
+  const std::int64_t silentFor = processMillis() - lastStreamedMs_;
+  const int silenceBound = std::max(1000, 3 * link_.lineMs(StreamFramer::kMaxTelegram));
+  if (silentFor > silenceBound) {
+    // The scanner stopped sending (it was restarted, say): ask again.
+    counters_.unanswered.fetch_add(1, std::memory_order_relaxed);
+    emit({.kind = DriverEvent::Kind::Rejected, .reason = lmsview::Event::Reason::unanswered});
+    if (!hinted_) {
+      hinted_ = true;
+      emit({.kind = DriverEvent::Kind::Silent, .everyRateTried = findRate_});
+    }
+    streaming_ = false;
+    streamDue_ = true;
+    return;
+  }
+  // Wake for the telegram's last bytes only: a line carries it at its rate.
+  constexpr std::int64_t kTailNs = 2'000'000;
+  const std::int64_t restNs = framer_.missing() * link_.nsPerByte() - kTailNs;
+  if (restNs > 0) {
+    pauseUnlessStopped(std::chrono::nanoseconds(restNs));
+    return;
+  }
+  link_.waitData(silenceBound - static_cast<int>(silentFor), &stopRequested_);
+}
+
+// Asks the scanner to end its stream and looks for the acknowledge among
+// the bytes still streaming in (the telegram under way comes first), so the
+// scanner is left quiet. A stop does not cut this short; its bound does.
+template <class Link>
+bool LmsDriver<Link>::stopStream() {
+  streaming_ = false;
+  if (link_.lost()) return false;
+  const std::int64_t deadline = processMillis() + watchBoundMs(link_) + 300;
+  bool stopped = false;
+  if (sendTelegram(msgStopLMS.data(), static_cast<int>(msgStopLMS.size()), link_)) {
+    for (;;) {
+      readIntoFramer();
+      if (takeStreamed(false, kModeReply)) {
+        stopped = true;
+        break;
+      }
+      const std::int64_t left = deadline - processMillis();
+      if (left <= 0 || link_.lost()) break;
+      link_.waitData(static_cast<int>(left), nullptr);
+    }
+  }
+  framer_.clear();
+  if (!stopped) emit({.kind = DriverEvent::Kind::StreamNotStopped});
+  return stopped;
+}
+
+// The rest of the class is instantiated in driver.cpp.
+#define LMS_INSTANTIATE_STREAM(LinkType)                                        \
+  template void LmsDriver<LinkType>::readIntoFramer();                          \
+  template bool LmsDriver<LinkType>::takeStreamed(bool, std::uint8_t);          \
+  template LmsDriver<LinkType>::LineState LmsDriver<LinkType>::settleLine(int); \
+  template void LmsDriver<LinkType>::foundStreaming();                          \
+  template void LmsDriver<LinkType>::startStream();                             \
+  template void LmsDriver<LinkType>::streamCycle();                             \
+  template bool LmsDriver<LinkType>::stopStream();
+LMS_INSTANTIATE_STREAM(SerialPortLink)
+LMS_INSTANTIATE_STREAM(TcpClientLink)
+#undef LMS_INSTANTIATE_STREAM
+
+}  // namespace lms
