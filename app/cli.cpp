@@ -320,6 +320,14 @@ const Option kOptions[] = {
        inv.options.keepScannerBaud = true;
        return true;
      }},
+    {"--find", "", "",
+     "look for scanners and print how to read each (changing\n"
+     "nothing on them): on every serial device here at each rate, or\n"
+     "at one place: --find COM <port> or --find IP <address>",
+     [](Invocation& inv, std::string_view, std::string*) {
+       inv.action = Invocation::Action::Find;
+       return true;
+     }},
     {"--list-ports", "", "", "list the serial devices here and whether you may open them",
      [](Invocation& inv, std::string_view, std::string*) {
        inv.action = Invocation::Action::ListPorts;
@@ -440,6 +448,24 @@ Invocation linkFromWords(Invocation inv, const char* keyword, const char* where,
   return inv;
 }
 
+// --find's place: none (every serial device), or two words naming one.
+Invocation findPlace(Invocation inv, const std::vector<const char*>& words) {
+  if (words.empty()) return inv;
+  if (words.size() == 2) {
+    Invocation link = linkFromWords(inv, words[0], words[1], "LMS");
+    if (link.action != Invocation::Action::Find) return link;
+    inv.serial = link.serial;
+    inv.portName = link.portName;
+    inv.address = link.address;
+    inv.place = words[1];
+    if (!inv.serial && !lms::isDottedIPv4(inv.address))
+      return badOption("--find IP takes a dotted IPv4 address, not '" + printable(inv.address) + "'");
+    return inv;
+  }
+  return badOption("--find takes no link words, or two: COM <port> or IP <address> (" +
+                   std::to_string(words.size()) + (words.size() == 1 ? " word" : " words") + " given)");
+}
+
 }  // namespace
 
 Invocation parseCommandLine(int argc, const char* const* argv) {
@@ -450,6 +476,7 @@ Invocation parseCommandLine(int argc, const char* const* argv) {
   // can never send a run to the network.
   bool anyOption = false;
   if (!takeOptions(argc, argv, inv, positional, &anyOption)) return inv;
+  if (inv.action == Invocation::Action::Find) return findPlace(std::move(inv), positional);
   if (inv.action != Invocation::Action::Run) return inv;
   if (anyOption && positional.size() != 3)
     return badOption(

@@ -19,12 +19,14 @@ namespace app {
 inline constexpr const char* kVersion = LMS_VERSION;
 
 struct Invocation {
-  enum class Action { Run, Help, Version, ListPorts, BadKeyword, BadPort, BadOption };
+  enum class Action { Run, Help, Version, ListPorts, Find, BadKeyword, BadPort, BadOption };
   Action action = Action::Run;
   bool serial = false;
   bool defaultMode = false;
   std::string portName;  // "COM1".."COM10", or a device path
   std::string address;   // dotted IPv4 text, passed on unchanged
+  std::string
+      place;  // --find: the place as typed ("3", "/dev/ttyUSB0", "192.0.2.40"); "": every serial device
   std::string laserType;
   RunOptions options;
   std::string banner;  // printed before the run; user text in it is printable

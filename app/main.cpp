@@ -6,9 +6,11 @@
 #include <vector>
 
 #include "app/cli.h"
+#include "app/find.h"
 #include "app/outputs/file_output.h"
 #include "app/port_listing.h"
 #include "app/run_control.h"
+#include "lms/protocol/links.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/output.h"
@@ -69,6 +71,11 @@ int main(int argc, char** argv) {
       return printText(std::string("lmsview ") + app::kVersion + "\n");
     case app::Invocation::Action::ListPorts:
       return printText(app::portListing(transport::listSerialDevices()));
+    case app::Invocation::Action::Find:
+      if (inv.place.empty()) return app::runFind(app::listedPlaces(transport::listSerialDevices()));
+      return app::runFind({{.serial = inv.serial,
+                            .shown = inv.place,
+                            .device = inv.serial ? lms::serialDevicePath(inv.portName) : inv.address}});
     case app::Invocation::Action::BadKeyword:
     case app::Invocation::Action::BadPort:
     case app::Invocation::Action::BadOption:

@@ -147,6 +147,9 @@ int DataThread(void* parameter) {
   // output keeps up. Every scan taken is shown, the first one included;
   // after a stop one last look shows a scan published during the grace period.
   const int count = run.options.count;
+  // A streaming scanner sends up to 75 scans a second: a table or a picture
+  // is redrawn at most every kPeopleRedrawMs (the newest scan then).
+  const bool limited = run.options.stream && formatInfo(static_cast<int>(run.options.format)).forPeople;
   for (bool going = true;;) {
     if (const lmsview::Scan* scan = run.engine->takeScan()) {
       std::error_code failed;
@@ -163,6 +166,11 @@ int DataThread(void* parameter) {
         std::unique_lock lock(run.mutex);
         run.changed.wait(lock, [&run] { return run.displayStop; });
         break;
+      }
+      if (limited) {
+        std::unique_lock lock(run.mutex);
+        run.changed.wait_for(lock, std::chrono::milliseconds(kPeopleRedrawMs),
+                             [&run] { return run.displayStop; });
       }
     }
     if (!going) break;

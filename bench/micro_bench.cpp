@@ -62,7 +62,7 @@ void BM_FormatTable361Rows(benchmark::State& state) {
   table.reserve(64 * 1024);
   for (auto _ : state) {
     ++scan.seq;
-    formatScanTable(table, scan, false);
+    formatScanTable(table, scan, 0, false);
     benchmark::DoNotOptimize(table.data());
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * table.size()));

@@ -14,7 +14,9 @@ summed over its threads.
 """
 import argparse
 import json
+
 import os
+import re
 import select
 import socket
 import statistics
@@ -297,6 +299,130 @@ def serial_throughput(rate, seconds, variant="180/0.5", points=361):
     return measured, limit, view.returncode
 
 
+# Scans a second the mirror finishes for each variant: 75 turns a second,
+# one scan every 1, 2 or 4 turns by resolution.
+MIRROR = {"180/0.5": 37.5, "180/1": 75.0, "100/1": 75.0, "100/0.5": 37.5, "100/0.25": 18.75}
+
+
+def stream_reader(program, rate, variant, scans):
+    """The library's Scanner (a loop over next) or the plain continuous
+    reader against the emulator's continuous output over the pty at `rate`:
+    scans a second, CPU per scan and the latency from each telegram's last
+    byte (the emulator's timing log) to the reader having it, after the
+    first five scans; and the reader's peak RSS."""
+    timing = tempfile.NamedTemporaryFile(prefix="lms-timing-", delete=False)
+    timing.close()
+    sim, device = emulator.launch(["--serial", "--baud", str(rate), "--variant", variant, "--timing-log",
+                                   timing.name, "--max-seconds", "600"],
+                                  lmssim=os.path.join(BUILD, "sim", "lmssim"), stderr=None)
+    if program == "scanner":
+        cmd = [os.path.join(BUILD, "bench", "scanner_reader"), f"serial://{device}", str(scans), "stream", str(rate)]
+    else:
+        cmd = [os.path.join(BUILD, "bench", "baseline_reader"), "STREAM", device, str(scans), str(rate)]
+    proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    times, begin, end, rss = [], None, None, 0
+    for line in proc.stdout:
+        times.append(int(line.split()[1]))
+        if len(times) == 5:
+            begin = task_stats(proc.pid)[0]
+        if len(times) == scans - 1:  # the reader ends after its last scan: measured before it
+            end = task_stats(proc.pid)[0]
+            rss = peak_rss_kib(proc.pid)
+    proc.wait(timeout=30)
+    emulator.stop(sim)
+    with open(timing.name) as f:
+        ends = sorted(int(line.split()[1]) for line in f if line.strip())
+    os.unlink(timing.name)
+    counted = times[5:scans - 1]
+    latencies = []
+    for t in counted:
+        before = [e for e in ends if e <= t]
+        if before:
+            latencies.append((t - before[-1]) / 1e6)
+    per_second = (len(counted) - 1) / ((counted[-1] - counted[0]) / 1e9) if len(counted) > 2 else 0.0
+    return {"per_second": per_second, "cpu_ms_per_scan": (end - begin) / 1e6 / max(len(counted), 1)
+            if begin is not None and end is not None else None,
+            "latency_median": statistics.median(latencies) if latencies else None, "peak_rss_kib": rss}
+
+
+def stream_run(seconds, *extra):
+    """lmsview --stream at 75 scans a second (180/1 at 500000 baud), with
+    `extra` options: its share of one core over `seconds` after the first,
+    and its peak RSS."""
+    sim, device = emulator.launch(["--serial", "--baud", "500000", "--variant", "180/1", "--max-seconds", "600"],
+                                  lmssim=os.path.join(BUILD, "sim", "lmssim"), stderr=None)
+    with tempfile.TemporaryDirectory() as d:
+        extra = [x.replace("DIR", d) for x in extra]
+        proc = subprocess.Popen([os.path.join(BUILD, "app", "lmsview"), "--baud", "500000", "--stream", *extra,
+                                 "--seconds", str(seconds + 2), "COM", device, "LMS"],
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(1)
+        t0, cpu0 = time.monotonic(), task_stats(proc.pid)[0]
+        time.sleep(seconds)
+        t1, cpu1 = time.monotonic(), task_stats(proc.pid)[0]
+        rss = peak_rss_kib(proc.pid)
+        proc.wait(timeout=30)
+    emulator.stop(sim)
+    return 100 * (cpu1 - cpu0) / 1e9 / (t1 - t0), rss
+
+
+def stop_times(rounds):
+    """Milliseconds from the key to the end of the stream (the emulator's
+    log), for a streaming run at 500000 baud."""
+    times = []
+    for _ in range(rounds):
+        sim, device = emulator.launch(["--serial", "--baud", "500000", "--max-seconds", "600"],
+                                      lmssim=os.path.join(BUILD, "sim", "lmssim"), stderr=None)
+        proc = subprocess.Popen([os.path.join(BUILD, "app", "lmsview"), "--baud", "500000", "--stream", "--format",
+                                 "jsonl", "COM", device, "LMS"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL)
+        for _ in range(10):
+            proc.stdout.readline()
+        key = time.monotonic_ns()
+        proc.communicate(b"k", timeout=30)
+        sim.terminate()
+        notes = sim.communicate(timeout=10)[0]
+        ended = re.search(r"continuous output ended \(monotonic (\d+) ns\)", notes)
+        if ended:
+            times.append((int(ended[1]) - key) / 1e6)
+    return times
+
+
+def stream_rows(out, scans):
+    """Continuous output over the pseudo-terminal, each variant at 500000 and
+    38400 baud: the library's Scanner and the plain continuous reader side by
+    side; then lmsview --stream --record at 75 scans a second, and the stop."""
+    out("| continuous output over the pty | baud | scans a second (Scanner / plain) | limit min(mirror, line) | "
+        "share | CPU per scan (Scanner / plain) | ratio | latency last byte to next(), median |")
+    out("|---|---|---|---|---|---|---|---|")
+    rows = []
+    for rate in (500000, 38400):
+        for variant, points in VARIANTS:
+            n = scans if rate == 500000 else max(12, scans // 5)
+            lib = stream_reader("scanner", rate, variant, n)
+            plain = stream_reader("baseline", rate, variant, n)
+            limit = min(MIRROR[variant], rate / 10 / (10 + 2 * points))
+            ratio = lib["cpu_ms_per_scan"] / plain["cpu_ms_per_scan"] if lib["cpu_ms_per_scan"] and \
+                plain["cpu_ms_per_scan"] else None
+            rows.append((rate, variant, lib, plain, limit, ratio))
+            out(f"| {variant} | {rate} | {lib['per_second']:.2f} / {plain['per_second']:.2f} | {limit:.2f} | "
+                f"{100 * lib['per_second'] / limit:.0f}% | {fmt(lib['cpu_ms_per_scan'], ' ms')} / "
+                f"{fmt(plain['cpu_ms_per_scan'], ' ms')} | {fmt(ratio)} | {fmt(lib['latency_median'], ' ms')} |")
+    out()
+    share, recording_rss = stream_run(6, "--record", "DIR/x.mcap")
+    _, rss = stream_run(3)
+    plain_rss = max(r[3]["peak_rss_kib"] for r in rows)
+    out(f"lmsview --stream --record x.mcap at 75 scans a second: {share:.2f}% of one core, peak RSS "
+        f"{recording_rss} KiB; lmsview --stream: peak RSS {rss} KiB ({rss / max(plain_rss, 1):.2f} x the plain "
+        f"continuous reader's {plain_rss} KiB)")
+    stops = stop_times(5)
+    if stops:
+        out(f"Stop at 500000 baud, from the key to the scanner quiet: median {statistics.median(stops):.1f} ms, "
+            f"longest {max(stops):.1f} ms ({len(stops)} runs)")
+    out()
+    return rows, share, rss, plain_rss, stops
+
+
 def version_rss_kib():
     """Peak RSS of `lmsview --version`: the program's cost before any link.
     Measured by GNU time, whose own small process is what the child was forked
@@ -334,8 +460,8 @@ def main():
     ap.add_argument("--silent-seconds", type=int, default=30)
     ap.add_argument("--rate-scans", type=int, default=100, help="scans for each run at 10 and 50 a second")
     ap.add_argument("--markdown", help="also write the tables to this file")
-    ap.add_argument("--only", choices=["serial", "memory"],
-                    help="only the serial throughput rows, or only the peak-memory rows")
+    ap.add_argument("--only", choices=["serial", "memory", "stream"],
+                    help="only the serial throughput rows, the peak-memory rows or the continuous-output rows")
     args = ap.parse_args()
 
     sh(["scripts/setup.sh"])
@@ -372,6 +498,9 @@ def main():
         return 0
     if args.only == "memory":
         memory_rows(out, args.scans)
+        return 0
+    if args.only == "stream":
+        stream_rows(out, args.rate_scans)
         return 0
 
     micro_json = subprocess.run([os.path.join(BUILD, "bench", "micro_bench"), "--benchmark_format=json",
@@ -435,6 +564,7 @@ def main():
     out()
 
     serial_rows()
+    stream, stream_share, stream_rss, plain_rss, stops = stream_rows(out, args.rate_scans)
     ros2 = ros2_rows(out, args.rate_scans)
     serve_plain, serve = serve_rows(out, args.rate_scans)
 
@@ -469,6 +599,21 @@ def main():
         ("latency over TCP with --serve, 16 clients (1 stalled), p99", f"{serve['latency_p99']:.3f} ms",
          serve["latency_p99"] <= 5.0, "≤ 5 ms"),
     ]
+    for rate, variant, lib, plain, limit, ratio in stream:
+        budgets.append((f"continuous {variant} at {rate} baud, scans a second", f"{lib['per_second']:.2f}",
+                        lib["per_second"] >= 0.95 * limit, f"≥ 95% of {limit:.2f}"))
+        if rate == 500000:
+            budgets.append((f"continuous {variant}: CPU per scan / plain reader", fmt(ratio),
+                            ratio is not None and ratio <= 1.0, "≤ 1.0"))
+            budgets.append((f"continuous {variant}: last byte to next(), median",
+                            fmt(lib["latency_median"], " ms"), (lib["latency_median"] or 99) <= 0.5, "≤ 0.5 ms"))
+    budgets.append(("lmsview --stream --record at 75 scans a second", f"{stream_share:.2f}% of a core",
+                    stream_share <= 2.0, "≤ 2%"))
+    budgets.append(("peak RSS streaming / plain continuous reader", f"{stream_rss / max(plain_rss, 1):.2f}",
+                    stream_rss <= 1.3 * plain_rss, "≤ 1.3"))
+    if stops:
+        budgets.append(("stop: key to the scanner quiet, longest", f"{max(stops):.1f} ms", max(stops) <= 100,
+                        "≤ 100 ms"))
     out("| budget | measured | target | met |")
     out("|---|---|---|---|")
     for name, value, met, target in budgets:

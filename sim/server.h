@@ -64,7 +64,8 @@ class SimServer {
  private:
   bool sendPlan(int fd, const std::vector<Piece>& plan);
   bool writeAll(int fd, const std::uint8_t* p, std::size_t n);
-  bool pause(int ms);  // false when stopping
+  bool pause(int ms);                                           // false when stopping
+  bool pauseUntil(std::chrono::steady_clock::time_point when);  // on the monotonic clock
   void closeLink();
   void acceptClient();
   bool stopping() const { return stopping_.load(std::memory_order_acquire); }

@@ -145,6 +145,19 @@ bool SimServer::pause(int ms) {
   return !stopping();
 }
 
+bool SimServer::pauseUntil(std::chrono::steady_clock::time_point when) {
+  // Long waits on the wake channel (a stop ends them), the last stretch to
+  // the microsecond: a paced line at 500000 baud moves 50 bytes a millisecond.
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(when - std::chrono::steady_clock::now());
+  if (left.count() > 2 && !pause(static_cast<int>(left.count()) - 1)) return false;
+  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(when.time_since_epoch()).count();
+  const timespec target{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+  while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &target, nullptr) == EINTR) {
+  }
+  return !stopping();
+}
+
 bool SimServer::writeAll(int fd, const std::uint8_t* p, std::size_t n) {
   std::size_t done = 0;
   while (done < n) {
@@ -170,10 +183,7 @@ bool SimServer::sendPlan(int fd, const std::vector<Piece>& plan) {
   for (const Piece& piece : plan) {
     if (!pause(piece.delayMs)) return false;
     // A line carries one byte at a time: nothing goes before the last is out.
-    if (paced) {
-      const auto busy = std::chrono::ceil<std::chrono::milliseconds>(lineFree_ - Clock::now()).count();
-      if (busy > 0 && !pause(static_cast<int>(busy))) return false;
-    }
+    if (paced && !pauseUntil(lineFree_)) return false;
     // The reply begins behind the acknowledge, the plan's first byte.
     if (replyBeganNs_ == 0 && sent + piece.bytes.size() > 1) replyBeganNs_ = platform::wallClockNanos();
     sent += piece.bytes.size();
@@ -181,8 +191,9 @@ bool SimServer::sendPlan(int fd, const std::vector<Piece>& plan) {
       if (!writeAll(fd, piece.bytes.data(), piece.bytes.size())) return false;
       continue;
     }
-    // At 8N1 a byte takes ten bit times: send slices of about a millisecond
-    // of the line (ten bytes at least) and sleep for their time on it.
+    // At 8N1 a byte takes ten bit times: slices of about a millisecond of
+    // the line (ten bytes at least), each written when its last byte would
+    // have arrived, so a reader never has a byte before its time.
     const double nsPerByte = 1e10 / options_.baud;
     const std::size_t slice = std::max<std::size_t>(10, static_cast<std::size_t>(options_.baud / 10000));
     const auto start = Clock::now();
@@ -191,12 +202,11 @@ bool SimServer::sendPlan(int fd, const std::vector<Piece>& plan) {
              std::chrono::nanoseconds(static_cast<std::int64_t>(static_cast<double>(bytes) * nsPerByte));
     };
     lineFree_ = at(piece.bytes.size());
-    for (std::size_t done = 0; done < piece.bytes.size(); done += slice) {
+    for (std::size_t done = 0; done < piece.bytes.size();) {
       const std::size_t n = std::min(slice, piece.bytes.size() - done);
+      if (!pauseUntil(at(done + n))) return false;
       if (!writeAll(fd, piece.bytes.data() + done, n)) return false;
-      if (done + n >= piece.bytes.size()) break;  // the last byte is out: nothing more to pace
-      const auto wait = std::chrono::ceil<std::chrono::milliseconds>(at(done + n) - Clock::now()).count();
-      if (wait > 0 && !pause(static_cast<int>(wait))) return false;
+      done += n;
     }
   }
   return true;

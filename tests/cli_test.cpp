@@ -241,6 +241,33 @@ TEST(CommandLineOptions, TheMonitorOptions) {
             std::string::npos);
 }
 
+TEST(CommandLineOptions, TheFullRateAndFind) {
+  Invocation inv = parse({"--stream", "--scanner-baud", "500000", "--units", "dm", "COM", "3", "LMS"});
+  EXPECT_EQ(inv.action, Invocation::Action::Run);
+  EXPECT_TRUE(inv.options.stream);
+  EXPECT_EQ(inv.options.scannerBaud, 500000);
+  EXPECT_EQ(inv.options.units, "dm");
+  EXPECT_TRUE(parse({"--stream", "IP", "127.0.0.5", "LMS"}).options.stream);
+  // --find: no link words (every device), or two naming one place.
+  inv = parse({"--find"});
+  EXPECT_EQ(inv.action, Invocation::Action::Find);
+  EXPECT_EQ(inv.place, "");
+  inv = parse({"--find", "COM", kDevice.c_str()});
+  EXPECT_EQ(inv.action, Invocation::Action::Find);
+  EXPECT_TRUE(inv.serial);
+  EXPECT_EQ(inv.portName, kDevice);
+  inv = parse({"IP", "127.0.0.5", "--find"});
+  EXPECT_EQ(inv.action, Invocation::Action::Find);
+  EXPECT_EQ(inv.address, "127.0.0.5");
+  for (const auto& bad : {std::vector<const char*>{"--find", "COM", "3", "LMS"},
+                          {"--find", "COM"},
+                          {"--find", "IP", "scanner.local"},
+                          {"--find", "TCP", "127.0.0.5"},
+                          {"--units", "in", "IP", "127.0.0.5", "LMS"},
+                          {"--scanner-baud", "57600", "COM", "3", "LMS"}})
+    EXPECT_NE(parse(bad).action, Invocation::Action::Find) << bad[0] << " " << bad[1];
+}
+
 // --ros2 [TOPIC]: the topic only when the next word is one; a build without
 // DDS (Windows) refuses it before any link.
 TEST(CommandLineOptions, Ros2TakesAnOptionalTopic) {

@@ -35,7 +35,7 @@ TEST(ScanTable, FullScanShowsAll361PointsUnderTheHeader) {
   std::vector<std::uint16_t> words(kScanPoints);
   for (int i = 0; i < kScanPoints; ++i) words[i] = static_cast<std::uint16_t>(i);
   std::string t;
-  formatScanTable(t, scanOf(words, 7), false);
+  formatScanTable(t, scanOf(words, 40), 7, false);  // the seventh table shows scan 40
   const auto l = lines(t);
   ASSERT_EQ(l.size(), 3u + 361u + 1u);
   EXPECT_EQ(l[0], "muestra: 7");
@@ -52,9 +52,9 @@ TEST(ScanTable, FullScanShowsAll361PointsUnderTheHeader) {
 
 TEST(ScanTable, EmptyScanShowsTheHeaderOnlyAndTerminalOutputClearsFirst) {
   std::string t;
-  formatScanTable(t, scanOf({}, 0), true);
+  formatScanTable(t, scanOf({}, 0), 0, true);
   EXPECT_EQ(t, std::string(kClearScreen) + "muestra: 0\n[ punto , Angulo [grad], Radio [cm] ]\n\n");
-  formatScanTable(t, scanOf({0xE000 | 8191}, 1), false);
+  formatScanTable(t, scanOf({0xE000 | 8191}, 1), 1, false);
   EXPECT_EQ(t, "muestra: 1\n[ punto , Angulo [grad], Radio [cm] ]\n\n0 0.00 819.10\n\n");
 }
 
@@ -64,7 +64,7 @@ TEST(ScanTable, NumbersAreFormattedExactlyAsPrintfWould) {
   std::vector<std::uint16_t> words(kScanPoints);
   for (int i = 0; i < kScanPoints; ++i) words[i] = static_cast<std::uint16_t>(raw(rng));
   std::string t;
-  formatScanTable(t, scanOf(words, 123456), false);
+  formatScanTable(t, scanOf(words, 123456), 123456, false);
   std::string expected = "muestra: 123456\n[ punto , Angulo [grad], Radio [cm] ]\n\n";
   char row[160];
   for (int i = 0; i < kScanPoints; ++i) {
@@ -96,7 +96,7 @@ TEST(ScanTable, NumbersAreFormattedExactlyAsPrintfWould) {
   lmsview::Scan s = scanOf(std::vector<std::uint16_t>(std::size(odd)), 1);
   s.geometry = replyGeometry(181);
   s.ranges.assign(std::begin(odd), std::end(odd));
-  formatScanTable(t, s, false);
+  formatScanTable(t, s, 1, false);
   const auto got = lines(t);
   for (std::size_t i = 0; i < std::size(odd); ++i) {
     std::snprintf(row, sizeof row, "%2.2f", static_cast<double>(odd[i]) * 100.0);

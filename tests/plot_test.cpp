@@ -85,7 +85,7 @@ TEST(BrailleCanvas, DotsLandInTheirCellsAndOutsideOnesAreDropped) {
 TEST(PlotFrame, AStraightWallLightsAStraightLine) {
   const Scan s = wallAhead();
   std::string frame;
-  PlotView v{.cols = 80, .rows = 40, .maxRangeM = 4};
+  PlotView v{.cols = 80, .rows = 40, .maxRangeM = 4, .sample = 4};
   formatPlotFrame(frame, s.view(), v);
   std::string bare;  // the same picture without the scan: rings and labels only
   formatPlotFrame(bare, Scan().view(), v);
@@ -186,7 +186,7 @@ namespace {
 TEST(PlotFrame, TheStatusLineNeverWraps) {
   const Scan s = wallAhead();
   std::string frame;
-  formatPlotFrame(frame, s.view(123456), {.cols = 30, .rows = 12, .scansPerSecond = 12.5});
+  formatPlotFrame(frame, s.view(), {.cols = 30, .rows = 12, .scansPerSecond = 12.5, .sample = 123456});
   const std::string last = frame.substr(frame.rfind('\n', frame.size() - 2) + 1);
   EXPECT_EQ(last.size(), 31u) << last;  // 30 characters and the newline
   EXPECT_EQ(last.rfind("muestra 123456", 0), 0u);
@@ -196,15 +196,19 @@ TEST(PlotFrame, TheStatusLineNeverWraps) {
 
 namespace {
 
-TEST(ScanRate, KnownOnlyOnceTwoIntervalsAreSeenThenOverTheWindow) {
+TEST(ScanRate, KnownOnlyOnceTwoIntervalsAreSeenThenCountsTheScansReceivedOverTheWindow) {
   ScanRate rate;
   // The first two stamps close together (a reply that waited for the display).
-  EXPECT_EQ(rate.add(1'000'000'000), 0);
-  EXPECT_EQ(rate.add(1'001'000'000), 0);
-  EXPECT_NEAR(rate.add(1'201'000'000), 2 * 1e9 / 201e6, 1e-9);
+  EXPECT_EQ(rate.add(1'000'000'000, 0), 0);
+  EXPECT_EQ(rate.add(1'001'000'000, 1), 0);
+  EXPECT_NEAR(rate.add(1'201'000'000, 2), 2 * 1e9 / 201e6, 1e-9);
   double r = 0;
-  for (int i = 3; i < 40; ++i) r = rate.add(1'001'000'000 + i * 200'000'000LL);
+  for (int i = 3; i < 40; ++i) r = rate.add(1'001'000'000 + i * 200'000'000LL, static_cast<std::uint64_t>(i));
   EXPECT_NEAR(r, 5.0, 1e-9);
+  // A display that shows every eighth of 40 scans a second still says 40.
+  for (int i = 0; i < 40; ++i)
+    r = rate.add(10'000'000'000 + i * 200'000'000LL, 1000 + 8 * static_cast<std::uint64_t>(i));
+  EXPECT_NEAR(r, 40.0, 1e-9);
 }
 
 TEST(PlotFrame, LabelsNeverRunIntoEachOtherAndAHugeWindowIsClamped) {

@@ -98,7 +98,7 @@ TEST(ScanFormats, EveryOutputFollowsTheGeometryTheRecordCarries) {
     ASSERT_EQ(scan.ranges.size(), c.count);
     EXPECT_EQ(scan.ranges[1], static_cast<float>(17 / c.perMetre));
     std::string text;
-    formatScanTable(text, scan, false);
+    formatScanTable(text, scan, 0, false);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), static_cast<long>(3 + c.count + 1)) << c.count;
     std::string row = "\n";  // (built in steps: GCC 12 warns wrongly about "\n" + string)
     row += c.tableRow1;

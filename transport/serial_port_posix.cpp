@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -99,6 +100,8 @@ bool SerialPort::open(const char* device, int baud) {
     return std::error_code();
   }();
   if (ec) return fail(ec);
+  // What came in before the line was set to this rate means nothing at it.
+  ::tcflush(native_->fd.get(), TCIFLUSH);
   isOpen_ = true;
   baud_ = baud;
   lastError_.clear();
@@ -151,6 +154,8 @@ int SerialPort::available() {
 
 int SerialPort::read(std::uint8_t* buffer, int limit) {
   if (!isOpen_ || limit <= 0) return 0;
+  // A read of a line set to return at once gives 0 both when nothing is
+  // queued and when the device is gone: the queue is asked first.
   int n = available();
   if (n <= 0) return 0;
   if (limit < n) n = limit;
@@ -171,7 +176,7 @@ bool SerialPort::waitData(int timeoutMs) {
   if (!isOpen_) return false;
   switch (platform::waitReadable(native_->fd.get(), timeoutMs)) {
     case platform::Ready::Yes:
-      return available() > 0;
+      return true;
     case platform::Ready::Hangup:
       // Bytes queued before the hang-up are still delivered.
       if (available() > 0) return true;

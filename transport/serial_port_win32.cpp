@@ -101,6 +101,8 @@ bool SerialPort::open(const char* device, int baud) {
   t.ReadIntervalTimeout = MAXDWORD;
   t.WriteTotalTimeoutConstant = kSerialWriteWaitMs;
   if (!::SetCommTimeouts(native_->handle, &t)) return fail(platform::lastOsError());
+  // What came in before the line was set to this rate means nothing at it.
+  ::PurgeComm(native_->handle, PURGE_RXCLEAR);
   isOpen_ = true;
   baud_ = baud;
   lastError_.clear();

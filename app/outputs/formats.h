@@ -14,15 +14,19 @@ struct FormatInfo {
   const char* help;       // for --help, after the name
   bool messagesToStderr;  // standard output carries data only
   bool drawsOnTerminal;   // redraws in place on a terminal
+  bool forPeople;         // a streaming scanner's 75 scans a second are too many to read: at most 10
   Sink (*make)(const SinkSetup&);
 };
 
 inline constexpr FormatInfo kFormats[] = {
-    {"table", "a table of angle and range a scan (the default)", false, false, &makeTableSink},
-    {"csv", "one line a scan: seq, time, the ranges in cm", true, false, &makeCsvSink},
-    {"jsonl", "one JSON laser-scan object a line", true, false, &makeJsonlSink},
-    {"plot", "a top-down picture that redraws in place on a terminal", true, true, &makePlotSink},
+    {"table", "a table of angle and range a scan (the default)", false, false, true, &makeTableSink},
+    {"csv", "one line a scan: seq, time, the ranges in cm", true, false, false, &makeCsvSink},
+    {"jsonl", "one JSON laser-scan object a line", true, false, false, &makeJsonlSink},
+    {"plot", "a top-down picture that redraws in place on a terminal", true, true, true, &makePlotSink},
 };
+
+// How often a format for people redraws at most while a scanner streams.
+inline constexpr int kPeopleRedrawMs = 100;
 
 // The row of a format by its index (RunOptions::format).
 inline const FormatInfo& formatInfo(int index) {

@@ -143,10 +143,11 @@ void formatPlotFrame(std::string& out, const lmsview::Scan& scan, const PlotView
   const std::string time = isoTimeUtc(scan.stamp_ns).substr(11, 12);
   if (nearestAt >= 0)
     std::snprintf(part, sizeof part, "muestra %d  %s  %d points  nearest %.2f m at %.1f deg",
-                  static_cast<int>(scan.seq), time.c_str(), points, nearest,
+                  static_cast<int>(view.sample), time.c_str(), points, nearest,
                   degreesFromRight(g, static_cast<std::size_t>(nearestAt)));
   else
-    std::snprintf(part, sizeof part, "muestra %d  %s  no points", static_cast<int>(scan.seq), time.c_str());
+    std::snprintf(part, sizeof part, "muestra %d  %s  no points", static_cast<int>(view.sample),
+                  time.c_str());
   line = part;
   if (view.scansPerSecond > 0) {
     std::snprintf(part, sizeof part, "  %.1f scans/s", view.scansPerSecond);
@@ -185,7 +186,8 @@ class PlotSink {
       view.cols = 80;
       view.rows = 24;
     }
-    view.scansPerSecond = rate_.add(scan.stamp_ns);
+    view.scansPerSecond = rate_.add(scan.stamp_ns, scan.seq);
+    view.sample = shown_++;
     formatPlotFrame(frame_, scan, view);
     if (terminal_) {
       // Home, the frame, then clear what an older, larger frame left below.
@@ -209,6 +211,7 @@ class PlotSink {
   bool terminal_;
   double maxRangeM_;
   ScanRate rate_;
+  std::uint64_t shown_ = 0;
   std::string frame_;
   std::string text_;
 };

@@ -56,26 +56,31 @@ struct PlotView {
   int rows = 24;
   double maxRangeM = 0;       // 0: the scan's farthest valid range
   double scansPerSecond = 0;  // for the status line; 0: not known yet
+  std::uint64_t sample = 0;   // the frame's number: frames shown count 0, 1, 2 ...
 };
 
-// Scans a second over the last few scans shown, once two intervals are
-// seen: the first stamps can come close together (a reply that waited for
-// the display), and one interval alone would show hundreds a second.
+// Scans received a second over the last few scans shown (their seq counts
+// the ones between, which a display that redraws less often skips), once
+// two intervals are seen: the first stamps can come close together (a
+// reply that waited for the display), and one interval alone would show
+// hundreds a second.
 class ScanRate {
  public:
-  double add(std::int64_t stampNs) {
+  double add(std::int64_t stampNs, std::uint64_t seq) {
     stamps_[next_ % kWindow] = stampNs;
+    seqs_[next_ % kWindow] = seq;
     ++next_;
     const std::size_t n = std::min(next_, kWindow);
     if (n < 3) return 0;
-    const std::int64_t first = stamps_[(next_ - n) % kWindow];
-    const std::int64_t span = stampNs - first;
-    return span > 0 ? static_cast<double>(n - 1) * 1e9 / static_cast<double>(span) : 0;
+    const std::int64_t span = stampNs - stamps_[(next_ - n) % kWindow];
+    const std::uint64_t scans = seq - seqs_[(next_ - n) % kWindow];
+    return span > 0 ? static_cast<double>(scans) * 1e9 / static_cast<double>(span) : 0;
   }
 
  private:
   static constexpr std::size_t kWindow = 10;
   std::int64_t stamps_[kWindow] = {};
+  std::uint64_t seqs_[kWindow] = {};
   std::size_t next_ = 0;
 };
 

@@ -37,7 +37,7 @@ char* putFixed2(char* p, char* end, double v) {
 
 }  // namespace
 
-void formatScanTable(std::string& out, const lmsview::Scan& scan, bool clear) {
+void formatScanTable(std::string& out, const lmsview::Scan& scan, std::uint64_t sample, bool clear) {
   // Longest row: an index of up to 11 characters and two numbers of up to 48.
   constexpr std::size_t kRowMax = 112;
   const std::size_t count = scan.ranges.size();
@@ -49,7 +49,7 @@ void formatScanTable(std::string& out, const lmsview::Scan& scan, bool clear) {
   };
   if (clear) put(kClearScreen);
   put("muestra: ");
-  p = std::to_chars(p, end, scan.seq).ptr;
+  p = std::to_chars(p, end, sample).ptr;
   put("\n[ punto , Angulo [grad], Radio [cm] ]\n\n");
   for (std::size_t i = 0; i < count; ++i) {
     p = std::to_chars(p, end, i).ptr;
@@ -69,11 +69,12 @@ class TableSink {
  public:
   explicit TableSink(const SinkSetup& s) : out_(s.out), clear_(s.terminal) { text_.reserve(64 * 1024); }
   std::error_code write(const lmsview::Scan& scan) {
-    formatScanTable(text_, scan, clear_);
+    formatScanTable(text_, scan, shown_++, clear_);
     return out_(text_);
   }
 
  private:
+  std::uint64_t shown_ = 0;
   std::function<std::error_code(std::string_view)> out_;
   bool clear_;
   std::string text_;

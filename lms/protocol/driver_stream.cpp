@@ -26,13 +26,16 @@ int watchBoundMs(const Link& link) {
 
 template <class Link>
 void LmsDriver<Link>::readIntoFramer() {
-  // Bounded: a link that keeps delivering cannot hold the loop here.
-  for (int i = 0; i < 16 && link_.hasData(); ++i) {
+  // Until a read finds nothing (on a line, one that leaves room took all
+  // there was); bounded, so a link that keeps delivering cannot hold the
+  // loop here.
+  for (int i = 0; i < 16; ++i) {
     const std::span<std::uint8_t> room = framer_.space();
-    const int n =
-        std::min(link_.read(room.data(), static_cast<int>(room.size())), static_cast<int>(room.size()));
+    const int size = static_cast<int>(room.size());
+    const int n = std::min(link_.read(room.data(), size), size);
     if (n <= 0) break;
     framer_.commit(n, link_.readEndNs(), link_.nsPerByte());
+    if (Link::kSerial && n < size) break;
   }
   counters_.discarded.store(framer_.discarded(), std::memory_order_relaxed);
 }
@@ -181,11 +184,11 @@ void LmsDriver<Link>::streamCycle() {
     streamDue_ = true;
     return;
   }
-  // Wake for the telegram's last bytes only: a line carries it at its rate.
-  constexpr std::int64_t kTailNs = 2'000'000;
-  const std::int64_t restNs = framer_.missing() * link_.nsPerByte() - kTailNs;
-  if (restNs > 0) {
-    pauseUnlessStopped(std::chrono::nanoseconds(restNs));
+  // A line carries the rest of a telegram begun at its rate: one wake-up for
+  // it, a little after its last byte is due, instead of one for each piece.
+  constexpr std::int64_t kMarginNs = 100'000;
+  if (const int missing = framer_.missing(); missing > 0 && link_.nsPerByte() > 0) {
+    pauseUnlessStopped(std::chrono::nanoseconds(missing * link_.nsPerByte() + kMarginNs));
     return;
   }
   link_.waitData(silenceBound - static_cast<int>(silentFor), &stopRequested_);

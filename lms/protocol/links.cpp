@@ -5,6 +5,13 @@
 
 namespace lms {
 
+std::string serialDevicePath(const std::string& portName) {
+  if (transport::isDevicePath(portName)) return portName;
+  for (int n = 1; n <= 10; ++n)
+    if (portName == "COM" + std::to_string(n)) return transport::SerialPort::devicePathFor(n);
+  return portName;
+}
+
 std::error_code SerialPortLink::open(Transport& port, const Target& t) {
   const std::string device = devicePathOf(t);
   if (device.empty()) return std::make_error_code(std::errc::no_such_file_or_directory);
@@ -25,9 +32,13 @@ std::string SerialPortLink::openedText(const Target& t) {
 
 std::string SerialPortLink::openFailureText(const Target& t, std::error_code ec) {
   const std::string device = platform::printable(devicePathOf(t));
-  return "cannot open serial port " + (device.empty() ? std::string("(no such port)") : device) + ": " +
-         (ec == std::errc::device_or_resource_busy ? std::string("in use by another program")
-                                                   : platform::errorText(ec));
+  // A device that opens but will not take the rate (a USB adapter without
+  // 500000 baud) says so by the setting that failed.
+  const std::string why = ec == std::errc::device_or_resource_busy ? std::string("in use by another program")
+                          : ec == std::errc::invalid_argument
+                              ? "it does not take " + std::to_string(t.baud) + " baud"
+                              : platform::errorText(ec);
+  return "cannot open serial port " + (device.empty() ? std::string("(no such port)") : device) + ": " + why;
 }
 
 // Shown in messages: user text stays on its line and cannot drive the terminal.

@@ -38,6 +38,10 @@ struct LinkTarget {
   int port = 0;
 };
 
+// The device a serial port name opens: "COM1".."COM10" by number, a device
+// path as it is.
+std::string serialDevicePath(const std::string& portName);
+
 // Serial line: bytes as they arrive.
 struct SerialPortLink {
   using Transport = transport::SerialPort;

@@ -192,3 +192,18 @@ def test_a_program_ends_quietly_while_a_daemon_thread_waits_for_a_scan(sims):
         p = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=30)
         assert (p.returncode, p.stdout) == (0, "done\n"), p.stderr
         assert "terminate" not in p.stderr
+
+
+def test_a_stream_gives_every_scan_and_counts_the_noise(sims):
+    """Continuous output over TCP: every scan streamed reaches next() in
+    order, the unit each reply states wins over the one expected, and the
+    bytes noise brought are counted."""
+    sim = sims("127.0.15.9", "--streaming", "--units", "dm", "--stream-garbage-every", "2")
+    with lmsview.open("tcp://127.0.15.9", stream=True, queue=200) as scanner:
+        scans = [scanner.next(timeout=5.0) for _ in range(40)]
+        stats = scanner.stats
+    assert [s.seq for s in scans] == list(range(40))
+    assert all(s.range_unit == pytest.approx(0.1) for s in scans)
+    assert stats["discarded_bytes"] >= 13 * 19
+    sent = sent_words(sim)
+    assert all(np.array_equal(s.words, np.array(sent[s.seq], dtype=np.uint16)) for s in scans)
