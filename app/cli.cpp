@@ -11,11 +11,11 @@
 #include "app/outputs/formats.h"
 #include "app/outputs/sink.h"
 #include "lms/engine/link_name.h"
+#include "lms/engine/option_rules.h"
 #include "lms/formats/compression.h"
 #include "lms/formats/laser_scan.h"
 #include "lms/protocol/facts.h"
 #include "lms/protocol/reply.h"
-#include "lmsview/ros2.h"
 #include "platform/option_table.h"
 #include "platform/signals.h"
 #include "platform/terminal.h"
@@ -115,6 +115,19 @@ bool outOfRange(std::string_view option, std::string_view range, std::string_vie
 
 using Option = platform::Option<Invocation>;
 
+// Help texts that name the scanner's rates and variants, made from their tables.
+const std::string kBaudHelp = "serial line rate: " + lms::scannerRateNames() +
+                              " (9600 the\n"
+                              "default), or auto to try each until the scanner answers";
+const std::string kScannerBaudHelp = "serial: move the scanner to " + lms::scannerRateNames() +
+                                     "\n"
+                                     "baud for the run, and back to its rate at the end; a scanner\n"
+                                     "a killed run left at RATE is looked for there first";
+const std::string kVariantHelp =
+    "set the scanner to a field and resolution once the link is\nopen: " + lms::variantNames() +
+    " (without\n"
+    "it nothing is sent and each reply says which it is)";
+
 // Every option of lmsview, once.
 const Option kOptions[] = {
     {"--format", "", "F",
@@ -174,8 +187,9 @@ const Option kOptions[] = {
      "as the link carries the replies)",
      [](Invocation& inv, std::string_view v, std::string* error) {
        long long n = 0;
-       if (!wholeNumber(v, 0, 3'600'000, &n))
-         return outOfRange("--interval", "milliseconds from 0 to 3600000", v, error);
+       if (!wholeNumber(v, 0, lms::kMaxIntervalMs, &n))
+         return outOfRange("--interval", "milliseconds from 0 to " + std::to_string(lms::kMaxIntervalMs), v,
+                           error);
        inv.options.intervalMs = static_cast<int>(n);
        return true;
      }},
@@ -216,7 +230,7 @@ const Option kOptions[] = {
      }},
     {"--topic", "", "NAME", "the laser-scan topic of an MCAP recording (default /scan)",
      [](Invocation& inv, std::string_view v, std::string* error) {
-       if (!lmsview::valid_ros2_topic(std::string(v)))
+       if (!lms::validRos2Topic(v))
          return outOfRange("--topic", "a topic name such as /scan or /front/scan", v, error);
        inv.options.topic = v;
        return true;
@@ -229,7 +243,7 @@ const Option kOptions[] = {
          *error = "--ros2: this build has no DDS support (it comes with Cyclone DDS, on Linux)";
          return false;
        }
-       if (!v.empty() && !lmsview::valid_ros2_topic(std::string(v)))
+       if (!v.empty() && !lms::validRos2Topic(v))
          return outOfRange("--ros2", "a topic name such as /scan or /front/scan", v, error);
        inv.options.ros2 = true;
        if (!v.empty()) inv.options.ros2Topic = v;
@@ -268,14 +282,9 @@ const Option kOptions[] = {
        inv.options.reconnect = true;
        return true;
      }},
-    {"--baud", "", "RATE",
-     "serial line rate: 9600 (default), 19200, 38400, 500000, or\n"
-     "auto to try each until the scanner answers",
+    {"--baud", "", "RATE", kBaudHelp,
      [](Invocation& inv, std::string_view v, std::string* error) { return applyBaud(inv, v, error); }},
-    {"--scanner-baud", "", "RATE",
-     "serial: move the scanner to 19200, 38400 or 500000 (or 9600)\n"
-     "baud for the run, and back to its rate at the end; a scanner\n"
-     "a killed run left at RATE is looked for there first",
+    {"--scanner-baud", "", "RATE", kScannerBaudHelp,
      [](Invocation& inv, std::string_view v, std::string* error) {
        for (const int rate : lms::kScannerRates) {
          if (v == std::to_string(rate)) {
@@ -283,15 +292,11 @@ const Option kOptions[] = {
            return true;
          }
        }
-       return outOfRange("--scanner-baud", "9600, 19200, 38400 or 500000", v, error);
+       return outOfRange("--scanner-baud", lms::scannerRateNames(), v, error);
      }},
-    {"--variant", "", "V",
-     "set the scanner to a field and resolution once the link is\n"
-     "open: 180/0.5, 180/1, 100/1, 100/0.5 or 100/0.25 (without it\n"
-     "nothing is sent and each reply says which it is)",
+    {"--variant", "", "V", kVariantHelp,
      [](Invocation& inv, std::string_view v, std::string* error) {
-       if (lms::variantNamed(v) == nullptr)
-         return outOfRange("--variant", "180/0.5, 180/1, 100/1, 100/0.5 or 100/0.25", v, error);
+       if (lms::variantNamed(v) == nullptr) return outOfRange("--variant", lms::variantNames(), v, error);
        inv.options.variant = v;
        return true;
      }},
@@ -300,7 +305,7 @@ const Option kOptions[] = {
      "(default), cm or dm; each reply states its own unit, which\n"
      "wins (a difference is said once)",
      [](Invocation& inv, std::string_view v, std::string* error) {
-       if (v != "mm" && v != "cm" && v != "dm") return outOfRange("--units", "mm, cm or dm", v, error);
+       if (!lms::checkUnits(v).empty()) return outOfRange("--units", "mm, cm or dm", v, error);
        inv.options.units = v;
        return true;
      }},

@@ -75,7 +75,9 @@ std::string noticeText(const lmsview::Event& e, bool serial) {
     case Kind::open_failed:
     case Kind::lost:
     case Kind::reply_rejected:
-    case Kind::words_rebuilt:    // lmsview reads no recording
+    case Kind::words_rebuilt:  // lmsview reads no recording
+    case Kind::recording_cut:
+    case Kind::recording_ended:
     case Kind::callback_failed:  // lmsview's own callbacks do not throw
       return "";
   }

@@ -10,12 +10,14 @@ install(TARGETS lmsview_shared EXPORT lmsviewTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
 install(TARGETS lmsview_static EXPORT lmsviewTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
 install(EXPORT lmsviewTargets NAMESPACE lmsview:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/lmsview COMPONENT dev)
-# lmsview::ros2 (also lmsview's --ros2 plug-in) comes whole with its own
-# component, the one that brings DDS: the library, its link name and its
-# targets, which lmsviewConfig.cmake takes where they are installed.
+# lmsview::ros2 and lmsview's --ros2 plug-in come with their own component,
+# the one that brings DDS: the library, its link name and its targets, which
+# lmsviewConfig.cmake takes where they are installed, and the plug-in in
+# lmsview's own folder of the library folder.
 if(TARGET lmsview_ros2)
   install(TARGETS lmsview_ros2 EXPORT lmsviewRos2Targets
           LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT ros2 NAMELINK_COMPONENT ros2)
+  install(TARGETS lmsview_ros2_plugin LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/lmsview COMPONENT ros2)
   install(EXPORT lmsviewRos2Targets NAMESPACE lmsview:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/lmsview
           COMPONENT ros2)
 endif()

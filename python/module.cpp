@@ -17,6 +17,8 @@
 #include <thread>
 
 #include "lms/engine/errors.h"
+#include "lms/engine/option_rules.h"
+#include "lms/protocol/reply.h"
 #include "lmsview/scanner.h"
 #include "transport/serial_ports.h"
 
@@ -246,7 +248,7 @@ PYBIND11_MODULE(_lmsview, m) {
             for (py::ssize_t i = 0; i < static_cast<py::ssize_t>(g.count); ++i) {
               const double r = s.scan.ranges[static_cast<std::size_t>(i)];
               const double a = g.angle(static_cast<std::size_t>(i));
-              const bool valid = r >= g.range_min && r <= g.range_max;
+              const bool valid = lms::isDistance(s.scan, static_cast<std::size_t>(i));
               w(i, 0) = valid ? r * std::cos(a) : std::nan("");
               w(i, 1) = valid ? r * std::sin(a) : std::nan("");
             }
@@ -315,9 +317,12 @@ PYBIND11_MODULE(_lmsview, m) {
       [](const std::string& link, const std::string& family, bool reconnect, double interval,
          std::size_t queue, int baud, int scanner_baud, const std::optional<std::string>& variant,
          const std::string& units, bool stream) {
-        // Seconds here; the library takes milliseconds, up to an hour.
-        if (!std::isfinite(interval) || interval < 0 || interval > 3600)
-          throw py::value_error("interval must be seconds from 0 to 3600");
+        // Seconds here; the library takes milliseconds and says what may be.
+        if (!std::isfinite(interval) || interval < 0 ||
+            interval * 1000 > static_cast<double>(lms::kMaxIntervalMs))
+          raise(lmsview::errc::bad_argument,
+                "interval must be 0 to " + std::to_string(lms::kMaxIntervalMs / 1000) + " s (an hour), not " +
+                    py::str(py::float_(interval)).cast<std::string>());
         lmsview::Options o;
         o.link = link;
         o.family = family;
@@ -344,8 +349,9 @@ PYBIND11_MODULE(_lmsview, m) {
       "Opens a scanner and starts acquisition. link: 'tcp://HOST[:PORT]', 'serial:///dev/ttyUSB0' or "
       "'file:RECORDING'; interval: seconds from one request to the next (the C++ library's Options "
       "takes milliseconds); queue: scans kept for next(); baud: the serial line's rate (0: find it); "
-      "scanner_baud: move the scanner to this rate for the run (0: leave it); variant: '180/0.5', '180/1', "
-      "'100/1', '100/0.5' or '100/0.25' to set the scanner to at each open (None: leave it); units: 'mm', "
+      "scanner_baud: move the scanner to this rate for the run (0: leave it); variant: a field and "
+      "resolution "
+      "as lmsview --variant names them, to set the scanner to at each open (None: leave it); units: 'mm', "
       "'cm' or 'dm', the range unit the scanner is expected to report in (each reply states its own, which "
       "wins); stream: continuous output, every scan as the scanner measures it (close() ends it).");
 

@@ -1,28 +1,33 @@
-// The plug-in entry over lmsview::Ros2Publisher (see plugin.h).
+// The plug-in entry over the writer (see plugin.h): plain values only.
 
 #include "ros2/plugin.h"
 
 #include <new>
+#include <string>
 
-#include "lmsview/ros2.h"
+#include "ros2/writer.h"
 
 namespace {
 
-lmsview::Ros2Publisher* self(void* p) {
-  return static_cast<lmsview::Ros2Publisher*>(p);
+lms::Ros2Writer* self(void* p) {
+  return static_cast<lms::Ros2Writer*>(p);
 }
 
 const lmsview_ros2_entry kEntry{
     LMS_VERSION,
     [](const char* topic, const char* frameId, int domain) -> void* {
-      return new (std::nothrow)
-          lmsview::Ros2Publisher({.topic = topic, .frame_id = frameId, .domain = domain});
+      return new (std::nothrow) lms::Ros2Writer({.topic = topic, .frameId = frameId, .domain = domain});
     },
-    [](void* p) { return self(p)->open().value(); },
+    [](void* p) { return static_cast<int>(self(p)->open()); },
+    [](void* p) {
+      thread_local std::string detail;  // the plug-in's caller reads it at once, on the same thread
+      detail = self(p)->detail();
+      return detail.c_str();
+    },
     [](void* p, const lmsview::Scan* scan) { self(p)->publish(*scan); },
     [](void* p) { self(p)->close(); },
     [](void* p, std::uint64_t* published, std::uint64_t* dropped) {
-      const lmsview::Ros2Stats s = self(p)->stats();
+      const lms::Ros2Writer::Stats s = self(p)->stats();
       *published = s.published;
       *dropped = s.dropped;
     },

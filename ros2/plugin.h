@@ -1,10 +1,11 @@
 #pragma once
 
-// liblmsview_ros2 as lmsview's --ros2 plug-in: lmsview loads the library
-// only when --ros2 is asked for (so a plain run carries no DDS), finds this
-// entry by name and talks to a publisher through it. Between a program and
-// the plug-in of the same build only: the entry says its version, and the
-// program takes no other.
+// lmsview's --ros2 plug-in: lmsview loads it only when --ros2 is asked for
+// (so a plain run carries no DDS), finds this entry by name and talks to a
+// writer through it, in plain values. The plug-in carries the writer and
+// what it uses, and nothing of liblmsview: lmsview holds the one engine.
+// Between a program and the plug-in of the same build only: the entry says
+// its version, and the program takes no other.
 
 #include <cstdint>
 
@@ -15,9 +16,10 @@ extern "C" {
 
 struct lmsview_ros2_entry {
   const char* version;  // the library's version
-  // A publisher (see lmsview::Ros2Publisher); nullptr when memory runs out.
+  // A writer (see ros2/writer.h); nullptr when memory runs out.
   void* (*create)(const char* topic, const char* frame_id, int domain);
-  int (*open)(void* publisher);  // 0, or the lmsview::errc value
+  int (*open)(void* publisher);            // 0, or the lmsview::errc value
+  const char* (*detail)(void* publisher);  // why the last open failed, valid until the next call
   void (*publish)(void* publisher, const lmsview::Scan* scan);
   void (*close)(void* publisher);
   void (*stats)(void* publisher, std::uint64_t* published, std::uint64_t* dropped);

@@ -56,6 +56,10 @@ bool flag(SimCommandLine& cl, std::string_view, std::string*) {
   return true;
 }
 
+const std::string kVariantHelp = "the field and resolution the scanner is set to at the start:\n" +
+                                 lms::variantNames() +
+                                 " (180/0.5 the default; a\nvariant telegram changes it)";
+
 const Option kLinkOptions[] = {
     {"--address", "", "A", "listen on IPv4 address A (default 127.0.0.1)", &text<&SimCommandLine::address>},
     {"--port", "", "P", "listen on TCP port P (default 10002; 0: one the system picks)",
@@ -81,14 +85,11 @@ const Option kLinkOptions[] = {
 };
 
 const Option kScanOptions[] = {
-    {"--variant", "", "V",
-     "the field and resolution the scanner is set to at the start:\n"
-     "180/0.5 (default), 180/1, 100/1, 100/0.5 or 100/0.25 (a\n"
-     "variant telegram changes it)",
+    {"--variant", "", "V", kVariantHelp,
      [](SimCommandLine& cl, std::string_view v, std::string* error) {
        const lms::Variant* variant = lms::variantNamed(v);
        if (variant == nullptr) {
-         *error = "takes 180/0.5, 180/1, 100/1, 100/0.5 or 100/0.25";
+         *error = "takes " + lms::variantNames();
          return false;
        }
        cl.setup.points = variant->points;

@@ -7,6 +7,7 @@
 
 #include "app/outputs/sink.h"
 #include "app/outputs/text.h"
+#include "lms/protocol/reply.h"
 #include "platform/terminal.h"
 
 namespace app {
@@ -94,7 +95,7 @@ void formatPlotFrame(std::string& out, const lmsview::Scan& scan, const PlotView
   const lmsview::Geometry& g = scan.geometry;
   for (int i = 0; i < static_cast<int>(scan.ranges.size()); ++i) {
     const double r = metres(scan.ranges[static_cast<std::size_t>(i)]);
-    if (!isDrawableRange(g, r)) continue;
+    if (!lms::isDistance(scan, static_cast<std::size_t>(i))) continue;
     ++points;
     farthest = std::max(farthest, r);
     if (r < nearest) {
@@ -131,7 +132,8 @@ void formatPlotFrame(std::string& out, const lmsview::Scan& scan, const PlotView
   }
   for (int i = 0; i < static_cast<int>(scan.ranges.size()); ++i) {
     const double r = metres(scan.ranges[static_cast<std::size_t>(i)]);
-    if (!isDrawableRange(g, r) || r > range) continue;  // beyond the scale: clipped, not wrapped
+    if (!lms::isDistance(scan, static_cast<std::size_t>(i)) || r > range)
+      continue;  // beyond the scale: clipped
     plot(r, drawingAngle(g, static_cast<std::size_t>(i)));
   }
   canvas.set(static_cast<int>(cx), static_cast<int>(cy));  // the scanner

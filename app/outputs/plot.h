@@ -42,11 +42,6 @@ class BrailleCanvas {
   std::vector<char> text_;          // a label character over the cell, or 0
 };
 
-// Whether a range (metres) is a point to draw: a measurement, not a code.
-inline bool isDrawableRange(const lmsview::Geometry& g, double metres) {
-  return metres >= g.range_min && metres <= g.range_max;
-}
-
 // The largest picture drawn, in cells, whatever the window's size.
 inline constexpr int kMaxPlotCols = 1000;
 inline constexpr int kMaxPlotRows = 500;

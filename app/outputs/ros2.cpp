@@ -95,7 +95,9 @@ bool openRos2Sink(const RunOptions& options, std::FILE* messages, Sink* sink, st
   }
   auto impl = std::make_shared<Ros2Sink>(plugin, publisher, messages);
   if (const int code = plugin->open(publisher); code != 0) {
-    *error = "--ros2: " + std::error_code(static_cast<lmsview::errc>(code)).message();
+    const std::string detail = plugin->detail(publisher);
+    *error =
+        "--ros2: " + (detail.empty() ? std::error_code(static_cast<lmsview::errc>(code)).message() : detail);
     return false;
   }
   *sink = sinkOf(impl);

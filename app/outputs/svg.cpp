@@ -10,6 +10,7 @@
 #include "app/outputs/plot.h"
 #include "app/outputs/sink.h"
 #include "app/outputs/text.h"
+#include "lms/protocol/reply.h"
 
 namespace app {
 
@@ -85,9 +86,7 @@ void appendGrid(std::string& s, const Geometry& g) {
 
 // The outline joining neighbouring valid points (a gap breaks it), then the points.
 void appendPoints(std::string& s, const lmsview::Scan& scan, const Geometry& g) {
-  auto drawn = [&](std::size_t i) {
-    return isDrawableRange(scan.geometry, scan.ranges[i]) && scan.ranges[i] <= g.range;
-  };
+  auto drawn = [&](std::size_t i) { return lms::isDistance(scan, i) && scan.ranges[i] <= g.range; };
   s += "<path fill=\"none\" stroke=\"#36c\" stroke-width=\"1\" d=\"";
   bool drawing = false;
   for (std::size_t i = 0; i < scan.ranges.size(); ++i) {
@@ -119,8 +118,8 @@ void appendPoints(std::string& s, const lmsview::Scan& scan, const Geometry& g) 
 
 std::string scanSvg(const lmsview::Scan& scan, double maxRangeM) {
   double farthest = 0;
-  for (const float r : scan.ranges)
-    if (isDrawableRange(scan.geometry, r)) farthest = std::max(farthest, static_cast<double>(r));
+  for (std::size_t i = 0; i < scan.ranges.size(); ++i)
+    if (lms::isDistance(scan, i)) farthest = std::max(farthest, static_cast<double>(scan.ranges[i]));
   const double range = maxRangeM > 0 ? maxRangeM : std::max(farthest, 1.0);
   const Geometry g{range, kSvgRadius / range};
 

@@ -27,7 +27,7 @@ namespace lmsview {
 struct Ros2Options {
   std::string topic = "/scan";  // a ROS 2 topic name; on DDS it is "rt" + topic
   std::string frame_id = "laser";
-  int domain = -1;  // the DDS domain, 0 to 232; -1: ROS_DOMAIN_ID from the environment, else 0
+  int domain = -1;  // the DDS domain, 0 to 232; -1: ROS_DOMAIN_ID from the environment, else 0 (no other)
   // The longest one write may wait for a reliable reader before the scan is dropped.
   std::chrono::milliseconds max_blocking{20};
 };
@@ -45,8 +45,12 @@ class LMSVIEW_API Ros2Publisher {
   ~Ros2Publisher();  // close()
 
   // Joins the domain and creates the topic and its writer. errc::bad_topic,
-  // errc::bad_domain, errc::dds_failed or errc::already_open.
+  // errc::bad_domain, errc::dds_failed or errc::already_open. DDS's own
+  // words about a failure (a bad CYCLONEDDS_URI, say) are kept for
+  // last_error_detail(), never printed.
   std::error_code open();
+  // One line saying why the last open() failed ("" when it did not).
+  std::string last_error_detail() const;
   // Hands the scan to the publisher's thread; never waits for the network.
   void publish(const Scan& scan);
   // Ends the thread and leaves the domain. Safe to call twice.

@@ -100,7 +100,8 @@ struct Options {
   // "serial:///dev/ttyUSB0", or on Windows "serial://COM3" / "serial://\\.\COM12";
   // or "file:RECORDING" (JSON Lines or MCAP as lmsview --record writes them):
   // its scans once, `interval` apart, stamped when played, then
-  // errc::end_of_recording. Link names are UTF-8.
+  // errc::end_of_recording ("file:RECORDING?topic=/front/scan" names one
+  // scanner of an MCAP recording of several). Link names are UTF-8.
   std::string link;
   std::string family = "LMS";                // "LMS" or "PLS"
   int baud = 9600;                           // serial line rate; 0: try each rate until the scanner answers
@@ -149,6 +150,8 @@ struct Event {
     stream_refused,   // stream: the scanner did not start continuous output (`reason`); polling instead
     stream_not_stopped,  // at close(): the scanner did not acknowledge the end of its stream
     units_differ,        // the replies state `units`, not the unit the options expect; the replies win
+    recording_cut,       // a "file:" recording was cut short; the text says where and how many scans it holds
+    recording_ended,     // a "file:" recording has played its last scan (next() then says end_of_recording)
   };
   // Why a request gave no whole scan.
   enum class Reason {
@@ -234,8 +237,10 @@ class LMSVIEW_API Scanner {
   [[nodiscard]] Subscription on_event(std::function<void(const Event&)> callback);
   // Ends acquisition and lets go of the link: returns within 100 ms, the
   // link let go by then unless an open or a write is still under way (it is
-  // when that ends, within its own bound). Safe to call twice, from any
-  // thread, and from inside a callback.
+  // when that ends, within its own bound). With `stream` it waits for the
+  // scanner to acknowledge the end of its stream (about 30 ms at 500000
+  // baud, up to two seconds at 9600), so the scanner is left quiet. Safe to
+  // call twice, from any thread, and from inside a callback.
   void close();
   Stats stats() const;
   // One line saying why the last open() or next() failed, with the

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "lms/engine/errors.h"
+#include "lms/engine/option_rules.h"
 #include "lms/protocol/reply.h"
 #include "lmsview/lmsview.h"
 #include "lmsview/scanner.h"
@@ -33,10 +34,13 @@ int codeOf(const std::error_code& ec) {
   return LMSVIEW_LINK_FAILED;
 }
 
-// Keeps the reason behind a failure for lmsview_last_error_text.
+// Keeps the reason behind a failure for lmsview_last_error_text; a call
+// that did not fail leaves none.
 int failed(lmsview_scanner* s, std::error_code ec) {
   const int code = codeOf(ec);
-  if (code != LMSVIEW_OK && code != LMSVIEW_TIMEOUT) {
+  if (code == LMSVIEW_OK || code == LMSVIEW_TIMEOUT) {
+    s->detail.clear();
+  } else {
     s->detail = s->scanner ? s->scanner->last_error_detail() : std::string();
     if (s->detail.empty()) s->detail = ec.message();
   }
@@ -45,8 +49,11 @@ int failed(lmsview_scanner* s, std::error_code ec) {
 
 // The oldest scan not yet handed out, into s->pending.
 int take(lmsview_scanner* s, int timeoutMs) {
-  if (s->havePending) return LMSVIEW_OK;
-  if (!s->scanner) return LMSVIEW_CLOSED;
+  if (s->havePending) {
+    s->detail.clear();
+    return LMSVIEW_OK;
+  }
+  if (!s->scanner) return failed(s, lmsview::errc::closed);
   const int code = failed(s, s->scanner->next(s->pending, std::chrono::milliseconds(timeoutMs)));
   s->havePending = code == LMSVIEW_OK;
   return code;
@@ -80,46 +87,58 @@ int lmsview_set_option(lmsview_scanner* scanner, int option, int64_t value) {
   if (scanner == nullptr) return LMSVIEW_BAD_ARGUMENT;
   if (scanner->scanner) return LMSVIEW_ALREADY_OPEN;
   lmsview::Options& o = scanner->options;
-  const bool fitsInt = value >= 0 && value <= 1'000'000'000;
+  std::string problem;
+  const auto flag = [&](const char* name, bool* field) {
+    if (value == 0 || value == 1)
+      *field = value == 1;
+    else
+      problem = std::string(name) + " must be 0 or 1, not " + std::to_string(value);
+  };
   switch (option) {
     case LMSVIEW_OPTION_VARIANT: {
       const lms::Variant* v = lms::variantOf(static_cast<int>(std::clamp<int64_t>(value, 0, 1000)));
-      if (value != 0 && v == nullptr) return LMSVIEW_BAD_ARGUMENT;
-      o.variant = v ? v->name : "";
-      return LMSVIEW_OK;
+      if (value != 0 && v == nullptr)
+        problem = "variant must be 0 or the points of one (" + lms::variantPointNames() + "), not " +
+                  std::to_string(value);
+      else
+        o.variant = v ? v->name : "";
+      break;
     }
     case LMSVIEW_OPTION_UNITS:
-      if (value != LMSVIEW_UNITS_MM && value != LMSVIEW_UNITS_CM && value != LMSVIEW_UNITS_DM)
-        return LMSVIEW_BAD_ARGUMENT;
-      o.units = value == LMSVIEW_UNITS_CM ? "cm" : value == LMSVIEW_UNITS_DM ? "dm" : "mm";
-      return LMSVIEW_OK;
-    case LMSVIEW_OPTION_STREAM:
-      if (value != 0 && value != 1) return LMSVIEW_BAD_ARGUMENT;
-      o.stream = value == 1;
-      return LMSVIEW_OK;
+      if (value == LMSVIEW_UNITS_MM || value == LMSVIEW_UNITS_CM || value == LMSVIEW_UNITS_DM)
+        o.units = value == LMSVIEW_UNITS_CM ? "cm" : value == LMSVIEW_UNITS_DM ? "dm" : "mm";
+      else
+        problem = lms::checkUnits(std::to_string(value));
+      break;
     case LMSVIEW_OPTION_BAUD:
-      if (!fitsInt) return LMSVIEW_BAD_ARGUMENT;
-      o.baud = static_cast<int>(value);
-      return LMSVIEW_OK;
+      if (problem = lms::checkBaud(value); problem.empty()) o.baud = static_cast<int>(value);
+      break;
     case LMSVIEW_OPTION_SCANNER_BAUD:
-      if (!fitsInt) return LMSVIEW_BAD_ARGUMENT;
-      o.scanner_baud = static_cast<int>(value);
-      return LMSVIEW_OK;
+      if (problem = lms::checkScannerBaud(value); problem.empty()) o.scanner_baud = static_cast<int>(value);
+      break;
     case LMSVIEW_OPTION_RECONNECT:
-      if (value != 0 && value != 1) return LMSVIEW_BAD_ARGUMENT;
-      o.reconnect = value == 1;
-      return LMSVIEW_OK;
+      flag("reconnect", &o.reconnect);
+      break;
+    case LMSVIEW_OPTION_STREAM:
+      flag("stream", &o.stream);
+      break;
     case LMSVIEW_OPTION_INTERVAL_MS:
-      if (value < 0 || value > 3'600'000) return LMSVIEW_BAD_ARGUMENT;
-      o.interval = std::chrono::milliseconds(value);
-      return LMSVIEW_OK;
+      if (problem = lms::checkInterval(value); problem.empty()) o.interval = std::chrono::milliseconds(value);
+      break;
     case LMSVIEW_OPTION_QUEUE:
-      if (value < 1 || value > 1'000'000) return LMSVIEW_BAD_ARGUMENT;
-      o.queue = static_cast<std::size_t>(value);
-      return LMSVIEW_OK;
+      if (problem = lms::checkQueue(value < 0 ? 0 : static_cast<std::uint64_t>(value)); problem.empty())
+        o.queue = static_cast<std::size_t>(value);
+      break;
     default:
-      return LMSVIEW_BAD_ARGUMENT;
+      problem = "no option " + std::to_string(option);
+      break;
   }
+  try {
+    scanner->detail = problem;
+  } catch (...) {
+    scanner->detail.clear();
+  }
+  return problem.empty() ? LMSVIEW_OK : LMSVIEW_BAD_ARGUMENT;
 }
 
 int lmsview_start(lmsview_scanner* scanner) {
@@ -127,11 +146,24 @@ int lmsview_start(lmsview_scanner* scanner) {
   try {
     {
       std::lock_guard lock(scanner->mutex);
-      if (scanner->scanner) return LMSVIEW_ALREADY_OPEN;
-      if (scanner->cancelled) return LMSVIEW_CLOSED;
-      scanner->scanner.emplace(scanner->options);
+      // A cancelled handle starts anew; one whose start failed or whose
+      // acquisition ended is started again by its scanner.
+      if (scanner->cancelled) {
+        scanner->scanner.reset();
+        scanner->cancelled = false;
+      }
+      if (!scanner->scanner) scanner->scanner.emplace(scanner->options);
+      scanner->havePending = false;
     }
-    return failed(scanner, scanner->scanner->open());
+    const int code = failed(scanner, scanner->scanner->open());
+    if (code == LMSVIEW_OK) {
+      scanner->detail.clear();
+    } else if (code != LMSVIEW_ALREADY_OPEN) {
+      // The options may change before the next try.
+      std::lock_guard lock(scanner->mutex);
+      scanner->scanner.reset();
+    }
+    return code;
   } catch (...) {
     return LMSVIEW_LINK_FAILED;
   }

@@ -156,7 +156,13 @@ std::error_code Engine::prepare() {
   if (!link_.recording.empty()) {
     replay = std::make_unique<Replay>();
     std::string why, notice;
-    if (!replay->recording.load(link_.recording, &why, &notice)) {
+    bool loaded = false;
+    try {
+      loaded = replay->recording.load(link_.recording, &why, &notice, link_.recordingTopic);
+    } catch (const std::bad_alloc&) {
+      why = "not enough memory to read the recording";
+    }
+    if (!loaded) {
       setDetail(why);
       return errc::bad_recording;
     }
@@ -169,8 +175,7 @@ std::error_code Engine::prepare() {
   else
     source_.emplace<NetLms>(link_.address.c_str(), link_.port, options_.family.c_str());
   configure();
-  ring_.resize(options_.queue);
-  head_ = size_ = 0;
+  queue_.clear();
   prepared_ = true;
   return {};
 }
@@ -178,7 +183,7 @@ std::error_code Engine::prepare() {
 void Engine::configure() {
   auto setUp = [this](auto& d) {
     d.setOutput(options_.messages);
-    d.setInterval(std::clamp(options_.intervalMs, 0, 3'600'000));
+    d.setInterval(options_.intervalMs);
     d.setReconnect({.enabled = options_.reconnect});
     d.setTiming({.clientStartPauseMs = options_.clientStartPauseMs});
     d.setRangeUnits(options_.units);
@@ -210,7 +215,10 @@ void Engine::run() {
   } else {
     auto drive = [&](auto& d) {
       d.run();
-      if (d.outcome() == RunOutcome::LinkLost) why = errc::link_lost;
+      if (d.outcome() == RunOutcome::LinkLost) {
+        why = errc::link_lost;
+        setDetail(d.failureText());
+      }
       if (d.outcome() == RunOutcome::ConnectFailed) {
         why = fromOs(d.failureError());
         setDetail(d.failureText());
@@ -238,6 +246,12 @@ void Engine::play(Replay& replay) {
   opened.text = "opened " + opened.where + " (" + std::to_string(replay.recording.size()) + " scans)";
   dispatch(opened);
   decideOpen({});
+  if (!replay.recording.cut().empty()) {
+    Event cut;
+    cut.kind = Event::Kind::recording_cut;
+    cut.text = "the recording was cut short: " + replay.recording.cut();
+    dispatch(cut);
+  }
   if (replay.recording.wordsRebuilt()) {
     Event rebuilt;
     rebuilt.kind = Event::Kind::words_rebuilt;
@@ -260,6 +274,10 @@ void Engine::play(Replay& replay) {
     if (replay.wake.wait_for(lock, pause, [&] { return replay.stop.load(std::memory_order_acquire); }))
       return;
   }
+  Event ended;
+  ended.kind = Event::Kind::recording_ended;
+  ended.text = "the recording has played its last scan";
+  dispatch(ended);
 }
 
 void Engine::stop() {
@@ -380,21 +398,35 @@ void Engine::onDriverEvent(const DriverEvent& e) {
 }
 
 void Engine::deliver(const lmsview::Scan& scan, bool waitForRoom) {
-  if (!ring_.empty()) {
+  if (options_.queue > 0) {
     {
       std::unique_lock lock(mutex_);
-      if (waitForRoom) changed_.wait(lock, [this] { return size_ < ring_.size() || closed_; });
-      if (size_ == ring_.size()) {
-        head_ = (head_ + 1) % ring_.size();
-        --size_;
+      // A recording waits for a reader of next() to make room; read only
+      // through callbacks, nothing would, and it goes on as a link does.
+      if (waitForRoom && (nextCalled_ || !hasScanSubscribers()))
+        changed_.wait(lock, [this] { return queue_.size() < options_.queue || closed_; });
+      if (queue_.size() == options_.queue) {
+        spare_.push_back(std::move(queue_.front()));
+        queue_.pop_front();
         ++dropped_;
       }
-      ring_[(head_ + size_) % ring_.size()] = scan;  // the record's buffers are reused
-      ++size_;
+      if (spare_.empty()) {
+        queue_.push_back(scan);
+      } else {
+        queue_.push_back(std::move(spare_.back()));  // its buffers are reused
+        spare_.pop_back();
+        queue_.back() = scan;
+      }
     }
     changed_.notify_all();
   }
   dispatch(scan);
+}
+
+bool Engine::hasScanSubscribers() {
+  std::lock_guard lock(subscribersMutex_);
+  return std::any_of(subscribers_.begin(), subscribers_.end(),
+                     [](const auto& s) { return s->onScan && s->active.load(std::memory_order_acquire); });
 }
 
 template <class Arg>
@@ -441,10 +473,21 @@ void Engine::subscribe(std::shared_ptr<Subscriber> subscriber) {
 std::error_code Engine::open() {
   std::unique_lock lock(mutex_);
   if (closed_) return errc::closed;
-  if (started_) return errc::already_open;
+  if (started_ && running_) return errc::already_open;
+  if (started_) {
+    // The acquisition ended by itself: it may be started again.
+    lock.unlock();
+    joinThread();
+    lock.lock();
+    started_ = false;
+  }
   lock.unlock();
-  if (const std::error_code ec = prepare()) return ec;
+  const std::error_code prepared = prepare();
   lock.lock();
+  // A close() while the recording was read (or the link made) wins.
+  if (closed_) return errc::closed;
+  if (prepared) return prepared;
+  detail_.clear();
   started_ = true;
   running_ = true;  // before the thread starts: next() waits for it from now on
   openDecided_ = false;
@@ -486,7 +529,9 @@ void Engine::close() {
     // its own once the callback returns. Elsewhere the wait is short: every
     // wait of the loop ends at a stop within kStopCheckMs.
     if (thread_.get_id() != std::this_thread::get_id())
-      ended = changed_.wait_for(lock, std::chrono::milliseconds(kCloseWaitMs), [this] { return !running_; });
+      ended = changed_.wait_for(
+          lock, std::chrono::milliseconds(options_.stream ? kCloseStreamWaitMs : kCloseWaitMs),
+          [this] { return !running_; });
   }
   // A thread that is still in an open or a write holds its own reference to
   // the engine, and whoever drops the last one joins or lets it go.
@@ -495,21 +540,24 @@ void Engine::close() {
 
 std::error_code Engine::next(lmsview::Scan& out, std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
+  nextCalled_ = true;
   // Never opened (or an open that failed): nothing will come.
-  if (!started_ && size_ == 0) return closed_ || !endError_ ? make_error_code(errc::closed) : endError_;
-  const auto ready = [this] { return size_ > 0 || closed_ || !running_; };
-  // A timeout too long for the clock's arithmetic waits without end.
+  if (!started_ && queue_.empty()) return closed_ || !endError_ ? make_error_code(errc::closed) : endError_;
+  const auto ready = [this] { return !queue_.empty() || closed_ || !running_; };
+  // A timeout too long for the clock's arithmetic waits without end; a
+  // negative one (however large) does not wait.
   constexpr auto kForever = std::chrono::hours(24 * 365 * 100);
   if (timeout >= kForever)
     changed_.wait(lock, ready);
-  else
+  else if (timeout > std::chrono::milliseconds(0))
     changed_.wait_until(lock, std::chrono::steady_clock::now() + timeout, ready);
   if (closed_) return errc::closed;
-  if (size_ > 0) {
-    // The caller's buffers go into the ring, to be filled again: nothing is allocated.
-    std::swap(out, ring_[head_]);
-    head_ = (head_ + 1) % ring_.size();
-    --size_;
+  if (!queue_.empty()) {
+    // The caller's buffers go back as a spare, to be filled again: nothing is allocated.
+    std::swap(out, queue_.front());
+    spare_.push_back(std::move(queue_.front()));
+    queue_.pop_front();
+    if (spare_.size() > 4) spare_.pop_back();
     lock.unlock();
     changed_.notify_all();  // a recording played back waits for this room
     return {};

@@ -22,6 +22,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -90,13 +91,15 @@ class Engine : public std::enable_shared_from_this<Engine> {
 
   // lmsview::Scanner's life cycle: prepare(), a thread of its own running
   // run(), and the wait for the first open (unless reconnecting). After an
-  // open that failed, open() may be called again.
+  // open that failed, or an acquisition that ended by itself (the link
+  // lost, the recording played), open() may be called again; after close()
+  // it answers closed.
   std::error_code open();
   // Stops the acquisition and waits for it at most kCloseWaitMs; from inside
   // a callback it does not wait. The thread, if still running, ends within
   // its exchange's bound and lets go of the engine then.
   void close();
-  // A timeout of a century or more waits without end.
+  // A timeout of a century or more waits without end; a negative one is none.
   std::error_code next(lmsview::Scan& out, std::chrono::milliseconds timeout);
   // Whether this engine's acquisition was started in another process: a
   // fork()ed child's copy, whose threads stayed in the parent.
@@ -135,6 +138,7 @@ class Engine : public std::enable_shared_from_this<Engine> {
   template <class Arg>
   void dispatch(const Arg& arg);
   void decideOpen(std::error_code result);
+  bool hasScanSubscribers();
   void joinThread();
   void setDetail(std::string detail);
 
@@ -146,10 +150,13 @@ class Engine : public std::enable_shared_from_this<Engine> {
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;
-  // next()'s queue: a ring of records whose buffers are reused.
-  std::vector<lmsview::Scan> ring_;
-  std::size_t head_ = 0, size_ = 0;
+  // next()'s queue, up to options_.queue records made as scans come (a
+  // large queue costs nothing until it fills), and the records next() gave
+  // back, whose buffers the next scans reuse.
+  std::deque<lmsview::Scan> queue_;
+  std::vector<lmsview::Scan> spare_;
   std::uint64_t dropped_ = 0;
+  bool nextCalled_ = false;  // someone reads with next(): a recording waits for room
   bool prepared_ = false;
   bool started_ = false;
   bool running_ = false;  // the acquisition thread is in run()
@@ -168,7 +175,10 @@ class Engine : public std::enable_shared_from_this<Engine> {
 // One line for the event, as the library words it.
 std::string eventText(const lmsview::Event& e);
 
-// The longest close() waits for the acquisition to end.
+// The longest close() waits for the acquisition to end; for a scanner that
+// streams, for the acknowledge of the end of its stream (the telegram under
+// way comes first: 30 ms at 500000 baud, up to two seconds at 9600).
 inline constexpr int kCloseWaitMs = 100;
+inline constexpr int kCloseStreamWaitMs = 2500;
 
 }  // namespace lms

@@ -61,6 +61,12 @@ bool parseLinkName(std::string_view text, LinkName* out) {
     }
   } else if (text.substr(0, 5) == "file:" && text.size() > 5) {
     name.recording = text.substr(5);
+    constexpr std::string_view kTopic = "?topic=";
+    if (const std::size_t at = name.recording.rfind(kTopic); at != std::string::npos) {
+      name.recordingTopic = name.recording.substr(at + kTopic.size());
+      name.recording.resize(at);
+      if (name.recording.empty() || name.recordingTopic.empty()) return false;
+    }
   } else if (text.substr(0, 4) == "COM ") {
     const std::string_view where = text.substr(4);
     name.serial = true;

@@ -6,7 +6,7 @@
 #include <new>
 
 #include "lms/engine/engine.h"
-#include "lms/engine/link_name.h"
+#include "lms/engine/option_rules.h"
 #include "lms/protocol/reply.h"
 
 namespace lmsview {
@@ -44,36 +44,11 @@ struct Problem {
   std::string why;
 };
 
-// The engine's options from the caller's, and what is wrong with them.
 lms::EngineOptions engineOptions(const Options& o, Problem* problem) {
   lms::EngineOptions e;
-  e.link = o.link;
-  e.family = o.family;
-  e.baud = o.baud;
-  e.scannerBaud = o.scanner_baud;
-  e.reconnect = o.reconnect;
-  e.intervalMs = static_cast<int>(std::clamp<std::int64_t>(o.interval.count(), 0, 3'600'000));
-  e.queue = std::max<std::size_t>(o.queue, 1);
-  e.clientStartPauseMs = 10;
-  e.variant = lms::variantNamed(o.variant);
-  e.units = o.units == "cm"   ? lms::Units::Centimetres
-            : o.units == "dm" ? lms::Units::Decimetres
-                              : lms::Units::Millimetres;
-  e.stream = o.stream;
-  lms::LinkName link;
-  const bool parsed = lms::parseLinkName(o.link, &link);
-  auto refuse = [problem](errc code, std::string why) { *problem = {code, std::move(why)}; };
-  if (o.link.find('\0') != std::string::npos)
-    refuse(errc::bad_link_name, "a link name with a NUL byte in it");
-  else if (o.family != "LMS" && o.family != "PLS")
-    refuse(errc::bad_argument, "family must be LMS or PLS, not '" + o.family + "'");
-  else if (!o.variant.empty() && e.variant == nullptr)
-    refuse(errc::bad_argument,
-           "variant must be 180/0.5, 180/1, 100/1, 100/0.5 or 100/0.25, not '" + o.variant + "'");
-  else if (o.units != "mm" && o.units != "cm" && o.units != "dm")
-    refuse(errc::bad_argument, "units must be mm, cm or dm, not '" + o.units + "'");
-  else if (parsed && !link.serial && (o.baud != 9600 || o.scanner_baud != 0))
-    refuse(errc::bad_argument, "baud and scanner_baud are for serial links");
+  std::string why;
+  if (const std::error_code ec = lms::engineOptionsFrom(o, &e, &why))
+    *problem = {static_cast<errc>(ec.value()), std::move(why)};
   return e;
 }
 

@@ -1,10 +1,10 @@
 #include "lms/formats/laser_scan.h"
 
+#include "lms/protocol/reply.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstring>
-
-#include "lmsview/ros2.h"
 
 namespace lms {
 
@@ -154,8 +154,8 @@ std::string pointCloudCdr(const LaserScanFields& f) {
   std::string data;
   data.reserve(scan.ranges.size() * kPointStep);
   for (std::size_t i = 0; i < scan.ranges.size(); ++i) {
+    if (!isDistance(scan, i)) continue;  // no echo, or one of the scanner's codes
     const double r = scan.ranges[i];
-    if (!(r > 0 && r >= g.range_min && r <= g.range_max)) continue;  // no echo, or one of the scanner's codes
     const double a = g.angle(i);
     const float point[3] = {static_cast<float>(r * std::cos(a)), static_cast<float>(r * std::sin(a)), 0.0f};
     char bytes[sizeof point];
@@ -231,12 +231,7 @@ int rosDomain(std::string_view text) {
   return n;
 }
 
-}  // namespace lms
-
-namespace lmsview {
-
-bool valid_ros2_topic(const std::string& topic) noexcept {
-  const std::string_view t = topic;
+bool validRos2Topic(std::string_view t) {
   if (t.size() < 2 || t.front() != '/' || t.back() == '/' || t.size() > 255) return false;
   bool partStart = true;
   for (std::size_t i = 1; i < t.size(); ++i) {
@@ -255,4 +250,4 @@ bool valid_ros2_topic(const std::string& topic) noexcept {
   return true;
 }
 
-}  // namespace lmsview
+}  // namespace lms

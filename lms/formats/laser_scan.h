@@ -55,6 +55,10 @@ bool laserScanRangesFromCdr(std::string_view cdr, std::vector<float>* ranges, fl
 // A DDS domain id as ROS 2 takes it (ROS_DOMAIN_ID, --ros2-domain): 0 to
 // 232, or -1 for any other text.
 inline constexpr int kMaxRosDomain = 232;
+// ROS 2's rules for a topic name: '/' first, then parts of letters, digits
+// and '_' separated by single '/', no part starting with a digit, no '/' at
+// the end.
+bool validRos2Topic(std::string_view topic);
 int rosDomain(std::string_view text);
 
 // The message definition, with the definitions it uses after it, separated

@@ -306,7 +306,30 @@ struct Channels {
   std::map<std::uint16_t, std::string> schemaNames;
   std::map<std::uint16_t, std::pair<ChannelInfo, bool>> byId;  // the channel, and whether it is wanted
   std::map<std::uint16_t, std::string> topics, encodings;      // the views' storage
+  std::size_t kept = 0;                                        // bytes of names kept
 };
+
+// What a reader keeps of the names a file gives (a chunk may expand to
+// kMaxRecordBytes, so the file's size bounds nothing): a recording of scans
+// names a few channels, with short names.
+constexpr std::size_t kMaxNameBytes = 4096;
+constexpr std::size_t kMaxNamesKept = 1 << 20;
+
+// Keeps a name, within the bounds; false with *why when it is past them.
+bool keep(std::string_view name, const char* what, Channels& ch, std::string* out, std::string* why) {
+  if (name.size() > kMaxNameBytes) {
+    *why = std::string("a ") + what + " of " + std::to_string(name.size()) +
+           " bytes, more than a recording of scans names";
+    return false;
+  }
+  ch.kept += name.size() + 64;  // what a name costs with its map entry
+  if (ch.kept > kMaxNamesKept) {
+    *why = "more channels and schemas than a recording of scans names";
+    return false;
+  }
+  *out = name;
+  return true;
+}
 
 // One record's content (not a chunk's): schemas and channels are noted,
 // messages of wanted channels handed on. False with *why for a bad one.
@@ -317,14 +340,15 @@ bool onRecord(std::uint8_t op, std::string_view content, Channels& ch,
   switch (op) {
     case kSchema: {
       const auto id = c.get<std::uint16_t>();
-      ch.schemaNames[id] = std::string(c.string());
+      if (!keep(c.string(), "schema name", ch, &ch.schemaNames[id], why)) return false;
       break;
     }
     case kChannel: {
       const auto id = c.get<std::uint16_t>();
       const auto schema = c.get<std::uint16_t>();
-      ch.topics[id] = std::string(c.string());
-      ch.encodings[id] = std::string(c.string());
+      if (!keep(c.string(), "channel topic", ch, &ch.topics[id], why) ||
+          !keep(c.string(), "message encoding", ch, &ch.encodings[id], why))
+        return false;
       if (!c.ok) break;
       const auto name = ch.schemaNames.find(schema);
       ChannelInfo info{id, ch.topics[id], name == ch.schemaNames.end() ? std::string_view() : name->second,

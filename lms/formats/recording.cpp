@@ -45,9 +45,21 @@ bool isSpace(char c) {
 }
 
 // The unit the scanner was set to, from the span its scans were recorded
-// with: 8.18 m in millimetres, 81.8 m in centimetres.
+// with: 8.18 m in millimetres, 81.8 m in centimetres, 818 m in decimetres.
 Units unitsOfRangeMax(double metres) {
-  return metres > 10 ? Units::Centimetres : Units::Millimetres;
+  return metres > 100 ? Units::Decimetres : metres > 10 ? Units::Centimetres : Units::Millimetres;
+}
+
+constexpr std::string_view kRawSuffix = "/raw";
+
+// The laser-scan topic a channel of scans belongs to: its own, or for the
+// raw words the one they are recorded beside (TOPIC/raw); "" for others.
+std::string_view scanTopicOf(const mcap::ChannelInfo& c) {
+  if (c.schemaName == "sensor_msgs/msg/LaserScan" && c.messageEncoding == "cdr") return c.topic;
+  if (c.schemaName == "lmsview/RawScan" && c.messageEncoding == "json" &&
+      c.topic.size() >= kRawSuffix.size() && c.topic.substr(c.topic.size() - kRawSuffix.size()) == kRawSuffix)
+    return c.topic.substr(0, c.topic.size() - kRawSuffix.size());
+  return {};
 }
 
 }  // namespace
@@ -108,7 +120,8 @@ void Recording::add(const std::uint16_t* words, int count, Units units) {
   units_.push_back(units);
 }
 
-bool Recording::load(const std::string& path, std::string* error, std::string* notice) {
+bool Recording::load(const std::string& path, std::string* error, std::string* notice,
+                     const std::string& topic) {
   const std::string shown = printable(path);
   platform::InputFile file;
   if (const std::error_code ec = file.open(path)) {
@@ -145,7 +158,7 @@ bool Recording::load(const std::string& path, std::string* error, std::string* n
   };
   if (head == mcap::kMagic) {
     std::string why;
-    if (!addMcap(read, &why, notice)) {
+    if (!addMcap(read, &why, notice, topic)) {
       *error = "replay file " + shown + ": " + why;
       return false;
     }
@@ -161,7 +174,8 @@ bool Recording::load(const std::string& path, std::string* error, std::string* n
       // A last line without its newline is a recording cut short: the
       // scans before it still replay.
       if (!ended && !empty()) {
-        if (notice) *notice = where(shown, lineNo) + "left out: " + why;
+        cut_ = where(shown, lineNo) + "left out: " + why;
+        if (notice) *notice = cut_;
         return true;
       }
       *error = where(shown, lineNo) + why;
@@ -209,14 +223,20 @@ bool Recording::addMcap(std::string_view bytes, std::string* why, std::string* n
 }
 
 bool Recording::addMcap(const std::function<long long(char*, std::size_t)>& read, std::string* why,
-                        std::string* notice) {
+                        std::string* notice, const std::string& topic) {
   // The raw words replay exactly, flag bits included; a recording without
   // them gives the ranges, and says its words are made from them. Only those
-  // two channels are read; every other message is skipped, not kept.
+  // two channels of one laser-scan topic are read; every other message is
+  // skipped, not kept. Scans of two topics are two scanners, never mixed.
   bool raw = false;
   std::vector<float> ranges;
+  std::vector<std::string> topics;  // the laser-scan topics found
   const auto wanted = [&](const mcap::ChannelInfo& c) {
-    if (c.schemaName == "lmsview/RawScan" && c.messageEncoding == "json") {
+    const std::string_view of = scanTopicOf(c);
+    if (of.empty()) return false;
+    if (std::find(topics.begin(), topics.end(), of) == topics.end()) topics.emplace_back(of);
+    if (!topic.empty() && of != topic) return false;
+    if (c.schemaName == "lmsview/RawScan") {
       if (!raw) {
         // Scans rebuilt before the raw channel was named give way to it.
         words_.clear();
@@ -229,6 +249,13 @@ bool Recording::addMcap(const std::function<long long(char*, std::size_t)>& read
     return c.schemaName == "sensor_msgs/msg/LaserScan" && c.messageEncoding == "cdr";
   };
   const auto onMessage = [&](const mcap::MessageView& m, std::string* bad) {
+    if (topic.empty() && topics.size() > 1) {
+      std::string named;
+      for (const std::string& t : topics) named += (named.empty() ? "" : ", ") + printable(t);
+      *bad = "it holds laser scans of more than one scanner (topics " + named +
+             "): name one, as file:PATH?topic=" + printable(topics.front());
+      return false;
+    }
     if (size() >= kMaxReplayScans) {
       *bad = "more than " + std::to_string(kMaxReplayScans) + " scans; split it";
       return false;
@@ -243,7 +270,7 @@ bool Recording::addMcap(const std::function<long long(char*, std::size_t)>& read
     std::uint16_t w[kMaxScanPoints] = {};
     const int n = std::min(static_cast<int>(ranges.size()), kMaxScanPoints);
     const Units units = unitsOfRangeMax(rangeMax);
-    const double perMetre = units == Units::Centimetres ? 100.0 : 1000.0;
+    const double perMetre = countsPerMetre(units);
     for (int i = 0; i < n; ++i) {
       const float r = ranges[static_cast<std::size_t>(i)];
       w[i] = static_cast<std::uint16_t>(std::isfinite(r) && r > 0 ? std::min(std::lround(r * perMetre), 8191L)
@@ -258,12 +285,20 @@ bool Recording::addMcap(const std::function<long long(char*, std::size_t)>& read
     return false;
   }
   if (empty()) {
-    *why = "it holds no laser scan";
+    if (result.cutShort)
+      *why = result.why + ", before its first scan";
+    else if (!topic.empty())
+      *why = "it holds no laser scan on topic " + printable(topic);
+    else
+      *why = "it holds no laser scan";
     return false;
   }
   rebuilt_ = !raw;
   std::string said;
-  if (result.cutShort) said = result.why + ": the scans before it are replayed";
+  if (result.cutShort) {
+    cut_ = result.why + ": it holds " + std::to_string(size()) + " scans";
+    said = result.why + ": the scans before it are replayed";
+  }
   if (rebuilt_) {
     said += (said.empty() ? "" : "; ") + std::string(
                                              "it holds no raw words: they are made from its ranges, "

@@ -38,11 +38,14 @@ class Recording {
   // is left out, with a one-line notice in *notice. An MCAP recording
   // (lmsview --record FILE.mcap) gives the raw words of its TOPIC/raw
   // channel, or the ranges of its laser-scan messages when it has none.
-  bool load(const std::string& path, std::string* error, std::string* notice = nullptr);
+  // An MCAP recording with laser scans on more than one topic (several
+  // scanners) is refused with the topics named, unless `topic` names one.
+  bool load(const std::string& path, std::string* error, std::string* notice = nullptr,
+            const std::string& topic = "");
   // The scans of an MCAP recording read from `read` (at most n bytes a call;
   // 0 at the end), or of its bytes in memory; as load().
   bool addMcap(const std::function<long long(char*, std::size_t)>& read, std::string* why,
-               std::string* notice);
+               std::string* notice, const std::string& topic = "");
   bool addMcap(std::string_view bytes, std::string* why, std::string* notice);
   // One line of such a file; false with the reason in *why.
   bool addLine(std::string_view line, std::string* why);
@@ -56,6 +59,9 @@ class Recording {
   // The recording held no raw words (an MCAP recording without its raw
   // channel): its words were made from its ranges, the flag bits lost.
   bool wordsRebuilt() const { return rebuilt_; }
+  // The recording was cut short (a run killed, a full disk): the scans
+  // before the cut are its scans. One line saying so, or "".
+  const std::string& cut() const { return cut_; }
 
  private:
   void add(const std::uint16_t* words, int count, Units units);
@@ -65,6 +71,7 @@ class Recording {
   std::vector<std::size_t> ends_;
   std::vector<Units> units_;
   bool rebuilt_ = false;
+  std::string cut_;
 };
 
 }  // namespace lms

@@ -274,6 +274,17 @@ void LmsDriver<Link>::moveScanner() {
   moveDue_ = false;
   const int from = link_.baud();
   if (from == scannerBaud_) return;
+  // The line is tried at the new rate before the scanner is moved there: a
+  // scanner moved to a rate the adapter cannot take would be out of reach.
+  if (Link::kSerial && !(link_.reopenAt(scannerBaud_) && link_.reopenAt(from))) {
+    emit({.kind = DriverEvent::Kind::RateNotSwitched,
+          .text = "the serial device does not take that rate",
+          .rate = scannerBaud_,
+          .from = from,
+          .reason = lmsview::Event::Reason::refused});
+    link_.reopenAt(from);
+    return;
+  }
   if (switchScanner(scannerBaud_)) {
     foundBaud_ = from;
     switched_ = true;

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 namespace lms {
 
@@ -16,5 +17,17 @@ inline constexpr std::uint16_t kScannerPort = 10002;
 inline constexpr int kSerialBaud = 9600;
 // The rates the scanner family knows, in the order --baud auto tries them.
 inline constexpr std::array<int, 4> kScannerRates{9600, 19200, 38400, 500000};
+inline bool isScannerRate(int baud) {
+  for (const int rate : kScannerRates)
+    if (rate == baud) return true;
+  return false;
+}
+// "9600, 19200, 38400 or 500000", for messages.
+inline std::string scannerRateNames() {
+  std::string names;
+  for (std::size_t i = 0; i < kScannerRates.size(); ++i)
+    names += (i == 0 ? "" : i + 1 == kScannerRates.size() ? " or " : ", ") + std::to_string(kScannerRates[i]);
+  return names;
+}
 
 }  // namespace lms

@@ -55,6 +55,28 @@ const Variant* variantNamed(std::string_view name) {
   return nullptr;
 }
 
+std::string variantNames() {
+  // The wide field first, each from its coarsest resolution.
+  std::string names;
+  int left = static_cast<int>(std::size(kVariants));
+  for (const int field : {180, 100})
+    for (const int resolution : {100, 50, 25})
+      for (const Variant& v : kVariants)
+        if (v.fieldDegrees == field && v.resolutionHundredths == resolution)
+          names += std::string(names.empty() ? "" : --left == 0 ? " or " : ", ") + v.name;
+  return names;
+}
+
+std::string variantPointNames() {
+  std::string names;
+  for (std::size_t i = 0; i < std::size(kVariants); ++i)
+    names += (i == 0                          ? ""
+              : i + 1 == std::size(kVariants) ? " or "
+                                              : ", ") +
+             std::to_string(kVariants[i].points);
+  return names;
+}
+
 int pointsHolding(int n) {
   for (const Variant& v : kVariants)
     if (v.points >= n) return v.points;
@@ -158,6 +180,16 @@ void setRangesFromWords(lmsview::Scan* scan) {
   scan->ranges.resize(scan->words.size());
   for (std::size_t i = 0; i < scan->words.size(); ++i)
     scan->ranges[i] = static_cast<float>((scan->words[i] & 0x1FFF) / perMetre);
+}
+
+bool isDistance(const lmsview::Scan& scan, std::size_t i) {
+  if (i < scan.words.size()) {
+    const int raw = scan.words[i] & 0x1FFF;
+    return raw >= kMinRawRange && raw <= kMaxRawRange;
+  }
+  const float r = i < scan.ranges.size() ? scan.ranges[i] : 0.0f;
+  return r > 0 && r >= static_cast<float>(scan.geometry.range_min) &&
+         r <= static_cast<float>(scan.geometry.range_max);
 }
 
 void decodeRanges(int length, const std::uint8_t* data, float* ranges, int* count) {

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "lmsview/scanner.h"
@@ -54,6 +55,10 @@ std::span<const Variant> variants();
 const Variant* variantOf(int points);
 // The variant a name ("100/0.25") names, or nullptr.
 const Variant* variantNamed(std::string_view name);
+// Every variant's name for messages: "180/1, 180/0.5, 100/1, 100/0.5 or
+// 100/0.25"; and their points: "101, 181, 201, 361 or 401".
+std::string variantNames();
+std::string variantPointNames();
 
 // The geometry of a reply of `points` points in `units`, in the robotics
 // convention: angle 0 straight ahead, counter-clockwise seen from above,
@@ -96,6 +101,14 @@ void decodeMeasurementReply(const std::uint8_t* reply, lmsview::Scan* out);
 // The ranges in metres of `scan`'s words, by its geometry's unit: every
 // scan's metres come from here.
 void setRangesFromWords(lmsview::Scan* scan);
+
+// Whether point `i` of `scan` is a distance: its raw word's range bits from
+// kMinRawRange to kMaxRawRange (0 is no echo, above are the scanner's
+// codes). Every output asks here: the metres lie a float's rounding away
+// from range_min and range_max, so comparing them would lose the points on
+// those limits. A scan without words is judged by its ranges in single
+// precision, which round as the words' metres do.
+bool isDistance(const lmsview::Scan& scan, std::size_t i);
 
 // Decodes `length` bytes of range words into ranges[] (raw value / 10:
 // centimetres in the usual unit) and stores the number of values written in *count.

@@ -1,5 +1,7 @@
 #include "lms/protocol/telegram.h"
 
+#include "lms/protocol/facts.h"
+
 namespace lms {
 
 std::uint16_t lmsCrc16(const std::uint8_t* data, int length) {
@@ -56,7 +58,7 @@ const Bytes9* variantTelegram(int fieldDegrees, int resolutionHundredths) {
 }
 
 int baudOfModeCode(std::uint8_t code) {
-  for (const int baud : {9600, 19200, 38400, 500000})
+  for (const int baud : kScannerRates)
     if ((*baudTelegram(baud))[5] == code) return baud;
   return 0;
 }

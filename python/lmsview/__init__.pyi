@@ -96,8 +96,8 @@ def open(
     units: str = "mm",
     stream: bool = False,
 ) -> Scanner:
-    """interval: seconds from one request to the next; variant: '180/0.5',
-    '180/1', '100/1', '100/0.5' or '100/0.25' (None: leave the scanner as it
+    """interval: seconds from one request to the next; variant: a field and
+    resolution as lmsview --variant names them (None: leave the scanner as it
     is); units: 'mm', 'cm' or 'dm', the unit the scanner is expected to
     report in (each reply states its own, which wins); stream: continuous
     output, every scan as it is measured."""

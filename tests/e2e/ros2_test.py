@@ -136,10 +136,12 @@ class Ros2(SimsPerTest):
                           (["--ros2"], dict(ENV, CYCLONEDDS_URI="file:///nonexistent/dds.xml"))):
             p, took = lmsview(*args, *link, env=env, timeout=10)
             self.assertEqual(p.returncode, 2, (args, p.stderr))
-            # One line of ours, last; DDS may say before it what it could not read.
-            self.assertTrue(p.stderr.splitlines()[-1].startswith("lmsview: "), (args, p.stderr))
-            self.assertLessEqual(len(p.stderr.splitlines()), 2, (args, p.stderr))
+            # One line, ours: what DDS says goes into it, never on its own.
+            self.assertEqual(len(p.stderr.splitlines()), 1, (args, p.stderr))
+            self.assertTrue(p.stderr.startswith("lmsview: "), (args, p.stderr))
             self.assertNotIn("trying to connect", p.stderr)
+            if "CYCLONEDDS_URI" in env and env["CYCLONEDDS_URI"].startswith("file:///nonexistent"):
+                self.assertIn("DDS could not join the domain: ", p.stderr)
         self.assertEqual(sim.sent(), [])
 
     def test_plugin(self):
@@ -159,6 +161,18 @@ class Ros2(SimsPerTest):
         self.assertEqual(len(p.stderr.splitlines()), 1, p.stderr)
         self.assertIn("--ros2 needs the lmsview-ros2 package", p.stderr)
         self.assertEqual(sim.sent(), [])
+        # With it, the run holds one engine: lmsview's own, not liblmsview beside it.
+        run = subprocess.Popen([LMSVIEW, "--ros2", "--ros2-domain", "40", "--format", "csv", "IP", "127.0.16.4",
+                                "LMS"], stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                               env=ENV)
+        try:
+            self.assertTrue(run.stdout.readline().startswith(b"seq,"))
+            with open(f"/proc/{run.pid}/maps") as f:
+                maps = f.read()
+        finally:
+            run.communicate(b"k", timeout=30)
+        self.assertIn(os.path.basename(PLUGIN), maps)
+        self.assertNotIn("liblmsview.so", maps)
 
 
 if __name__ == "__main__":
