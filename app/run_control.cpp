@@ -318,6 +318,14 @@ int finalStatus(Run& run, bool displayEnded) {
     return kExitLinkFailed;
   }
   if (const int sig = run.signal.load(std::memory_order_acquire); sig != 0) return 128 + sig;
+  // A run that heard only garbled answers read nothing: that is no success.
+  if (const lmsview::Stats stats = run.engine->stats(); stats.scans == 0 && stats.rejected_unexpected > 0) {
+    std::fprintf(notices,
+                 "lmsview: no scan came: every answer was garbled (%llu of them; is the baud rate right? try "
+                 "--baud auto)\n",
+                 static_cast<unsigned long long>(stats.rejected_unexpected));
+    return kExitLinkFailed;
+  }
   return kExitStopped;
 }
 

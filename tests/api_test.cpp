@@ -12,6 +12,7 @@
 #include <map>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 #include "fd_count.h"
 #include "lms/engine/errors.h"
@@ -149,6 +150,12 @@ TEST(Scanner, ALostLinkIsAnErrorOrWithReconnectTheScansResume) {
     } else {
       EXPECT_EQ(ec, errc::link_lost);
       EXPECT_EQ(got, 2);
+      EXPECT_NE(scanner.last_error_detail().find("the scanner closed the connection"), std::string::npos)
+          << scanner.last_error_detail();
+      // An acquisition that ended by itself may be started again.
+      ASSERT_FALSE(scanner.open());
+      ASSERT_FALSE(scanner.next(scan, 5s));
+      EXPECT_EQ(scanner.last_error_detail(), "");
     }
   }
 }
@@ -274,8 +281,20 @@ TEST(Scanner, TheLifeCycleAnswersAtOnceAndLetsGoOfTheLink) {
   closer.join();
 
   Sim silent(false, {.silentAfter = 0});
-  Scanner quiet({.link = silent.link});
+  Scanner quiet({.link = silent.link, .queue = 1'000'000});
+  const auto residentKiB = [] {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+      if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    return 0L;
+  };
+  const long before = residentKiB();
   ASSERT_FALSE(quiet.open());
+  EXPECT_LT(residentKiB() - before, 20 * 1024) << "a deep queue is made as scans come, not at open()";
+  // A negative timeout, however large, does not wait.
+  t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(quiet.next(scan, std::chrono::milliseconds(-10'000'000'000'000LL)), errc::timeout);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s);
   std::this_thread::sleep_for(50ms);  // a request is waiting for its answer now
   t0 = std::chrono::steady_clock::now();
   quiet.close();
@@ -322,11 +341,110 @@ TEST(Scanner, OptionsThatCannotBeAreRefusedWithTheirReason) {
       {{.link = "tcp://127.0.2.34", .scanner_baud = 38400}, errc::bad_argument, "for serial links"},
       {{.link = "tcp://127.0.2.34", .variant = "90/1"}, errc::bad_argument, "variant must be"},
       {{.link = "tcp://127.0.2.34", .units = "in"}, errc::bad_argument, "units must be mm, cm or dm"},
+      {{.link = "serial:///dev/null", .baud = 12345},
+       errc::bad_argument,
+       "baud must be 9600, 19200, 38400 or 500000"},
+      {{.link = "serial:///dev/null", .scanner_baud = 777}, errc::bad_argument, "scanner_baud must be"},
+      {{.link = "tcp://127.0.2.34", .interval = -1ms},
+       errc::bad_argument,
+       "interval must be 0 to 3600000 ms"},
+      {{.link = "tcp://127.0.2.34", .interval = 2h}, errc::bad_argument, "interval must be 0 to 3600000 ms"},
+      {{.link = "tcp://127.0.2.34", .queue = SIZE_MAX},
+       errc::bad_argument,
+       "queue must be 1 to 1000000 scans"},
+      {{.link = "tcp://127.0.2.34", .queue = 0}, errc::bad_argument, "queue must be 1 to 1000000 scans"},
   };
   for (const auto& c : cases) {
     Scanner s(c.options);
     EXPECT_EQ(s.open(), c.error) << c.reason;
     EXPECT_NE(s.last_error_detail().find(c.reason), std::string::npos) << s.last_error_detail();
+  }
+  // The C interface says it in the same words, when the option is set.
+  lmsview_scanner* h = lmsview_create("serial:///dev/null", "LMS", nullptr);
+  for (const auto& [option, value, words] :
+       {std::tuple{LMSVIEW_OPTION_BAUD, std::int64_t{12345}, "baud must be 9600, 19200, 38400 or 500000"},
+        std::tuple{LMSVIEW_OPTION_SCANNER_BAUD, std::int64_t{777}, "scanner_baud must be"},
+        std::tuple{LMSVIEW_OPTION_QUEUE, std::int64_t{-1}, "queue must be 1 to 1000000 scans"},
+        std::tuple{LMSVIEW_OPTION_STREAM, std::int64_t{2}, "stream must be 0 or 1"}}) {
+    EXPECT_EQ(lmsview_set_option(h, option, value), LMSVIEW_BAD_ARGUMENT);
+    EXPECT_NE(std::string(lmsview_last_error_text(h)).find(words), std::string::npos)
+        << lmsview_last_error_text(h);
+  }
+  EXPECT_EQ(lmsview_set_option(h, LMSVIEW_OPTION_BAUD, 38400), LMSVIEW_OK);
+  EXPECT_STREQ(lmsview_last_error_text(h), "");  // no stale reason after a success
+  lmsview_close(h);
+}
+
+// A recording read only through callbacks gives them every scan, then its
+// end; a close() while open() still reads a large recording wins: open()
+// says closed, and no scan comes.
+TEST(Scanner, ARecordingGivesCallbacksEveryScanThenItsEndAndACloseDuringItsOpenWins) {
+  const std::string path = testing::TempDir() + "api_test_callbacks.jsonl";
+  const auto write = [&](int scans, bool cut) {
+    std::ofstream f(path);
+    for (int i = 0; i < scans; ++i) f << i + 10 << " 20 30\n";
+    if (cut) f << "{\"seq\":9,\"frame_id\":\"laser\",\"words\":[1,2";  // a run killed mid-line
+  };
+  write(201, true);
+  Scanner scanner({.link = "file:" + path, .interval = 0ms});
+  std::atomic<int> scans{0}, ended{0};
+  std::string cut;
+  std::mutex cutMutex;
+  auto onScan = scanner.on_scan([&](const Scan&) { ++scans; });
+  auto onEvent = scanner.on_event([&](const lmsview::Event& e) {
+    if (e.kind == lmsview::Event::Kind::recording_ended) ++ended;
+    if (e.kind == lmsview::Event::Kind::recording_cut) {
+      std::lock_guard lock(cutMutex);
+      cut = e.text;
+    }
+  });
+  ASSERT_FALSE(scanner.open());
+  EXPECT_TRUE(waitUntil([&] { return ended.load() == 1; }, 10000));
+  EXPECT_EQ(scans.load(), 201);
+  {
+    std::lock_guard lock(cutMutex);
+    EXPECT_NE(cut.find("the recording was cut short: "), std::string::npos) << cut;
+  }
+  scanner.close();
+
+  write(60000, false);
+  for (int round = 0; round < 3; ++round) {
+    Scanner big({.link = "file:" + path, .interval = 0ms});
+    std::atomic<int> got{0};
+    auto counting = big.on_scan([&](const Scan&) { ++got; });
+    std::error_code opened;
+    std::thread opener([&] { opened = big.open(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(5 * round));  // during the read, or at its end
+    big.close();
+    opener.join();
+    if (opened == errc::closed) {
+      EXPECT_EQ(got.load(), 0);
+    }
+    const int after = got.load();
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(got.load(), after) << "scans came after close()";
+  }
+  std::remove(path.c_str());
+}
+
+// A serial line closed while a reply was under way still carries its tail:
+// the next scanner on it waits for the line to be quiet before it asks, so
+// it is never out of step, and the device was let go by close().
+TEST(Scanner, ASerialLineLeftMidReplyGivesScansAgainAtOnce) {
+  SimFixture sim({}, {.pace = true});  // 9600 baud: a reply is 0.76 s on the line
+  ASSERT_TRUE(sim.pty());
+  const std::string link = "serial://" + sim.server.devicePath();
+  Scan scan;
+  for (int round = 0; round < 2; ++round) {
+    Scanner scanner({.link = link, .interval = 0ms});
+    ASSERT_FALSE(scanner.open()) << round;
+    ASSERT_FALSE(scanner.next(scan, 5s));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100 + 300 * round));  // the next reply is under way
+    scanner.close();
+    Scanner again({.link = link, .interval = 0ms});
+    ASSERT_FALSE(again.open()) << "reopened at once, round " << round;
+    for (int i = 0; i < 2; ++i) ASSERT_FALSE(again.next(scan, 5s)) << round;
+    EXPECT_EQ(again.stats().rejected_unexpected, 0u);
   }
 }
 
@@ -530,6 +648,20 @@ TEST(Contract, TheCInterfaceGivesTheErrorAndItsReason) {
         << c.link << ": " << lmsview_last_error_text(h);
     lmsview_close(h);
   }
+  // A start that failed, or one cancelled, may be tried again, options and all.
+  lmsview_scanner* h = lmsview_create("tcp://127.0.2.35", "LMS", &error);
+  EXPECT_EQ(lmsview_start(h), LMSVIEW_LINK_REFUSED);
+  EXPECT_EQ(lmsview_set_option(h, LMSVIEW_OPTION_INTERVAL_MS, 20), LMSVIEW_OK);
+  SimFixture late;
+  ASSERT_TRUE(late.listen("127.0.2.35"));
+  ASSERT_EQ(lmsview_start(h), LMSVIEW_OK);
+  EXPECT_STREQ(lmsview_last_error_text(h), "");
+  EXPECT_EQ(lmsview_next_scan(h, nullptr, nullptr, 0, &count, nullptr, nullptr, nullptr, 5000), LMSVIEW_OK);
+  lmsview_cancel(h);
+  EXPECT_EQ(lmsview_next_scan(h, nullptr, nullptr, 0, &count, nullptr, nullptr, nullptr, 10), LMSVIEW_CLOSED);
+  ASSERT_EQ(lmsview_start(h), LMSVIEW_OK);
+  EXPECT_EQ(lmsview_next_scan(h, nullptr, nullptr, 0, &count, nullptr, nullptr, nullptr, 5000), LMSVIEW_OK);
+  lmsview_close(h);
 }
 
 }  // namespace

@@ -105,7 +105,10 @@ std::vector<FaultCase> cases() {
                  int empty = 0;
                  for (const auto& s : r.sent) empty += s.fate == "short";
                  EXPECT_GE(empty, 1);
-                 EXPECT_EQ(countOf(r.out, "readScan - no reply from LMS\n"), empty);
+                 // The one awaited when the key came is not judged.
+                 const int said = countOf(r.out, "readScan - no reply from LMS\n");
+                 EXPECT_GE(said, empty - 1);
+                 EXPECT_LE(said, empty);
                }});
   c.push_back({.name = "SmallChunksCloserThan50ms", .faults = {.chunkSize = 60, .chunkGapMs = 20}});
   c.push_back({.name = "ChunksFurtherApartThan50ms", .faults = {.chunkSize = 200, .chunkGapMs = 80}});

@@ -211,6 +211,23 @@ TEST(ScanRate, KnownOnlyOnceTwoIntervalsAreSeenThenCountsTheScansReceivedOverThe
   EXPECT_NEAR(r, 40.0, 1e-9);
 }
 
+// A ring is faint dots however small it is drawn: no two of its dots touch,
+// so the innermost never reads as a surface close to the scanner.
+TEST(PlotFrame, RingsAreDotsThatNeverTouch) {
+  std::string bare;
+  for (const double range : {2.0, 4.0, 8.0}) {
+    formatPlotFrame(bare, Scan().view(), {.cols = 200, .rows = 60, .maxRangeM = range});
+    const auto dots = dotsOf(bare, 200, 56);
+    for (std::size_t y = 0; y + 8 < dots.size(); ++y) {  // above the labels' row
+      for (std::size_t x = 0; x + 1 < dots[y].size(); ++x) {
+        const bool touches = dots[y][x] && (dots[y][x + 1] || dots[y + 1][x] || dots[y + 1][x + 1] ||
+                                            (x > 0 && dots[y + 1][x - 1]));
+        ASSERT_FALSE(touches) << range << " m: dots touch at " << x << "," << y;
+      }
+    }
+  }
+}
+
 TEST(PlotFrame, LabelsNeverRunIntoEachOtherAndAHugeWindowIsClamped) {
   const Scan wall = wallAhead();
   for (const auto& [cols, rows] : std::vector<std::pair<int, int>>{{12, 20}, {24, 10}, {40, 30}}) {

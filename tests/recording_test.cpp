@@ -67,11 +67,12 @@ void setU64(std::string& file, std::size_t at, std::uint64_t v) {
 }
 
 // A recording's scans, read as a file: the reason when it is refused, else "".
-std::string load(const std::string& bytes, Recording* r, std::string* notice = nullptr) {
+std::string load(const std::string& bytes, Recording* r, std::string* notice = nullptr,
+                 const std::string& topic = "") {
   const std::string path = testing::TempDir() + "recording_test.mcap";
   std::ofstream(path, std::ios::binary) << bytes;
   std::string error;
-  const bool ok = r->load(path, &error, notice);
+  const bool ok = r->load(path, &error, notice, topic);
   ::unlink(path.c_str());
   return ok ? "" : error;
 }
@@ -120,6 +121,62 @@ TEST(Recording, McapRecordingsAreReadWithinTheirBoundsAndChecked) {
   damaged[schema + 20] ^= 0x04;  // one bit of the first schema's name
   Recording r;
   EXPECT_NE(load(damaged, &r).find("CRC does not match"), std::string::npos);
+}
+
+// What a reader keeps of a file's names is bounded; a recording of several
+// scanners is never played as one stream, but one of them may be named; a
+// recording cut before its first scan says it was cut.
+TEST(Recording, NamesAreBoundedScannersApartAndACutIsSaid) {
+  for (const auto& [length, count] : {std::pair{5000, 1}, std::pair{4000, 400}}) {
+    lms::mcap::Writer w("ros2", "test", lms::zstdAvailable() ? "zstd" : "");
+    const auto schema = w.addSchema("other/Thing", "jsonschema", "{}");
+    for (int i = 0; i < count; ++i)
+      w.addChannel(schema, "/" + std::string(length, 'a') + std::to_string(i), "json", {});
+    w.finish();
+    Recording r;
+    const std::string why = load(w.take(), &r);
+    EXPECT_NE(why.find(count == 1 ? "channel topic of 5002 bytes" : "more channels and schemas"),
+              std::string::npos)
+        << why;
+  }
+
+  lms::mcap::Writer w("ros2", "test");
+  const auto laserScan = w.addSchema("sensor_msgs/msg/LaserScan", "ros2msg", lms::kLaserScanDefinition);
+  const auto rawScan = w.addSchema("lmsview/RawScan", "jsonschema", "{}");
+  std::string text;
+  for (const auto& [topic, word] : {std::pair{"/front/scan", 1111}, std::pair{"/rear/scan", 2222}}) {
+    const auto scans = w.addChannel(laserScan, topic, "cdr", {});
+    const auto raw = w.addChannel(rawScan, std::string(topic) + "/raw", "json", {});
+    lmsview::Scan s;
+    s.geometry = lms::replyGeometry(101);
+    s.words.assign(101, static_cast<std::uint16_t>(word));
+    lms::setRangesFromWords(&s);
+    w.addMessage(scans, 1, 1, lms::laserScanCdr(lms::laserScanFields(s, "laser")));
+    lms::rawWordsJson(s, &text);
+    w.addMessage(raw, 1, 1, text);
+  }
+  w.finish();
+  const std::string two = w.take();
+  Recording both, rear;
+  EXPECT_NE(
+      load(two, &both).find("topics /front/scan, /rear/scan): name one, as file:PATH?topic=/front/scan"),
+      std::string::npos);
+  EXPECT_EQ(load(two, &rear, nullptr, "/rear/scan"), "");
+  ASSERT_EQ(rear.size(), 1u);
+  EXPECT_EQ(rear.scan(0)[0], 2222);
+  Recording none;
+  EXPECT_NE(load(two, &none, nullptr, "/side/scan").find("no laser scan on topic /side/scan"),
+            std::string::npos);
+
+  const std::string whole = recording(2);
+  const std::size_t chunk = findRecord(whole, 0x06);
+  Recording cut;
+  const std::string why = load(whole.substr(0, chunk + 40), &cut);
+  EXPECT_NE(why.find("cut short"), std::string::npos) << why;
+  EXPECT_NE(why.find("before its first scan"), std::string::npos) << why;
+  Recording partly;
+  EXPECT_EQ(load(whole.substr(0, findRecord(whole, 0x0F) - 3), &partly), "");
+  EXPECT_NE(partly.cut().find("it holds 2 scans"), std::string::npos) << partly.cut();
 }
 
 // What cannot be replayed is refused at once, with the reason: a file with

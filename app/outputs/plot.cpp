@@ -115,12 +115,14 @@ void formatPlotFrame(std::string& out, const lmsview::Scan& scan, const PlotView
     canvas.set(static_cast<int>(std::lround(x)), static_cast<int>(std::lround(y)));
   };
 
-  // Rings: a dot every 3 degrees reads as a faint arc; the label sits where
-  // the ring meets the right-hand baseline.
+  // Rings: dots at least four dots apart along the arc (every 3 degrees on
+  // the wide ones) read as a faint arc, never as a surface; the label sits
+  // where the ring meets the right-hand baseline.
   const double step = ringStep(range);
   int labelEnd = static_cast<int>(cx / 2.0);  // the first column free for a label
   for (double ring = step; ring <= range + 1e-9; ring += step) {
-    for (int deg = 0; deg <= 180; deg += 3) plot(ring, deg * std::numbers::pi / 180.0);
+    const double apart = std::max(3 * std::numbers::pi / 180.0, 4.0 / (ring * scale));
+    for (double a = 0; a <= std::numbers::pi + 1e-9; a += apart) plot(ring, a);
     char text[16];
     const int length = std::snprintf(text, sizeof text, "%gm", ring);
     const int col = std::min(static_cast<int>((cx + ring * scale) / 2.0), cols - length);

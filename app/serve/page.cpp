@@ -64,18 +64,23 @@ function valid(v) {
   return v >= scan.range_min && v <= scan.range_max;
 }
 
-// Point i's direction on the page, from the scanner's right: the field is
-// centred on straight ahead, which is up.
-function angleFromRight(i) {
-  const field = scan.end_angle - scan.start_angle;
-  return (Math.PI - field) / 2 + field * i / Math.max(scan.ranges.length - 1, 1);
+// Point i's angle as the stream gives it: 0 straight ahead (up on the
+// page), growing counter-clockwise (to the left).
+function angle(i) {
+  return scan.start_angle + (scan.end_angle - scan.start_angle) * i / Math.max(scan.ranges.length - 1, 1);
+}
+
+// "+17.0° (0° ahead, + left)": the angle as the page draws it, said so.
+function angleText(a) {
+  const deg = a * 180 / Math.PI;
+  return `${deg >= 0.05 ? "+" : ""}${deg.toFixed(1)}° (0° ahead, + left)`;
 }
 
 function point(g, i) {
   const v = scan.ranges[i];
   if (!valid(v)) return null;
-  const a = angleFromRight(i);
-  return { x: g.cx + Math.cos(a) * v * g.scale, y: g.cy - Math.sin(a) * v * g.scale, v, a };
+  const a = angle(i);
+  return { x: g.cx - Math.sin(a) * v * g.scale, y: g.cy - Math.cos(a) * v * g.scale, v, a };
 }
 
 function draw() {
@@ -85,19 +90,28 @@ function draw() {
   // Range rings every 1, 2 or 5 metres, labelled.
   const steps = [0.5, 1, 2, 5, 10];
   const step = steps.find(s => s * g.scale > 60 * g.r) || 10;
+  // Dashed and dim, so a ring is never taken for a surface the scanner saw.
   ctx.strokeStyle = "#2b333c";
   ctx.fillStyle = "#6b7785";
   ctx.font = `${11 * g.r}px system-ui, sans-serif`;
   ctx.lineWidth = g.r;
+  ctx.setLineDash([2 * g.r, 6 * g.r]);
+  let labelEnd = g.cx;  // the first x free for a label
+  const labels = [];    // where each label went, for whoever checks the page
   for (let m = step; m * g.scale < Math.max(g.w, g.h) * 1.5; m += step) {
     ctx.beginPath();
     ctx.arc(g.cx, g.cy, m * g.scale, Math.PI, 2 * Math.PI);
     ctx.stroke();
-    // A label past the right edge is drawn inside it, or not at all.
+    // Only a label that fits is drawn: none past the edge, none over another.
     const label = `${m} m`, x = g.cx + m * g.scale + 3 * g.r, width = ctx.measureText(label).width;
-    if (x + width <= g.w - 3 * g.r) ctx.fillText(label, x, g.cy - 3 * g.r);
-    else if (x - width - 6 * g.r > g.cx) ctx.fillText(label, g.w - width - 3 * g.r, g.cy - 14 * g.r);
+    if (x >= labelEnd && x + width <= g.w - 3 * g.r) {
+      ctx.fillText(label, x, g.cy - 3 * g.r);
+      labelEnd = x + width + 6 * g.r;
+      labels.push({ x, width, right: g.w });
+    }
   }
+  ctx.setLineDash([]);
+  window.ringLabels = labels;
   // The scanner, at the bottom centre, looking up.
   ctx.fillStyle = "#4fc3f7";
   ctx.beginPath();
@@ -137,7 +151,7 @@ function draw() {
       ctx.beginPath();
       ctx.arc(best.p.x, best.p.y, 6 * g.r, 0, 2 * Math.PI);
       ctx.stroke();
-      hover.textContent = `${best.p.v.toFixed(3)} m at ${(best.p.a * 180 / Math.PI).toFixed(1)}°`;
+      hover.textContent = `${best.p.v.toFixed(3)} m at ${angleText(best.p.a)}`;
     }
   }
 }
@@ -165,7 +179,7 @@ function showStatus() {
     const age = (now - lastArrival) / 1000;
     text += ` · sample ${samples} · ${t.toLocaleTimeString()}` +
             (age >= 2 ? ` <span class="stale">(${age.toFixed(0)} s ago)</span>` : "") + ` · ${points} points` +
-            (near === null ? "" : ` · nearest ${near.toFixed(3)} m at ${(angleFromRight(at) * 180 / Math.PI).toFixed(1)}°`) +
+            (near === null ? "" : ` · nearest ${near.toFixed(3)} m at ${angleText(angle(at))}`) +
             ` · ${rate.toFixed(1)} scans/s`;
   }
   statusLine.innerHTML = text;

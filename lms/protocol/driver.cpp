@@ -352,6 +352,8 @@ void LmsDriver<Link>::lookAtScannerBaud() {
 template <class Link>
 void LmsDriver<Link>::restoreScanner() {
   if (!switched_ || keepScannerBaud_ || link_.lost()) return;
+  // A reply the stop cut short may still be on the line.
+  if (Link::kSerial) settleLine();
   if (switchScanner(foundBaud_)) {
     switched_ = false;
     emit({.kind = DriverEvent::Kind::RateRestored, .rate = foundBaud_, .from = scannerBaud_});
@@ -543,16 +545,17 @@ void LmsDriver<Link>::readScan(Transport& transport) {
   read(link);
 }
 
-// Finishes gathering the reply (bounded: a stop may have cut the pause short
-// while it was still on the line), then checks, reports and publishes it.
+// Finishes gathering the reply (bounded, and ended by a stop: a scanner
+// that closes lets go of its link at once, not when the reply is in), then
+// checks, reports and publishes it.
 template <class Link>
 void LmsDriver<Link>::read(Link& link) {
-  collectReply(link, carry_, processMillis() + link.replyWaitMs());
+  collectReply(link, carry_, processMillis() + link.replyWaitMs(), ending_ ? nullptr : &stopRequested_);
   const int len = carry_.length;
   carry_.clear();  // the bytes stay for the check and the decoding below
   const ReplyCheck check = checkMeasurementReply(carry_.bytes.data(), len);
   if (check != ReplyCheck::Ok) {
-    reject(check, len, measurementReplyLength(carry_.bytes.data(), len));
+    if (!stopping() || ending_) reject(check, len, measurementReplyLength(carry_.bytes.data(), len));
     return;
   }
   // The scanner measured the scan before it began to send it: the stamp is

@@ -203,8 +203,11 @@ class Chatter(unittest.TestCase):
             stop.set()
             t.join()
             listener.close()
-        self.assertEqual(p.returncode, 0)
+        # Its bytes are taken as they come then: none is a scan, and a run that
+        # read nothing but garbled answers is no success.
+        self.assertEqual(p.returncode, 1, p.stderr)
         self.assertIn("requestScan - data arrives without the pauses that end a message\n", p.stdout)
+        self.assertIn("lmsview: no scan came: every answer was garbled", p.stderr)
         self.assertNotIn("no answer from LMS", p.stdout)
 
 

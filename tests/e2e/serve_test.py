@@ -169,15 +169,22 @@ class Serve(SimsPerTest):
             self.assertEqual(s["pose"]["orientation"]["w"], 1)
 
     def test_page(self):
-        """The page in headless Chromium draws live scans; a screenshot is kept."""
-        self.sim("127.0.17.2", ["--silent-after", "15"])  # then the figures on the page must age
-        run = Served("127.0.17.2", "--seconds", "20", "--interval", "200")
+        """The page in headless Chromium draws live scans, and once the
+        scanner stops its figures age; a screenshot is kept."""
+        sim = self.sim("127.0.17.2")
+        run = Served("127.0.17.2", "--seconds", "120", "--interval", "200", "--reconnect")
         shot = os.path.join(OUT, "serve-page.png")
         try:
-            got = node("page_check.mjs", "http://" + run.url, shot)
+            check = subprocess.Popen(["node", "page_check.mjs", "http://" + run.url, shot], cwd=NPM,
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            grew = check.stdout.readline()  # once the page has shown the scans come
+            sim.stop()
+            out, err = check.communicate("stopped\n", timeout=90)
         finally:
             run.proc.terminate()
             run.finish()
+        self.assertEqual((grew, check.returncode), ("grew\n", 0), err)
+        got = json.loads(out)
         self.assertGreater(got["later"], got["first"])
         self.assertGreater(got["drawn"], 2000)
         # The page's own connection and lmsview's link are two states, shown apart.
@@ -185,6 +192,13 @@ class Serve(SimsPerTest):
         self.assertIn("scanner: link open", got["status"])
         self.assertRegex(got["stale"], r"\(\d+ s ago\).* 0\.0 scans/s")
         self.assertTrue(got["narrowFits"], got["narrow"])
+        # The nearest point's angle as the page draws it, said so.
+        self.assertRegex(got["status"], r"nearest \d+\.\d{3} m at [+-]?\d+\.\d° \(0° ahead, \+ left\)")
+        labels = got["labels"]
+        self.assertTrue(labels)
+        for a, b in zip(labels, labels[1:]):
+            self.assertLessEqual(a["x"] + a["width"], b["x"], labels)
+        self.assertTrue(all(x["x"] + x["width"] <= x["right"] for x in labels), labels)
         self.assertEqual(got["outside"], [])
         self.assertTrue(os.path.getsize(shot) > 10000)
 

@@ -1,9 +1,13 @@
 // The live page in a real browser (headless Chromium): waits until the
-// status line shows a sample number, checks that it grows and that the
-// canvas is not blank, and takes a screenshot.
+// status line shows a sample number, checks that it grows, says "grew" and
+// waits for a line on standard input (the scanner is stopped then), checks
+// that the figures age, that the canvas is not blank, and takes a screenshot.
 //
 //   node page_check.mjs http://127.0.0.1:8765/ SCREENSHOT.png
+import { createInterface } from "node:readline";
 import puppeteer from "puppeteer-core";
+
+const input = createInterface({ input: process.stdin })[Symbol.asyncIterator]();
 
 const [url, shot] = [process.argv[2], process.argv[3]];
 const browser = await puppeteer.launch({
@@ -28,6 +32,8 @@ try {
                              { timeout: 15000 }, result.first);
   result.later = await sample();
   result.status = await page.$eval("#status", (e) => e.textContent);
+  process.stdout.write("grew\n");
+  await input.next();
   // Once the scans stop, the figures age: the time since the last, and the rate falls to 0.
   await page.waitForFunction(() => /s ago.* 0\.0 scans\/s/.test(document.getElementById("status").textContent),
                              { timeout: 15000 });
@@ -36,6 +42,10 @@ try {
   await page.setViewport({ width: 360, height: 640 });
   result.narrow = await page.$eval("#status", (e) => e.textContent);
   result.narrowFits = await page.$eval("#status", (e) => e.scrollWidth <= e.clientWidth);
+  // Zoomed out there, the rings run past the edge: their labels that do not fit are left out.
+  await page.mouse.move(180, 400);
+  for (let i = 0; i < 12; i++) await page.mouse.wheel({ deltaY: 100 });
+  result.labels = await page.evaluate(() => window.ringLabels);
   await page.setViewport({ width: 900, height: 560 });
   // Pixels that are not the background.
   result.drawn = await page.$eval("canvas", (c) => {
@@ -50,3 +60,4 @@ try {
   await browser.close();
 }
 process.stdout.write(JSON.stringify(result) + "\n");
+process.exit(0);
