@@ -53,6 +53,9 @@ std::string svgTargetProblem(const std::string& path) {
 int main(int argc, char** argv) {
   platform::ensureStandardStreams();
   platform::ignoreBrokenPipe();
+  // Messages name files and devices in UTF-8: a console shows them as text
+  // (its code page is put back at the end).
+  platform::useUtf8Output(true);
   // An end the program did not plan (out of memory, say) still gives the
   // terminal back.
   std::set_terminate([] {

@@ -395,13 +395,15 @@ int runLaser(bool serial, const char* portName, const char* address, const char*
   acquisition.join();
   // A recording's summary goes out once no more scans come.
   for (const Sink& s : run.sinks.received) s.end();
-  // A script must be able to tell that its recording is not whole: the
-  // output that stopped early is named, and the run ends with 1.
+  // A script must be able to tell that its recording is not whole, or that
+  // no picture was written: the output is named, and the run ends with 1.
   bool shortfall = false;
-  for (const Sink& s : run.sinks.received) {
-    if (const std::string line = s.shortfall(); !line.empty()) {
-      std::fprintf(io.notices, "lmsview: --record %s\n", line.c_str());
-      shortfall = true;
+  for (const std::vector<Sink>* sinks : {&run.sinks.shown, &run.sinks.received}) {
+    for (const Sink& s : *sinks) {
+      if (const std::string line = s.shortfall(); !line.empty()) {
+        std::fprintf(io.notices, "lmsview: %s\n", line.c_str());
+        shortfall = true;
+      }
     }
   }
   std::fflush(io.notices);

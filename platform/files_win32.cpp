@@ -33,7 +33,7 @@ std::string folderOf(const std::string& path) {
 
 std::FILE* createFile(const std::string& path, bool replace, std::error_code* ec) {
   const int fd =
-      ::_wopen(wide(path).c_str(), _O_WRONLY | _O_CREAT | _O_BINARY | (replace ? _O_TRUNC : _O_EXCL),
+      ::_wopen(widePath(path).c_str(), _O_WRONLY | _O_CREAT | _O_BINARY | (replace ? _O_TRUNC : _O_EXCL),
                _S_IREAD | _S_IWRITE);
   if (fd < 0) {
     *ec = std::error_code(errno, std::generic_category());
@@ -50,14 +50,16 @@ std::FILE* createFile(const std::string& path, bool replace, std::error_code* ec
 namespace {
 
 // CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices in any folder and with
-// any extension ("aux", "R:\\x\\CON.mcap"), whether or not a file seems to be there.
+// any extension ("aux", "R:\\x\\CON.mcap"), whether or not a file seems to be
+// there; so do the console's CONIN$ and CONOUT$.
 bool reservedDeviceName(const std::string& path) {
   const std::size_t slash = path.find_last_of("\\/:");
   std::string stem = path.substr(slash == std::string::npos ? 0 : slash + 1);
   stem = stem.substr(0, stem.find('.'));
   while (!stem.empty() && stem.back() == ' ') stem.pop_back();
   for (char& c : stem) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL") return true;
+  if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL" || stem == "CONIN$" || stem == "CONOUT$")
+    return true;
   return stem.size() == 4 && (stem.rfind("COM", 0) == 0 || stem.rfind("LPT", 0) == 0) && stem[3] >= '1' &&
          stem[3] <= '9';
 }
@@ -66,7 +68,7 @@ bool reservedDeviceName(const std::string& path) {
 
 FileTarget checkFileTarget(const std::string& path, std::error_code* ec) {
   if (reservedDeviceName(path)) return FileTarget::NotRegular;
-  const std::wstring w = wide(path);
+  const std::wstring w = widePath(path);
   const DWORD attributes = ::GetFileAttributesW(w.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) {
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return FileTarget::Folder;
@@ -80,12 +82,22 @@ FileTarget checkFileTarget(const std::string& path, std::error_code* ec) {
       if (type != FILE_TYPE_DISK) return FileTarget::NotRegular;
     }
   }
-  const DWORD folder = ::GetFileAttributesW(wide(folderOf(path)).c_str());
+  const std::string folderPath = folderOf(path);
+  const DWORD folder = ::GetFileAttributesW(widePath(folderPath).c_str());
   if (folder == INVALID_FILE_ATTRIBUTES || !(folder & FILE_ATTRIBUTE_DIRECTORY)) return FileTarget::NoFolder;
-  if (folder & FILE_ATTRIBUTE_READONLY) {
-    *ec = std::make_error_code(std::errc::permission_denied);
+  // Whether the folder takes a new file is found by making one: a folder's
+  // read-only attribute means nothing to Windows (Explorer sets it on the
+  // folders it customises), its permissions are what count.
+  std::random_device random;
+  char name[64];
+  std::snprintf(name, sizeof name, "\\.lmsview-%lu-%08x.tmp", ::GetCurrentProcessId(), random());
+  const HANDLE probe = ::CreateFileW(widePath(folderPath + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                     FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (probe == INVALID_HANDLE_VALUE) {
+    *ec = lastOsError();
     return FileTarget::FolderNotWritable;
   }
+  ::CloseHandle(probe);
   return FileTarget::Usable;
 }
 
@@ -98,7 +110,7 @@ std::error_code replaceFile(const std::string& path, std::string_view bytes) {
     char name[64];
     std::snprintf(name, sizeof name, "\\.lmsview-%lu-%08x%08x.tmp", ::GetCurrentProcessId(), random(),
                   random());
-    temporary = wide(folder + name);
+    temporary = widePath(folder + name);
     h = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                       nullptr);
     if (h == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) return lastOsError();
@@ -116,7 +128,7 @@ std::error_code replaceFile(const std::string& path, std::string_view bytes) {
     bytes.remove_prefix(written);
   }
   ::CloseHandle(h);
-  if (!ec && !::MoveFileExW(temporary.c_str(), wide(path).c_str(), MOVEFILE_REPLACE_EXISTING))
+  if (!ec && !::MoveFileExW(temporary.c_str(), widePath(path).c_str(), MOVEFILE_REPLACE_EXISTING))
     ec = lastOsError();
   if (ec) ::DeleteFileW(temporary.c_str());
   return ec;

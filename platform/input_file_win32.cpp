@@ -13,7 +13,7 @@ InputFile::~InputFile() {
 std::error_code InputFile::open(const std::string& utf8Path) {
   // The wide call: a UTF-8 name is opened as written, whatever the ANSI code
   // page of the program that loaded the library.
-  const std::wstring path = wide(utf8Path);
+  const std::wstring path = widePath(utf8Path);
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
     return std::make_error_code(std::errc::is_a_directory);

@@ -11,6 +11,9 @@
 
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <map>
 #include <memory>
 #include <optional>
@@ -130,8 +133,77 @@ bool finalizing() {
 
 // The scanner with its waits made for Python: the GIL is released while
 // waiting, in slices, so Ctrl-C ends a wait within 100 ms.
+// The event kinds and reasons by the names their C++ enumerators have.
+constexpr const char* kEventKinds[] = {
+    "opened",         "open_failed",     "lost",          "reconnecting",       "reply_rejected",
+    "no_answer",      "baud_found",      "baud_not_found", "baud_switched",     "baud_not_switched",
+    "baud_restored",  "variant_set",     "variant_refused", "words_rebuilt",    "callback_failed",
+    "stream_found",   "stream_refused",  "stream_not_stopped", "units_differ",  "recording_cut",
+    "recording_ended",
+};
+static_assert(std::size(kEventKinds) == static_cast<std::size_t>(lmsview::Event::Kind::recording_ended) + 1,
+              "a name for every event kind");
+constexpr const char* kEventReasons[] = {"none",    "no_reply", "not_a_reply", "too_short",
+                                         "checksum", "refused", "unanswered",  "unexpected"};
+static_assert(std::size(kEventReasons) == static_cast<std::size_t>(lmsview::Event::Reason::unexpected) + 1,
+              "a name for every reason");
+
+// Events wait here for Python to take them: the acquisition thread only
+// queues them (it never takes the GIL), the oldest going when more than
+// kKeptEvents wait.
+struct EventQueue {
+  static constexpr std::size_t kKeptEvents = 1000;
+  std::mutex mutex;
+  std::condition_variable arrived;
+  std::deque<lmsview::Event> events;
+  bool closed = false;
+  void push(const lmsview::Event& e) {
+    {
+      std::lock_guard lock(mutex);
+      if (events.size() == kKeptEvents) events.pop_front();
+      events.push_back(e);
+    }
+    arrived.notify_all();
+  }
+  void close() {
+    {
+      std::lock_guard lock(mutex);
+      closed = true;
+    }
+    arrived.notify_all();
+  }
+};
+
 struct PyScanner {
-  explicit PyScanner(const lmsview::Options& o) : scanner(o) {}
+  explicit PyScanner(const lmsview::Options& o)
+      : scanner(o), events(std::make_shared<EventQueue>()),
+        subscription(scanner.on_event([queue = events](const lmsview::Event& e) { queue->push(e); })) {}
+
+  // The oldest event not yet taken, or nothing on timeout or once closed.
+  std::optional<lmsview::Event> nextEvent(std::optional<std::chrono::steady_clock::duration> timeout) {
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+      std::optional<lmsview::Event> got;
+      bool closed = false;
+      {
+        py::gil_scoped_release unlocked;
+        std::unique_lock lock(events->mutex);
+        auto slice = std::chrono::steady_clock::now() + 100ms;
+        if (timeout) slice = std::min(slice, start + *timeout);
+        events->arrived.wait_until(lock, slice, [this] { return !events->events.empty() || events->closed; });
+        if (!events->events.empty()) {
+          got = std::move(events->events.front());
+          events->events.pop_front();
+        }
+        closed = events->closed;
+        lock.unlock();
+        while (finalizing()) std::this_thread::sleep_for(std::chrono::seconds(1));
+      }
+      if (got || closed) return got;
+      if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+      if (timeout && std::chrono::steady_clock::now() - start >= *timeout) return std::nullopt;
+    }
+  }
 
   // A scan, or nullptr on timeout.
   std::shared_ptr<PyScan> next(std::optional<std::chrono::steady_clock::duration> timeout) {
@@ -161,10 +233,34 @@ struct PyScanner {
   void close() {
     py::gil_scoped_release unlocked;
     scanner.close();
+    events->close();
   }
 
   lmsview::Scanner scanner;
+  std::shared_ptr<EventQueue> events;
+  lmsview::Subscription subscription;
 };
+
+// lmsview.Event, made once and never freed, as the module's own types are.
+py::object* gEventType = nullptr;
+
+py::object eventObject(const lmsview::Event& e) {
+  py::dict d;
+  d["kind"] = kEventKinds[static_cast<int>(e.kind)];
+  d["text"] = e.text;
+  d["delay"] = static_cast<double>(e.delay.count()) / 1000.0;
+  d["attempt"] = e.attempt;
+  d["baud"] = e.baud;
+  d["from_baud"] = e.from_baud;
+  d["points"] = e.points;
+  d["reason"] = kEventReasons[static_cast<int>(e.reason)];
+  d["every_rate_tried"] = e.every_rate_tried;
+  d["where"] = e.where;
+  d["error"] = e.error ? py::object(py::str(e.error.message())) : py::object(py::none());
+  d["units"] = e.units;
+  d["streaming"] = e.streaming;
+  return (*gEventType)(**d);
+}
 
 py::dict geometryDict(const lmsview::Geometry& g) {
   py::dict d;
@@ -183,6 +279,12 @@ py::dict geometryDict(const lmsview::Geometry& g) {
 PYBIND11_MODULE(_lmsview, m) {
   m.doc() = "Scans of a laser range scanner of the LMS (or PLS) family, over a serial line or TCP.";
   makeErrors(m);
+  py::dict eventNamespace;
+  eventNamespace["__doc__"] = "What happened on a scanner's link, with the fields of the C++ lmsview::Event.";
+  eventNamespace["__module__"] = "lmsview";
+  gEventType = new py::object(py::module_::import("builtins").attr("type")(
+      "Event", py::make_tuple(py::module_::import("types").attr("SimpleNamespace")), eventNamespace));
+  m.attr("Event") = *gEventType;
 
   py::class_<PyScan, std::shared_ptr<PyScan>>(
       m, "Scan", "One scan: its ranges, raw words and angles, and the geometry it carries.")
@@ -283,6 +385,25 @@ PYBIND11_MODULE(_lmsview, m) {
             }
           },
           "Iteration ends at close() (or the end of a recording), or raises the link's error.")
+      .def(
+          "next_event",
+          [](PyScanner& s, std::optional<double> timeout) -> py::object {
+            const auto e = s.nextEvent(timeoutOf(timeout));
+            return e ? eventObject(*e) : py::object(py::none());
+          },
+          py::arg("timeout") = py::none(),
+          "The oldest event not yet taken (what happened on the link: opened, lost, reconnecting, a reply "
+          "rejected, a rate or variant set, a recording cut or ended ...), or None when none comes within "
+          "`timeout` seconds (None: wait without end) or the scanner is closed. An event has the C++ "
+          "lmsview::Event's fields: kind and reason (their names as strings), text, delay (seconds), attempt, "
+          "baud, from_baud, points, every_rate_tried, where, error (a message or None), units, streaming. The "
+          "last 1000 are kept.")
+      .def(
+          "events",
+          [](py::object self) {
+            return py::module_::import("builtins").attr("iter")(self.attr("next_event"), py::none());
+          },
+          "An iterator over the events as they come, until the scanner is closed.")
       .def("close", &PyScanner::close, "Ends acquisition and lets go of the link; safe to call twice.")
       .def("__enter__", [](py::object self) { return self; })
       .def("__exit__",

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "lms/protocol/facts.h"
+#include "platform/text.h"
 #include "transport/serial_port.h"
 
 using namespace app;
@@ -97,6 +98,19 @@ TEST(CommandLine, EchoedArgumentsCannotBreakTheMessageLine) {
   EXPECT_EQ(inv.error.find('\n'), std::string::npos);
   EXPECT_NE(inv.error.find("CO\\x0AM"), std::string::npos);
   EXPECT_EQ(parse({"COM", "\x1b[2J", "LMS"}).error.find('\x1b'), std::string::npos);
+  // Text in any script reads as itself; what is no UTF-8, a C1 control or a
+  // character that reorders the line is escaped.
+  const struct {
+    const char* in;
+    const char* shown;
+  } cases[] = {
+      {"J\xC3\xB6s\xC3\xA9 \xE6\x97\xA5", "J\xC3\xB6s\xC3\xA9 \xE6\x97\xA5"},
+      {"a\xFF" "b", "a\\xFFb"},
+      {"\xC3", "\\xC3"},
+      {"x\xC2\x9By", "x\\xC2\\x9By"},          // C1 CSI
+      {"\xE2\x80\xAE" "evil", "\\xE2\\x80\\xAE" "evil"},  // right-to-left override
+  };
+  for (const auto& c : cases) EXPECT_EQ(platform::printable(c.in), c.shown) << c.in;
 }
 
 TEST(CommandLine, TheBannerShowsUserTextPrintableToo) {

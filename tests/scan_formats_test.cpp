@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <cstdint>
 #include <string>
 
@@ -128,6 +130,28 @@ TEST(ScanFormats, EveryOutputFollowsTheGeometryTheRecordCarries) {
     std::vector<float> ranges;
     ASSERT_TRUE(lms::laserScanRangesFromCdr(lms::laserScanCdr(f), &ranges));
     EXPECT_EQ(ranges, scan.ranges);
+  }
+}
+
+// A range on range_min or range_max is a distance: the point cloud keeps it.
+// Its metres are a float's rounding below or above those limits; the words
+// say what it is.
+TEST(ScanFormats, APointOnEitherLimitOfTheRangeIsADistance) {
+  for (const lms::Units units : {lms::Units::Millimetres, lms::Units::Centimetres}) {
+    lmsview::Scan scan;
+    scan.geometry = lms::replyGeometry(101, units);
+    scan.words.assign(101, 0);  // no echo
+    scan.words[3] = 10;
+    scan.words[7] = 8180;
+    scan.words[9] = 8181;  // one of the scanner's codes
+    lms::setRangesFromWords(&scan);
+    const std::string cloud = lms::pointCloudCdr(lms::laserScanFields(scan, "laser"));
+    // The width is the third word after the header's frame id ("laser" and its NUL, padded).
+    std::uint32_t width = 0;
+    std::memcpy(&width, cloud.data() + 4 + 8 + 4 + 8 + 4, sizeof width);
+    EXPECT_EQ(width, 2u) << lms::unitsName(units);
+    EXPECT_TRUE(lms::isDistance(scan, 3) && lms::isDistance(scan, 7));
+    EXPECT_FALSE(lms::isDistance(scan, 0) || lms::isDistance(scan, 9));
   }
 }
 

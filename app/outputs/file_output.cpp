@@ -63,13 +63,21 @@ bool FileOutput::write(std::string_view bytes, std::FILE* messages) {
 }
 
 std::string FileOutput::shortfall(std::uint64_t scans) const {
-  if (!stoppedEarly_) return "";
-  return platform::printable(path_) + " stopped early: it holds " + std::to_string(scans) + " scans";
+  if (stoppedEarly_)
+    return option_ + " " + platform::printable(path_) + " stopped early: it holds " + std::to_string(scans) +
+           " scans";
+  // A file written whole that never was: the run did not give what it was asked for.
+  if (replaced_ == 0 && lastError_)
+    return option_ + " " + platform::printable(path_) + ": no picture could be written (" +
+           platform::errorText(lastError_) + ")";
+  return "";
 }
 
 void FileOutput::replace(std::string_view bytes, std::FILE* messages) {
   const std::error_code ec = platform::replaceFile(path_, bytes);
+  lastError_ = ec;
   if (!ec) {
+    ++replaced_;
     failing_ = false;
     return;
   }

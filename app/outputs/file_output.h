@@ -9,6 +9,7 @@
 // Threads: created by the main thread before the run; written by one thread
 // (the one of the sink that owns it).
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -34,8 +35,9 @@ class FileOutput {
   bool write(std::string_view bytes, std::FILE* messages);
   // A file that grows stopped before the run ended (a write failed).
   bool stoppedEarly() const { return stoppedEarly_; }
-  // "PATH stopped early: it holds N scans" when it did, else "".
-  std::string shortfall(std::uint64_t scans) const;
+  // "--record PATH stopped early: it holds N scans" when it did; "--svg
+  // PATH: no picture could be written (why)" when no replace() took; else "".
+  std::string shortfall(std::uint64_t scans = 0) const;
 
   // A file written whole: replaces it with `bytes` (see platform::replaceFile);
   // on failure the content is skipped and the next call tries again.
@@ -51,6 +53,8 @@ class FileOutput {
   std::FILE* file_ = nullptr;
   bool failing_ = false;
   bool stoppedEarly_ = false;
+  std::uint64_t replaced_ = 0;
+  std::error_code lastError_;  // of the last replace()
 };
 
 // Why a path that exists and is not a regular file takes no output.

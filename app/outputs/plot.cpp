@@ -170,17 +170,14 @@ class PlotSink {
  public:
   explicit PlotSink(const SinkSetup& s)
       : out_(s.out), terminal_(s.terminal), maxRangeM_(s.options.maxRangeM) {}
-  // A live picture redraws in place: the cursor would only flicker over it,
-  // and the braille needs a terminal that takes UTF-8.
+  // A live picture redraws in place: the cursor would only flicker over it.
+  // (Its braille needs a terminal that takes UTF-8, as every message does:
+  // the program sets that up once.)
   void begin() {
-    if (!terminal_) return;
-    platform::useUtf8Output(true);
-    platform::hideCursor(true);
+    if (terminal_) platform::hideCursor(true);
   }
   void end() {
-    if (!terminal_) return;
-    platform::hideCursor(false);
-    platform::useUtf8Output(false);
+    if (terminal_) platform::hideCursor(false);
   }
   std::error_code write(const lmsview::Scan& scan) {
     PlotView view;

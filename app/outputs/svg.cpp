@@ -153,6 +153,7 @@ class SvgSink {
     file_.replace(scanSvg(scan, maxRangeM_), messages_);
     return {};  // a picture that cannot be written does not end the run
   }
+  std::string shortfall() const { return file_.shortfall(); }
 
  private:
   FileOutput file_;

@@ -17,12 +17,16 @@ bool number(std::string_view text, long lo, long hi, long* out) {
   return true;
 }
 
-// "COM3" (any case of the digits' prefix as typed: COM only), as a device the driver opens.
+// "COM3" (in any case: "com3", "Com3", as Windows names devices), as a
+// device the driver opens.
 bool comDevice(std::string_view text, std::string* device) {
   long n = 0;
-  if (text.substr(0, 3) != "COM" || !number(text.substr(3), 1, 255, &n)) return false;
+  const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+  if (text.size() < 4 || upper(text[0]) != 'C' || upper(text[1]) != 'O' || upper(text[2]) != 'M' ||
+      !number(text.substr(3), 1, 255, &n))
+    return false;
   // COM1..COM10 keep their name (the driver's own); higher ones are named by device path.
-  *device = n <= 10 ? std::string(text) : transport::SerialPort::devicePathFor(static_cast<int>(n));
+  *device = n <= 10 ? "COM" + std::to_string(n) : transport::SerialPort::devicePathFor(static_cast<int>(n));
   return true;
 }
 

@@ -17,4 +17,22 @@ inline std::wstring wide(const std::string& utf8) {
   return w;
 }
 
+// A file's path for the "W" calls. One too long for the classic limit
+// (MAX_PATH, less room for a file name in its folder) is made absolute and
+// given the \\?\ prefix, which lifts the limit whatever the system's
+// settings; shorter ones go as written.
+inline std::wstring widePath(const std::string& utf8) {
+  std::wstring w = wide(utf8);
+  if (w.rfind(L"\\\\?\\", 0) == 0) return w;
+  // A short relative path is long once the current folder is put before it.
+  const DWORD n = ::GetFullPathNameW(w.c_str(), 0, nullptr, nullptr);
+  if (n == 0 || n < MAX_PATH - 12) return w;
+  std::wstring full(n, L'\0');
+  const DWORD got = ::GetFullPathNameW(w.c_str(), n, full.data(), nullptr);
+  if (got == 0 || got >= n) return w;
+  full.resize(got);
+  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);  // \\server\share
+  return L"\\\\?\\" + full;
+}
+
 }  // namespace platform

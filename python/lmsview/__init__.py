@@ -21,6 +21,7 @@ from ._lmsview import (  # noqa: F401
     DeviceBusy,
     EndOfRecording,
     Error,
+    Event,
     LinkFailed,
     LinkLost,
     LinkRefused,

@@ -73,6 +73,23 @@ class Scan:
     def to_cartesian(self) -> npt.NDArray[np.float64]:
         """Metres, shape (count, 2): x straight ahead, y to the left."""
 
+class Event:
+    """One event, with the fields of the C++ lmsview::Event."""
+
+    kind: str  # "opened", "lost", "reconnecting", "reply_rejected", "stream_found", "recording_ended" ...
+    text: str
+    delay: float  # seconds
+    attempt: int
+    baud: int
+    from_baud: int
+    points: int
+    reason: str  # "none", "refused", "unanswered", "checksum" ...
+    every_rate_tried: bool
+    where: str
+    error: Optional[str]
+    units: str
+    streaming: bool
+
 class Scanner:
     def next(self, timeout: Optional[float] = None) -> Optional[Scan]:
         """timeout in seconds; None or math.inf waits without end."""
@@ -83,6 +100,10 @@ class Scanner:
     def __exit__(self, t: Optional[type], v: Optional[BaseException], tb: Optional[TracebackType]) -> bool: ...
     @property
     def stats(self) -> dict[str, int]: ...
+    def next_event(self, timeout: Optional[float] = None) -> Optional[Event]:
+        """What happened on the link, oldest first; None on timeout or once closed."""
+    def events(self) -> Iterator[Event]:
+        """The events as they come, until close()."""
 
 def open(
     link: str,

@@ -189,6 +189,18 @@ class Files(SimsPerTest):
             self.assertEqual(err.count("cannot replace the picture"), 1, err)
             with open(target) as f:
                 self.assertIn("<svg", f.read())
+            # A run in which no picture could be written at all is no success.
+            self.sim("127.0.11.8", ["--silent-after", "0", "--silent-for", "3000"])  # no scan for 3 s
+            never = os.path.join(d, "never.svg")
+            v = subprocess.Popen([LMSVIEW, "--count", "2", "--interval", "100", "--format", "csv", "--svg", never,
+                                  "IP", "127.0.11.8", "LMS"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.PIPE, text=True)
+            self.assertIn("Press any key", v.stderr.readline() + v.stderr.readline() + v.stderr.readline())
+            os.mkdir(never)  # checked at the start, taken before the first picture
+            err = v.communicate(timeout=30)[1]
+            self.assertEqual(v.returncode, 1, err)
+            self.assertIn("lmsview: --svg " + never + ": no picture could be written (", err)
+            os.rmdir(never)
 
     def test_a_recording_that_stops_early_ends_the_run_with_1(self):
         """A recording whose file cannot grow (here a file size limit) stops,

@@ -207,3 +207,26 @@ def test_a_stream_gives_every_scan_and_counts_the_noise(sims):
     assert stats["discarded_bytes"] >= 13 * 19
     sent = sent_words(sim)
     assert all(np.array_equal(s.words, np.array(sent[s.seq], dtype=np.uint16)) for s in scans)
+
+
+def test_events_say_what_happened_with_their_fields(sims, tmp_path):
+    """A lost link, its reconnecting and a recording cut short and ended
+    come as events with the C++ fields; none is lost before the first
+    next_event()."""
+    sim = sims("127.0.15.10", "--close-after", "2")
+    with lmsview.open("tcp://127.0.15.10", reconnect=True, interval=0.05) as scanner:
+        kinds = []
+        for event in scanner.events():
+            kinds.append(event.kind)
+            if event.kind == "reconnecting":
+                assert isinstance(event, lmsview.Event)
+                assert event.where == "127.0.15.10 port 10002" and event.delay > 0 and event.attempt == 2
+                break
+    assert kinds[0] == "opened" and "lost" in kinds
+    recording = tmp_path / "cut.jsonl"
+    recording.write_text("10 20 30\n40 50 60\n{\"seq\":2,\"frame_id\":\"laser\",\"words\":[7,")
+    with lmsview.open(f"file:{recording}", interval=0.0) as s:
+        said = [s.next_event(timeout=5.0) for _ in range(3)]
+        assert s.next_event(timeout=0.01) is None
+    assert [e.kind for e in said] == ["opened", "recording_cut", "recording_ended"]
+    assert "cut short" in said[1].text and said[1].reason == "none" and said[1].error is None

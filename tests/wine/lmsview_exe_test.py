@@ -96,6 +96,11 @@ class WindowsBuild(SimsPerTest):
         scans = [json.loads(line) for line in lines[:-1]]
         self.assertEqual([s["seq"] for s in scans], [0, 1])
         self.assert_scans_sent([[r * 100 for r in s["ranges"]] for s in scans], sim)
+        # Windows names devices in any case: so does the library.
+        for name in ("serial://com7", "serial://Com7"):
+            p = subprocess.run(["wine", os.environ["LMS_NEAREST_C"], name, "1"], stdin=subprocess.DEVNULL,
+                               capture_output=True, timeout=60)
+            self.assertEqual(p.returncode, 0, (name, p.stderr))
 
     def test_a_device_path_names_a_port_above_10(self):
         sim = self.sim()
@@ -276,18 +281,49 @@ class WindowsBuild(SimsPerTest):
                 stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
             self.assertEqual(p.returncode, 0, p.stderr)
             self.assertEqual(p.stdout.replace(b"\r", b"").decode().count("nearest"), 2, p.stdout)
+            # A message names a file as its user wrote it, in any script.
+            missing = subprocess.run(["winepath", "-w", os.path.join(folder, "n\u00e4", "x.jsonl")],
+                                     capture_output=True, text=True, timeout=30).stdout.strip()
+            p = self.run_exe("--record", missing, "IP", "127.0.10.9", "LMS")
+            self.assertEqual(p.returncode, 2, p.stderr)
+            self.assertIn("Jos\u00e9\\n\u00e4\\x.jsonl".encode(), p.stderr)
+            # A folder with the read-only attribute (as Explorer leaves its
+            # customised ones) takes a picture: only a real refusal counts.
+            # Wine shows a folder without write permission as read-only, and
+            # root may write there all the same.
+            if os.geteuid() == 0:
+                shown = os.path.join(d, "Shown")
+                os.mkdir(shown, 0o555)
+                windows_shown = subprocess.run(["winepath", "-w", shown], capture_output=True, text=True,
+                                               timeout=30).stdout.strip()
+                p = self.run_exe("--count", "1", "--svg", windows_shown + "\\pic.svg", "IP", "127.0.10.9", "LMS")
+                self.assertEqual(p.returncode, 0, p.stderr)
+                self.assertTrue(os.path.exists(os.path.join(shown, "pic.svg")))
+            # A path past the classic 260 characters.
+            parts = ["a-folder-of-forty-characters-is-long-enough"] * 8
+            deep = os.path.join(folder, *parts)
+            os.makedirs(deep)
+            windows_folder = subprocess.run(["winepath", "-w", folder], capture_output=True, text=True,
+                                            timeout=30).stdout.strip()
+            long_path = "\\".join([windows_folder, *parts, "scans.jsonl"])
+            self.assertGreater(len(long_path), 300)
+            p = self.run_exe("--count", "1", "--record", long_path, "IP", "127.0.10.9", "LMS")
+            self.assertEqual(p.returncode, 0, p.stderr)
+            self.assertTrue(os.path.getsize(os.path.join(deep, "scans.jsonl")) > 0)
             # Devices by their reserved names, in any folder and with any extension, are refused at the start.
-            for name in ("CON.mcap", "aux", "com3.jsonl", "nul.svg"):
+            for name in ("CON.mcap", "aux", "com3.jsonl", "nul.svg", "CONOUT$", "conin$.svg"):
                 target = subprocess.run(["winepath", "-w", os.path.join(folder, name)], capture_output=True,
                                         text=True, timeout=30).stdout.strip()
                 option = "--svg" if name.endswith(".svg") else "--record"
                 p = self.run_exe(option, target, "--force", "IP", "127.0.10.9", "LMS")
                 self.assertEqual(p.returncode, 2, (name, p.stderr))
                 self.assertIn(b"not a regular file", p.stderr)
-        # A pipe whose reader has gone ends the run as on Linux.
+        # A pipe whose reader has gone ends the run as on Linux (an emulator
+        # of its own: the first may have reached its time limit).
+        self.sim("127.0.10.13")
         r, w = os.pipe()
         os.close(r)
-        proc = subprocess.run(wine("--count", "3", "--format", "csv", "IP", "127.0.10.9", "LMS"),
+        proc = subprocess.run(wine("--count", "3", "--format", "csv", "IP", "127.0.10.13", "LMS"),
                               stdin=subprocess.PIPE, stdout=w, stderr=subprocess.DEVNULL, timeout=60)
         os.close(w)
         self.assertEqual(proc.returncode, 141)
