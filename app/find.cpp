@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "lms/protocol/facts.h"
+#include "lms/protocol/scanner_constants.h"
 #include "platform/error.h"
 #include "platform/output.h"
 #include "platform/text.h"

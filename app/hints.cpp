@@ -1,6 +1,6 @@
 #include "app/hints.h"
 
-#include "lms/protocol/facts.h"
+#include "lms/protocol/scanner_constants.h"
 
 namespace app {
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 
 #include "lmsview/export.h"
-#include "lmsview/scanner.h"
+#include "lmsview/scan.h"
 
 extern "C" {
 

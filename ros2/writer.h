@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "lmsview/scanner.h"
+#include "lmsview/scan.h"
 
 namespace lms {
 

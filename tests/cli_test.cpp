@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "lms/protocol/facts.h"
+#include "lms/protocol/scanner_constants.h"
 #include "platform/text.h"
 #include "transport/serial_port.h"
 
@@ -105,10 +105,15 @@ TEST(CommandLine, EchoedArgumentsCannotBreakTheMessageLine) {
     const char* shown;
   } cases[] = {
       {"J\xC3\xB6s\xC3\xA9 \xE6\x97\xA5", "J\xC3\xB6s\xC3\xA9 \xE6\x97\xA5"},
-      {"a\xFF" "b", "a\\xFFb"},
+      {"a\xFF"
+       "b",
+       "a\\xFFb"},
       {"\xC3", "\\xC3"},
-      {"x\xC2\x9By", "x\\xC2\\x9By"},          // C1 CSI
-      {"\xE2\x80\xAE" "evil", "\\xE2\\x80\\xAE" "evil"},  // right-to-left override
+      {"x\xC2\x9By", "x\\xC2\\x9By"},  // C1 CSI
+      {"\xE2\x80\xAE"
+       "evil",
+       "\\xE2\\x80\\xAE"
+       "evil"},  // right-to-left override
   };
   for (const auto& c : cases) EXPECT_EQ(platform::printable(c.in), c.shown) << c.in;
 }

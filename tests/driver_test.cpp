@@ -27,7 +27,7 @@ using namespace sim;
 
 namespace {
 
-// Runs a driver's loop on a thread of its own.
+// Runs an acquisition's loop on a thread of its own.
 template <class Driver>
 struct RunningDriver {
   explicit RunningDriver(Driver& d) : driver(d), thread([this] { driver.run(); }) {}
@@ -46,7 +46,7 @@ struct RunningDriver {
 
 template <class Driver>
 bool takeWithin(Driver& d, int ms, const float*& r, const float*& a, int& count) {
-  return waitUntil([&] { return d.takeScan(r, a, count); }, ms);
+  return waitUntil([&] { return d.slot().takeScan(r, a, count); }, ms);
 }
 
 void expectScanMatches(const float* r, const float* a, int count, const RangeWords& words) {
@@ -66,16 +66,15 @@ TEST(LmsDriver, SaysItsStartLinesInOrderOverTcpAndAPseudoTerminal) {
   ASSERT_TRUE(tcp.listen("127.0.0.1", 0));
   ASSERT_TRUE(pty.pty());
   Captured netOut, serialOut;
-  NetLms net("127.0.0.1", tcp.port(), "LMS");
-  SerialLms serial(pty.server.devicePath().c_str(), "PLS");
-  EXPECT_FALSE(serial.isLMS());
-  net.setOutput(netOut.sink());
-  serial.setOutput(serialOut.sink());
+  NetAcquisition net(netTarget("127.0.0.1", tcp.port()));
+  SerialAcquisition serial(serialTarget(pty.server.devicePath()));
+  net.setMessages(netOut.sink());
+  serial.setMessages(serialOut.sink());
   {
     RunningDriver runNet(net);
     RunningDriver runSerial(serial);
-    ASSERT_TRUE(waitUntil([&] { return net.takeScan() != nullptr; }, 4000)) << netOut.str();
-    ASSERT_TRUE(waitUntil([&] { return serial.takeScan() != nullptr; }, 5000)) << serialOut.str();
+    ASSERT_TRUE(waitUntil([&] { return net.slot().takeScan() != nullptr; }, 4000)) << netOut.str();
+    ASSERT_TRUE(waitUntil([&] { return serial.slot().takeScan() != nullptr; }, 5000)) << serialOut.str();
     EXPECT_LT(runNet.finish(), 700);  // a stop ends the pause at once
   }
   EXPECT_EQ(net.outcome(), RunOutcome::Stopped);
@@ -108,9 +107,9 @@ TEST(SerialLms, PortNamesAndLaserTypes) {
 
 TEST(SerialLms, InvalidPortFailsToConnectWithAReason) {
   Captured out;
-  SerialLms d("COM11", "LMS");
-  d.setOutput(out.sink());
-  EXPECT_TRUE(d.run());
+  SerialAcquisition d(serialTarget("COM11"));
+  d.setMessages(out.sink());
+  d.run();
   EXPECT_EQ(d.outcome(), RunOutcome::ConnectFailed);
   EXPECT_EQ(out.str().find("trying to connect 1\n"), 0u);
   EXPECT_NE(d.failureText().find("cannot open serial port"), std::string::npos);
@@ -118,11 +117,11 @@ TEST(SerialLms, InvalidPortFailsToConnectWithAReason) {
 
 TEST(NetLms, RefusedConnectionIsRetriedABoundedNumberOfTimesThenReported) {
   Captured out;
-  NetLms d("127.0.3.2", 10002, "LMS");
-  d.setOutput(out.sink());
+  NetAcquisition d(netTarget("127.0.3.2", 10002));
+  d.setMessages(out.sink());
   const int fds = openFdCount();
   const std::int64_t t0 = processMillis();
-  EXPECT_TRUE(d.run());
+  d.run();
   EXPECT_LT(processMillis() - t0, 3000);
   EXPECT_EQ(d.outcome(), RunOutcome::ConnectFailed);
   const std::string s = out.str();
@@ -141,8 +140,8 @@ TEST(NetLms, CorruptedReplyIsReportedAndNotShownAndTheNextGoodOneIs) {
   SimFixture sim(f, o);
   ASSERT_TRUE(sim.listen("127.0.0.1", 0));
   Captured out;
-  NetLms d("127.0.0.1", sim.port(), "LMS");
-  d.setOutput(out.sink());
+  NetAcquisition d(netTarget("127.0.0.1", sim.port()));
+  d.setMessages(out.sink());
   RunningDriver run(d);
   const float* r = nullptr;
   const float* a = nullptr;
@@ -161,8 +160,8 @@ TEST(NetLms, SilentScannerIsReportedEachCycleAndStopStillWorks) {
   SimFixture sim(f, {});
   ASSERT_TRUE(sim.listen("127.0.0.1", 0));
   Captured out;
-  NetLms d("127.0.0.1", sim.port(), "LMS");
-  d.setOutput(out.sink());
+  NetAcquisition d(netTarget("127.0.0.1", sim.port()));
+  d.setMessages(out.sink());
   RunningDriver run(d);
   // The first request goes unanswered; its bound passes; the stop comes
   // while the next waits for its answer, and ends that wait at once.
@@ -181,8 +180,8 @@ TEST(NetLms, ClosedConnectionEndsTheRunWithAReason) {
   SimFixture sim(f, {});
   ASSERT_TRUE(sim.listen("127.0.0.1", 0));
   Captured out;
-  NetLms d("127.0.0.1", sim.port(), "LMS");
-  d.setOutput(out.sink());
+  NetAcquisition d(netTarget("127.0.0.1", sim.port()));
+  d.setMessages(out.sink());
   std::thread t([&] { d.run(); });
   waitUntil([&] { return d.outcome() == RunOutcome::LinkLost; }, 8000);
   t.join();
@@ -191,15 +190,15 @@ TEST(NetLms, ClosedConnectionEndsTheRunWithAReason) {
   const float* r = nullptr;
   const float* a = nullptr;
   int count = 0;
-  EXPECT_TRUE(d.takeScan(r, a, count));  // the one reply before the close was kept
+  EXPECT_TRUE(d.slot().takeScan(r, a, count));  // the one reply before the close was kept
 }
 
 TEST(SerialLms, DeviceThatDisappearsEndsTheRun) {
   SimFixture sim({}, {});
   ASSERT_TRUE(sim.pty());
   Captured out;
-  SerialLms d(sim.server.devicePath().c_str(), "LMS");
-  d.setOutput(out.sink());
+  SerialAcquisition d(serialTarget(sim.server.devicePath()));
+  d.setMessages(out.sink());
   std::thread t([&] { d.run(); });
   EXPECT_TRUE(waitUntil([&] { return out.str().find("connected to LMS\n") != std::string::npos; }, 5000));
   sim.stop();  // the emulator closes its side of the pseudo-terminal
@@ -212,8 +211,8 @@ TEST(SerialLms, DeviceThatDisappearsEndsTheRun) {
 
 TEST(NetLms, EachCycleSendsExactlyTheRequestTelegram) {
   LoopbackPeer peer("127.0.0.1", 0);
-  NetLms d("127.0.0.1", peer.port(), "LMS");
-  d.setOutput(nullptr);
+  NetAcquisition d(netTarget("127.0.0.1", peer.port()));
+  d.setMessages(nullptr);
   RunningDriver run(d);
   ASSERT_TRUE(peer.accept());
   EXPECT_EQ(peer.receive(8), (std::vector<std::uint8_t>{0x02, 0x00, 0x02, 0x00, 0x30, 0x01, 0x31, 0x18}));
@@ -231,7 +230,6 @@ TEST(DriverExchange, StaleInputIsDiscardedBeforeATelegramGoesOut) {
     TcpClient client(nullptr);
     ASSERT_TRUE(client.connect("127.0.0.1", peer.port()) && peer.accept());
     NetLms d("127.0.0.1", peer.port(), "LMS");
-    d.setOutput(nullptr);
     peer.send(Bytes{kNak, 0x02, 0x80});
     ASSERT_TRUE(client.waitReady(2000));
     std::thread scanner([&] {
@@ -246,7 +244,6 @@ TEST(DriverExchange, StaleInputIsDiscardedBeforeATelegramGoesOut) {
     SerialPort port;
     ASSERT_TRUE(port.open(pty.slavePath().c_str(), 9600));
     SerialLms d(pty.slavePath().c_str(), "LMS");
-    d.setOutput(nullptr);
     ASSERT_TRUE(pty.write(Bytes{kNak, kNak, 0x41}));
     ASSERT_TRUE(waitUntil([&] { return port.available() == 3; }, 2000));
     std::thread scanner([&] {
@@ -282,11 +279,11 @@ TEST(DriverReconnect, FiftyReconnectsLeaveNoDescriptorOrThreadBehind) {
     SimFixture sim(f, {});
     ASSERT_TRUE(sim.listen("127.0.0.1", 0));
     Captured out;
-    NetLms d("127.0.0.1", sim.port(), "LMS");
-    d.setOutput(out.sink());
-    d.setInterval(0);
-    d.setReconnect({.enabled = true, .firstDelayMs = 5, .maxDelayMs = 5});
-    d.setTiming({.retryPauseMs = 5, .clientStartPauseMs = 5});
+    NetAcquisition d(netTarget("127.0.0.1", sim.port()));
+    d.setMessages(out.sink());
+    d.configure({.intervalMs = 0,
+                 .reconnect = {.enabled = true, .firstDelayMs = 5, .maxDelayMs = 5},
+                 .timing = {.retryPauseMs = 5, .clientStartPauseMs = 5}});
     RunningDriver run(d);
     // One reply a connection: the emulator's count (read under its lock) says
     // how many connections there were; the output is read after the run.
@@ -297,7 +294,7 @@ TEST(DriverReconnect, FiftyReconnectsLeaveNoDescriptorOrThreadBehind) {
     const float* r = nullptr;
     const float* a = nullptr;
     int count = 0;
-    EXPECT_TRUE(d.takeScan(r, a, count));
+    EXPECT_TRUE(d.slot().takeScan(r, a, count));
   }
   EXPECT_EQ(openFdCount(), fdsBefore);
   EXPECT_EQ(threadCount(), threadsBefore);
@@ -307,14 +304,14 @@ TEST(DriverReconnect, WithoutItALostLinkEndsTheRunAndWithItTheBackOffGrows) {
   std::mutex mutex;
   std::vector<std::pair<int, int>> waits;  // (attempt, delay), as the events said
   std::string place;
-  NetLms d("127.0.3.9", 10002, "LMS");  // nobody listens there
-  d.setEvents([&](const DriverEvent& e) {
-    if (e.kind != DriverEvent::Kind::Reconnecting) return;
+  NetAcquisition d(netTarget("127.0.3.9", 10002));  // nobody listens there
+  d.setEvents([&](const lmsview::Event& e) {
+    if (e.kind != lmsview::Event::Kind::reconnecting) return;
     std::lock_guard lock(mutex);
-    waits.emplace_back(e.attempt, e.delayMs);
-    place = e.text;
+    waits.emplace_back(e.attempt, static_cast<int>(e.delay.count()));
+    place = e.where;
   });
-  d.setReconnect({.enabled = true, .firstDelayMs = 50, .maxDelayMs = 200});
+  d.configure({.reconnect = {.enabled = true, .firstDelayMs = 50, .maxDelayMs = 200}});
   RunningDriver run(d);
   // 0.05 + 0.1 + 0.2 + 0.2 s of back-off and quick refusals reach attempt 6 well within 1.5 s.
   EXPECT_TRUE(waitUntil(

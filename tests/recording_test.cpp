@@ -69,7 +69,9 @@ void setU64(std::string& file, std::size_t at, std::uint64_t v) {
 // A recording's scans, read as a file: the reason when it is refused, else "".
 std::string load(const std::string& bytes, Recording* r, std::string* notice = nullptr,
                  const std::string& topic = "") {
-  const std::string path = testing::TempDir() + "recording_test.mcap";
+  // ctest runs each case as its own process, side by side: one file each.
+  const std::string path = testing::TempDir() + "recording_test_" +
+                           testing::UnitTest::GetInstance()->current_test_info()->name() + ".mcap";
   std::ofstream(path, std::ios::binary) << bytes;
   std::string error;
   const bool ok = r->load(path, &error, notice, topic);

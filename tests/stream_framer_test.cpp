@@ -28,7 +28,7 @@ Framed frame(const std::vector<Bytes>& pieces, std::int64_t nsPerByte = 0) {
   for (const Bytes& p : pieces) {
     const auto room = f.space();
     EXPECT_GE(room.size(), p.size());
-    std::memcpy(room.data(), p.data(), p.size());
+    if (!p.empty()) std::memcpy(room.data(), p.data(), p.size());
     now += static_cast<std::int64_t>(p.size()) * nsPerByte + 1000;
     f.commit(static_cast<int>(p.size()), now, nsPerByte);
     StreamFramer::Telegram t;

@@ -1,5 +1,5 @@
 #include "transport/tcp_client.h"
-#include "lms/protocol/facts.h"
+#include "lms/protocol/scanner_constants.h"
 
 #include <gtest/gtest.h>
 

@@ -14,16 +14,6 @@ namespace lms {
 using lmsview::errc;
 using lmsview::Event;
 
-// A recording played back as a source: its scans once, `interval` apart.
-struct Engine::Replay {
-  Recording recording;
-  ScanSlot slot;
-  std::atomic<bool> stop{false};
-  std::atomic<std::uint64_t> played{0};
-  std::mutex mutex;  // the pause's wait
-  std::condition_variable wake;
-};
-
 Subscriber::Subscriber() : pid(platform::processId()) {}
 
 void Subscriber::end() {
@@ -40,12 +30,6 @@ std::int64_t Engine::ownProcess() {
 }
 
 namespace {
-
-std::string secondsText(std::chrono::milliseconds ms) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%g s", static_cast<double>(ms.count()) / 1000.0);  // "0.5 s", "2 s"
-  return text;
-}
 
 // The errc for an OS error that ended an open.
 std::error_code fromOs(std::error_code ec) {
@@ -64,55 +48,6 @@ std::error_code fromOs(std::error_code ec) {
 
 }  // namespace
 
-std::string eventText(const Event& e) {
-  using Kind = Event::Kind;
-  switch (e.kind) {
-    case Kind::opened:
-      return "opened " + e.where;
-    case Kind::reconnecting:
-      return "reconnecting to " + e.where + " in " + secondsText(e.delay) + " (attempt " +
-             std::to_string(e.attempt) + ")";
-    case Kind::baud_found:
-      return "the scanner answered at " + std::to_string(e.baud) + " baud";
-    case Kind::baud_switched:
-      return "scanner switched to " + std::to_string(e.baud) + " baud";
-    case Kind::baud_restored:
-      return "scanner switched back to " + std::to_string(e.baud) + " baud";
-    case Kind::no_answer:
-      return "the scanner does not answer";
-    case Kind::reply_rejected:
-      switch (e.reason) {
-        case Event::Reason::refused:
-          return "request refused by the scanner (NAK)";
-        case Event::Reason::unanswered:
-          return "no answer to the request in time";
-        case Event::Reason::unexpected:
-          return "an answer that is neither ACK nor NAK (noise, or another baud rate)";
-        default:
-          return e.text;
-      }
-    case Kind::variant_set:
-    case Kind::variant_refused: {
-      const Variant* v = variantOf(e.points);
-      const std::string shown = v ? v->shown : std::to_string(e.points) + " points";
-      if (e.kind == Kind::variant_set) return "scanner set to " + shown;
-      return "the scanner did not take " + shown + " (" +
-             (e.reason == Event::Reason::unanswered ? "no answer" : "refused") +
-             "): its replies say what it sends";
-    }
-    case Kind::stream_found:
-      return e.streaming ? "the scanner was already streaming: reading its stream"
-                         : "the scanner was streaming: its stream is stopped";
-    case Kind::stream_refused:
-      return std::string("the scanner did not start continuous output (") +
-             (e.reason == Event::Reason::unanswered ? "no answer" : "refused") + "): polling instead";
-    case Kind::stream_not_stopped:
-      return "the scanner did not acknowledge the end of its stream: it may still be streaming";
-    default:
-      return e.text;  // made where the happening's own words are known
-  }
-}
-
 Engine::Engine(EngineOptions options) : options_(std::move(options)) {}
 
 Engine::~Engine() {
@@ -127,14 +62,32 @@ Engine::~Engine() {
   }
 }
 
+namespace {
+
+// `f` on the source's alternative; with no source, `f`'s result type made empty.
+template <class Source, class F>
+auto visitSource(Source& source, F&& f) {
+  using R = decltype(f(std::declval<std::conditional_t<std::is_const_v<Source>, const Player&, Player&>>()));
+  return std::visit(
+      [&](auto& x) -> R {
+        if constexpr (std::is_same_v<std::decay_t<decltype(x)>, std::monostate>)
+          return R();
+        else
+          return f(x);
+      },
+      source);
+}
+
+}  // namespace
+
 template <class F>
-decltype(auto) Engine::withDriver(F&& f) const {
-  // Only the drivers' alternatives reach `f`; a replay or no source at all
-  // gives what `f` gives for nothing (its result type default-constructed).
-  using R = decltype(f(std::declval<const SerialLms&>()));
-  if (const auto* serial = std::get_if<SerialLms>(&source_)) return f(*serial);
-  if (const auto* net = std::get_if<NetLms>(&source_)) return f(*net);
-  return R{};
+auto Engine::withSource(F&& f) const {
+  return visitSource(source_, std::forward<F>(f));
+}
+
+template <class F>
+auto Engine::withSource(F&& f) {
+  return visitSource(source_, std::forward<F>(f));
 }
 
 void Engine::setDetail(std::string detail) {
@@ -148,59 +101,53 @@ std::string Engine::lastErrorDetail() const {
 }
 
 std::error_code Engine::prepare() {
-  if (!parseLinkName(options_.link, &link_)) {
+  LinkName link;
+  if (!parseLinkName(options_.link, &link)) {
     setDetail("not a link name: '" + options_.link + "'");
     return errc::bad_link_name;
   }
-  std::unique_ptr<Replay> replay;
-  if (!link_.recording.empty()) {
-    replay = std::make_unique<Replay>();
-    std::string why, notice;
-    bool loaded = false;
-    try {
-      loaded = replay->recording.load(link_.recording, &why, &notice, link_.recordingTopic);
-    } catch (const std::bad_alloc&) {
-      why = "not enough memory to read the recording";
-    }
-    if (!loaded) {
+  Recording recording;
+  if (!link.recording.empty()) {
+    std::string why;
+    if (!Player::load(link.recording, link.recordingTopic, &recording, &why)) {
       setDetail(why);
       return errc::bad_recording;
     }
   }
-  std::lock_guard lock(mutex_);  // stats() reads the source from other threads
-  if (replay)
-    source_.emplace<std::unique_ptr<Replay>>(std::move(replay));
-  else if (link_.serial)
-    source_.emplace<SerialLms>(link_.device.c_str(), options_.family.c_str());
-  else
-    source_.emplace<NetLms>(link_.address.c_str(), link_.port, options_.family.c_str());
-  configure();
+  std::lock_guard lock(mutex_);  // other threads read the source and the link
+  link_ = std::move(link);
+  if (!link_.recording.empty()) {
+    Player& player = source_.emplace<Player>(link_.recording, std::move(recording));
+    player.setInterval(options_.intervalMs);
+    // A recording waits for a reader of next() to make room (see deliver).
+    player.setScanObserver([this](const lmsview::Scan& s) { deliver(s, true); });
+    player.setEvents([this](const Event& e) { onEvent(e); });
+  } else {
+    const AcquisitionSettings settings{
+        .intervalMs = options_.intervalMs,
+        .reconnect = {.enabled = options_.reconnect},
+        .timing = {.clientStartPauseMs = options_.clientStartPauseMs},
+        .baud = options_.baud,
+        .scannerBaud = options_.scannerBaud,
+        .keepScannerBaud = options_.keepScannerBaud,
+        .variant = options_.variant,
+        .units = options_.units,
+        .stream = options_.stream,
+    };
+    const auto setUp = [&](auto& acquisition) {
+      acquisition.configure(settings);
+      acquisition.setMessages(options_.messages);
+      acquisition.setScanObserver([this](const lmsview::Scan& s) { deliver(s); });
+      acquisition.setEvents([this](const Event& e) { onEvent(e); });
+    };
+    if (link_.serial)
+      setUp(source_.emplace<SerialAcquisition>(serialTarget(link_.device)));
+    else
+      setUp(source_.emplace<NetAcquisition>(netTarget(link_.address, link_.port)));
+  }
   queue_.clear();
   prepared_ = true;
   return {};
-}
-
-void Engine::configure() {
-  auto setUp = [this](auto& d) {
-    d.setOutput(options_.messages);
-    d.setInterval(options_.intervalMs);
-    d.setReconnect({.enabled = options_.reconnect});
-    d.setTiming({.clientStartPauseMs = options_.clientStartPauseMs});
-    d.setRangeUnits(options_.units);
-    d.setStream(options_.stream);
-    d.setVariant(options_.variant);
-    if (link_.serial) {
-      if (options_.baud == 0)
-        d.setFindRate(true);
-      else
-        d.setBaud(options_.baud);
-      d.setScannerBaud(options_.scannerBaud, options_.keepScannerBaud);
-    }
-    d.setScanObserver([this](const lmsview::Scan& s) { deliver(s); });
-    d.setEvents([this](const DriverEvent& e) { onDriverEvent(e); });
-  };
-  if (auto* serial = std::get_if<SerialLms>(&source_)) setUp(*serial);
-  if (auto* net = std::get_if<NetLms>(&source_)) setUp(*net);
 }
 
 void Engine::run() {
@@ -209,24 +156,19 @@ void Engine::run() {
     running_ = true;
   }
   std::error_code why;
-  if (auto* replay = std::get_if<std::unique_ptr<Replay>>(&source_)) {
-    play(**replay);
-    why = errc::end_of_recording;
-  } else {
-    auto drive = [&](auto& d) {
-      d.run();
-      if (d.outcome() == RunOutcome::LinkLost) {
-        why = errc::link_lost;
-        setDetail(d.failureText());
-      }
-      if (d.outcome() == RunOutcome::ConnectFailed) {
-        why = fromOs(d.failureError());
-        setDetail(d.failureText());
-      }
-    };
-    if (auto* serial = std::get_if<SerialLms>(&source_)) drive(*serial);
-    if (auto* net = std::get_if<NetLms>(&source_)) drive(*net);
-  }
+  withSource([&](auto& source) {
+    source.run();
+    if (std::is_same_v<std::decay_t<decltype(source)>, Player>) why = errc::end_of_recording;
+    if (source.outcome() == RunOutcome::LinkLost) {
+      why = errc::link_lost;
+      setDetail(source.failureText());
+    }
+    if (source.outcome() == RunOutcome::ConnectFailed) {
+      why = fromOs(source.failureError());
+      setDetail(source.failureText());
+    }
+    return 0;
+  });
   {
     std::lock_guard lock(mutex_);
     running_ = false;
@@ -239,57 +181,11 @@ void Engine::run() {
   changed_.notify_all();
 }
 
-void Engine::play(Replay& replay) {
-  Event opened;
-  opened.kind = Event::Kind::opened;
-  opened.where = "recording " + link_.recording;
-  opened.text = "opened " + opened.where + " (" + std::to_string(replay.recording.size()) + " scans)";
-  dispatch(opened);
-  decideOpen({});
-  if (!replay.recording.cut().empty()) {
-    Event cut;
-    cut.kind = Event::Kind::recording_cut;
-    cut.text = "the recording was cut short: " + replay.recording.cut();
-    dispatch(cut);
-  }
-  if (replay.recording.wordsRebuilt()) {
-    Event rebuilt;
-    rebuilt.kind = Event::Kind::words_rebuilt;
-    rebuilt.text = "the recording holds no raw words: they are made from its ranges, without their flag bits";
-    dispatch(rebuilt);
-  }
-  const auto pause = std::chrono::milliseconds(std::max(options_.intervalMs, 0));
-  for (std::size_t i = 0; i < replay.recording.size(); ++i) {
-    if (replay.stop.load(std::memory_order_acquire)) return;
-    lmsview::Scan& scan = replay.slot.back();
-    scan.words = replay.recording.scan(static_cast<std::int64_t>(i));
-    scan.geometry = replyGeometry(static_cast<int>(scan.words.size()),
-                                  replay.recording.units(static_cast<std::int64_t>(i)));
-    scan.words_rebuilt = replay.recording.wordsRebuilt();
-    setRangesFromWords(&scan);
-    scan.stamp_ns = scan.received_ns = platform::wallClockNanos();
-    deliver(replay.slot.publish(), true);
-    replay.played.fetch_add(1, std::memory_order_relaxed);
-    std::unique_lock lock(replay.mutex);
-    if (replay.wake.wait_for(lock, pause, [&] { return replay.stop.load(std::memory_order_acquire); }))
-      return;
-  }
-  Event ended;
-  ended.kind = Event::Kind::recording_ended;
-  ended.text = "the recording has played its last scan";
-  dispatch(ended);
-}
-
 void Engine::stop() {
-  if (auto* replay = std::get_if<std::unique_ptr<Replay>>(&source_)) {
-    {
-      std::lock_guard lock((*replay)->mutex);
-      (*replay)->stop.store(true, std::memory_order_release);
-    }
-    (*replay)->wake.notify_all();
-  }
-  if (auto* serial = std::get_if<SerialLms>(&source_)) serial->stop();
-  if (auto* net = std::get_if<NetLms>(&source_)) net->stop();
+  withSource([](auto& source) {
+    source.stop();
+    return 0;
+  });
 }
 
 void Engine::decideOpen(std::error_code result) {
@@ -302,99 +198,12 @@ void Engine::decideOpen(std::error_code result) {
   changed_.notify_all();
 }
 
-void Engine::onDriverEvent(const DriverEvent& e) {
-  using Kind = DriverEvent::Kind;
-  Event out;
-  switch (e.kind) {
-    case Kind::Opened:
-      out.kind = Event::Kind::opened;
-      out.where = e.text;
-      break;
-    case Kind::OpenFailed:
-      out.kind = Event::Kind::open_failed;
-      out.text = e.text;
-      out.error = e.error;
-      setDetail(e.text);
-      break;
-    case Kind::Lost:
-      out.kind = Event::Kind::lost;
-      out.text = "link lost: " + e.text;
-      break;
-    case Kind::Reconnecting:
-      out.kind = Event::Kind::reconnecting;
-      out.where = e.text;
-      out.delay = std::chrono::milliseconds(e.delayMs);
-      out.attempt = e.attempt;
-      break;
-    case Kind::Rejected:
-      out.kind = Event::Kind::reply_rejected;
-      out.reason = e.reason;
-      out.text = "reply rejected: " + e.text;
-      break;
-    case Kind::RateFound:
-      out.kind = Event::Kind::baud_found;
-      out.baud = e.rate;
-      break;
-    case Kind::NoRateFound:
-      out.kind = Event::Kind::baud_not_found;
-      out.baud = e.rate;
-      out.text =
-          "no rate got an answer (tried " + e.text + "): going on at " + std::to_string(e.rate) + " baud";
-      break;
-    case Kind::Silent:
-      out.kind = Event::Kind::no_answer;
-      out.every_rate_tried = e.everyRateTried;
-      break;
-    case Kind::RateSwitched:
-      out.kind = Event::Kind::baud_switched;
-      out.baud = e.rate;
-      out.from_baud = e.from;
-      break;
-    case Kind::RateNotSwitched:
-      out.kind = Event::Kind::baud_not_switched;
-      out.baud = e.rate;
-      out.from_baud = e.from;
-      out.reason = e.reason;
-      out.text = "the scanner did not switch to " + std::to_string(e.rate) + " baud (" + e.text +
-                 "): going on at " + std::to_string(e.from) + " baud";
-      break;
-    case Kind::RateRestored:
-      out.kind = Event::Kind::baud_restored;
-      out.baud = e.rate;
-      out.from_baud = e.from;
-      break;
-    case Kind::VariantSet:
-      out.kind = Event::Kind::variant_set;
-      out.points = e.points;
-      break;
-    case Kind::VariantRefused:
-      out.kind = Event::Kind::variant_refused;
-      out.points = e.points;
-      out.reason = e.reason;
-      break;
-    case Kind::StreamFound:
-      out.kind = Event::Kind::stream_found;
-      out.streaming = e.streaming;
-      break;
-    case Kind::StreamRefused:
-      out.kind = Event::Kind::stream_refused;
-      out.reason = e.reason;
-      break;
-    case Kind::StreamNotStopped:
-      out.kind = Event::Kind::stream_not_stopped;
-      break;
-    case Kind::UnitsDiffer:
-      out.kind = Event::Kind::units_differ;
-      out.units = unitsName(e.unitsSeen);
-      out.text = std::string("the replies are in ") + unitsName(e.unitsSeen) + ", not " +
-                 unitsName(e.unitsAsked) + " as set: the replies' unit is used";
-      break;
-  }
-  out.text = eventText(out);
-  dispatch(out);
+void Engine::onEvent(const Event& e) {
+  if (e.kind == Event::Kind::open_failed) setDetail(e.text);
+  dispatch(e);
   // open() learns of the open once the event's callbacks are done, so a
   // close() inside one of them is what open() reports.
-  if (out.kind == Event::Kind::opened) decideOpen({});
+  if (e.kind == Event::Kind::opened) decideOpen({});
 }
 
 void Engine::deliver(const lmsview::Scan& scan, bool waitForRoom) {
@@ -494,7 +303,7 @@ std::error_code Engine::open() {
   openResult_ = endError_ = {};
   startedIn_ = ownProcess();
   thread_ = std::thread([self = shared_from_this()] { self->run(); });
-  if (options_.reconnect && !std::holds_alternative<std::unique_ptr<Replay>>(source_)) return {};
+  if (options_.reconnect && !std::holds_alternative<Player>(source_)) return {};
   // The first open is bounded (three attempts of at most a few seconds).
   changed_.wait(lock, [this] { return openDecided_; });
   if (closed_) return errc::closed;
@@ -567,34 +376,25 @@ std::error_code Engine::next(lmsview::Scan& out, std::chrono::milliseconds timeo
 }
 
 const lmsview::Scan* Engine::takeScan() {
-  if (auto* replay = std::get_if<std::unique_ptr<Replay>>(&source_)) return (*replay)->slot.takeScan();
-  if (auto* serial = std::get_if<SerialLms>(&source_)) return serial->takeScan();
-  if (auto* net = std::get_if<NetLms>(&source_)) return net->takeScan();
-  return nullptr;
+  return withSource([](auto& source) { return source.slot().takeScan(); });
 }
 
 bool Engine::waitForScan() {
-  if (auto* replay = std::get_if<std::unique_ptr<Replay>>(&source_)) return (*replay)->slot.waitForScan();
-  if (auto* serial = std::get_if<SerialLms>(&source_)) return serial->waitForScan();
-  if (auto* net = std::get_if<NetLms>(&source_)) return net->waitForScan();
-  return false;
+  return withSource([](auto& source) { return source.slot().waitForScan(); });
 }
 
 void Engine::wakeScanReader() {
-  if (auto* replay = std::get_if<std::unique_ptr<Replay>>(&source_)) (*replay)->slot.wakeReader();
-  if (auto* serial = std::get_if<SerialLms>(&source_)) serial->wakeScanReader();
-  if (auto* net = std::get_if<NetLms>(&source_)) net->wakeScanReader();
+  withSource([](auto& source) {
+    source.slot().wakeReader();
+    return 0;
+  });
 }
 
 lmsview::Stats Engine::stats() const {
   lmsview::Stats s;
   std::lock_guard lock(mutex_);
   s.dropped = dropped_;
-  if (const auto* replay = std::get_if<std::unique_ptr<Replay>>(&source_)) {
-    s.scans = (*replay)->played.load(std::memory_order_relaxed);
-    return s;
-  }
-  const DriverStats d = withDriver([](const auto& driver) { return driver.stats(); });
+  const AcquisitionStats d = withSource([](const auto& source) { return source.stats(); });
   s.requests = static_cast<std::uint64_t>(d.requests);
   s.scans = static_cast<std::uint64_t>(d.scans);
   s.rejected_no_reply = static_cast<std::uint64_t>(d.noReply);
@@ -610,19 +410,19 @@ lmsview::Stats Engine::stats() const {
 }
 
 RunOutcome Engine::outcome() const {
-  return withDriver([](const auto& d) { return d.outcome(); });
+  return withSource([](const auto& d) { return d.outcome(); });
 }
 
 std::string Engine::failureText() const {
-  return withDriver([](const auto& d) { return d.failureText(); });
+  return withSource([](const auto& d) { return d.failureText(); });
 }
 
 std::error_code Engine::failureError() const {
-  return withDriver([](const auto& d) { return d.failureError(); });
+  return withSource([](const auto& d) { return d.failureError(); });
 }
 
 std::string Engine::placeText() const {
-  return withDriver([](const auto& d) { return d.placeText(); });
+  return withSource([](const auto& d) { return d.placeText(); });
 }
 
 }  // namespace lms

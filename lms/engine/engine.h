@@ -2,12 +2,12 @@
 
 // The one acquisition engine under lmsview::Scanner and the lmsview program.
 //
-// An Engine owns the source of one run (a serial or network driver, or a
-// recording played back: one value), applies the options, and runs the
-// acquisition. Every valid scan is decoded once by the driver into the
-// hand-off record, numbered there, and fanned out from that record: to the
-// display's hand-off (takeScan), to next()'s queue, and to the subscribers.
-// What happens on the link becomes typed events, worded once.
+// An Engine owns the source of one run (a serial or network acquisition,
+// or a recording played back: one value, visited in one place), applies
+// the options, and runs it. Every valid scan is decoded once by the
+// acquisition into the hand-off record, numbered there, and fanned out from
+// that record: to the display's hand-off (takeScan), to next()'s queue, and
+// to the subscribers. The events come worded from the source.
 //
 // Threads: run() is the acquisition thread (lmsview calls it on a thread of
 // its own; open() starts one). It alone fills the hand-off, the queue and
@@ -33,8 +33,8 @@
 #include <vector>
 
 #include "lms/engine/link_name.h"
-#include "lms/formats/recording.h"
-#include "lms/protocol/driver.h"
+#include "lms/engine/player.h"
+#include "lms/protocol/acquisition.h"
 #include "lmsview/scanner.h"
 #include "transport/message_sink.h"
 
@@ -53,8 +53,8 @@ struct EngineOptions {
   Units units = Units::Millimetres;  // the range unit the scanner is expected to report in
   bool stream = false;               // continuous output
   std::size_t queue = 0;             // scans kept for next(); 0: none (a reader uses takeScan)
-  // The TCP client's start-up pauses: lmsview keeps its long-standing 100 ms;
-  // a program that opens a scanner gets its first scan sooner with less.
+  // The TCP client's start-up pauses: lmsview waits 100 ms; a program that
+  // opens a scanner gets its first scan sooner with less.
   int clientStartPauseMs = 100;
   transport::MessageSink messages;  // the driver's message lines; silent unless set
 };
@@ -123,15 +123,16 @@ class Engine : public std::enable_shared_from_this<Engine> {
   std::string lastErrorDetail() const;
 
  private:
-  struct Replay;
-  using Source = std::variant<std::monostate, SerialLms, NetLms, std::unique_ptr<Replay>>;
+  using Source = std::variant<std::monostate, SerialAcquisition, NetAcquisition, Player>;
+  // `f` on the source; with none, what `f` gives for nothing.
   template <class F>
-  decltype(auto) withDriver(F&& f) const;
+  auto withSource(F&& f) const;
+  template <class F>
+  auto withSource(F&& f);
 
   static std::int64_t ownProcess();
-  void configure();
-  void play(Replay& replay);
-  void onDriverEvent(const DriverEvent& e);
+  std::error_code makeSource();
+  void onEvent(const lmsview::Event& e);
   // Hands a scan to the queue and the subscribers; a recording, which has no
   // real time to keep up with, waits for room in the queue instead of dropping.
   void deliver(const lmsview::Scan& scan, bool waitForRoom = false);
@@ -171,9 +172,6 @@ class Engine : public std::enable_shared_from_this<Engine> {
   std::vector<std::shared_ptr<Subscriber>> subscribers_;
   std::vector<std::shared_ptr<Subscriber>> dispatching_;  // the acquisition thread's
 };
-
-// One line for the event, as the library words it.
-std::string eventText(const lmsview::Event& e);
 
 // The longest close() waits for the acquisition to end; for a scanner that
 // streams, for the acknowledge of the end of its stream (the telegram under

@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-#include "lms/protocol/facts.h"
+#include "lms/protocol/scanner_constants.h"
 #include "transport/serial_port.h"
 
 namespace lms {

@@ -5,8 +5,8 @@
 
 #include "lms/engine/engine.h"
 #include "lms/engine/link_name.h"
-#include "lms/protocol/facts.h"
 #include "lms/protocol/reply.h"
+#include "lms/protocol/scanner_constants.h"
 #include "lmsview/scanner.h"
 
 namespace lms {

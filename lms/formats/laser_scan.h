@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "lmsview/scanner.h"
+#include "lmsview/scan.h"
 
 namespace lms {
 

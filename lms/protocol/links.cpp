@@ -12,6 +12,22 @@ std::string serialDevicePath(const std::string& portName) {
   return portName;
 }
 
+LinkTarget serialTarget(const std::string& portName) {
+  LinkTarget t;
+  for (int n = 1; n <= 10; ++n)
+    if (portName == "COM" + std::to_string(n)) t.comPort = n;
+  if (transport::isDevicePath(portName)) t.devicePath = portName;
+  t.baud = kSerialBaud;
+  return t;
+}
+
+LinkTarget netTarget(const std::string& address, int port) {
+  LinkTarget t;
+  t.address = address;
+  t.port = port;
+  return t;
+}
+
 std::error_code SerialPortLink::open(Transport& port, const Target& t) {
   const std::string device = devicePathOf(t);
   if (device.empty()) return std::make_error_code(std::errc::no_such_file_or_directory);
@@ -51,7 +67,7 @@ std::string SerialPortLink::lossText() const {
 }
 
 std::string TcpClientLink::placeText(const Target& t) {
-  return platform::printable(t.address ? t.address : "") + " port " + std::to_string(t.port);
+  return platform::printable(t.address) + " port " + std::to_string(t.port);
 }
 
 bool SerialPortLink::reopenAt(int baud) {
@@ -79,7 +95,8 @@ std::string TcpClientLink::sendFailureText() const {
 }
 
 std::error_code TcpClientLink::open(Transport& client, const Target& t) {
-  if (!client.connect(t.address, static_cast<std::uint16_t>(t.port))) return client.lastError();
+  if (!client.connect(t.address.empty() ? nullptr : t.address.c_str(), static_cast<std::uint16_t>(t.port)))
+    return client.lastError();
   // The first request goes out once the receiver reads the socket, so its
   // answer is stamped when it comes, not when the receiver's start-up ends.
   client.waitReceiving(kReceiverStartBoundMs);
@@ -91,14 +108,14 @@ bool TcpClientLink::worthRetrying(std::error_code ec) {
 }
 
 std::string TcpClientLink::openedText(const Target& t) {
-  return "Network Conection ( IP: " + platform::printable(t.address ? t.address : "") +
-         "  Port: " + std::to_string(t.port) + " ) is open\n";
+  return "Network Conection ( IP: " + platform::printable(t.address) + "  Port: " + std::to_string(t.port) +
+         " ) is open\n";
 }
 
 std::string TcpClientLink::openFailureText(const Target& t, std::error_code ec) {
-  const std::string address = platform::printable(t.address ? t.address : "");
+  const std::string address = platform::printable(t.address);
   if (ec == std::errc::invalid_argument) return "not a dotted IPv4 address: " + address;
-  return "cannot connect to " + (t.address ? address : std::string("(none)")) + " port " +
+  return "cannot connect to " + (t.address.empty() ? std::string("(none)") : address) + " port " +
          std::to_string(t.port) + ": " + platform::errorText(ec);
 }
 

@@ -12,7 +12,7 @@
 #include <system_error>
 
 #include "lms/protocol/exchange.h"
-#include "lms/protocol/facts.h"
+#include "lms/protocol/scanner_constants.h"
 #include "platform/clock.h"
 #include "transport/serial_port.h"
 #include "transport/tcp_client.h"
@@ -31,16 +31,21 @@ inline constexpr int kReceiverStartBoundMs = 2000;
 struct LinkTarget {
   // Serial: COM`comPort`, or `devicePath` when one is named, at `baud`.
   int comPort = 0;
-  std::string devicePath;
+  std::string devicePath{};
   int baud = 0;
-  // Network: `address` (kept by the caller for the driver's life) and `port`.
-  const char* address = nullptr;
+  // Network: `address` (empty: none given) and `port`.
+  std::string address{};
   int port = 0;
 };
 
 // The device a serial port name opens: "COM1".."COM10" by number, a device
 // path as it is.
 std::string serialDevicePath(const std::string& portName);
+// The target of a serial port name ("COM1".."COM10" by number, a device
+// path as it is; other text opens nothing) at the default rate.
+LinkTarget serialTarget(const std::string& portName);
+// The target of a scanner on the network.
+LinkTarget netTarget(const std::string& address, int port);
 
 // Serial line: bytes as they arrive.
 struct SerialPortLink {

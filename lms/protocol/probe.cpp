@@ -104,7 +104,7 @@ ProbeResult probeTcp(const std::string& address, int port) {
   ProbeResult r;
   auto client = TcpClientLink::makeTransport({}, 0, true);
   TcpClientLink::Target target;
-  target.address = address.c_str();
+  target.address = address;
   target.port = port;
   if (const std::error_code ec = TcpClientLink::open(*client, target)) {
     r.error = ec;

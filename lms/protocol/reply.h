@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "lmsview/scanner.h"
+#include "lmsview/scan.h"
 
 namespace lms {
 

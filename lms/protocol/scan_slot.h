@@ -28,7 +28,7 @@
 #include <mutex>
 #include <vector>
 
-#include "lmsview/scanner.h"
+#include "lmsview/scan.h"
 
 namespace lms {
 

@@ -1,6 +1,6 @@
 #include "lms/protocol/telegram.h"
 
-#include "lms/protocol/facts.h"
+#include "lms/protocol/scanner_constants.h"
 
 namespace lms {
 

@@ -1,16 +1,18 @@
-// The driver's continuous output: a line that must be quiet before a
+// The acquisition's continuous output: a line that must be quiet before a
 // request, a scanner found streaming, and the stream itself from its start
 // (operating mode 0x24) to its end (0x25, whose acknowledge is found among
 // the streamed bytes).
 
 #include <algorithm>
 
-#include "lms/protocol/driver.h"
+#include "lms/protocol/acquisition.h"
 #include "platform/clock.h"
 
 namespace lms {
 
 using platform::processMillis;
+using Event = lmsview::Event;
+using Reason = lmsview::Event::Reason;
 
 namespace {
 
@@ -25,7 +27,7 @@ int watchBoundMs(const Link& link) {
 }  // namespace
 
 template <class Link>
-void LmsDriver<Link>::readIntoFramer() {
+void Acquisition<Link>::readIntoFramer() {
   // Until a read finds nothing (on a line, one that leaves room took all
   // there was); bounded, so a link that keeps delivering cannot hold the
   // loop here.
@@ -46,7 +48,7 @@ void LmsDriver<Link>::readIntoFramer() {
 // that command and says whether there was one; without, says whether a
 // valid scan came.
 template <class Link>
-bool LmsDriver<Link>::takeStreamed(bool publish, std::uint8_t waitFor) {
+bool Acquisition<Link>::takeStreamed(bool publish, std::uint8_t waitFor) {
   bool scan = false;
   StreamFramer::Telegram t;
   while (framer_.next(&t)) {
@@ -77,7 +79,7 @@ bool LmsDriver<Link>::takeStreamed(bool publish, std::uint8_t waitFor) {
 // that brings bytes but no scan within the bound is noisy (another rate, a
 // talking gateway).
 template <class Link>
-typename LmsDriver<Link>::LineState LmsDriver<Link>::settleLine(int quietMs) {
+typename Acquisition<Link>::LineState Acquisition<Link>::settleLine(int quietMs) {
   const std::int64_t bound = processMillis() + watchBoundMs(link_);
   std::int64_t lastByte = processMillis();
   bool scanSeen = false;
@@ -111,23 +113,23 @@ typename LmsDriver<Link>::LineState LmsDriver<Link>::settleLine(int quietMs) {
 // its stream is used as it is; otherwise it is stopped, and the run polls
 // or starts the stream anew once the rate and the variant are set.
 template <class Link>
-void LmsDriver<Link>::foundStreaming() {
-  const bool use = stream_ && !moveDue_ && !variantDue_;
+void Acquisition<Link>::foundStreaming() {
+  const bool use = settings_.stream && !rate_.moveDue && !variantDue_;
   if (use) {
-    streaming_ = true;
-    streamDue_ = false;
-    lastStreamedMs_ = processMillis();
+    stream_.on = true;
+    stream_.due = false;
+    stream_.lastScanMs = processMillis();
   } else {
-    streaming_ = true;
+    stream_.on = true;
     stopStream();
-    streamDue_ = stream_;
+    stream_.due = settings_.stream;
   }
-  emit({.kind = DriverEvent::Kind::StreamFound, .streaming = use});
+  emit({.kind = Event::Kind::stream_found, .streaming = use});
 }
 
 template <class Link>
-void LmsDriver<Link>::startStream() {
-  streamDue_ = false;
+void Acquisition<Link>::startStream() {
+  stream_.due = false;
   const AckResult r = exchange(msgMode24.data(), static_cast<int>(msgMode24.size()), link_);
   if (stopping() || r == AckResult::LinkLost || r == AckResult::Stopped) return;
   if (r != AckResult::Ack) {
@@ -136,14 +138,13 @@ void LmsDriver<Link>::startStream() {
       framer_.clear();
       framer_.add(carry_.bytes.data(), carry_.length, link_.readEndNs(), link_.nsPerByte());
       if (settleLine() == LineState::Streaming) {
-        streaming_ = true;
-        lastStreamedMs_ = processMillis();
-        emit({.kind = DriverEvent::Kind::StreamFound, .streaming = true});
+        stream_.on = true;
+        stream_.lastScanMs = processMillis();
+        emit({.kind = Event::Kind::stream_found, .streaming = true});
         return;
       }
     }
-    using Reason = lmsview::Event::Reason;
-    emit({.kind = DriverEvent::Kind::StreamRefused,
+    emit({.kind = Event::Kind::stream_refused,
           .reason = r == AckResult::Timeout ? Reason::unanswered : Reason::refused});
     return;
   }
@@ -158,30 +159,30 @@ void LmsDriver<Link>::startStream() {
     link_.waitData(static_cast<int>(left), &stopRequested_);
     readIntoFramer();
   }
-  streaming_ = true;
-  lastStreamedMs_ = processMillis();
+  stream_.on = true;
+  stream_.lastScanMs = processMillis();
 }
 
 // One turn of the stream: every whole scan that arrived is published, then
 // the driver sleeps for the rest of the telegram under way (on a line, by
 // its time) or until bytes come.
 template <class Link>
-void LmsDriver<Link>::streamCycle() {
+void Acquisition<Link>::streamCycle() {
   readIntoFramer();
   takeStreamed(true);
   if (stopping() || link_.lost()) return;
-  const std::int64_t silentFor = processMillis() - lastStreamedMs_;
+  const std::int64_t silentFor = processMillis() - stream_.lastScanMs;
   const int silenceBound = std::max(1000, 3 * link_.lineMs(StreamFramer::kMaxTelegram));
   if (silentFor > silenceBound) {
     // The scanner stopped sending (it was restarted, say): ask again.
     counters_.unanswered.fetch_add(1, std::memory_order_relaxed);
-    emit({.kind = DriverEvent::Kind::Rejected, .reason = lmsview::Event::Reason::unanswered});
+    emit({.kind = Event::Kind::reply_rejected, .reason = Reason::unanswered});
     if (!hinted_) {
       hinted_ = true;
-      emit({.kind = DriverEvent::Kind::Silent, .everyRateTried = findRate_});
+      emit({.kind = Event::Kind::no_answer, .every_rate_tried = settings_.baud == 0});
     }
-    streaming_ = false;
-    streamDue_ = true;
+    stream_.on = false;
+    stream_.due = true;
     return;
   }
   // A line carries the rest of a telegram begun at its rate: one wake-up for
@@ -198,8 +199,8 @@ void LmsDriver<Link>::streamCycle() {
 // the bytes still streaming in (the telegram under way comes first), so the
 // scanner is left quiet. A stop does not cut this short; its bound does.
 template <class Link>
-bool LmsDriver<Link>::stopStream() {
-  streaming_ = false;
+bool Acquisition<Link>::stopStream() {
+  stream_.on = false;
   if (link_.lost()) return false;
   const std::int64_t deadline = processMillis() + watchBoundMs(link_) + 300;
   bool stopped = false;
@@ -216,19 +217,19 @@ bool LmsDriver<Link>::stopStream() {
     }
   }
   framer_.clear();
-  if (!stopped) emit({.kind = DriverEvent::Kind::StreamNotStopped});
+  if (!stopped) emit({.kind = Event::Kind::stream_not_stopped});
   return stopped;
 }
 
-// The rest of the class is instantiated in driver.cpp.
+// The rest of the class is instantiated in acquisition.cpp.
 #define LMS_INSTANTIATE_STREAM(LinkType)                                        \
-  template void LmsDriver<LinkType>::readIntoFramer();                          \
-  template bool LmsDriver<LinkType>::takeStreamed(bool, std::uint8_t);          \
-  template LmsDriver<LinkType>::LineState LmsDriver<LinkType>::settleLine(int); \
-  template void LmsDriver<LinkType>::foundStreaming();                          \
-  template void LmsDriver<LinkType>::startStream();                             \
-  template void LmsDriver<LinkType>::streamCycle();                             \
-  template bool LmsDriver<LinkType>::stopStream();
+  template void Acquisition<LinkType>::readIntoFramer();                          \
+  template bool Acquisition<LinkType>::takeStreamed(bool, std::uint8_t);          \
+  template Acquisition<LinkType>::LineState Acquisition<LinkType>::settleLine(int); \
+  template void Acquisition<LinkType>::foundStreaming();                          \
+  template void Acquisition<LinkType>::startStream();                             \
+  template void Acquisition<LinkType>::streamCycle();                             \
+  template bool Acquisition<LinkType>::stopStream();
 LMS_INSTANTIATE_STREAM(SerialPortLink)
 LMS_INSTANTIATE_STREAM(TcpClientLink)
 #undef LMS_INSTANTIATE_STREAM

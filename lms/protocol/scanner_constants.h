@@ -1,6 +1,6 @@
 #pragma once
 
-// Facts about the scanner that every part of the program shares.
+// The scanner family's fixed numbers that every part of the program shares.
 
 #include <array>
 #include <cstdint>
