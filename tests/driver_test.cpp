@@ -10,7 +10,6 @@
 #include <thread>
 
 #include "captured_output.h"
-#include "e2e_support.h"
 #include "fd_count.h"
 #include "loopback_peer.h"
 #include "platform/clock.h"
@@ -258,6 +257,12 @@ TEST(DriverExchange, StaleInputIsDiscardedBeforeATelegramGoesOut) {
 }  // namespace
 
 namespace {
+
+int countOf(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
 
 int threadCount() {
   int n = 0;

@@ -76,9 +76,10 @@ class Sim:
     """One emulator on a loopback address (or a pseudo-terminal when no
     address is given), with a scan log of every measurement reply."""
 
-    def __init__(self, address=None, extra=(), scan_log=True):
+    def __init__(self, address=None, extra=(), scan_log=True, max_seconds=60):
         self.log = None
-        args = ["--max-seconds", "60", *extra]
+        self.notes = None
+        args = ["--max-seconds", str(max_seconds), *extra]
         if scan_log:
             log = tempfile.NamedTemporaryFile(prefix="scanlog", delete=False)
             log.close()
@@ -97,17 +98,121 @@ class Sim:
                 scans.append((int(parts[0]), parts[1], [int(w) for w in parts[2:]]))
         return scans
 
+    def count(self):
+        """How many measurement replies were sent so far."""
+        with open(self.log.name) as f:
+            return sum(1 for _ in f)
+
     def stop(self):
-        stop(self.proc)
-        if self.log:
-            os.unlink(self.log.name)
-            self.log = None
+        """Ends the emulator (bounded); the lines it printed after its ready
+        line (what it was told to do)."""
+        if self.notes is None:
+            if self.proc.poll() is None:
+                self.proc.terminate()
+            try:
+                self.notes = self.proc.communicate(timeout=10)[0] or ""
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.notes = self.proc.communicate(timeout=10)[0] or ""
+            if self.log:
+                os.unlink(self.log.name)
+                self.log = None
+        return self.notes
 
 
 # DDS on loopback only, for the tests' publishers and subscribers.
 DDS_ENV = dict(os.environ, CYCLONEDDS_URI="file://" + os.path.join(
     os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs", "cyclonedds-loopback.xml"))
 DDS_ENV.pop("ROS_DOMAIN_ID", None)
+
+
+class Program:
+    """A program run as a user runs it: both its outputs read as they come
+    (a full pipe never holds it), its standard input a pipe (a byte is the
+    key), its status and the CPU time it took once it has ended."""
+
+    def __init__(self, args, env=None):
+        self.proc = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                     env=env)
+        self.started = time.monotonic()
+        self.lifetime = self.cpu_seconds = None
+        self._out, self._err = bytearray(), bytearray()
+        self._lock = threading.Lock()
+        self._readers = [threading.Thread(target=self._read, args=(f, b), daemon=True)
+                         for f, b in ((self.proc.stdout, self._out), (self.proc.stderr, self._err))]
+        for t in self._readers:
+            t.start()
+
+    def _read(self, f, into):
+        for chunk in iter(lambda: os.read(f.fileno(), 65536), b""):
+            with self._lock:
+                into.extend(chunk)
+
+    def out(self):
+        with self._lock:
+            return self._out.decode(errors="replace")
+
+    def err(self):
+        with self._lock:
+            return self._err.decode(errors="replace")
+
+    def wait_until(self, condition, timeout):
+        """Whether `condition()` held within `timeout` seconds (or when the program ended)."""
+        end = time.monotonic() + timeout
+        while not condition():
+            if time.monotonic() > end or self.proc.poll() is not None:
+                return condition()
+            time.sleep(0.02)
+        return True
+
+    def wait_for(self, text, timeout, err=False):
+        """Whether `text` came on standard output (or error) within `timeout` seconds."""
+        return self.wait_until(lambda: text in (self.err() if err else self.out()), timeout)
+
+    def wait_lines(self, lines, timeout):
+        """Whether standard output holds `lines` lines within `timeout` seconds."""
+        return self.wait_until(lambda: self.out().count("\n") >= lines, timeout)
+
+    def key(self):
+        self.proc.stdin.write(b"k")
+        self.proc.stdin.flush()
+
+    def close_stdin(self):
+        self.proc.stdin.close()
+
+    def signal(self, sig):
+        self.proc.send_signal(sig)
+
+    def wait(self, timeout):
+        """Whether it ended within `timeout` seconds; its status in
+        returncode, its CPU time and lifetime then."""
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            pid, status, usage = os.wait4(self.proc.pid, os.WNOHANG)
+            if pid == self.proc.pid:
+                self.lifetime = time.monotonic() - self.started
+                self.cpu_seconds = usage.ru_utime + usage.ru_stime
+                self.proc.returncode = os.waitstatus_to_exitcode(status)
+                for t in self._readers:
+                    t.join(10)
+                return True
+            time.sleep(0.02)
+        return False
+
+    @property
+    def returncode(self):
+        return self.proc.returncode
+
+    def stop(self):
+        """Ends it if it still runs (bounded) and closes its pipes."""
+        if self.proc.returncode is None and not self.wait(0):
+            self.proc.kill()
+            self.wait(10)
+        for f in (self.proc.stdin, self.proc.stdout, self.proc.stderr):
+            try:
+                f.close()
+            except OSError:
+                pass
 
 
 class Listener:
@@ -142,8 +247,8 @@ class SimsPerTest(unittest.TestCase):
         for s in self.sims:
             s.stop()
 
-    def sim(self, address=None, extra=()):
-        s = Sim(address, extra)
+    def sim(self, address=None, extra=(), **options):
+        s = Sim(address, extra, **options)
         self.sims.append(s)
         return s
 
@@ -207,6 +312,31 @@ class Pty:
         self.reader.join()
         os.close(self.master)
         os.close(self.slave)
+
+
+def shown_tables(out):
+    """Every table in lmsview's table output (not a terminal: no escape
+    codes), as (sample number, its rows "index angle range" as printed).
+    A table ends at an empty line or another thread's message."""
+    found, rows = [], None
+    for line in out.split("\n"):
+        if line.startswith("muestra: "):
+            rows = []
+            found.append((int(line[9:]), rows))
+        elif rows is not None and line and line[0].isdigit():
+            rows.append(line)
+        elif rows is not None and not line.startswith("[") and (line or rows):
+            rows = None
+    return found
+
+
+def table_rows(words):
+    """The rows lmsview shows for a scan of these words: index, degrees from
+    the scanner's right (by the variant) and centimetres, as printf's %2.2f
+    writes them."""
+    first, field = (0.0, 180.0) if len(words) % 180 == 1 else (40.0, 100.0)
+    step = field / (len(words) - 1)
+    return ["%d %.2f %.2f" % (i, first + step * i, f32((w & 0x1FFF) / 10.0)) for i, w in enumerate(words)]
 
 
 def tables(out):

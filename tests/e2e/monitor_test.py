@@ -8,7 +8,6 @@ addresses 127.0.8.x are used (one per test)."""
 import json
 import os
 import pty
-import select
 import shutil
 import subprocess
 import sys
@@ -29,94 +28,57 @@ def start_sim(*args, serial=False):
 stop = emulator.stop
 
 
-class Reader:
-    """lmsview running, its standard error read as it comes."""
+def view(*args):
+    return emulator.Program([LMSVIEW, *args])
 
-    def __init__(self, *args):
-        self.p = subprocess.Popen([LMSVIEW, *args], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                  stderr=subprocess.PIPE)
-        self.err = b""
-        self.out = b""
 
-    def wait_err(self, text, timeout):
-        """Reads both outputs for up to `timeout`; whether `text` came on standard error."""
-        end = time.monotonic() + timeout
-        while text.encode() not in self.err and time.monotonic() < end:
-            r, _, _ = select.select([self.p.stderr, self.p.stdout], [], [], 0.1)
-            for f in r:
-                chunk = os.read(f.fileno(), 65536)
-                if f is self.p.stderr:
-                    self.err += chunk
-                else:
-                    self.out += chunk
-        return text.encode() in self.err
-
-    def wait_out(self, lines, timeout):
-        """Reads both outputs until standard output holds `lines` lines or `timeout` passes."""
-        end = time.monotonic() + timeout
-        while self.out.count(b"\n") < lines and time.monotonic() < end:
-            self.wait_err("\0", 0.1)
-        return self.out.count(b"\n") >= lines
-
-    def wait_for_second_connect_then_stop(self, scans):
-        """Waits for the link to come back and `scans` more scans, presses a key; the status."""
-        end = time.monotonic() + 15
-        while self.err.count(b"connected to LMS") < 2 and time.monotonic() < end:
-            self.wait_err("\0", 0.2)
-        if self.err.count(b"connected to LMS") != 2:
-            return None
-        self.wait_out(self.out.count(b"\n") + scans, 10)
-        self.p.stdin.write(b"k")
-        self.p.stdin.flush()
-        return self.finish()
-
-    def finish(self, timeout=10):
-        out, err = self.p.communicate(timeout=timeout)
-        self.out += out
-        self.err += err
-        return self.p.returncode
+def second_connect_then_key(r, scans):
+    """Waits for the link to come back and `scans` more scans, presses a key; the status."""
+    if not r.wait_until(lambda: r.err().count("connected to LMS") >= 2, 15):
+        return None
+    r.wait_lines(r.out().count("\n") + scans, 10)
+    r.key()
+    return r.returncode if r.wait(10) else None
 
 
 class Reconnect(unittest.TestCase):
     def test_tcp_scanner_restarted_on_the_same_address(self):
         sim, _ = start_sim("--address", "127.0.8.1")
-        r = Reader("--reconnect", "--format", "jsonl", "--interval", "200", "IP", "127.0.8.1",
+        r = view("--reconnect", "--format", "jsonl", "--interval", "200", "IP", "127.0.8.1",
                    "LMS")
         try:
-            self.assertTrue(r.wait_out(3, 10))
+            self.assertTrue(r.wait_lines(3, 10))
             stop(sim)
-            self.assertTrue(r.wait_err("reconnecting to 127.0.8.1 port 10002 in", 5), r.err)
+            self.assertTrue(r.wait_for("reconnecting to 127.0.8.1 port 10002 in", 5, err=True), r.err())
             sim, _ = start_sim("--address", "127.0.8.1", "--seed", "9")
-            self.assertEqual(r.wait_for_second_connect_then_stop(3), 0, r.err)
+            self.assertEqual(second_connect_then_key(r, 3), 0, r.err())
         finally:
             stop(sim)
-            if r.p.poll() is None:
-                r.p.kill()
-        seqs = [json.loads(line)["seq"] for line in r.out.decode().splitlines()]
+            r.stop()
+        seqs = [json.loads(line)["seq"] for line in r.out().splitlines()]
         self.assertEqual(seqs, list(range(len(seqs))))  # sequence numbers kept counting
         self.assertGreaterEqual(len(seqs), 6)
-        self.assertIn(b"run - connection to LMS lost: the scanner closed the connection", r.err)
+        self.assertIn("run - connection to LMS lost: the scanner closed the connection", r.err())
 
     def test_serial_device_that_comes_back_on_its_path(self):
         with tempfile.TemporaryDirectory() as d:
             path = os.path.join(d, "scanner")
             sim, device = start_sim(serial=True)
             os.symlink(device, path)
-            r = Reader("--reconnect", "--format", "jsonl", "COM", path, "LMS")
+            r = view("--reconnect", "--format", "jsonl", "COM", path, "LMS")
             try:
-                self.assertTrue(r.wait_err("connected to LMS", 5))
-                self.assertTrue(r.wait_out(1, 10))
+                self.assertTrue(r.wait_for("connected to LMS", 5, err=True))
+                self.assertTrue(r.wait_lines(1, 10))
                 stop(sim)  # the device goes away
-                self.assertTrue(r.wait_err("reconnecting to " + path, 8), r.err)
+                self.assertTrue(r.wait_for("reconnecting to " + path, 8, err=True), r.err())
                 sim, device = start_sim(serial=True)  # and comes back, on another pty behind the same path
                 os.unlink(path)
                 os.symlink(device, path)
-                self.assertEqual(r.wait_for_second_connect_then_stop(2), 0, r.err)
+                self.assertEqual(second_connect_then_key(r, 2), 0, r.err())
             finally:
                 stop(sim)
-                if r.p.poll() is None:
-                    r.p.kill()
-        seqs = [json.loads(line)["seq"] for line in r.out.decode().splitlines()]
+                r.stop()
+        seqs = [json.loads(line)["seq"] for line in r.out().splitlines()]
         self.assertEqual(seqs, list(range(len(seqs))))
         self.assertGreaterEqual(len(seqs), 2)
 
@@ -125,37 +87,35 @@ class Reconnect(unittest.TestCase):
             path = os.path.join(d, "scanner")
             sim, device = start_sim("--baud", "19200", serial=True)
             os.symlink(device, path)
-            r = Reader("--reconnect", "--baud", "auto", "--format", "jsonl", "--interval", "200",
+            r = view("--reconnect", "--baud", "auto", "--format", "jsonl", "--interval", "200",
                        "COM", path, "LMS")
             try:
-                self.assertTrue(r.wait_err("the scanner answered at 19200 baud", 8), r.err)
+                self.assertTrue(r.wait_for("the scanner answered at 19200 baud", 8, err=True), r.err())
                 stop(sim)
-                self.assertTrue(r.wait_err("reconnecting to " + path, 8), r.err)
+                self.assertTrue(r.wait_for("reconnecting to " + path, 8, err=True), r.err())
                 sim, device = start_sim("--baud", "19200", serial=True)
                 os.unlink(path)
                 os.symlink(device, path)
-                shown = r.out.count(b"\n")
-                self.assertEqual(r.wait_for_second_connect_then_stop(4), 0, r.err)
+                shown = r.out().count("\n")
+                self.assertEqual(second_connect_then_key(r, 4), 0, r.err())
             finally:
                 stop(sim)
-                if r.p.poll() is None:
-                    r.p.kill()
-        self.assertGreaterEqual(r.out.count(b"\n"), shown + 4)  # scans again, at the rate found
-        self.assertEqual(r.err.count(b"answered at 19200"), 1)  # kept, not looked for again
+                r.stop()
+        self.assertGreaterEqual(r.out().count("\n"), shown + 4)  # scans again, at the rate found
+        self.assertEqual(r.err().count("answered at 19200"), 1)  # kept, not looked for again
 
     def test_a_key_during_the_back_off_ends_the_run_at_once(self):
-        r = Reader("--reconnect", "IP", "127.0.8.3", "LMS")  # nobody listens there
+        r = view("--reconnect", "IP", "127.0.8.3", "LMS")  # nobody listens there
         try:
-            self.assertTrue(r.wait_err("in 2 s (attempt 4)", 10), r.err)
+            self.assertTrue(r.wait_for("in 2 s (attempt 4)", 10, err=True), r.err())
             time.sleep(0.2)  # well inside the two seconds
             t0 = time.monotonic()
-            r.p.stdin.write(b"k")
-            r.p.stdin.flush()
-            self.assertEqual(r.finish(), 0)
+            r.key()
+            self.assertTrue(r.wait(10))
+            self.assertEqual(r.returncode, 0)
             took = time.monotonic() - t0
         finally:
-            if r.p.poll() is None:
-                r.p.kill()
+            r.stop()
         self.assertLess(took, 0.3)  # the run ends within about 100 ms; the rest is the process starting up and going
 
 
@@ -264,21 +224,18 @@ class Hints(unittest.TestCase):
 
     def test_a_device_in_use_names_who_holds_it(self):
         sim, device = start_sim(serial=True)
-        first = Reader("COM", device, "LMS")
+        first = view("COM", device, "LMS")
         try:
-            end = time.monotonic() + 5
-            while b"connected to LMS" not in first.out and time.monotonic() < end:
-                first.wait_err("\0", 0.1)
-            self.assertIn(b"connected to LMS", first.out)  # it has the device
+            self.assertTrue(first.wait_for("connected to LMS", 5))  # it has the device
             p = self.run_view("COM", device, "LMS")
         finally:
-            first.p.stdin.write(b"k")
-            first.p.stdin.flush()
-            first.finish()
+            first.key()
+            first.wait(10)
+            first.stop()
             stop(sim)
         self.assertEqual(p.returncode, 1)
         self.assertIn("in use by another program", p.stderr)
-        self.assertIn(f"lmsview (pid {first.p.pid})", p.stderr)
+        self.assertIn(f"lmsview (pid {first.proc.pid})", p.stderr)
         self.assertIn("close it, or end it", p.stderr)
 
     def test_a_missing_device_lists_the_ones_here(self):

@@ -22,34 +22,6 @@ import emulator
 MASK = 0x1FFF
 
 
-class Emulator:
-    """lmssim on a pseudo-terminal with its scan log; its own lines (the
-    operating modes it was sent) are read once it has ended."""
-
-    def __init__(self, *extra):
-        log = tempfile.NamedTemporaryFile(prefix="scanlog", delete=False)
-        log.close()
-        self.log = log.name
-        self.proc, self.device = emulator.launch(["--serial", "--max-seconds", "120", "--scan-log", self.log,
-                                                   *extra])
-        self.notes = None
-
-    def sent(self):
-        with open(self.log) as f:
-            return {int(p[0]): (p[1], [int(w) for w in p[2:]]) for p in (line.split() for line in f)}
-
-    def count(self):
-        with open(self.log) as f:
-            return sum(1 for _ in f)
-
-    def stop(self):
-        if self.notes is None:
-            self.proc.terminate()
-            self.notes = self.proc.communicate(timeout=10)[0]
-            os.unlink(self.log)
-        return self.notes
-
-
 def wait_for(condition, timeout):
     end = time.monotonic() + timeout
     while time.monotonic() < end:
@@ -73,7 +45,8 @@ class Stream(unittest.TestCase):
             s.stop()
 
     def emulator(self, *extra):
-        s = Emulator(*extra)
+        """lmssim on a pseudo-terminal with its scan log."""
+        s = emulator.Sim(None, extra, max_seconds=120)
         self.sims.append(s)
         return s
 
@@ -150,7 +123,7 @@ class Stream(unittest.TestCase):
             self.assertEqual(v.returncode, 0, err)
             with open(path) as f:
                 recorded = [json.loads(line) for line in f]
-        sent = sim.sent()
+        sent = {n: (fate, words) for n, fate, words in sim.sent()}
         whole = [n for n, (fate, _) in sorted(sent.items()) if fate == "sent"]
         self.assertGreaterEqual(len(recorded), 30)
         # The recording numbers what arrived whole; those are the whole ones sent, in order.
