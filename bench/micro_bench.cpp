@@ -7,7 +7,7 @@
 #include <string>
 
 #include "app/outputs/csv.h"
-#include "app/outputs/jsonl.h"
+#include "lms/formats/scan_json.h"
 #include "app/outputs/plot.h"
 #include "app/outputs/table.h"
 #include "app/outputs/text.h"
@@ -104,7 +104,7 @@ void BM_RecordJsonLine(benchmark::State& state) {
   const lmsview::Scan scan = sampleScan();
   std::string line;
   for (auto _ : state) {
-    app::formatJsonLine(line, scan, "laser", true);
+    lms::scan_json::formatLine(line, scan, "laser", true);
     benchmark::DoNotOptimize(line.data());
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * line.size()));

@@ -14,6 +14,7 @@
 #include "lms/formats/compression.h"
 #include "lms/formats/laser_scan.h"
 #include "lms/formats/mcap.h"
+#include "lms/formats/scan_json.h"
 #include "lms/protocol/reply.h"
 
 using lms::Recording;
@@ -39,7 +40,7 @@ std::string recording(int scans, bool raw = true, int noise = 0, const std::stri
   for (int i = 0; i < scans; ++i) {
     w.addMessage(scan, 1, 1, lms::laserScanCdr(lms::laserScanFields(s, "laser")));
     if (raw) {
-      lms::rawWordsJson(s, &text);
+      lms::scan_json::formatRawWords(s, &text);
       w.addMessage(words, 1, 1, text);
     }
   }
@@ -154,7 +155,7 @@ TEST(Recording, NamesAreBoundedScannersApartAndACutIsSaid) {
     s.words.assign(101, static_cast<std::uint16_t>(word));
     lms::setRangesFromWords(&s);
     w.addMessage(scans, 1, 1, lms::laserScanCdr(lms::laserScanFields(s, "laser")));
-    lms::rawWordsJson(s, &text);
+    lms::scan_json::formatRawWords(s, &text);
     w.addMessage(raw, 1, 1, text);
   }
   w.finish();

@@ -1,5 +1,5 @@
 #include "app/outputs/csv.h"
-#include "app/outputs/jsonl.h"
+#include "lms/formats/scan_json.h"
 #include "app/outputs/text.h"
 
 #include <gtest/gtest.h>
@@ -55,7 +55,7 @@ TEST(ScanFormats, CsvNamesItsColumnsWithUnitsAndWritesExactValues) {
 TEST(ScanFormats, JsonLinesFollowTheLaserScanConventions) {
   Sample s;
   std::string line;
-  formatJsonLine(line, s.scan(), "front \"left\"\\", false);
+  lms::scan_json::formatLine(line, s.scan(), "front \"left\"\\", false);
   EXPECT_EQ(line.rfind("{\"seq\":7,\"stamp\":{\"sec\":1796631827,\"nanosec\":291105419},\"received_ns\":0,"
                        "\"frame_id\":\"front \\\"left\\\"\\\\\",\"angle_min\":-1.5707963267948966,"
                        "\"angle_max\":1.5707963267948966,"
@@ -67,9 +67,9 @@ TEST(ScanFormats, JsonLinesFollowTheLaserScanConventions) {
   EXPECT_NE(line.find("],\"intensities\":[]}\n"), std::string::npos);
   EXPECT_EQ(line.find("words"), std::string::npos);
   EXPECT_EQ(line.find('\n'), line.size() - 1);
-  formatJsonLine(line, s.scan(), "laser", true);
+  lms::scan_json::formatLine(line, s.scan(), "laser", true);
   EXPECT_NE(line.find("\"words\":[57344,17,34,"), std::string::npos);  // flag bits kept
-  formatJsonLine(line, s.scan(), std::string("a\nb\x01", 4), false);
+  lms::scan_json::formatLine(line, s.scan(), std::string("a\nb\x01", 4), false);
   EXPECT_NE(line.find("\"frame_id\":\"a\\u000ab\\u0001\""), std::string::npos);
 }
 
@@ -111,7 +111,7 @@ TEST(ScanFormats, EveryOutputFollowsTheGeometryTheRecordCarries) {
         << text.substr(0, 60);
     formatCsvRow(text, scan);
     EXPECT_EQ(std::count(text.begin(), text.end(), ','), static_cast<long>(2 + c.count));
-    formatJsonLine(text, scan, "laser", false);
+    lms::scan_json::formatLine(text, scan, "laser", false);
     std::string expected = "\"angle_max\":";
     putDouble(expected, g.angle_max());
     EXPECT_NE(text.find(expected), std::string::npos) << c.count;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "lms/formats/scan_json.h"
 #include "lms/protocol/reply.h"
 #include "lms/protocol/telegram.h"
 #include "reply_builder.h"
@@ -263,7 +264,8 @@ TEST(ReplayScans, ReadsPlainNumbersAndRecordingsExactly) {
   EXPECT_EQ(r.scan(1)[0], 57345);  // flag bits kept
   EXPECT_EQ(r.scan(1)[2], 3);
   EXPECT_EQ(r.scan(2)[0], 10);  // scans repeat
-  for (const char* bad : {"08x", "65536", "-1", "0x", "1 2 x", "{\"seq\":1}", "{\"words\":[1,,2]}"}) {
+  for (const char* bad : {"08x", "65536", "-1", "0x", "1 2 x", "{\"seq\":1}", "{\"words\":[1,,2]}",
+                          "{\"range_unit\":\"km\",\"words\":[1]}", "{\"words\":[1]} 2"}) {
     ReplayScans b;
     EXPECT_FALSE(b.addLine(bad, &why)) << bad;
   }
@@ -285,6 +287,21 @@ TEST(ReplayScans, ReadsPlainNumbersAndRecordingsExactly) {
   EXPECT_EQ(r.units(1), lms::Units::Millimetres);
   EXPECT_TRUE(r.addLine("{\"seq\":2,\"range_max\":81.8,\"words\":[5]}", &why)) << why;
   EXPECT_EQ(r.units(2), lms::Units::Centimetres);
+  // The unit a line names wins; what --record writes reads back as it was.
+  EXPECT_TRUE(r.addLine(R"({"range_max":8.18,"note":{"a":[1,"]}"]},"range_unit":"dm","words":[5]})", &why))
+      << why;
+  EXPECT_EQ(r.units(3), lms::Units::Decimetres);
+  lmsview::Scan cm;
+  cm.words = {1, 2, 57345};
+  cm.geometry = lms::replyGeometry(3, lms::Units::Centimetres);
+  std::string line;
+  lms::scan_json::formatLine(line, cm, "laser", true);
+  EXPECT_TRUE(r.addLine(line, &why)) << why;
+  EXPECT_EQ(r.units(4), lms::Units::Centimetres);
+  EXPECT_EQ(r.scan(4)[2], 57345);
+  line.resize(line.size() - 8);  // a run killed while it wrote
+  EXPECT_FALSE(r.addLine(line, &why));
+  EXPECT_NE(why.find("cut short"), std::string::npos) << why;
 }
 
 }  // namespace

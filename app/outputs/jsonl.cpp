@@ -1,53 +1,10 @@
 // --format jsonl: one laser-scan object a line.
 
-#include "app/outputs/jsonl.h"
-
 #include "app/outputs/sink.h"
-#include "app/outputs/text.h"
 #include "app/run_options.h"
-#include "lms/formats/laser_scan.h"
+#include "lms/formats/scan_json.h"
 
 namespace app {
-
-void formatJsonLine(std::string& out, const lmsview::Scan& scan, std::string_view frameId, bool withWords) {
-  out.clear();
-  out += "{\"seq\":";
-  putInt(out, static_cast<long long>(scan.seq));
-  std::int32_t sec = 0;
-  std::uint32_t nanosec = 0;
-  lms::splitStamp(scan.stamp_ns, &sec, &nanosec);
-  out += ",\"stamp\":{\"sec\":";
-  putInt(out, sec);
-  out += ",\"nanosec\":";
-  putInt(out, nanosec);
-  out += "},\"received_ns\":";
-  putInt(out, scan.received_ns);
-  out += ",\"frame_id\":";
-  putJsonString(out, frameId);
-  const lmsview::Geometry& g = scan.geometry;
-  out += ",\"angle_min\":";
-  putDouble(out, g.angle_min);
-  out += ",\"angle_max\":";
-  putDouble(out, g.angle_max());
-  out += ",\"angle_increment\":";
-  putDouble(out, g.angle_increment);
-  out += ",\"time_increment\":0,\"scan_time\":0,\"range_min\":";
-  putDouble(out, g.range_min);
-  out += ",\"range_max\":";
-  putDouble(out, g.range_max);
-  out += ",\"ranges\":";
-  putRangesJson(out, scan);
-  out += ",\"intensities\":[]";
-  if (withWords) {
-    out += ",\"words\":[";
-    for (std::size_t i = 0; i < scan.words.size(); ++i) {
-      if (i > 0) out.push_back(',');
-      putInt(out, scan.words[i]);
-    }
-    out.push_back(']');
-  }
-  out += "}\n";
-}
 
 namespace {
 
@@ -55,7 +12,7 @@ class JsonlSink {
  public:
   explicit JsonlSink(const SinkSetup& s) : out_(s.out), frameId_(s.options.frameId) {}
   std::error_code write(const lmsview::Scan& scan) {
-    formatJsonLine(text_, scan, frameId_, false);
+    lms::scan_json::formatLine(text_, scan, frameId_, false);
     return out_(text_);
   }
 

@@ -13,6 +13,7 @@
 #include "app/run_options.h"
 #include "lms/formats/laser_scan.h"
 #include "lms/formats/mcap.h"
+#include "lms/formats/scan_json.h"
 
 namespace app {
 
@@ -41,6 +42,7 @@ constexpr std::string_view kRawSchema =
     R"({"title":"lmsview/RawScan","description":"The raw range words of one measurement reply, flag bits )"
     R"(included; word i belongs to range i of the laser scan with the same stamp","type":"object","properties":{"seq":{"type":"integer"},)"
     R"("stamp":{"type":"object","properties":{"sec":{"type":"integer"},"nanosec":{"type":"integer"}}},)"
+    R"("range_max":{"type":"number"},"range_unit":{"type":"string","enum":["mm","cm","dm"]},)"
     R"("words":{"type":"array","items":{"type":"integer","minimum":0,"maximum":65535}}}})";
 
 constexpr std::int64_t kChunkNs = 1'000'000'000;
@@ -74,7 +76,7 @@ class McapSink {
     if (chunkStart_ < 0) chunkStart_ = scan.stamp_ns;
     writer_.addMessage(scan_, t, t, lms::laserScanCdr(fields));
     if (points_) writer_.addMessage(*points_, t, t, lms::pointCloudCdr(fields));
-    lms::rawWordsJson(scan, &raw_text_);
+    lms::scan_json::formatRawWords(scan, &raw_text_);
     writer_.addMessage(raw_, t, t, raw_text_);
     ++inChunk_;
     if (scan.stamp_ns - chunkStart_ >= kChunkNs || writer_.openChunkBytes() >= kChunkBytes) {

@@ -2,9 +2,9 @@
 // words, one flushed line a scan (lmssim --replay sends them again).
 
 #include "app/outputs/file_output.h"
-#include "app/outputs/jsonl.h"
 #include "app/outputs/sink.h"
 #include "app/run_options.h"
+#include "lms/formats/scan_json.h"
 
 namespace app {
 
@@ -16,7 +16,7 @@ class RecordSink {
       : file_(file), messages_(s.messages), frameId_(s.options.frameId) {}
   std::error_code write(const lmsview::Scan& scan) {
     if (!file_->active()) return {};
-    formatJsonLine(line_, scan, frameId_, true);
+    lms::scan_json::formatLine(line_, scan, frameId_, true);
     if (file_->write(line_, messages_)) ++written_;
     return {};
   }

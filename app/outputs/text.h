@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "lms/formats/scan_json.h"
 #include "lmsview/scanner.h"
 
 namespace app {
@@ -14,14 +15,16 @@ namespace app {
 // "2026-12-07T08:21:15.123Z": ISO 8601, UTC, milliseconds.
 std::string isoTimeUtc(std::int64_t nanosSinceEpoch);
 
-void putInt(std::string& out, long long v);
-// Shortest text that reads back as the same number.
-void putDouble(std::string& out, double v);
-void putFloat(std::string& out, float v);
-// A JSON string: quoted, with quotes, backslashes and control characters escaped.
-void putJsonString(std::string& out, std::string_view text);
-// The scan's ranges (metres) as a JSON array.
-void putRangesJson(std::string& out, const lmsview::Scan& scan);
+// Numbers and strings as JSON has them: written where the scan's JSON is.
+using lms::scan_json::putDouble;
+using lms::scan_json::putFloat;
+using lms::scan_json::putInt;
+inline void putJsonString(std::string& out, std::string_view text) {
+  lms::scan_json::putString(out, text);
+}
+inline void putRangesJson(std::string& out, const lmsview::Scan& scan) {
+  lms::scan_json::putRanges(out, scan);
+}
 
 // Point i's angle in degrees from the scanner's right (0 to 180 for a
 // 180-degree field, 40 to 140 for a 100-degree one), as people and the

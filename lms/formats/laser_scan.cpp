@@ -184,19 +184,6 @@ std::string pointCloudCdr(const LaserScanFields& f) {
   return std::move(c.out);
 }
 
-void rawWordsJson(const lmsview::Scan& scan, std::string* out) {
-  const LaserScanFields f = laserScanFields(scan, "");
-  // range_max tells a replay the unit the words are in.
-  *out = "{\"seq\":" + std::to_string(scan.seq) + ",\"stamp\":{\"sec\":" + std::to_string(f.sec) +
-         ",\"nanosec\":" + std::to_string(f.nanosec) + "},\"range_max\":" + std::to_string(f.rangeMax) +
-         ",\"words\":[";
-  for (std::size_t i = 0; i < scan.words.size(); ++i) {
-    if (i > 0) out->push_back(',');
-    *out += std::to_string(scan.words[i]);
-  }
-  *out += "]}";
-}
-
 bool laserScanRangesFromCdr(std::string_view cdr, std::vector<float>* ranges, float* rangeMax) {
   if (cdr.size() < 4 || cdr[0] != 0 || cdr[1] != 1) return false;  // plain CDR, little-endian
   std::size_t at = 4;

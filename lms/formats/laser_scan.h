@@ -44,9 +44,6 @@ std::string laserScanCdr(const LaserScanFields& fields);
 // cloud is dense. For viewers that draw points but not laser scans.
 std::string pointCloudCdr(const LaserScanFields& fields);
 
-// The raw words of a scan as one JSON object (seq, stamp, words): what a
-// recording's TOPIC/raw channel carries so a replay is exact.
-void rawWordsJson(const lmsview::Scan& scan, std::string* out);
 
 // The ranges of a LaserScan in ROS 2's CDR (and its range_max, when asked
 // for); false for bytes that are not one.

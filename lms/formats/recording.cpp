@@ -7,6 +7,7 @@
 
 #include "lms/formats/laser_scan.h"
 #include "lms/formats/mcap.h"
+#include "lms/formats/scan_json.h"
 #include "platform/error.h"
 #include "platform/input_file.h"
 #include "platform/text.h"
@@ -44,12 +45,6 @@ bool isSpace(char c) {
   return c == ' ' || c == '\t' || c == '\r';
 }
 
-// The unit the scanner was set to, from the span its scans were recorded
-// with: 8.18 m in millimetres, 81.8 m in centimetres, 818 m in decimetres.
-Units unitsOfRangeMax(double metres) {
-  return metres > 100 ? Units::Decimetres : metres > 10 ? Units::Centimetres : Units::Millimetres;
-}
-
 constexpr std::string_view kRawSuffix = "/raw";
 
 // The laser-scan topic a channel of scans belongs to: its own, or for the
@@ -68,41 +63,24 @@ bool Recording::addLine(std::string_view line, std::string* why) {
   std::size_t at = 0;
   while (at < line.size() && isSpace(line[at])) ++at;
   if (at == line.size()) return true;  // blank
+  // The values, filled with 0 up to the scan they belong to.
   std::uint16_t w[kMaxScanPoints] = {};
   int n = 0;
-  std::string_view values = line.substr(at);
-  char separator = ' ';
   Units units = Units::Millimetres;
   if (line[at] == '{') {
-    // The unit the scanner was set to shows in the span of its measurements.
-    if (const std::size_t max = line.find("\"range_max\":"); max != std::string_view::npos) {
-      double metres = 0;
-      const std::string_view number = line.substr(max + 12);
-      std::from_chars(number.data(), number.data() + number.size(), metres);
-      units = unitsOfRangeMax(metres);
-    }
-    // A line lmsview --record wrote: its raw words are what the scanner sent.
-    const std::size_t key = line.find("\"words\":[");
-    const std::size_t close = key == std::string_view::npos ? key : line.find(']', key);
-    if (close == std::string_view::npos) {
-      // A line of lmsview's own that ends early was cut short; any other
-      // JSON lacks the raw words a replay sends.
-      *why = line.find("\"frame_id\"") != std::string_view::npos
-                 ? "a recorded line cut short (its \"words\" array is not whole)"
-                 : "a JSON line without a \"words\" array (lmsview --record writes them)";
-      return false;
-    }
-    const std::size_t open = key + 9;
-    values = line.substr(open, close - open);
-    separator = ',';
+    // A line lmsview --record wrote (or an MCAP recording's raw words): what
+    // the scanner sent, in the unit the line names.
+    scan_json::ReadScan read;
+    if (!scan_json::readLine(line.substr(at), &read, why)) return false;
+    n = static_cast<int>(read.words.size());  // at most kMaxScanPoints
+    std::copy(read.words.begin(), read.words.end(), w);
+    units = read.units;
   }
-  while (!values.empty()) {
-    const std::size_t stop = separator == ' ' ? values.find_first_of(" \t\r") : values.find(separator);
+  for (std::string_view values = line[at] == '{' ? std::string_view() : line.substr(at); !values.empty();) {
+    const std::size_t stop = values.find_first_of(" \t\r");
     std::string_view field = values.substr(0, stop);
-    while (!field.empty() && isSpace(field.front())) field.remove_prefix(1);
-    while (!field.empty() && isSpace(field.back())) field.remove_suffix(1);
     values = stop == std::string_view::npos ? std::string_view() : values.substr(stop + 1);
-    if (field.empty() && separator == ' ') continue;
+    if (field.empty()) continue;
     if (n >= kMaxScanPoints || !parseWord(field, &w[n])) {
       *why = "expected at most " + std::to_string(kMaxScanPoints) +
              " values from 0 to 65535 (decimal, or hexadecimal after 0x)";
@@ -269,7 +247,7 @@ bool Recording::addMcap(const std::function<long long(char*, std::size_t)>& read
     }
     std::uint16_t w[kMaxScanPoints] = {};
     const int n = std::min(static_cast<int>(ranges.size()), kMaxScanPoints);
-    const Units units = unitsOfRangeMax(rangeMax);
+    const Units units = scan_json::unitsOfRangeMax(rangeMax);
     const double perMetre = countsPerMetre(units);
     for (int i = 0; i < n; ++i) {
       const float r = ranges[static_cast<std::size_t>(i)];

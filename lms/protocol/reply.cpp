@@ -83,6 +83,11 @@ int pointsHolding(int n) {
   return 0;
 }
 
+Units unitsOf(const lmsview::Geometry& g) {
+  const long perMetre = g.range_unit > 0 ? std::lround(1.0 / g.range_unit) : 1000;
+  return perMetre == 100 ? Units::Centimetres : perMetre == 10 ? Units::Decimetres : Units::Millimetres;
+}
+
 lmsview::Geometry replyGeometry(int points, Units units) {
   lmsview::Geometry g;
   g.count = static_cast<std::size_t>(points);

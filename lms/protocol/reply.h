@@ -39,6 +39,8 @@ enum class Units { Centimetres = 0, Millimetres = 1, Decimetres = 2 };
 int countsPerMetre(Units units);
 // "mm", "cm" or "dm".
 const char* unitsName(Units units);
+// The unit of a scan's raw words, by its geometry's range_unit.
+Units unitsOf(const lmsview::Geometry& g);
 
 // A field of view and resolution the scanner can be set to, and the points
 // its reply then carries. The field is centred on straight ahead.
