@@ -8,15 +8,15 @@
 #include <string_view>
 #include <vector>
 
-#include "app/outputs/formats.h"
+#include "app/outputs/format_table.h"
 #include "app/outputs/sink.h"
+#include "cmdline/option_table.h"
 #include "lms/engine/link_name.h"
 #include "lms/engine/option_rules.h"
 #include "lms/formats/compression.h"
 #include "lms/formats/laser_scan.h"
 #include "lms/protocol/reply.h"
 #include "lms/protocol/scanner_constants.h"
-#include "platform/option_table.h"
 #include "platform/signals.h"
 #include "platform/terminal.h"
 #include "platform/text.h"

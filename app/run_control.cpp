@@ -12,7 +12,7 @@
 
 #include "app/hints.h"
 #include "app/notices.h"
-#include "app/outputs/formats.h"
+#include "app/outputs/format_table.h"
 #include "app/outputs/sink.h"
 #include "lms/engine/engine.h"
 #include "platform/error.h"

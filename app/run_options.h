@@ -7,7 +7,7 @@
 
 namespace app {
 
-// An index into the format table (app/outputs/formats.h), in its order.
+// An index into the format table (app/outputs/format_table.h), in its order.
 enum class OutputFormat { Table, Csv, Jsonl, Plot };
 
 enum class RecordFormat { Jsonl, Mcap };

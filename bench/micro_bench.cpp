@@ -7,16 +7,16 @@
 #include <string>
 
 #include "app/outputs/csv.h"
-#include "lms/formats/scan_json.h"
+#include "app/outputs/output_helpers.h"
 #include "app/outputs/plot.h"
 #include "app/outputs/table.h"
-#include "app/outputs/text.h"
 #include "lms/formats/laser_scan.h"
 #include "lms/formats/mcap.h"
+#include "lms/formats/scan_json.h"
 #include "lms/protocol/reply.h"
 #include "lms/protocol/scan_slot.h"
 #include "lms/protocol/telegram.h"
-#include "sim/engine.h"
+#include "sim/emulated_scanner.h"
 #include "sim/scene.h"
 
 using namespace app;

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <span>
 
+#include "cmdline/option_table.h"
 #include "lms/protocol/reply.h"
-#include "platform/option_table.h"
 #include "platform/serial_rates.h"
 #include "platform/text.h"
 

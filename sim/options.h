@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "sim/engine.h"
+#include "sim/emulated_scanner.h"
 
 namespace sim {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-// Runs a SimEngine on a real link: a TCP listener (one client at a time), a
+// Runs a EmulatedScanner on a real link: a TCP listener (one client at a time), a
 // pseudo-terminal it creates, or a serial device it opens. POSIX only: the
 // emulator runs on Linux. serve() blocks the
 // calling thread until stop() is called (from any thread or a signal handler),
@@ -16,7 +16,7 @@
 
 #include "platform/posix/unique_fd.h"
 #include "platform/terminal.h"
-#include "sim/engine.h"
+#include "sim/emulated_scanner.h"
 
 namespace sim {
 
@@ -81,7 +81,7 @@ class SimServer {
   bool sendStreamed();
   void note(const std::string& what);
 
-  SimEngine engine_;
+  EmulatedScanner engine_;
   SimOptions options_;
   mutable std::mutex countersMutex_;
   SimCounters counters_;

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "app/outputs/svg.h"
 #include "lms/protocol/reply.h"
 
 using namespace app;
@@ -154,29 +153,6 @@ TEST(RingStep, AtMostEightRings) {
   EXPECT_EQ(ringStep(8.191), 2.0);
   EXPECT_EQ(ringStep(30.0), 5.0);
   EXPECT_EQ(ringStep(100.0), 10.0);
-}
-
-TEST(ScanSvg, OnePointPerValidRangeWhereItBelongs) {
-  Scan s;
-  s.ranges[0] = 100.0f;    // 1 m to the right
-  s.ranges[180] = 200.0f;  // 2 m ahead
-  s.ranges[360] = 0.0f;    // no echo: no point
-  s.ranges[90] = 819.1f;   // the largest code: no point
-  const std::string svg = scanSvg(s.view(7), 2.0);
-  int points = 0;
-  for (std::size_t at = svg.find("class=\"point\""); at != std::string::npos;
-       at = svg.find("class=\"point\"", at + 1))
-    ++points;
-  EXPECT_EQ(points, 2);
-  // 2 m is the picture's range: 380 px.
-  EXPECT_NE(svg.find("<circle class=\"point\" r=\"1.8\" cx=\"590.0\" cy=\"420.0\"/>"), std::string::npos)
-      << svg;
-  EXPECT_NE(svg.find("<circle class=\"point\" r=\"1.8\" cx=\"400.0\" cy=\"40.0\"/>"), std::string::npos);
-  EXPECT_NE(svg.find("<title>lmsview muestra 7 1970-01-01T00:00:00.000Z</title>"), std::string::npos);
-  EXPECT_NE(svg.find(">1 m</text>"), std::string::npos);
-  EXPECT_NE(svg.find(">90&#176;</text>"), std::string::npos);
-  EXPECT_EQ(svg.rfind("</svg>\n"), svg.size() - 7);
-  EXPECT_LT(svg.size(), 64u * 1024);
 }
 
 }  // namespace

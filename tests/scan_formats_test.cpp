@@ -1,6 +1,6 @@
 #include "app/outputs/csv.h"
+#include "app/outputs/output_helpers.h"
 #include "lms/formats/scan_json.h"
-#include "app/outputs/text.h"
 
 #include <gtest/gtest.h>
 

@@ -24,16 +24,16 @@ function(lms_add_windows_test name)
 endfunction()
 
 lms_add_windows_test(lms_tests
-  SOURCES telegram_test.cpp exchange_test.cpp scan_test.cpp scan_slot_test.cpp
+  SOURCES telegram_test.cpp exchange_test.cpp reply_test.cpp scan_slot_test.cpp
   LIBS lms_engine)
 lms_add_windows_test(transport_tests
   SOURCES silence_framer_test.cpp tcp_client_test.cpp
   LIBS transport)
 lms_add_windows_test(sim_tests
-  SOURCES sim_engine_test.cpp telegram_parser_test.cpp
+  SOURCES emulated_scanner_test.cpp telegram_parser_test.cpp
   LIBS sim_core lms_engine)
 lms_add_windows_test(app_tests
-  SOURCES cli_test.cpp display_test.cpp scan_formats_test.cpp plot_test.cpp
+  SOURCES cli_test.cpp table_test.cpp scan_formats_test.cpp plot_test.cpp svg_test.cpp
   LIBS app)
 
 # The Win32 serial port against a peer at the other end of a COM port: under

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <numbers>
 
+#include "app/outputs/output_helpers.h"
 #include "app/outputs/sink.h"
-#include "app/outputs/text.h"
 
 namespace app {
 

@@ -1,7 +1,7 @@
 // The sinks of a run, from its options and the format table.
 
 #include "app/outputs/file_output.h"
-#include "app/outputs/formats.h"
+#include "app/outputs/format_table.h"
 #include "app/outputs/sink.h"
 #include "app/run_options.h"
 

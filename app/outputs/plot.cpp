@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <numbers>
 
+#include "app/outputs/output_helpers.h"
 #include "app/outputs/sink.h"
-#include "app/outputs/text.h"
 #include "lms/protocol/reply.h"
 #include "platform/terminal.h"
 

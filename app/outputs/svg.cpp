@@ -7,9 +7,9 @@
 #include <system_error>
 
 #include "app/outputs/file_output.h"
+#include "app/outputs/output_helpers.h"
 #include "app/outputs/plot.h"
 #include "app/outputs/sink.h"
-#include "app/outputs/text.h"
 #include "lms/protocol/reply.h"
 
 namespace app {

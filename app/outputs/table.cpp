@@ -7,8 +7,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "app/outputs/output_helpers.h"
 #include "app/outputs/sink.h"
-#include "app/outputs/text.h"
 
 namespace app {
 

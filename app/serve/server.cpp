@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/outputs/text.h"
+#include "app/outputs/output_helpers.h"
 #include "app/serve/protocol.h"
 #include "lms/formats/laser_scan.h"
 #include "transport/server_sockets.h"

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/cli.h"
-#include "app/outputs/formats.h"
+#include "app/outputs/format_table.h"
 #include "sim/options.h"
 
 int main() {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "lms/protocol/telegram.h"
-#include "sim/engine.h"
+#include "sim/emulated_scanner.h"
 #include "sim/telegram_parser.h"
 
 using namespace lms;
@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   SimFaults faults;
   faults.chaosPercent = data[0] % 101;
   faults.chaosSeed = data[0];
-  SimEngine engine(faults, data[0]);
+  EmulatedScanner engine(faults, data[0]);
   std::vector<Piece> plan;
   std::size_t at = 1;
   std::int64_t now = 0;

@@ -1,4 +1,4 @@
-#include "sim/engine.h"
+#include "sim/emulated_scanner.h"
 
 #include <gtest/gtest.h>
 
@@ -45,14 +45,14 @@ std::vector<std::uint8_t> expectedAnswer(const std::array<std::uint8_t, N>& ack)
   return e;
 }
 
-std::vector<std::uint8_t> answer(SimEngine& e, const ParsedTelegram& t, std::int64_t now = 0) {
+std::vector<std::uint8_t> answer(EmulatedScanner& e, const ParsedTelegram& t, std::int64_t now = 0) {
   std::vector<Piece> plan;
   e.handle(t, now, plan);
   return flatten(plan);
 }
 
-TEST(SimEngine, AnswersTheCatalogueAsTheScannerWould) {
-  SimEngine e({}, 1);
+TEST(EmulatedScanner, AnswersTheCatalogueAsTheScannerWould) {
+  EmulatedScanner e({}, 1);
   EXPECT_EQ(answer(e, telegram(msgStopLMS)), expectedAnswer(ackmsgMode));
   EXPECT_EQ(answer(e, telegram(msgBaud38400)), expectedAnswer(ackmsgMode));
   EXPECT_EQ(answer(e, telegram(msgPassword)), expectedAnswer(ackmsgMode));
@@ -71,8 +71,8 @@ TEST(SimEngine, AnswersTheCatalogueAsTheScannerWould) {
   EXPECT_EQ(e.counters().acks, 11);
 }
 
-TEST(SimEngine, MeasurementReplyHasTheLayoutAndMatchesTheScene) {
-  SimEngine e({}, 7);
+TEST(EmulatedScanner, MeasurementReplyHasTheLayoutAndMatchesTheScene) {
+  EmulatedScanner e({}, 7);
   const auto a = answer(e, telegram(msgRequestScan));
   ASSERT_EQ(a.size(), 1u + 732u);
   EXPECT_EQ(a[0], kAck);
@@ -86,7 +86,7 @@ TEST(SimEngine, MeasurementReplyHasTheLayoutAndMatchesTheScene) {
   EXPECT_EQ(e.counters().scans, 1);
 }
 
-TEST(SimEngine, SceneIsDeterministicMovesAndStaysInRange) {
+TEST(EmulatedScanner, SceneIsDeterministicMovesAndStaysInRange) {
   const Scene a(3), b(3), c(4);
   EXPECT_EQ(a.scan(5), b.scan(5));
   EXPECT_NE(a.scan(5), a.scan(6));
@@ -102,8 +102,8 @@ TEST(SimEngine, SceneIsDeterministicMovesAndStaysInRange) {
   EXPECT_GT(flagged, 0);
 }
 
-TEST(SimEngine, BadChecksumAndUnknownCommandsGetNakOnly) {
-  SimEngine e({}, 1);
+TEST(EmulatedScanner, BadChecksumAndUnknownCommandsGetNakOnly) {
+  EmulatedScanner e({}, 1);
   std::vector<std::uint8_t> t{0x02, 0x00, 0x02, 0x00, 0x30, 0x01, 0x31, 0x19};
   TelegramParser p;
   p.feed(t.data(), 8);
@@ -123,7 +123,7 @@ TEST(SimFaultsOnTheWire, EachFaultChangesTheAnswerAsStated) {
   {
     SimFaults f;
     f.nakEvery = 2;
-    SimEngine e(f, 1);
+    EmulatedScanner e(f, 1);
     EXPECT_EQ(answer(e, req).size(), 733u);
     EXPECT_EQ(answer(e, req), std::vector<std::uint8_t>{kNak});
     EXPECT_EQ(answer(e, req).size(), 733u);
@@ -132,7 +132,7 @@ TEST(SimFaultsOnTheWire, EachFaultChangesTheAnswerAsStated) {
     SimFaults f;
     f.silentAfter = 1;
     f.silentForMs = 1000;
-    SimEngine e(f, 1);
+    EmulatedScanner e(f, 1);
     EXPECT_EQ(answer(e, req, 0).size(), 733u);
     EXPECT_TRUE(answer(e, req, 10).empty());
     EXPECT_TRUE(answer(e, req, 900).empty());
@@ -143,14 +143,14 @@ TEST(SimFaultsOnTheWire, EachFaultChangesTheAnswerAsStated) {
   {
     SimFaults f;
     f.corruptCrcEvery = 1;
-    SimEngine e(f, 1);
+    EmulatedScanner e(f, 1);
     auto a = answer(e, req);
     EXPECT_EQ(checkMeasurementReply(a.data() + 1, 732), ReplyCheck::BadChecksum);
   }
   {
     SimFaults f;
     f.flipByteEvery = 1;
-    SimEngine e(f, 1);
+    EmulatedScanner e(f, 1);
     auto a = answer(e, req);
     EXPECT_EQ(checkMeasurementReply(a.data() + 1, 732), ReplyCheck::Ok);
     const RangeWords w = Scene(1).scan(0);
@@ -161,7 +161,7 @@ TEST(SimFaultsOnTheWire, EachFaultChangesTheAnswerAsStated) {
     SimFaults f;
     f.shortEvery = 1;
     f.shortLength = 300;
-    SimEngine e(f, 1);
+    EmulatedScanner e(f, 1);
     EXPECT_EQ(answer(e, req).size(), 301u);
   }
   {
@@ -169,7 +169,7 @@ TEST(SimFaultsOnTheWire, EachFaultChangesTheAnswerAsStated) {
     f.chunkSize = 100;
     f.chunkGapMs = 70;
     f.ackGapMs = 20;
-    SimEngine e(f, 1);
+    EmulatedScanner e(f, 1);
     std::vector<Piece> plan;
     e.handle(req, 0, plan);
     ASSERT_EQ(plan.size(), 1u + 8u);  // the ACK alone, then 8 chunks of up to 100 bytes
@@ -181,7 +181,7 @@ TEST(SimFaultsOnTheWire, EachFaultChangesTheAnswerAsStated) {
   {
     SimFaults f;
     f.garbageBytes = 3;
-    SimEngine e(f, 1);
+    EmulatedScanner e(f, 1);
     auto a = answer(e, req);
     EXPECT_EQ(a.size(), 736u);
     EXPECT_EQ(a[3], kAck);
@@ -190,7 +190,7 @@ TEST(SimFaultsOnTheWire, EachFaultChangesTheAnswerAsStated) {
   {
     SimFaults f;
     f.oversizeEvery = 1;
-    SimEngine e(f, 1);
+    EmulatedScanner e(f, 1);
     std::vector<Piece> plan;
     e.handle(req, 0, plan);
     ASSERT_EQ(plan.size(), 1u);
@@ -199,7 +199,7 @@ TEST(SimFaultsOnTheWire, EachFaultChangesTheAnswerAsStated) {
   {
     SimFaults f;
     f.closeAfter = 2;
-    SimEngine e(f, 1);
+    EmulatedScanner e(f, 1);
     answer(e, req);
     EXPECT_FALSE(e.closeNow());
     answer(e, req);
@@ -207,10 +207,10 @@ TEST(SimFaultsOnTheWire, EachFaultChangesTheAnswerAsStated) {
   }
 }
 
-TEST(SimEngine, ReportsEveryScanWithItsFate) {
+TEST(EmulatedScanner, ReportsEveryScanWithItsFate) {
   SimFaults f;
   f.corruptCrcEvery = 2;
-  SimEngine e(f, 1);
+  EmulatedScanner e(f, 1);
   std::vector<std::pair<std::int64_t, ScanFate>> seen;
   e.onScan = [&](std::int64_t n, ScanFate fate, const RangeWords&) { seen.emplace_back(n, fate); };
   for (int i = 0; i < 3; ++i) answer(e, telegram(msgRequestScan));
@@ -229,7 +229,7 @@ TEST(SimChaos, DrawsFaultsDeterministicallyFromItsSeed) {
     SimFaults f;
     f.chaosPercent = 50;
     f.chaosSeed = seed;
-    SimEngine e(f, 1);
+    EmulatedScanner e(f, 1);
     std::vector<std::size_t> sizes;
     sizes.reserve(200);
     for (int i = 0; i < 200; ++i) sizes.push_back(answer(e, telegram(msgRequestScan), i * 1000).size());
@@ -310,12 +310,12 @@ namespace {
 
 // The operating-mode telegrams that change the rate: acknowledged, and the
 // line follows once the answer is out; refused with --refuse-rate.
-TEST(SimEngine, TheLineRateFollowsAnAcknowledgedModeTelegram) {
+TEST(EmulatedScanner, TheLineRateFollowsAnAcknowledgedModeTelegram) {
   for (const int rate : {38400, 19200, 9600}) {
     for (const bool refuse : {false, true}) {
       sim::SimFaults faults;
       faults.refuseRate = refuse ? 1 : 0;
-      sim::SimEngine engine(faults, 1);
+      sim::EmulatedScanner engine(faults, 1);
       sim::TelegramParser parser;
       const auto& telegram = *lms::baudTelegram(rate);
       const std::vector<std::uint8_t> bytes = sim::withChecksum({telegram.begin(), telegram.end()});

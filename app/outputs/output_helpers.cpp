@@ -1,4 +1,4 @@
-#include "app/outputs/text.h"
+#include "app/outputs/output_helpers.h"
 
 #include <charconv>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "sim/engine.h"
+#include "sim/emulated_scanner.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -62,7 +62,8 @@ int turnsPerScan(int points) {
   return v ? 100 / v->resolutionHundredths : 2;
 }
 
-SimEngine::SimEngine(const SimFaults& faults, std::uint32_t seed, const ReplayScans* replay, SimSetup setup)
+EmulatedScanner::EmulatedScanner(const SimFaults& faults, std::uint32_t seed, const ReplayScans* replay,
+                                 SimSetup setup)
     : configured_(faults),
       faults_(faults),
       rng_(faults.chaosSeed | 1u),
@@ -70,7 +71,7 @@ SimEngine::SimEngine(const SimFaults& faults, std::uint32_t seed, const ReplaySc
       replay_(replay),
       setup_(setup) {}
 
-std::uint32_t SimEngine::nextRandom() {
+std::uint32_t EmulatedScanner::nextRandom() {
   // xorshift32: small, deterministic, good enough to pick faults.
   rng_ ^= rng_ << 13;
   rng_ ^= rng_ >> 17;
@@ -78,7 +79,7 @@ std::uint32_t SimEngine::nextRandom() {
   return rng_;
 }
 
-void SimEngine::drawChaos(std::int64_t nowMs) {
+void EmulatedScanner::drawChaos(std::int64_t nowMs) {
   faults_ = configured_;
   if (configured_.chaosPercent <= 0 || static_cast<int>(nextRandom() % 100) >= configured_.chaosPercent)
     return;
@@ -123,7 +124,7 @@ void SimEngine::drawChaos(std::int64_t nowMs) {
   }
 }
 
-std::vector<std::uint8_t> SimEngine::replyTo(const ParsedTelegram& t, bool& known) {
+std::vector<std::uint8_t> EmulatedScanner::replyTo(const ParsedTelegram& t, bool& known) {
   const auto data = t.data();
   known = true;
   switch (t.command()) {
@@ -159,7 +160,8 @@ std::vector<std::uint8_t> SimEngine::replyTo(const ParsedTelegram& t, bool& know
   return {};
 }
 
-void SimEngine::planAnswer(std::vector<std::uint8_t> reply, std::vector<Piece>& plan, bool measurement) {
+void EmulatedScanner::planAnswer(std::vector<std::uint8_t> reply, std::vector<Piece>& plan,
+                                 bool measurement) {
   ++answers_;
   std::vector<std::uint8_t> head;
   if (faults_.garbageBytes > 0 && every(faults_.garbageEvery, answers_)) {
@@ -188,7 +190,7 @@ void SimEngine::planAnswer(std::vector<std::uint8_t> reply, std::vector<Piece>& 
   }
 }
 
-void SimEngine::handle(const ParsedTelegram& t, std::int64_t nowMs, std::vector<Piece>& plan) {
+void EmulatedScanner::handle(const ParsedTelegram& t, std::int64_t nowMs, std::vector<Piece>& plan) {
   modeNote_.clear();
   if (!t.checksumOk) {
     ++counters_.badChecksum;
@@ -297,7 +299,7 @@ void SimEngine::handle(const ParsedTelegram& t, std::int64_t nowMs, std::vector<
 
 namespace sim {
 
-std::vector<std::uint8_t> SimEngine::streamTelegram() {
+std::vector<std::uint8_t> EmulatedScanner::streamTelegram() {
   const std::int64_t scanNo = counters_.scans++;
   ++streamed_;
   const RangeWords words = replay_ && !replay_->empty()

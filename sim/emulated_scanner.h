@@ -80,10 +80,10 @@ int turnsPerScan(int points);
 // Appends the checksum to a telegram body.
 std::vector<std::uint8_t> withChecksum(std::vector<std::uint8_t> body);
 
-class SimEngine {
+class EmulatedScanner {
  public:
-  SimEngine(const SimFaults& faults, std::uint32_t seed, const ReplayScans* replay = nullptr,
-            SimSetup setup = {});
+  EmulatedScanner(const SimFaults& faults, std::uint32_t seed, const ReplayScans* replay = nullptr,
+                  SimSetup setup = {});
 
   // Plans the answer to one telegram received at `nowMs`.
   void handle(const ParsedTelegram& telegram, std::int64_t nowMs, std::vector<Piece>& plan);
