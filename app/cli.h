@@ -16,7 +16,7 @@
 
 namespace app {
 
-inline constexpr const char* kVersion = LMS_VERSION;
+inline constexpr const char* kVersion = LMSVIEW_VERSION;
 
 struct Invocation {
   enum class Action { Run, Help, Version, ListPorts, Find, BadKeyword, BadPort, BadOption };

@@ -45,13 +45,13 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/lmsviewConfig.cmake ${CMAKE_CURRENT_BI
 
 # The prefix is found from where the file lies, so an install under any
 # --prefix is described right.
-file(RELATIVE_PATH LMS_PC_UP /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
-set(LMS_PC_ZSTD "")
-if(LMS_ZSTD_LIBRARY)
-  set(LMS_PC_ZSTD -lzstd)
+file(RELATIVE_PATH LMSVIEW_PC_UP /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+set(LMSVIEW_PC_ZSTD "")
+if(LMSVIEW_ZSTD_LIBRARY)
+  set(LMSVIEW_PC_ZSTD -lzstd)
 endif()
 file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/lmsview.pc.in [=[
-prefix=${pcfiledir}/@LMS_PC_UP@
+prefix=${pcfiledir}/@LMSVIEW_PC_UP@
 libdir=${prefix}/@CMAKE_INSTALL_LIBDIR@
 includedir=${prefix}/@CMAKE_INSTALL_INCLUDEDIR@
 
@@ -59,7 +59,7 @@ Name: lmsview
 Description: @PROJECT_DESCRIPTION@ (library)
 Version: @PROJECT_VERSION@
 Libs: -L${libdir} -llmsview
-Libs.private: -pthread @LMS_PC_ZSTD@
+Libs.private: -pthread @LMSVIEW_PC_ZSTD@
 Cflags: -I${includedir}
 ]=])
 configure_file(${CMAKE_CURRENT_BINARY_DIR}/lmsview.pc.in ${CMAKE_CURRENT_BINARY_DIR}/lmsview.pc @ONLY)

@@ -7,7 +7,7 @@ add_library(lmsview_static STATIC ${lmsview_objects})
 foreach(t lmsview_shared lmsview_static)
   target_include_directories(${t} INTERFACE $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
                                             $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
-  target_link_libraries(${t} PUBLIC Threads::Threads ${LMS_ZSTD_LIBRARY})
+  target_link_libraries(${t} PUBLIC Threads::Threads ${LMSVIEW_ZSTD_LIBRARY})
   target_compile_features(${t} INTERFACE cxx_std_20)
   if(WIN32)
     target_link_libraries(${t} PUBLIC ws2_32)

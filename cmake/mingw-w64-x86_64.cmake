@@ -12,7 +12,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 # Tests run under Wine when it is there.
-find_program(LMS_WINE wine)
-if(LMS_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${LMS_WINE})
+find_program(LMSVIEW_WINE wine)
+if(LMSVIEW_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${LMSVIEW_WINE})
 endif()

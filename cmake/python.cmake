@@ -3,8 +3,8 @@
 # Debian's numpy lives with /usr/bin/python3), so unless Python_EXECUTABLE is
 # given the first candidate that imports numpy is taken.
 if(NOT Python_EXECUTABLE)
-  find_program(LMS_PATH_PYTHON NAMES python3)
-  foreach(candidate ${LMS_PATH_PYTHON} /usr/bin/python3)
+  find_program(LMSVIEW_PATH_PYTHON NAMES python3)
+  foreach(candidate ${LMSVIEW_PATH_PYTHON} /usr/bin/python3)
     if(candidate AND EXISTS ${candidate})
       execute_process(COMMAND ${candidate} -c "import numpy" RESULT_VARIABLE failed OUTPUT_QUIET ERROR_QUIET)
       if(NOT failed)
@@ -21,5 +21,5 @@ if(Python_FOUND AND Python_NumPy_FOUND AND pybind11_FOUND)
   message(STATUS "lmsview: the Python module is built for ${Python_EXECUTABLE}")
   add_subdirectory(python)
 else()
-  message(STATUS "lmsview: no Python module (needs python3-dev, python3-numpy and pybind11-dev)")
+  lmsview_left_out(LMSVIEW_PYTHON "no Python module: it needs python3-dev, python3-numpy and pybind11-dev")
 endif()

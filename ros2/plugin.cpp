@@ -14,7 +14,7 @@ lms::Ros2Writer* self(void* p) {
 }
 
 const lmsview_ros2_entry kEntry{
-    LMS_VERSION,
+    LMSVIEW_VERSION,
     [](const char* topic, const char* frameId, int domain) -> void* {
       return new (std::nothrow) lms::Ros2Writer({.topic = topic, .frameId = frameId, .domain = domain});
     },

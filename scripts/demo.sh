@@ -18,7 +18,7 @@ if ! { cmake --preset release && cmake --build --preset release --target lmsview
 fi
 rm -f "$build_log"
 bin=build/release
-address=${LMS_DEMO_ADDRESS:-127.0.0.1}
+address=${LMSVIEW_DEMO_ADDRESS:-127.0.0.1}
 log=$(mktemp)
 sim=""
 cleanup() {

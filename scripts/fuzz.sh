@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
-LMS_WITH_FUZZ=1 scripts/setup.sh
+LMSVIEW_WITH_FUZZ=1 scripts/setup.sh
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 status=0

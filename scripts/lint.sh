@@ -3,7 +3,7 @@
 # and clang-tidy (the checks in .clang-tidy) must report nothing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-LMS_WITH_LINT=1 scripts/setup.sh
+LMSVIEW_WITH_LINT=1 scripts/setup.sh
 mapfile -t sources < <(git ls-files '*.cpp' '*.h')
 clang-format --dry-run --Werror "${sources[@]}"
 echo "lint: clang-format clean (${#sources[@]} files)"

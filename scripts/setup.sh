@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, when it is missing (Debian).
-#   LMS_WITH_FUZZ=1  also clang and libFuzzer
-#   LMS_WITH_LINT=1  also clang-format and clang-tidy
+#   LMSVIEW_WITH_FUZZ=1  also clang and libFuzzer
+#   LMSVIEW_WITH_LINT=1  also clang-format and clang-tidy
 set -euo pipefail
 
 need=()
@@ -37,15 +37,15 @@ command -v idlc >/dev/null || need+=(cyclonedds-tools)
 command -v chromium >/dev/null || need+=(chromium)
 command -v node >/dev/null || need+=(nodejs)
 command -v npm >/dev/null || need+=(npm)
-if [ "${LMS_WITH_FUZZ:-0}" = 1 ]; then
+if [ "${LMSVIEW_WITH_FUZZ:-0}" = 1 ]; then
   command -v clang++ >/dev/null || need+=(clang)
   ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-dev)
 fi
-if [ "${LMS_WITH_WINDOWS:-0}" = 1 ]; then
+if [ "${LMSVIEW_WITH_WINDOWS:-0}" = 1 ]; then
   command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
   command -v wine >/dev/null || need+=(wine64)
 fi
-if [ "${LMS_WITH_LINT:-0}" = 1 ]; then
+if [ "${LMSVIEW_WITH_LINT:-0}" = 1 ]; then
   command -v clang-format >/dev/null || need+=(clang-format)
   command -v run-clang-tidy >/dev/null || need+=(clang-tidy)
 fi

@@ -26,10 +26,10 @@ isolated() {
 # Linux emulator. A private prefix under the build folder, one wineserver for
 # the run, stopped at the end.
 if [ "$preset" = windows ]; then
-  LMS_WITH_WINDOWS=1 scripts/setup.sh
+  LMSVIEW_WITH_WINDOWS=1 scripts/setup.sh
   cmake --preset dev >/dev/null
   cmake --build --preset dev --target lmssim lmsview
-  cmake --preset mingw -DLMS_LINUX_BUILD="$PWD/build/dev" >/dev/null
+  cmake --preset mingw -DLMSVIEW_LINUX_BUILD="$PWD/build/dev" >/dev/null
   cmake --build --preset mingw
   export WINEPREFIX="$PWD/build/mingw/wine" WINEDEBUG=-all
   isolated bash -c '

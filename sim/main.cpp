@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
     if (cl.help)
       std::fputs(simUsage(), stdout);
     else
-      std::printf("lmssim %s\n", LMS_VERSION);
+      std::printf("lmssim %s\n", LMSVIEW_VERSION);
     return 0;
   }
   ReplayScans replay;

@@ -519,7 +519,7 @@ TEST(CInterface, OpensReadsAndSaysWhatWentWrong) {
   EXPECT_EQ(lmsview_open("tcp://nowhere", nullptr, &error), nullptr);
   EXPECT_EQ(error, LMSVIEW_BAD_LINK_NAME);
   EXPECT_STREQ(lmsview_error_text(LMSVIEW_TIMEOUT), "no scan within the time allowed");
-  EXPECT_STREQ(lmsview_version(), LMS_VERSION);
+  EXPECT_STREQ(lmsview_version(), LMSVIEW_VERSION);
   lmsview_close(nullptr);
 
   // Another thread's cancel ends a wait at once; only close frees the handle.
@@ -543,7 +543,7 @@ TEST(CInterface, OpensReadsAndSaysWhatWentWrong) {
 // with it, row by row, and no errc is left out.
 TEST(Contract, EveryErrorHasOneValueNameAndMessageEverywhere) {
   // Every "#define LMSVIEW_NAME <number>" of the header.
-  std::ifstream header(LMS_SOURCE_DIR "/include/lmsview/lmsview.h");
+  std::ifstream header(LMSVIEW_SOURCE_DIR "/include/lmsview/lmsview.h");
   std::map<std::string, int> defined;
   for (std::string line; std::getline(header, line);) {
     std::istringstream words(line);
@@ -557,7 +557,7 @@ TEST(Contract, EveryErrorHasOneValueNameAndMessageEverywhere) {
   EXPECT_EQ(std::to_string(defined.at("LMSVIEW_VERSION_MAJOR")) + "." +
                 std::to_string(defined.at("LMSVIEW_VERSION_MINOR")) + "." +
                 std::to_string(defined.at("LMSVIEW_VERSION_PATCH")),
-            LMS_VERSION);
+            LMSVIEW_VERSION);
   int rows = 0;
   for (const lms::ErrorContract& row : lms::errorContract()) {
     const int value = static_cast<int>(row.code);

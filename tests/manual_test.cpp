@@ -16,7 +16,7 @@ namespace {
 
 // The page's text with roff's escaped hyphens made plain.
 std::string pageText(const std::string& name) {
-  std::ifstream in(std::string(LMS_MAN_DIR) + "/" + name);
+  std::ifstream in(std::string(LMSVIEW_MAN_DIR) + "/" + name);
   std::stringstream ss;
   ss << in.rdbuf();
   std::string text = ss.str();

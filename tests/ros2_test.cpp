@@ -13,7 +13,7 @@ using lmsview::Ros2Publisher;
 
 namespace {
 // DDS on loopback only, set before any participant exists.
-const bool kLoopbackOnly = ::setenv("CYCLONEDDS_URI", LMS_DDS_CONFIG, 1) == 0;
+const bool kLoopbackOnly = ::setenv("CYCLONEDDS_URI", LMSVIEW_DDS_CONFIG, 1) == 0;
 }  // namespace
 
 TEST(Ros2Publisher, EveryScanIsPublishedOrCountedAsDropped) {

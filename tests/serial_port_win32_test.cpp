@@ -1,6 +1,6 @@
 // The Win32 serial port through a COM port whose other end is a peer that
 // echoes (tests/wine/com_peer.py maps it to a pseudo-terminal under Wine).
-// LMS_TEST_COM names the port; without it the tests are skipped.
+// LMSVIEW_TEST_COM names the port; without it the tests are skipped.
 
 #include <windows.h>
 
@@ -19,7 +19,7 @@ using namespace platform;
 namespace {
 
 std::string testPort() {
-  const char* name = std::getenv("LMS_TEST_COM");
+  const char* name = std::getenv("LMSVIEW_TEST_COM");
   return name ? name : "";
 }
 
@@ -59,7 +59,7 @@ class Win32Serial : public ::testing::Test {
  protected:
   void SetUp() override {
     name_ = testPort();
-    if (name_.empty()) GTEST_SKIP() << "LMS_TEST_COM names no port with a peer";
+    if (name_.empty()) GTEST_SKIP() << "LMSVIEW_TEST_COM names no port with a peer";
   }
   std::string name_;
 };

@@ -44,7 +44,7 @@ add_executable(serial_port_win32_tests serial_port_win32_test.cpp)
 target_link_libraries(serial_port_win32_tests PRIVATE transport gtest gtest_main lms_warnings lms_test_flags)
 target_include_directories(serial_port_win32_tests PRIVATE ${PROJECT_SOURCE_DIR})
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
-set(LMS_WINE_PORTS ${CMAKE_BINARY_DIR}/ports)
+set(LMSVIEW_WINE_PORTS ${CMAKE_BINARY_DIR}/ports)
 set(com 21)
 foreach(case
     Win32Serial.EveryByteValueMakesTheRoundTripAndWritesCountWhatWentOut
@@ -54,7 +54,7 @@ foreach(case
     Win32Serial.ASecondOpenOfAHeldPortSaysInUse
     Win32SerialNames.ComNumbersAndDevicePaths)
   add_test(NAME ${case}
-    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/wine/com_peer.py ${LMS_WINE_PORTS} ${com}
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/wine/com_peer.py ${LMSVIEW_WINE_PORTS} ${com}
             $<TARGET_FILE:serial_port_win32_tests> --gtest_filter=${case})
   set_tests_properties(${case} PROPERTIES TIMEOUT 240 SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
   math(EXPR com "${com} + 1")
@@ -63,7 +63,7 @@ endforeach()
 # A line left with software flow control on (as another program may leave
 # it) still carries every byte value, 0x11 and 0x13 included.
 add_test(NAME Win32Serial.XonXoffLeftOnTheLineIsCleared
-  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/wine/com_peer.py --ixon ${LMS_WINE_PORTS} 30
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/wine/com_peer.py --ixon ${LMSVIEW_WINE_PORTS} 30
           $<TARGET_FILE:serial_port_win32_tests>
           --gtest_filter=Win32Serial.EveryByteValueMakesTheRoundTripAndWritesCountWhatWentOut)
 set_tests_properties(Win32Serial.XonXoffLeftOnTheLineIsCleared PROPERTIES TIMEOUT 240)
@@ -82,9 +82,9 @@ set_target_properties(nearest_utf8 PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT
 
 # lmsview.exe under Wine against the Linux emulator, end to end. It needs the
 # Linux build's lmssim and lmsview (for the wire comparison): give its folder
-# as LMS_LINUX_BUILD (scripts/test.sh windows does).
-set(LMS_LINUX_BUILD "" CACHE PATH "A Linux build folder holding sim/lmssim and app/lmsview")
-if(LMS_LINUX_BUILD)
+# as LMSVIEW_LINUX_BUILD (scripts/test.sh windows does).
+set(LMSVIEW_LINUX_BUILD "" CACHE PATH "A Linux build folder holding sim/lmssim and app/lmsview")
+if(LMSVIEW_LINUX_BUILD)
   foreach(case
       test_tcp_tables_are_the_scans_sent_and_piped_output_has_no_cr
       test_jsonl_over_com_7_mapped_to_the_emulators_line
@@ -104,8 +104,8 @@ if(LMS_LINUX_BUILD)
       test_serve_gives_the_page_and_the_scans_over_winsock)
     add_test(NAME WindowsBuild.${case}
       COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/wine/lmsview_exe_test.py $<TARGET_FILE:lmsview>
-              ${LMS_LINUX_BUILD}/sim/lmssim ${LMS_LINUX_BUILD}/app/lmsview ${LMS_WINE_PORTS} WindowsBuild.${case})
+              ${LMSVIEW_LINUX_BUILD}/sim/lmssim ${LMSVIEW_LINUX_BUILD}/app/lmsview ${LMSVIEW_WINE_PORTS} WindowsBuild.${case})
     set_tests_properties(WindowsBuild.${case} PROPERTIES TIMEOUT 240
-                         ENVIRONMENT "LMS_NEAREST_C=$<TARGET_FILE:nearest_c>;LMS_NEAREST_UTF8=$<TARGET_FILE:nearest_utf8>")
+                         ENVIRONMENT "LMSVIEW_NEAREST_C=$<TARGET_FILE:nearest_c>;LMSVIEW_NEAREST_UTF8=$<TARGET_FILE:nearest_utf8>")
   endforeach()
 endif()

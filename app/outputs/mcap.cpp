@@ -54,7 +54,7 @@ class McapSink {
       : file_(file),
         messages_(s.messages),
         frameId_(s.options.frameId),
-        writer_("ros2", "lmsview " LMS_VERSION, s.options.recordCompression) {
+        writer_("ros2", "lmsview " LMSVIEW_VERSION, s.options.recordCompression) {
     const std::vector<std::pair<std::string, std::string>> qos{
         {"offered_qos_profiles", std::string(kOfferedQos)}};
     const auto scanSchema =

@@ -62,13 +62,13 @@ class Ros2Sink {
 
 // The plug-in of this build, loaded once; nullptr with why.
 const lmsview_ros2_entry* loadPlugin(std::string* why) {
-  void* library = platform::loadLibrary(LMS_ROS2_PLUGIN, why);
+  void* library = platform::loadLibrary(LMSVIEW_ROS2_PLUGIN, why);
   if (library == nullptr) return nullptr;
   const auto entry =
       reinterpret_cast<const lmsview_ros2_entry* (*)()>(platform::librarySymbol(library, LMSVIEW_ROS2_ENTRY));
   const lmsview_ros2_entry* plugin = entry ? entry() : nullptr;
-  if (plugin == nullptr || std::string_view(plugin->version) != LMS_VERSION) {
-    *why = std::string(LMS_ROS2_PLUGIN) + " is not this lmsview's (" + LMS_VERSION + ")";
+  if (plugin == nullptr || std::string_view(plugin->version) != LMSVIEW_VERSION) {
+    *why = std::string(LMSVIEW_ROS2_PLUGIN) + " is not this lmsview's (" + LMSVIEW_VERSION + ")";
     return nullptr;
   }
   return plugin;

@@ -49,7 +49,7 @@ bool openServeSink(const RunOptions& options, std::FILE* messages, Sink* sink, s
   const serve::ServeOptions o{.address = options.serveAddress,
                               .port = static_cast<std::uint16_t>(options.servePort),
                               .frameId = options.frameId,
-                              .version = LMS_VERSION};
+                              .version = LMSVIEW_VERSION};
   if (const std::error_code ec = server->open(o)) {
     *error =
         "--serve " + options.serveAddress + ":" + std::to_string(options.servePort) + ": " + bindProblem(ec);

@@ -12,7 +12,7 @@
 namespace lmsview {
 
 const char* version() noexcept {
-  return LMS_VERSION;
+  return LMSVIEW_VERSION;
 }
 
 struct Subscription::State : lms::Subscriber {};

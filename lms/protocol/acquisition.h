@@ -43,9 +43,9 @@
 
 // The compiler checks the message formats against their arguments where it can.
 #if defined(__GNUC__)
-#define LMS_PRINTF_FORMAT(f, a) __attribute__((format(__printf__, f, a)))
+#define LMSVIEW_PRINTF_FORMAT(f, a) __attribute__((format(__printf__, f, a)))
 #else
-#define LMS_PRINTF_FORMAT(f, a)
+#define LMSVIEW_PRINTF_FORMAT(f, a)
 #endif
 
 namespace lms {
@@ -164,7 +164,7 @@ class Acquisition {
   AckResult exchange(const std::uint8_t* telegram, int length, Transport& transport);
   int request(Transport& transport);
   void read(Transport& transport);
-  void say(const char* format, ...) LMS_PRINTF_FORMAT(2, 3);
+  void say(const char* format, ...) LMSVIEW_PRINTF_FORMAT(2, 3);
 
  private:
   static Link linkOf(Transport& transport) { return Link{&transport}; }

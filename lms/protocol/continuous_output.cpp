@@ -222,7 +222,7 @@ bool Acquisition<Link>::stopStream() {
 }
 
 // The rest of the class is instantiated in acquisition.cpp.
-#define LMS_INSTANTIATE_STREAM(LinkType)                                        \
+#define LMSVIEW_INSTANTIATE_STREAM(LinkType)                                        \
   template void Acquisition<LinkType>::readIntoFramer();                          \
   template bool Acquisition<LinkType>::takeStreamed(bool, std::uint8_t);          \
   template Acquisition<LinkType>::LineState Acquisition<LinkType>::settleLine(int); \
@@ -230,8 +230,8 @@ bool Acquisition<Link>::stopStream() {
   template void Acquisition<LinkType>::startStream();                             \
   template void Acquisition<LinkType>::streamCycle();                             \
   template bool Acquisition<LinkType>::stopStream();
-LMS_INSTANTIATE_STREAM(SerialPortLink)
-LMS_INSTANTIATE_STREAM(TcpClientLink)
-#undef LMS_INSTANTIATE_STREAM
+LMSVIEW_INSTANTIATE_STREAM(SerialPortLink)
+LMSVIEW_INSTANTIATE_STREAM(TcpClientLink)
+#undef LMSVIEW_INSTANTIATE_STREAM
 
 }  // namespace lms

@@ -152,15 +152,15 @@ void Acquisition<Link>::restoreScanner() {
 }
 
 // The rest of the class is instantiated in acquisition.cpp.
-#define LMS_INSTANTIATE_RATE(LinkType)                        \
+#define LMSVIEW_INSTANTIATE_RATE(LinkType)                        \
   template void Acquisition<LinkType>::findRate();            \
   template void Acquisition<LinkType>::lookAtScannerBaud();   \
   template bool Acquisition<LinkType>::switchScanner(int);    \
   template void Acquisition<LinkType>::moveScanner();         \
   template void Acquisition<LinkType>::resumeAtScannerBaud(); \
   template void Acquisition<LinkType>::restoreScanner();
-LMS_INSTANTIATE_RATE(SerialPortLink)
-LMS_INSTANTIATE_RATE(TcpClientLink)
-#undef LMS_INSTANTIATE_RATE
+LMSVIEW_INSTANTIATE_RATE(SerialPortLink)
+LMSVIEW_INSTANTIATE_RATE(TcpClientLink)
+#undef LMSVIEW_INSTANTIATE_RATE
 
 }  // namespace lms

@@ -1,5 +1,5 @@
 """The Python module against lmssim (pytest, with the interpreter the module
-is built for). LMSSIM names the emulator and LMS_BUILD_DIR the build folder;
+is built for). LMSSIM names the emulator and LMSVIEW_BUILD_DIR the build folder;
 only loopback addresses 127.0.15.x are used."""
 
 import glob
@@ -120,7 +120,7 @@ def test_a_thousand_scans_leave_memory_flat(sims):
 def test_it_imports_from_an_installed_prefix(sims):
     sims("127.0.15.7")
     with tempfile.TemporaryDirectory() as d:
-        subprocess.run(["cmake", "--install", os.environ["LMS_BUILD_DIR"], "--prefix", d, "--component", "python"],
+        subprocess.run(["cmake", "--install", os.environ["LMSVIEW_BUILD_DIR"], "--prefix", d, "--component", "python"],
                        check=True, capture_output=True, timeout=120)
         # Debian's lib/python3/dist-packages, or the interpreter's site-packages elsewhere.
         (init,) = glob.glob(os.path.join(d, "lib", "python3*", "*-packages", "lmsview", "__init__.py"))

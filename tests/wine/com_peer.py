@@ -71,7 +71,7 @@ def main():
     stop = threading.Event()
     peer = threading.Thread(target=serve, args=(master, stop), daemon=True)
     peer.start()
-    env = dict(os.environ, LMS_TEST_COM="\\\\.\\COM" + number)
+    env = dict(os.environ, LMSVIEW_TEST_COM="\\\\.\\COM" + number)
     try:
         status = subprocess.run(["wine"] + program, env=env, timeout=180).returncode
     except subprocess.TimeoutExpired:

@@ -98,7 +98,7 @@ class WindowsBuild(SimsPerTest):
         self.assert_scans_sent([[r * 100 for r in s["ranges"]] for s in scans], sim)
         # Windows names devices in any case: so does the library.
         for name in ("serial://com7", "serial://Com7"):
-            p = subprocess.run(["wine", os.environ["LMS_NEAREST_C"], name, "1"], stdin=subprocess.DEVNULL,
+            p = subprocess.run(["wine", os.environ["LMSVIEW_NEAREST_C"], name, "1"], stdin=subprocess.DEVNULL,
                                capture_output=True, timeout=60)
             self.assertEqual(p.returncode, 0, (name, p.stderr))
 
@@ -276,7 +276,7 @@ class WindowsBuild(SimsPerTest):
             self.assertEqual(replay.stderr, "")  # whole, with its summary: nothing cut short
             # lmsview.dll opens a recording under a UTF-8 name that is not plain ASCII, whatever the
             # program's code page: a C program reads its scans through the DLL.
-            p = subprocess.run(["wine", os.environ["LMS_NEAREST_UTF8"], "file:" + subprocess.run(
+            p = subprocess.run(["wine", os.environ["LMSVIEW_NEAREST_UTF8"], "file:" + subprocess.run(
                 ["winepath", "-w", record], capture_output=True, text=True, timeout=30).stdout.strip(), "2"],
                 stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
             self.assertEqual(p.returncode, 0, p.stderr)
@@ -330,7 +330,7 @@ class WindowsBuild(SimsPerTest):
 
     def test_a_c_program_reads_scans_through_lmsview_dll(self):
         self.sim("127.0.10.11")
-        p = subprocess.run(["wine", os.environ["LMS_NEAREST_C"], "tcp://127.0.10.11", "2"],
+        p = subprocess.run(["wine", os.environ["LMSVIEW_NEAREST_C"], "tcp://127.0.10.11", "2"],
                            stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
         self.assertEqual(p.returncode, 0, p.stderr)
         lines = p.stdout.replace(b"\r", b"").decode().splitlines()
