@@ -3,7 +3,7 @@
 // The command line: options (words that begin with "--", anywhere), then the
 // positional arguments: link keyword, port or address, laser type. Options
 // are taken out before the positional arguments are counted, so a line
-// without options behaves as it always did (any count other than three is
+// without options is read by its count alone (any count other than three is
 // the default mode). A bad option is a usage error: it never falls into the
 // default mode. Parsing has no side effects, so every case can be tested
 // without opening a link.

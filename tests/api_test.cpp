@@ -298,7 +298,7 @@ TEST(Scanner, TheLifeCycleAnswersAtOnceAndLetsGoOfTheLink) {
   std::this_thread::sleep_for(50ms);  // a request is waiting for its answer now
   t0 = std::chrono::steady_clock::now();
   quiet.close();
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, 600ms);  // it used to wait out the answer's 1.5 s
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 600ms);  // not the answer's 1.5 s
 }
 
 // A callback that throws is said once, as an event, and acquisition goes on.

@@ -202,8 +202,8 @@ TEST(CommandLineOptions, AMistakeIsAUsageErrorNeverTheDefaultMode) {
     EXPECT_NE(usage.find(o), std::string::npos) << o;
 }
 
-// A forgotten value or a short option left two or four link words and
-// used to fall into the default mode, which goes to the network.
+// A forgotten value or a short option leaves two or four link words: that
+// must never fall into the default mode, which goes to the network.
 TEST(CommandLineOptions, ATypoNeverReachesTheDefaultMode) {
   const std::vector<std::vector<const char*>> typos = {
       {"--svg", "IP", "192.0.2.40", "LMS"},

@@ -273,7 +273,7 @@ int threadCount() {
 
 // Each connection carries one reply and closes; the driver comes back fifty
 // times. Nothing it opens for a connection outlives it: after the driver and
-// the emulator are gone, descriptors and threads are as before.
+// the emulator are gone, descriptors and threads are as they were.
 TEST(DriverReconnect, FiftyReconnectsLeaveNoDescriptorOrThreadBehind) {
   std::thread([] {}).join();  // a sanitizer's helper thread, if any, is there before we count
   const int fdsBefore = openFdCount();

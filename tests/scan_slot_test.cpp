@@ -47,7 +47,7 @@ TEST(ScanSlot, APublishIsNumberedTakenOnceAndTheNewerOfTwoWins) {
 
   publish(*slot, 1000);
   publish(*slot, 2000, 7);
-  // The classic take: centimetres (raw / 10) and each point's angle.
+  // The driver's form: centimetres (raw / 10) and each point's angle.
   const float* r = nullptr;
   const float* a = nullptr;
   int count = 0;

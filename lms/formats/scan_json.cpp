@@ -266,8 +266,7 @@ bool readLine(std::string_view line, ReadScan* out, std::string* why) {
     return false;
   }
   if (!haveUnit && !rangeMax.empty()) {
-    // Recordings of the first release name no unit: their range_max, which
-    // was written from it, says which.
+    // A line that names no unit: its range_max, written from the unit, says which.
     double metres = 0;
     std::from_chars(rangeMax.data(), rangeMax.data() + rangeMax.size(), metres);
     out->units = unitsOfRangeMax(metres);

@@ -48,7 +48,7 @@ class ScanSlot {
   // take; the record stays unchanged and readable until the reader's next
   // successful take.
   const lmsview::Scan* takeScan();
-  // Reader only, the classic form: the newest scan's ranges in centimetres
+  // Reader only, the driver's form: the newest scan's ranges in centimetres
   // (raw / 10), its angles in radians and its count, in buffers of the
   // reader's that stay until its next take.
   bool takeScan(const float*& ranges, const float*& angles, int& count);
@@ -78,7 +78,7 @@ class ScanSlot {
   unsigned back_ = 0;                        // writer's record
   unsigned front_ = 2;                       // reader's record
   std::uint64_t published_ = 0;              // writer's
-  std::vector<float> centimetres_, angles_;  // reader's, for the classic take
+  std::vector<float> centimetres_, angles_;  // reader's, for the driver's form
 };
 
 }  // namespace lms
