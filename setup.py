@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The wheel's native part, lmsview._lmsview, built by the project's CMake
 (the version comes from its project() line, as everywhere else). setuptools'
 own scratch goes under build/wheel, beside the CMake presets' folders."""

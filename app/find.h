@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // lmsview --find: looks for scanners and prints how to read each, changing

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // lmsview: shows the scans of a laser range scanner as tables of angle and range.
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The plainest reader that does the same job, for the benchmarks' ratios: one
 // thread, blocking reads, no framing by silence, printf for every row. It polls
 // N scans at the same one-second pace and ends. STREAM: the scanner's

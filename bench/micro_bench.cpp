@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Micro-benchmarks of the per-scan work: checksum, validation and decoding,
 // table formatting and the hand-off between threads.
 

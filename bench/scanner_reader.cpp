@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The library's own reader, for the benchmarks' ratios: a C++ loop over
 // lmsview::Scanner::next, printing one short line pair a scan (its number,
 // and its nearest range as the last row); with "stream", continuous output

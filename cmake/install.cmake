@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Installing liblmsview: headers, the shared and static library, a CMake
 # package (find_package(lmsview 2.0 CONFIG REQUIRED) -> lmsview::lmsview) and
 # a pkg-config file.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Cross-building for 64-bit Windows on Debian with mingw-w64 (posix threads).
 # The programs link libgcc and libstdc++ statically so each .exe runs alone.
 set(CMAKE_SYSTEM_NAME Windows)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The Python module is built for the interpreter that has numpy. On some
 # machines the python3 first on PATH is a separate build without it (and
 # Debian's numpy lives with /usr/bin/python3), so unless Python_EXECUTABLE is

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 /* The nearest point of each scan, through liblmsview's C interface.
  *
  *   nearest_c tcp://192.0.2.40 10 */

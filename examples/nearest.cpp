@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The nearest point of each scan, for N scans: the smallest program that
 // reads a scanner through liblmsview.
 //

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The nearest point of each scan, for N scans, with the Python module.
 
     /usr/bin/python3 examples/nearest.py tcp://192.0.2.40 10

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Two scanners, each published on a ROS 2 topic of its own (/front/scan,
 // /rear/scan), for the robot's other machines to see. Needs the library's
 // ROS 2 component (lmsview::ros2, Linux builds with Cyclone DDS).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Two scanners in one process, each on its own thread inside the library:
 // a callback counts the scans of each while the main thread waits.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Files the program creates for the user (--record, --svg). Paths are UTF-8

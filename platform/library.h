@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // A shared library loaded while the program runs (a plug-in), by its file

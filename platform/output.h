@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Standard output for data: a table, a CSV line or a JSON line goes out in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The rates a serial line is set up at, on every OS: the scanner family's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // _lmsview: liblmsview for Python. Scans come as numpy arrays that view the
 // scan's own memory (no copy per access); every wait releases the GIL and
 // wakes for Ctrl-C at least every 100 ms; errors are exceptions derived from

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The plug-in entry over the writer (see plugin.h): plain values only.
 
 #include "ros2/plugin.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // lmsview's --ros2 plug-in: lmsview loads it only when --ros2 is asked for

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // lmsview::Ros2Publisher, the lmsview::ros2 library's face of the writer:
 // its answers in lmsview's error category, which it shares with the
 // liblmsview it is linked to.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The ROS 2 writer on Cyclone DDS, in ROS 2's wire conventions: topic "rt"
 // + name, type sensor_msgs::msg::dds_::LaserScan_ in plain CDR, the QoS and
 // user data a ROS 2 writer carries. One thread writes; publish() only leaves

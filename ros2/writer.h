@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The ROS 2 writer itself: scans as sensor_msgs/msg/LaserScan on DDS, in

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Every benchmark in one run, printed as one table.
 
 Micro-benchmarks (Google Benchmark), then whole processes on loopback: lmsview

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds lmsview and lmssim and runs them together: the emulator on a loopback
 # address, lmsview reading it. A key press ends lmsview; the emulator ends with it.
 #   scripts/demo.sh          over TCP (127.0.0.1, port 10002)

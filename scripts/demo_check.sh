@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Checks the demo as a user meets it: it ends with 0 after a normal stop, and
 # stops with a message when the emulator cannot take its address.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the libFuzzer targets with clang and runs each for a bounded time
 # (default 60 s), starting from the checked-in corpus. New inputs go to
 # fuzz-out/, never into the corpus itself; a crash leaves its input there.

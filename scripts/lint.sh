@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Format check and static analysis: clang-format must have nothing to change,
 # and clang-tidy (the checks in .clang-tidy) must report nothing.
 set -euo pipefail

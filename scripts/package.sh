@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the Debian packages from the release preset and the Python wheel,
 # installs them and checks each as a user meets it, then removes them again:
 # - lmsview (the programs, their manual pages, the shared library) depends on

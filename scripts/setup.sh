@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs what building and testing need, when it is missing (Debian).
 #   LMSVIEW_WITH_FUZZ=1  also clang and libFuzzer
 #   LMSVIEW_WITH_LINT=1  also clang-format and clang-tidy

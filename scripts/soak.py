@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Soak run: lmsview against lmssim with faults drawn at random, for a given
 time, then a report of what was sent, shown and rejected, and of the reader's
 memory, CPU and open descriptors. Not a CI test.

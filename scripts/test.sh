@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Configures, builds and runs every test under one preset (dev by default;
 # asan and tsan run the same suite under the sanitizers).
 #

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The scanner's side of the protocol, without any I/O: takes the telegrams a

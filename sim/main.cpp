@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // lmssim: a laser scanner emulator speaking the scanner's side of the
 // telegram protocol over TCP or a serial line.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // lmssim's command line, parsed without side effects so tests can check it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Runs a EmulatedScanner on a real link: a TCP listener (one client at a time), a

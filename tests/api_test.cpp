@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // lmsview::Scanner and the C interface against the emulator in-process, over
 // loopback TCP and a pseudo-terminal.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // A FILE* whose output the test can read back: what a driver, a client or the

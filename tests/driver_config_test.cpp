@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The driver's configuration operations: exactly which telegram each sends,
 // and what it reports when the scanner refuses.
 

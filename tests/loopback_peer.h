@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The one TCP peer of the tests, on a loopback address: listens (on the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The manual pages are kept by hand: every option that --help lists must
 // appear in the page of its program.
 

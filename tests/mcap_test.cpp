@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The MCAP writer's records and CRCs against bytes worked out by hand, and
 // its reader on every prefix of a file (a recording cut short anywhere).
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // A pseudo-terminal pair: the test holds the master side, the code under test

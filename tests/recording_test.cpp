@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading recordings: what is no recording is refused at once with the
 // reason, and no file makes the reader take more memory than its bounds.
 

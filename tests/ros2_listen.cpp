@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A ROS 2 subscriber that knows only ROS 2's conventions on DDS (topic
 // "rt" + name, the LaserScan types from the same IDL): one reliable reader as
 // a ROS 2 default subscriber has, one best-effort reader as a sensor-data

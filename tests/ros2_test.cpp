@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // lmsview::Ros2Publisher in-process: every scan handed over is either
 // published or counted as dropped, however fast they come; errors are values.
 

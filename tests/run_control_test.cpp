@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The run in-process: its ends (count, seconds, a stop while connecting) and
 // an output that fails, against the emulator on a loopback address.
 

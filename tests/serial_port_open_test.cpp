@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A serial port whose line setup fails after the device was locked must
 // leave the device as it found it. The failure is made by wrapping the C
 // library's tcsetattr at link time (-Wl,--wrap=tcsetattr): this executable

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Win32 serial port through a COM port whose other end is a peer that
 // echoes (tests/wine/com_peer.py maps it to a pseudo-terminal under Wine).
 // LMSVIEW_TEST_COM names the port; without it the tests are skipped.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The live server's HTTP and WebSocket pieces against the RFC's own examples
 // and the cases a browser or an attacker sends.
 

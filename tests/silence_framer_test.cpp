@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "transport/silence_framer.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "lms/protocol/stream_framer.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "transport/tcp_client.h"
 #include "lms/protocol/scanner_constants.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The one bounded wait of the tests: polls `done` every `stepMs` until it

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The tests that run on Windows (under Wine when cross-built): every unit
 # test that needs no pseudo-terminal and no fork. Debian has
 # no mingw GoogleTest package, so its sources are built with the toolchain.

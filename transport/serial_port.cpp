@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The parts of the serial port that are the same on every OS.
 
 #include "transport/serial_port.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Serial link to the scanner: raw 8-bit transfer at a fixed baud rate, writes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Linux: devices from /dev and /sys/class/tty, stable names from
 // /dev/serial/by-id, holders from /proc/*/fd.
 

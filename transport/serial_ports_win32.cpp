@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Windows: the serial devices from the registry's list of serial ports.
 
 #include <windows.h>

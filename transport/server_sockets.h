@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // A listening IPv4 TCP socket and the connections it accepts, all

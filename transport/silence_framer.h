@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Cuts a byte stream into messages by silence: a message is everything that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // One IPv4 TCP stream, with only the calls the TCP client needs; the rest of

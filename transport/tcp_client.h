@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // TCP link to the scanner. Incoming bytes are cut into messages by 50 ms of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Windows only: Winsock, started by the first socket and cleaned up when the

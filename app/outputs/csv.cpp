@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // --format csv: a header line, then one line a scan.
 
 #include "app/outputs/csv.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // --format csv: a header line, then one line a scan: seq, time_utc (ISO 8601

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // --format jsonl: one laser-scan object a line.
 
 #include "app/outputs/sink.h"

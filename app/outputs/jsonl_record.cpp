@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // --record FILE: every valid scan received, as JSON Lines with its raw
 // words, one flushed line a scan (lmssim --replay sends them again).
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // --record FILE.mcap: every valid scan received as a ROS 2 laser-scan message
 // on --topic (default /scan), as a point cloud on TOPIC/points (unless
 // --record-points off), and its raw range words on TOPIC/raw, in an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The sinks of a run, from its options and the format table.
 
 #include "app/outputs/file_output.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // --format plot: a scan drawn top-down in the terminal with Unicode braille

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // --ros2 [TOPIC]: every valid scan received, published on DDS as a ROS 2
 // LaserScan by liblmsview's ROS 2 component, loaded as a plug-in only now
 // (a run without --ros2 carries no DDS). The publisher's own thread writes;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // --ros2 in a build without DDS (Windows, or Linux without Cyclone DDS): the
 // command line refuses it, so nothing here is ever opened.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // --serve [ADDR:]PORT: every valid scan received goes to the live server
 // (the page and the WebSocket stream), which takes only the newest and never
 // makes the scanner wait; the link's state goes to its clients as a status.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // One output of the scans: `begin` before the first scan, `write` for each,

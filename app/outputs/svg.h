@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // --svg FILE: after each scan shown, FILE holds its picture, replaced whole:

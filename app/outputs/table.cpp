@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // --format table: a table of angle and range a scan; on a terminal each
 // replaces the last, elsewhere they follow each other.
 

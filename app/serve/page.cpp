@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The page served at "/": one document with its style and script, nothing
 // loaded from anywhere else. It connects back over WebSocket in the same
 // protocol the robotics viewers speak, subscribes to /scan and draws each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The small, strict HTTP/1.1 and WebSocket (RFC 6455) pieces of --serve:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // --serve: a small server on a thread of its own that gives a browser the

@@ -1,8 +1,9 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 #pragma once
 
-// What liblmsview exports: only the names marked with LMSVIEW_API (the
-// library is built with every other symbol hidden), so a program links
-// against the public interface alone.
+/* What liblmsview exports: only the names marked with LMSVIEW_API (the
+ * library is built with every other symbol hidden), so a program links
+ * against the public interface alone. C programs include it too. */
 
 #if defined(_WIN32)
 #define LMSVIEW_API

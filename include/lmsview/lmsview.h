@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 /* liblmsview's C interface: scans of a laser range scanner from C, C#, Rust
  * or Python's ctypes, with an ABI that stays: an opaque handle, int errors
  * with a text each, arrays the caller owns, and nothing that throws or exits.

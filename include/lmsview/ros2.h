@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // liblmsview's ROS 2 component (lmsview::ros2 in the CMake package; Linux

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The plain data every part of lmsview passes around: a scan and its
@@ -55,7 +56,12 @@ struct Geometry {
     return angle_min + angle_increment * static_cast<double>(count > 0 ? count - 1 : 0);
   }
   double angle(std::size_t i) const { return angle_min + angle_increment * static_cast<double>(i); }
-  bool operator==(const Geometry&) const = default;
+  // Spelled out: the header compiles as C++17 too.
+  bool operator==(const Geometry& o) const {
+    return count == o.count && angle_min == o.angle_min && angle_increment == o.angle_increment &&
+           range_min == o.range_min && range_max == o.range_max && range_unit == o.range_unit;
+  }
+  bool operator!=(const Geometry& o) const { return !(*this == o); }
 };
 
 // One scan, carrying its own geometry.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // liblmsview: the scans of a laser range scanner of the LMS family (or the

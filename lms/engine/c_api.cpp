@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The C interface over lmsview::Scanner. Nothing throws across it: every
 // entry catches what the C++ side could throw (only memory exhaustion).
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "lms/engine/link_name.h"
 
 #include <charconv>

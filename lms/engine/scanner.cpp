@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // lmsview::Scanner: the public face of the acquisition engine.
 
 #include "lmsview/scanner.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Compression of MCAP chunks with zstd, where the build has it (Linux, with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "lms/formats/laser_scan.h"
 
 #include "lms/protocol/reply.h"

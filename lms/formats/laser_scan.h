@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // A scan as the robotics laser-scan message (sensor_msgs/msg/LaserScan)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // MCAP recordings, written and read record by record as the published MCAP

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Recordings of scans: files of range words, one scan a line (plain numbers,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Scans as JSON, written and read in one place: the JSON Lines of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The acquisition's loop: opening the link (again, with back-off), setting
 // the scanner up at each open, the polling cycle, and every reply checked,
 // decoded once and handed over.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The acquisition: owns the link to one scanner and runs the loop that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The acquisition's continuous output: a line that must be quiet before a
 // request, a scanner found streaming, and the stream itself from its start
 // (operating mode 0x24) to its end (0x25, whose acknowledge is found among

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The scanner driver's operations (see driver.h).
 
 #include "lms/protocol/driver.h"

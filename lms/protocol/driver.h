@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The scanner driver: the operations of the scanner's protocol by their own

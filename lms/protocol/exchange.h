@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The exchanges every telegram goes through: send it, wait for the answer and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // A look at one place for a scanner, changing nothing on it: a line that

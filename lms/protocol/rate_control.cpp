@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The acquisition's line rate: --baud auto finds it, --scanner-baud moves
 // the scanner to another for the run and back at its end, and a scanner a
 // killed run left there is looked for there first.

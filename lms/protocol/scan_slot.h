@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Hand-off of finished scans from the acquisition thread (one writer) to the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Cuts the scanner's continuous output into telegrams by the telegrams' own

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Telegram framing, checksum and the fixed catalogue of the scanner protocol.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // POSIX only: thin helpers over descriptor readiness, for the POSIX

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // POSIX only: the one raw-line setup shared by the serial port and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // POSIX only: the self-pipe behind a WakeChannel, for code that waits on it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // UTF-8 text (how the programs and the library carry every name) as the

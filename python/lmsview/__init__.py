@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Scans of a laser range scanner of the LMS (or PLS) family, as numpy arrays.
 
     import lmsview

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Type stubs for lmsview, so editors complete the names.
 
 Units: ranges in metres, angles in radians, timeouts and the interval

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """lmsview's data output against lmssim, end to end: CSV and JSON Lines parse
 with Python's own readers and hold exactly the scans the emulator sent;
 --count, --seconds and --interval; --record then lmssim --replay; bad options.

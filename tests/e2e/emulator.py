@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """lmssim as a process for the end-to-end tests and the scripts, and the
 machinery they share: start the emulator and wait for its ready line (the
 address it listens on, or its serial device), a pseudo-terminal harness, the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """lmsview around its protocol path, end to end: signals on a terminal,
 closed and full outputs, closed standard descriptors, one write per table,
 a peer that never pauses, a line that takes nothing.

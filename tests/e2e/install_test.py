@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """liblmsview as a user installs it: `cmake --install` into a temporary
 prefix, the examples built against that prefix alone (the CMake package, and
 pkg-config for the C example), each run against lmssim.

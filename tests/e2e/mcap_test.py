@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """MCAP recordings end to end, read by the format's reference reader (the
 TypeScript one, run with node from tests/npm): recordings made over TCP and
 over a pseudo-terminal hold every scan sent as a ROS 2 LaserScan and as a

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """lmsview as a monitor that keeps running, end to end: --reconnect over TCP
 and over a serial path, --baud auto and --baud checks, --list-ports, and the
 hint after each common failure.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Pictures of a scan, end to end: the live terminal view (--format plot) on
 a pseudo-terminal and in a pipe, and the SVG file (--svg).
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """lmsview as a user runs it: a child process against the emulator on
 loopback or a pseudo-terminal, ended by a key on its standard input; and the
 fault matrix, one fault injected per case: which scans were shown against

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """lmsview --ros2 end to end, on a loopback-only DDS configuration: a
 subscriber that knows only ROS 2's conventions (tests/ros2_listen.cpp) gets
 the scans lmssim sent, byte for byte as ROS 2 encodes them; a reader that

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """lmsview --serve end to end: the page in headless Chromium, the protocol's
 own client library, hostile clients, and refusals before any link.
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Continuous output end to end, over the emulator's pseudo-terminal: a run
 ended by a key leaves the scanner quiet; a run killed while streaming is
 followed by one that reads scans again, with and without --stream; noise and

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """lmsview as scripts, shells and service managers start it, end to end:
 what it does with its standard input, stops while its output takes
 nothing, the files it writes, and lmssim replaying a recording cut short.

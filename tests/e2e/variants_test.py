@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Every configuration of the scanner end to end: for each of the five
 fields and resolutions and both range units, over TCP and a pseudo-terminal,
 the scans lmsview prints as JSON Lines, records as MCAP (read by the format's

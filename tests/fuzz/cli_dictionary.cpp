@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Prints a libFuzzer dictionary for the command lines, from the option
 // tables themselves (and the format names), so new options are fuzzed too.
 

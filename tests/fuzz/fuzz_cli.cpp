@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Both command lines on arbitrary arguments: zero bytes separate them.
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The silence framer fed with arbitrary chunk sequences and timings, checked
 // against a plain model of bursts.
 

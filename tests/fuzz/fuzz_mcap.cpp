@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The MCAP reader lmssim --replay and "file:" links use, on any bytes: it
 // must not crash or read outside them, and what it returns it found.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Measurement-reply validation and decoding on arbitrary bytes: a reply
 // passes only with a length one of the scanner's variants has, and decodes
 // to that many points within the geometry's bounds.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The live server's parsers on arbitrary bytes: an HTTP request head and a
 // run of client WebSocket frames. Checked: no crash, a parsed head holds only
 // what the rules allow, and each frame takes bytes it was given.

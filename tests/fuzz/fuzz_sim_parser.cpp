@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The emulator's telegram parser and engine on an arbitrary byte stream, fed
 // in arbitrary pieces.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs a fuzz target over every file of the corpus folders it is given, so
 // the inputs that once mattered keep being checked in the normal suite.
 

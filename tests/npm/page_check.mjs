@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The live page in a real browser (headless Chromium): waits until the
 // status line shows a sample number, checks that it grows, says "grew" and
 // waits for a line on standard input (the scanner is stopped then), checks

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reads an MCAP recording with the format's reference TypeScript reader and
 // prints what it holds as JSON: the header, schemas, channels, statistics,
 // every /scan message decoded as a ROS 2 LaserScan, every point cloud as its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The protocol's own client library against lmsview --serve: connects with
 // the foxglove.websocket.v1 sub-protocol, subscribes to /scan when it is
 // advertised, and prints what it got as one JSON object.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The Python module against lmssim (pytest, with the interpreter the module
 is built for). LMSSIM names the emulator and LMSVIEW_BUILD_DIR the build folder;
 only loopback addresses 127.0.15.x are used."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Runs a Windows test program under Wine with a COM port that leads to a
 pseudo-terminal this script holds, and plays the other end of the line.
 

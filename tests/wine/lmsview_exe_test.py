@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """lmsview.exe under Wine against the Linux lmssim, end to end: over loopback
 TCP and over COM ports that the Wine prefix maps to the emulator's
 pseudo-terminal. Scans shown are the scans sent; a key, the end of input and

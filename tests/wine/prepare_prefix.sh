@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Makes the private Wine prefix the Windows tests run in, with COM7, COM8 and COM21
 # to COM30 mapped to paths under PORTS_DIR that the tests point at a
 # pseudo-terminal of their own. Leaves one wineserver running for the prefix

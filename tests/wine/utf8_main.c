@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 /* A program that hands the library UTF-8 names while its own ANSI code page
  * is not UTF-8 (it has no manifest saying so): its wide arguments, made
  * UTF-8, go to the example's main. */
