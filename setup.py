@@ -28,7 +28,8 @@ class CMakeBuild(build_ext):
     def build_extension(self, ext):
         build = SCRATCH / "cmake"
         configure = ["cmake", "-S", str(ROOT), "-B", str(build), "-DCMAKE_BUILD_TYPE=Release",
-                     "-DLMSVIEW_PYTHON=ON", "-DLMSVIEW_BUILD_TESTS=OFF", "-DPython_EXECUTABLE=" + sys.executable]
+                     "-DLMSVIEW_PYTHON=ON", "-DLMSVIEW_BUILD_TESTS=OFF", "-DLMSVIEW_BUILD_PROGRAMS=OFF",
+                     "-DLMSVIEW_ROS2=OFF", "-DCMAKE_MODULE_LINKER_FLAGS=-s", "-DPython_EXECUTABLE=" + sys.executable]
         try:  # an isolated build has pybind11 from the index, not Debian's
             import pybind11
             configure.append("-Dpybind11_DIR=" + pybind11.get_cmake_dir())

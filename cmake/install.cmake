@@ -28,11 +28,14 @@ file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/lmsviewConfig.cmake.in [=[
 include(CMakeFindDependencyMacro)
 find_dependency(Threads)
 include("${CMAKE_CURRENT_LIST_DIR}/lmsviewTargets.cmake")
-# find_package(lmsview COMPONENTS ros2): there where lmsview-ros2 is installed.
+# find_package(lmsview COMPONENTS ros2): there where liblmsview-ros2-dev is installed.
 include("${CMAKE_CURRENT_LIST_DIR}/lmsviewRos2Targets.cmake" OPTIONAL)
 set(lmsview_ros2_FOUND FALSE)
 if(TARGET lmsview::ros2)
   set(lmsview_ros2_FOUND TRUE)
+elseif("ros2" IN_LIST lmsview_FIND_COMPONENTS)
+  set(lmsview_NOT_FOUND_MESSAGE
+      "lmsview's ros2 component is not installed: install liblmsview-ros2-dev (Debian), or build lmsview where Cyclone DDS is found (cyclonedds-dev, cyclonedds-tools) with -DLMSVIEW_ROS2=ON")
 endif()
 check_required_components(lmsview)
 ]=])
@@ -60,7 +63,7 @@ Name: lmsview
 Description: @PROJECT_DESCRIPTION@ (library)
 Version: @PROJECT_VERSION@
 Libs: -L${libdir} -llmsview
-Libs.private: -pthread @LMSVIEW_PC_ZSTD@
+Libs.private: -pthread @LMSVIEW_PC_ZSTD@ -lstdc++ -lm
 Cflags: -I${includedir}
 ]=])
 configure_file(${CMAKE_CURRENT_BINARY_DIR}/lmsview.pc.in ${CMAKE_CURRENT_BINARY_DIR}/lmsview.pc @ONLY)

@@ -7,12 +7,16 @@ add_library(lmsview_static STATIC ${lmsview_objects})
 foreach(t lmsview_shared lmsview_static)
   target_include_directories(${t} INTERFACE $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
                                             $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
-  target_link_libraries(${t} PUBLIC Threads::Threads ${LMSVIEW_ZSTD_LIBRARY})
+  target_link_libraries(${t} PUBLIC Threads::Threads)
   target_compile_features(${t} INTERFACE cxx_std_20)
   if(WIN32)
     target_link_libraries(${t} PUBLIC ws2_32)
   endif()
 endforeach()
+# zstd is the library's own business; a program that links the static
+# library needs it too.
+target_link_libraries(lmsview_shared PRIVATE ${LMSVIEW_ZSTD_LIBRARY})
+target_link_libraries(lmsview_static PUBLIC ${LMSVIEW_ZSTD_LIBRARY})
 set_target_properties(lmsview_shared PROPERTIES OUTPUT_NAME lmsview VERSION ${PROJECT_VERSION}
                                                 SOVERSION ${PROJECT_VERSION_MAJOR} EXPORT_NAME lmsview
                                                 LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/lib)

@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
 // _lmsview: liblmsview for Python. Scans come as numpy arrays that view the
-// scan's own memory (no copy per access); every wait releases the GIL and
+// scan's own memory (no copy per access): the module hands out read-only
+// buffers (Python's buffer protocol) and numpy wraps them, so it works with
+// whichever numpy is installed and uses none of numpy's C API; every wait releases the GIL and
 // wakes for Ctrl-C at least every 100 ms; errors are exceptions derived from
 // lmsview.Error and from the builtin that fits (TimeoutError,
 // ConnectionRefusedError, PermissionError, ValueError ...), one for each
 // error of the library's contract.
 
-#include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
@@ -14,9 +15,9 @@
 #include <cmath>
 #include <condition_variable>
 #include <deque>
-#include <mutex>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -79,17 +80,28 @@ struct PyScan {
   lmsview::Scan scan;
 };
 
-void makeReadOnly(py::array& a) {
-  py::detail::array_proxy(a.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
+// Memory handed to numpy: `owner` keeps it alive, the buffer says its shape.
+struct View {
+  std::shared_ptr<const void> owner;
+  const void* data = nullptr;
+  py::ssize_t itemSize = 0;
+  std::string format;  // the buffer protocol's letter: "f", "H", "d"
+  std::vector<py::ssize_t> shape;
+};
+
+// numpy.asarray: wraps a buffer without a copy, read-only as the buffer is.
+py::object asArray(View view) {
+  static auto* asarray = new py::object(py::module_::import("numpy").attr("asarray"));
+  return (*asarray)(py::cast(std::move(view)));
 }
 
 template <class T>
-py::array viewOf(const std::shared_ptr<PyScan>& owner, const std::vector<T>& data) {
-  // The array's base holds the scan: the memory stays while the array does.
-  py::array a(py::dtype::of<T>(), {static_cast<py::ssize_t>(data.size())}, {sizeof(T)}, data.data(),
-              py::cast(owner));
-  makeReadOnly(a);
-  return a;
+py::object viewOf(const std::shared_ptr<PyScan>& owner, const std::vector<T>& data) {
+  return asArray({owner,
+                  data.data(),
+                  sizeof(T),
+                  py::format_descriptor<T>::format(),
+                  {static_cast<py::ssize_t>(data.size())}});
 }
 
 // The angles of a geometry, one read-only array each, made once and kept
@@ -99,13 +111,11 @@ py::object anglesOf(const lmsview::Geometry& g) {
   static auto* cache = new std::map<std::pair<std::size_t, double>, py::object>;
   const auto key = std::make_pair(g.count, g.angle_min);
   if (const auto found = cache->find(key); found != cache->end()) return found->second;
-  py::array_t<float> a(static_cast<py::ssize_t>(g.count));
-  auto w = a.mutable_unchecked<1>();
-  for (py::ssize_t i = 0; i < static_cast<py::ssize_t>(g.count); ++i)
-    w(i) = static_cast<float>(g.angle(static_cast<std::size_t>(i)));
-  py::array ro = a;
-  makeReadOnly(ro);
-  return cache->emplace(key, std::move(ro)).first->second;
+  auto angles = std::make_shared<std::vector<float>>(g.count);
+  for (std::size_t i = 0; i < g.count; ++i) (*angles)[i] = static_cast<float>(g.angle(i));
+  // The vector lives as long as its array: the view's owner is the vector itself.
+  py::object a = asArray({angles, angles->data(), sizeof(float), "f", {static_cast<py::ssize_t>(g.count)}});
+  return cache->emplace(key, std::move(a)).first->second;
 }
 
 // A timeout in seconds from Python: None or inf waits without end; nan and
@@ -136,16 +146,32 @@ bool finalizing() {
 // waiting, in slices, so Ctrl-C ends a wait within 100 ms.
 // The event kinds and reasons by the names their C++ enumerators have.
 constexpr const char* kEventKinds[] = {
-    "opened",         "open_failed",     "lost",          "reconnecting",       "reply_rejected",
-    "no_answer",      "baud_found",      "baud_not_found", "baud_switched",     "baud_not_switched",
-    "baud_restored",  "variant_set",     "variant_refused", "words_rebuilt",    "callback_failed",
-    "stream_found",   "stream_refused",  "stream_not_stopped", "units_differ",  "recording_cut",
+    "opened",
+    "open_failed",
+    "lost",
+    "reconnecting",
+    "reply_rejected",
+    "no_answer",
+    "baud_found",
+    "baud_not_found",
+    "baud_switched",
+    "baud_not_switched",
+    "baud_restored",
+    "variant_set",
+    "variant_refused",
+    "words_rebuilt",
+    "callback_failed",
+    "stream_found",
+    "stream_refused",
+    "stream_not_stopped",
+    "units_differ",
+    "recording_cut",
     "recording_ended",
 };
 static_assert(std::size(kEventKinds) == static_cast<std::size_t>(lmsview::Event::Kind::recording_ended) + 1,
               "a name for every event kind");
-constexpr const char* kEventReasons[] = {"none",    "no_reply", "not_a_reply", "too_short",
-                                         "checksum", "refused", "unanswered",  "unexpected"};
+constexpr const char* kEventReasons[] = {"none",     "no_reply", "not_a_reply", "too_short",
+                                         "checksum", "refused",  "unanswered",  "unexpected"};
 static_assert(std::size(kEventReasons) == static_cast<std::size_t>(lmsview::Event::Reason::unexpected) + 1,
               "a name for every reason");
 
@@ -177,7 +203,8 @@ struct EventQueue {
 
 struct PyScanner {
   explicit PyScanner(const lmsview::Options& o)
-      : scanner(o), events(std::make_shared<EventQueue>()),
+      : scanner(o),
+        events(std::make_shared<EventQueue>()),
         subscription(scanner.on_event([queue = events](const lmsview::Event& e) { queue->push(e); })) {}
 
   // The oldest event not yet taken, or nothing on timeout or once closed.
@@ -278,13 +305,25 @@ py::dict geometryDict(const lmsview::Geometry& g) {
 }  // namespace
 
 PYBIND11_MODULE(_lmsview, m) {
+  py::class_<View>(m, "_View", py::buffer_protocol()).def_buffer([](const View& v) {
+    std::vector<py::ssize_t> strides(v.shape.size());
+    py::ssize_t stride = v.itemSize;
+    for (std::size_t i = v.shape.size(); i-- > 0;) {
+      strides[i] = stride;
+      stride *= v.shape[i];
+    }
+    return py::buffer_info(const_cast<void*>(v.data), v.itemSize, v.format,
+                           static_cast<py::ssize_t>(v.shape.size()), v.shape, strides, true);
+  });
   m.doc() = "Scans of a laser range scanner of the LMS (or PLS) family, over a serial line or TCP.";
   makeErrors(m);
   py::dict eventNamespace;
   eventNamespace["__doc__"] = "What happened on a scanner's link, with the fields of the C++ lmsview::Event.";
   eventNamespace["__module__"] = "lmsview";
-  gEventType = new py::object(py::module_::import("builtins").attr("type")(
-      "Event", py::make_tuple(py::module_::import("types").attr("SimpleNamespace")), eventNamespace));
+  gEventType = new py::object(
+      py::module_::import("builtins")
+          .attr("type")("Event", py::make_tuple(py::module_::import("types").attr("SimpleNamespace")),
+                        eventNamespace));
   m.attr("Event") = *gEventType;
 
   py::class_<PyScan, std::shared_ptr<PyScan>>(
@@ -346,16 +385,15 @@ PYBIND11_MODULE(_lmsview, m) {
           "to_cartesian",
           [](const PyScan& s) {
             const lmsview::Geometry& g = s.scan.geometry;
-            py::array_t<double> xy(std::vector<py::ssize_t>{static_cast<py::ssize_t>(g.count), 2});
-            auto w = xy.mutable_unchecked<2>();
-            for (py::ssize_t i = 0; i < static_cast<py::ssize_t>(g.count); ++i) {
-              const double r = s.scan.ranges[static_cast<std::size_t>(i)];
-              const double a = g.angle(static_cast<std::size_t>(i));
-              const bool valid = lms::isDistance(s.scan, static_cast<std::size_t>(i));
-              w(i, 0) = valid ? r * std::cos(a) : std::nan("");
-              w(i, 1) = valid ? r * std::sin(a) : std::nan("");
+            auto xy = std::make_shared<std::vector<double>>(2 * g.count);
+            for (std::size_t i = 0; i < g.count; ++i) {
+              const double r = s.scan.ranges[i];
+              const double a = g.angle(i);
+              const bool valid = lms::isDistance(s.scan, i);
+              (*xy)[2 * i] = valid ? r * std::cos(a) : std::nan("");
+              (*xy)[2 * i + 1] = valid ? r * std::sin(a) : std::nan("");
             }
-            return xy;
+            return asArray({xy, xy->data(), sizeof(double), "d", {static_cast<py::ssize_t>(g.count), 2}});
           },
           "A (count, 2) array of x (straight ahead) and y (to the left) in metres in the scan's frame; NaN "
           "where a range is not a distance.")
@@ -396,8 +434,10 @@ PYBIND11_MODULE(_lmsview, m) {
           "The oldest event not yet taken (what happened on the link: opened, lost, reconnecting, a reply "
           "rejected, a rate or variant set, a recording cut or ended ...), or None when none comes within "
           "`timeout` seconds (None: wait without end) or the scanner is closed. An event has the C++ "
-          "lmsview::Event's fields: kind and reason (their names as strings), text, delay (seconds), attempt, "
-          "baud, from_baud, points, every_rate_tried, where, error (a message or None), units, streaming. The "
+          "lmsview::Event's fields: kind and reason (their names as strings), text, delay (seconds), "
+          "attempt, "
+          "baud, from_baud, points, every_rate_tried, where, error (a message or None), units, streaming. "
+          "The "
           "last 1000 are kept.")
       .def(
           "events",

@@ -3,6 +3,7 @@
 # Installs what building and testing need, when it is missing (Debian).
 #   LMSVIEW_WITH_FUZZ=1  also clang and libFuzzer
 #   LMSVIEW_WITH_LINT=1  also clang-format and clang-tidy
+#   LMSVIEW_WITH_PACKAGING=1  also debhelper, lintian and Python's build
 set -euo pipefail
 
 need=()
@@ -45,6 +46,12 @@ fi
 if [ "${LMSVIEW_WITH_WINDOWS:-0}" = 1 ]; then
   command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
   command -v wine >/dev/null || need+=(wine64)
+fi
+if [ "${LMSVIEW_WITH_PACKAGING:-0}" = 1 ]; then
+  command -v dh >/dev/null || need+=(debhelper)
+  [ -f /usr/share/perl5/Debian/Debhelper/Sequence/python3.pm ] || need+=(dh-python)
+  command -v lintian >/dev/null || need+=(lintian)
+  /usr/bin/python3 -c "import build" 2>/dev/null || need+=(python3-build)
 fi
 if [ "${LMSVIEW_WITH_LINT:-0}" = 1 ]; then
   command -v clang-format >/dev/null || need+=(clang-format)

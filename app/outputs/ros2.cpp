@@ -63,7 +63,14 @@ class Ros2Sink {
 
 // The plug-in of this build, loaded once; nullptr with why.
 const lmsview_ros2_entry* loadPlugin(std::string* why) {
+  // Where the program's run path leads (the build's folder, or the prefix
+  // it was installed to), else the folder it was built to be installed in
+  // (a distribution's package sets no run path).
   void* library = platform::loadLibrary(LMSVIEW_ROS2_PLUGIN, why);
+  if (library == nullptr) {
+    std::string inPlace;
+    library = platform::loadLibrary(LMSVIEW_ROS2_PLUGIN_DIR "/" LMSVIEW_ROS2_PLUGIN, &inPlace);
+  }
   if (library == nullptr) return nullptr;
   const auto entry =
       reinterpret_cast<const lmsview_ros2_entry* (*)()>(platform::librarySymbol(library, LMSVIEW_ROS2_ENTRY));
@@ -86,7 +93,7 @@ bool openRos2Sink(const RunOptions& options, std::FILE* messages, Sink* sink, st
   const lmsview_ros2_entry* plugin = loadPlugin(&why);
   if (plugin == nullptr) {
     // A missing plug-in, or DDS under it: one line, with what to install.
-    *error = "--ros2 needs the lmsview-ros2 package (the ROS 2 plug-in and Cyclone DDS): " + why;
+    *error = "--ros2 needs the liblmsview-ros2-2 package (the ROS 2 plug-in and Cyclone DDS): " + why;
     return false;
   }
   void* publisher = plugin->create(options.ros2Topic.c_str(), options.frameId.c_str(), options.ros2Domain);

@@ -168,7 +168,7 @@ class Ros2(SimsPerTest):
             os.rename(moved, PLUGIN)
         self.assertEqual(p.returncode, 2, p.stderr)
         self.assertEqual(len(p.stderr.splitlines()), 1, p.stderr)
-        self.assertIn("--ros2 needs the lmsview-ros2 package", p.stderr)
+        self.assertIn("--ros2 needs the liblmsview-ros2-2 package", p.stderr)
         self.assertEqual(sim.sent(), [])
         # With it, the run holds one engine: lmsview's own, not liblmsview beside it.
         run = subprocess.Popen([LMSVIEW, "--ros2", "--ros2-domain", "40", "--format", "csv", "IP", "127.0.16.4",
