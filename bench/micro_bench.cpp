@@ -17,6 +17,7 @@
 #include "lms/protocol/reply.h"
 #include "lms/protocol/scan_slot.h"
 #include "lms/protocol/telegram.h"
+#include "lmsview/robot.h"
 #include "sim/emulated_scanner.h"
 #include "sim/scene.h"
 
@@ -122,7 +123,7 @@ void BM_RecordMcapMessages(benchmark::State& state) {
   std::size_t bytes = 0;
   for (auto _ : state) {
     writer.addMessage(channel, 1, 1, lms::laserScanCdr(lms::laserScanFields(scan, "laser")));
-    lms::rawWordsJson(scan, &text);
+    lms::scan_json::formatRawWords(scan, &text);
     writer.addMessage(raw, 1, 1, text);
     if (writer.openChunkBytes() > (1 << 20)) {
       writer.closeChunk();
@@ -132,5 +133,19 @@ void BM_RecordMcapMessages(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
 }
 BENCHMARK(BM_RecordMcapMessages);
+
+// Two scanners of 361 points into one cloud and a 360-degree scan in the
+// robot's frame (the target: at most 50 us).
+void BM_MergeTwoScans(benchmark::State& state) {
+  const lmsview::Scan front = sampleScan();
+  const lmsview::Scan rear = sampleScan();
+  const lmsview::PlacedScan placed[] = {{&front, {0.3, 0.2, 0.785}}, {&rear, {-0.3, -0.2, -2.356}}};
+  lmsview::Merged merged;
+  for (auto _ : state) {
+    lmsview::merge(placed, 2, &merged);
+    benchmark::DoNotOptimize(merged.points.data());
+  }
+}
+BENCHMARK(BM_MergeTwoScans);
 
 BENCHMARK_MAIN();

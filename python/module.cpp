@@ -20,10 +20,12 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <tuple>
 
 #include "lms/engine/errors.h"
 #include "lms/engine/option_rules.h"
 #include "lms/protocol/reply.h"
+#include "lmsview/robot.h"
 #include "lmsview/scanner.h"
 #include "transport/serial_ports.h"
 
@@ -478,7 +480,9 @@ PYBIND11_MODULE(_lmsview, m) {
       "open",
       [](const std::string& link, const std::string& family, bool reconnect, double interval,
          std::size_t queue, int baud, int scanner_baud, const std::optional<std::string>& variant,
-         const std::string& units, bool stream) {
+         const std::string& units, bool stream, const std::optional<std::pair<double, double>>& crop_deg,
+         const std::vector<std::pair<double, double>>& mask_deg,
+         const std::optional<std::pair<double, double>>& range_m) {
         // Seconds here; the library takes milliseconds and says what may be.
         if (!std::isfinite(interval) || interval < 0 ||
             interval * 1000 > static_cast<double>(lms::kMaxIntervalMs))
@@ -496,6 +500,9 @@ PYBIND11_MODULE(_lmsview, m) {
         o.variant = variant.value_or("");
         o.units = units;
         o.stream = stream;
+        if (crop_deg) std::tie(o.filter.crop_min_deg, o.filter.crop_max_deg) = *crop_deg;
+        o.filter.mask_deg = mask_deg;
+        if (range_m) std::tie(o.filter.range_min_m, o.filter.range_max_m) = *range_m;
         auto s = std::make_unique<PyScanner>(o);
         std::error_code ec;
         {
@@ -508,6 +515,8 @@ PYBIND11_MODULE(_lmsview, m) {
       py::arg("link"), py::arg("family") = "LMS", py::arg("reconnect") = false, py::arg("interval") = 1.0,
       py::arg("queue") = 4, py::arg("baud") = 9600, py::arg("scanner_baud") = 0,
       py::arg("variant") = py::none(), py::arg("units") = "mm", py::arg("stream") = false,
+      py::arg("crop_deg") = py::none(), py::arg("mask_deg") = std::vector<std::pair<double, double>>(),
+      py::arg("range_m") = py::none(),
       "Opens a scanner and starts acquisition. link: 'tcp://HOST[:PORT]', 'serial:///dev/ttyUSB0' or "
       "'file:RECORDING'; interval: seconds from one request to the next (the C++ library's Options "
       "takes milliseconds); queue: scans kept for next(); baud: the serial line's rate (0: find it); "
@@ -515,7 +524,47 @@ PYBIND11_MODULE(_lmsview, m) {
       "resolution "
       "as lmsview --variant names them, to set the scanner to at each open (None: leave it); units: 'mm', "
       "'cm' or 'dm', the range unit the scanner is expected to report in (each reply states its own, which "
-      "wins); stream: continuous output, every scan as the scanner measures it (close() ends it).");
+      "wins); stream: continuous output, every scan as the scanner measures it (close() ends it); "
+      "crop_deg: (from, to), the sector kept in degrees (0 ahead, + left), which shortens each scan; "
+      "mask_deg: [(from, to), ...], sectors hidden; range_m: (nearest, farthest) distances kept: hidden "
+      "points are NaN.");
+
+  m.def(
+      "merge",
+      [](const std::vector<std::shared_ptr<PyScan>>& scans,
+         const std::vector<std::tuple<double, double, double>>& poses) {
+        if (scans.size() != poses.size()) raise(lmsview::errc::bad_argument, "merge: one pose for each scan");
+        std::vector<lmsview::PlacedScan> placed;
+        for (std::size_t i = 0; i < scans.size(); ++i) {
+          if (!scans[i]) raise(lmsview::errc::bad_argument, "merge: a scan is None");
+          const auto& [x, y, yaw] = poses[i];
+          placed.push_back({&scans[i]->scan, {x, y, yaw}});
+        }
+        auto merged = std::make_shared<lmsview::Merged>();
+        lmsview::merge(placed, merged.get());
+        auto scan = std::make_shared<PyScan>();
+        scan->scan = std::move(merged->scan);
+        // x, y, z as one (n, 3) array and the scanner of each point.
+        auto xyz = std::make_shared<std::vector<float>>();
+        auto from = std::make_shared<std::vector<std::uint32_t>>();
+        for (const lmsview::MergedPoint& p : merged->points) {
+          xyz->insert(xyz->end(), {p.x, p.y, p.z});
+          from->push_back(p.scanner);
+        }
+        const auto n = static_cast<py::ssize_t>(from->size());
+        return py::make_tuple(asArray({xyz, xyz->data(), sizeof(float), "f", {n, 3}}),
+                              asArray({from,
+                                       from->data(),
+                                       sizeof(std::uint32_t),
+                                       py::format_descriptor<std::uint32_t>::format(),
+                                       {n}}),
+                              scan);
+      },
+      py::arg("scans"), py::arg("poses"),
+      "Merges scans of several scanners in the robot's frame. poses: one (x, y, yaw) a scan, metres and "
+      "radians (REP 103). Returns (points, scanners, scan): an (n, 3) float32 array of x, y, z, the index "
+      "of each point's scanner, and a 360-degree Scan from the robot's origin in half-degree bins, the "
+      "nearest point of each, NaN where there is none.");
 
   m.def(
       "list_ports",

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "lmsview/export.h"
+#include "lmsview/robot.h"
 #include "lmsview/scan.h"
 
 namespace lmsview {
@@ -71,6 +72,9 @@ struct Options {
   // plays no part. close() ends the stream, so the scanner is left quiet.
   // A scanner found streaming when the link opens is stopped without it.
   bool stream = false;
+  // What of each scan next() and on_scan get: a sector, the sectors hidden,
+  // the distances kept (see lmsview/robot.h).
+  ScanFilter filter;
 };
 
 // Ends its callback when destroyed (waiting for a call in progress, unless

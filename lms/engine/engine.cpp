@@ -207,7 +207,13 @@ void Engine::onEvent(const Event& e) {
   if (e.kind == Event::Kind::opened) decideOpen({});
 }
 
-void Engine::deliver(const lmsview::Scan& scan, bool waitForRoom) {
+void Engine::deliver(const lmsview::Scan& received, bool waitForRoom) {
+  const lmsview::Scan* kept = &received;
+  if (options_.filter.active()) {
+    lmsview::filter_scan(received, options_.filter, &filtered_);
+    kept = &filtered_;
+  }
+  const lmsview::Scan& scan = *kept;
   if (options_.queue > 0) {
     {
       std::unique_lock lock(mutex_);

@@ -36,6 +36,7 @@
 #include "lms/engine/link_name.h"
 #include "lms/engine/player.h"
 #include "lms/protocol/acquisition.h"
+#include "lmsview/robot.h"
 #include "lmsview/scanner.h"
 #include "transport/message_sink.h"
 
@@ -54,6 +55,9 @@ struct EngineOptions {
   Units units = Units::Millimetres;  // the range unit the scanner is expected to report in
   bool stream = false;               // continuous output
   std::size_t queue = 0;             // scans kept for next(); 0: none (a reader uses takeScan)
+  // What of each scan next() and the subscribers get (the display's
+  // hand-off gets the scan as it came).
+  lmsview::ScanFilter filter;
   // The TCP client's start-up pauses: lmsview waits 100 ms; a program that
   // opens a scanner gets its first scan sooner with less.
   int clientStartPauseMs = 100;
@@ -156,6 +160,7 @@ class Engine : public std::enable_shared_from_this<Engine> {
   // large queue costs nothing until it fills), and the records next() gave
   // back, whose buffers the next scans reuse.
   std::deque<lmsview::Scan> queue_;
+  lmsview::Scan filtered_;  // the acquisition thread's: the scan as the filter leaves it
   std::vector<lmsview::Scan> spare_;
   std::uint64_t dropped_ = 0;
   bool nextCalled_ = false;  // someone reads with next(): a recording waits for room

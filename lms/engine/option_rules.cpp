@@ -2,6 +2,8 @@
 #include "lms/engine/option_rules.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <type_traits>
 
 #include "lms/engine/engine.h"
@@ -25,6 +27,12 @@ std::string shown(const T& value) {
 template <class T>
 std::string must(const char* option, const std::string& takes, const T& value) {
   return std::string(option) + " must be " + takes + ", not " + shown(value);
+}
+
+// "-100", "12.5": as short as reads back.
+std::string number(double v) {
+  char text[32];
+  return std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
 }
 
 bool isRate(std::int64_t baud) {
@@ -74,6 +82,25 @@ std::string checkUnits(std::string_view units) {
   return must("units", "mm, cm or dm", units);
 }
 
+std::string checkFilter(const lmsview::ScanFilter& f, std::string_view variant) {
+  const auto finite = [](double v) { return std::isfinite(v); };
+  if (std::isnan(f.crop_min_deg) || std::isnan(f.crop_max_deg)) return "crop: degrees are numbers";
+  if (f.crop_min_deg >= f.crop_max_deg)
+    return "crop: the sector kept is empty (from " + number(f.crop_min_deg) + " to " +
+           number(f.crop_max_deg) + " degrees)";
+  const Variant* v = variantNamed(variant);
+  const double half = (v ? v->fieldDegrees : 180) / 2.0;
+  if (f.crop_max_deg < -half || f.crop_min_deg > half)
+    return "crop: " + number(f.crop_min_deg) + " to " + number(f.crop_max_deg) +
+           " degrees lies outside the scanner's field (" + number(-half) + " to " + number(half) + ")";
+  for (const auto& [from, to] : f.mask_deg)
+    if (!finite(from) || !finite(to)) return "mask: degrees are finite numbers";
+  if (std::isnan(f.range_min_m) || std::isnan(f.range_max_m) || f.range_min_m < 0 ||
+      f.range_min_m >= f.range_max_m)
+    return "range: from a distance of 0 m or more to a greater one";
+  return "";
+}
+
 std::error_code engineOptionsFrom(const lmsview::Options& o, EngineOptions* e, std::string* why) {
   using lmsview::errc;
   e->link = o.link;
@@ -87,13 +114,15 @@ std::error_code engineOptionsFrom(const lmsview::Options& o, EngineOptions* e, s
   e->variant = variantNamed(o.variant);
   e->units = unitsOf(o.units);
   e->stream = o.stream;
+  e->filter = o.filter;
   if (o.link.find('\0') != std::string::npos) {
     *why = "a link name with a NUL byte in it";
     return errc::bad_link_name;
   }
-  for (const std::string& problem : {checkFamily(o.family), checkBaud(o.baud),
-                                     checkScannerBaud(o.scanner_baud), checkInterval(o.interval.count()),
-                                     checkQueue(o.queue), checkVariant(o.variant), checkUnits(o.units)}) {
+  for (const std::string& problem :
+       {checkFamily(o.family), checkBaud(o.baud), checkScannerBaud(o.scanner_baud),
+        checkInterval(o.interval.count()), checkQueue(o.queue), checkVariant(o.variant), checkUnits(o.units),
+        checkFilter(o.filter, o.variant)}) {
     if (!problem.empty()) {
       *why = problem;
       return errc::bad_argument;

@@ -15,7 +15,8 @@
 
 namespace lmsview {
 struct Options;
-}
+struct ScanFilter;
+}  // namespace lmsview
 
 namespace lms {
 
@@ -32,6 +33,10 @@ std::string checkInterval(std::int64_t ms);
 std::string checkQueue(std::uint64_t scans);
 std::string checkVariant(std::string_view name);  // "": leave the scanner as it is
 std::string checkUnits(std::string_view units);
+// A filter that keeps something of the field of `variant` (or of the widest
+// field when none is named): a kept sector that is not empty and meets the
+// field, masks and distances that are ordered and finite.
+std::string checkFilter(const lmsview::ScanFilter& filter, std::string_view variant);
 
 // The engine's options from the library's, and the first thing wrong with
 // them (bad_link_name or bad_argument, and its line), or no error.

@@ -2,6 +2,7 @@
 #include "lms/formats/scan_json.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 
 #include "lms/formats/laser_scan.h"
@@ -45,7 +46,11 @@ void putRanges(std::string& out, const lmsview::Scan& scan) {
   out.push_back('[');
   for (std::size_t i = 0; i < scan.ranges.size(); ++i) {
     if (i > 0) out.push_back(',');
-    putFloat(out, scan.ranges[i]);
+    // JSON has no NaN: a point a filter hid is null.
+    if (std::isnan(scan.ranges[i]))
+      out += "null";
+    else
+      putFloat(out, scan.ranges[i]);
   }
   out.push_back(']');
 }

@@ -29,7 +29,7 @@ void putDouble(std::string& out, double v);
 void putFloat(std::string& out, float v);
 // A JSON string: quoted, with quotes, backslashes and control characters escaped.
 void putString(std::string& out, std::string_view text);
-// The scan's ranges (metres) as a JSON array.
+// The scan's ranges (metres) as a JSON array; a point a filter hid (NaN) is null.
 void putRanges(std::string& out, const lmsview::Scan& scan);
 
 // Replaces `out` with one JSON object and a newline: seq, stamp {sec,

@@ -190,8 +190,10 @@ void setRangesFromWords(lmsview::Scan* scan) {
 
 bool isDistance(const lmsview::Scan& scan, std::size_t i) {
   if (i < scan.words.size()) {
+    // A point a filter hid is NaN (its word is kept as it came).
     const int raw = scan.words[i] & 0x1FFF;
-    return raw >= kMinRawRange && raw <= kMaxRawRange;
+    return raw >= kMinRawRange && raw <= kMaxRawRange &&
+           !(i < scan.ranges.size() && std::isnan(scan.ranges[i]));
   }
   const float r = i < scan.ranges.size() ? scan.ranges[i] : 0.0f;
   return r > 0 && r >= static_cast<float>(scan.geometry.range_min) &&

@@ -35,6 +35,7 @@ from ._lmsview import (  # noqa: F401
     WrongSize,
     __version__,
     list_ports,
+    merge,
     open,
     version,
 )

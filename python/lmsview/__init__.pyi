@@ -6,7 +6,7 @@ between requests in seconds, stamps in nanoseconds since the epoch (UTC)."""
 
 import datetime
 from types import TracebackType
-from typing import Iterator, Optional
+from typing import Iterator, Optional, Sequence
 
 import numpy as np
 import numpy.typing as npt
@@ -117,6 +117,9 @@ def open(
     variant: Optional[str] = None,
     units: str = "mm",
     stream: bool = False,
+    crop_deg: Optional[tuple[float, float]] = None,
+    mask_deg: Sequence[tuple[float, float]] = (),
+    range_m: Optional[tuple[float, float]] = None,
 ) -> Scanner:
     """interval: seconds from one request to the next; variant: a field and
     resolution as lmsview --variant names them (None: leave the scanner as it
@@ -125,4 +128,9 @@ def open(
     output, every scan as it is measured."""
 
 def list_ports() -> list[dict[str, object]]: ...
+def merge(
+    scans: Sequence[Scan], poses: Sequence[tuple[float, float, float]]
+) -> tuple[npt.NDArray[np.float32], npt.NDArray[np.uint32], Scan]:
+    """Scans of several scanners in the robot's frame: (points, scanners,
+    scan), poses (x, y, yaw) in metres and radians."""
 def version() -> str: ...

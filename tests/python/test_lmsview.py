@@ -231,3 +231,20 @@ def test_events_say_what_happened_with_their_fields(sims, tmp_path):
         assert s.next_event(timeout=0.01) is None
     assert [e.kind for e in said] == ["opened", "recording_cut", "recording_ended"]
     assert "cut short" in said[1].text and said[1].reason == "none" and said[1].error is None
+
+
+def test_a_filter_and_the_merge_as_in_cpp(sims):
+    sims("127.0.15.9")
+    with lmsview.open("tcp://127.0.15.9", interval=0.05, crop_deg=(-45, 45), mask_deg=[(-10, 10)],
+                      range_m=(0.05, 8.0)) as scanner:
+        scan = scanner.next(timeout=5.0)
+    assert len(scan.ranges) == 181 and abs(np.degrees(scan.angle_min) + 45) < 1e-9
+    assert np.isnan(scan.ranges[70:111]).all() and np.isnan(scan.to_cartesian()[70:111]).all()
+    with pytest.raises(lmsview.BadArgument, match="empty"):
+        lmsview.open("tcp://127.0.15.9", crop_deg=(10, -10))
+    points, scanners, merged = lmsview.merge([scan, scan], [(0.0, 0.0, 0.0), (1.0, 0.0, np.pi)])
+    kept = int(np.count_nonzero(~np.isnan(scan.to_cartesian()[:, 0])))
+    assert points.shape == (2 * kept, 3) and list(np.bincount(scanners)) == [kept, kept]
+    # The second scanner faces back from 1 m ahead: its points mirror the first's about x = 0.5.
+    assert np.allclose(points[kept:, 0], 1.0 - points[:kept, 0], atol=1e-5)
+    assert len(merged.ranges) == 720 and merged.seq == scan.seq
