@@ -70,7 +70,9 @@ EmulatedScanner::EmulatedScanner(const SimFaults& faults, std::uint32_t seed, co
       rng_(faults.chaosSeed | 1u),
       scene_(seed),
       replay_(replay),
-      setup_(setup) {}
+      setup_(setup) {
+  scene_.place(setup.poseX, setup.poseY, setup.poseYawDeg);
+}
 
 std::uint32_t EmulatedScanner::nextRandom() {
   // xorshift32: small, deterministic, good enough to pick faults.

@@ -72,6 +72,8 @@ struct SimSetup {
   int points = 361;
   lms::Units units = lms::Units::Millimetres;
   bool streaming = false;
+  // Where the scanner stands in the scene's room: metres, degrees.
+  double poseX = 0, poseY = 0, poseYawDeg = 0;
 };
 
 // The scanner's mirror turns 75 times a second; a scan takes one turn at

@@ -128,6 +128,31 @@ const Option kScanOptions[] = {
        cl.seed = static_cast<unsigned>(s);
        return true;
      }},
+    {"--pose", "", "X,Y,YAW_DEG",
+     "where the scanner stands in the scene's room (default 0,0,0):\n"
+     "metres towards the far wall and to the left, and its heading in\n"
+     "degrees (counter-clockwise); two emulators of one --seed at two\n"
+     "poses see one room from two places",
+     [](SimCommandLine& cl, std::string_view v, std::string* error) {
+       double values[3] = {};
+       std::string_view rest = v;
+       for (int k = 0; k < 3; ++k) {
+         const std::size_t comma = k < 2 ? rest.find(',') : std::string_view::npos;
+         if (k < 2 && comma == std::string_view::npos) break;
+         const std::string_view field = rest.substr(0, comma);
+         const auto [end, ec] = std::from_chars(field.data(), field.data() + field.size(), values[k]);
+         if (ec != std::errc() || end != field.data() + field.size() || !std::isfinite(values[k])) break;
+         if (k == 2) {
+           cl.setup.poseX = values[0];
+           cl.setup.poseY = values[1];
+           cl.setup.poseYawDeg = values[2];
+           return true;
+         }
+         rest = rest.substr(comma + 1);
+       }
+       *error = "takes X,Y,YAW_DEG: three numbers (metres, metres, degrees)";
+       return false;
+     }},
     {"--replay", "", "FILE",
      "send range words from FILE, one scan per line, instead\n"
      "(plain numbers, or a file lmsview --record wrote); it loops",

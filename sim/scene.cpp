@@ -25,6 +25,13 @@ Scene::Scene(std::uint32_t seed) : seed_(seed) {
   right_ = 2000.0 + mix(seed + 1) % 1500;
   back_ = 3500.0 + mix(seed + 2) % 3000;
   phase_ = (mix(seed + 3) % 628) / 100.0;
+  behind_ = 1500.0 + mix(seed + 4) % 1000;  // seen only by a scanner that turns round
+}
+
+void Scene::place(double x, double y, double yawDeg) {
+  x_ = x * 1000.0;
+  y_ = y * 1000.0;
+  yaw_ = yawDeg * std::numbers::pi / 180.0;
 }
 
 RangeWords Scene::scan(std::int64_t index, int points, int perMetre) const {
@@ -37,17 +44,21 @@ RangeWords Scene::scan(std::int64_t index, int points, int perMetre) const {
   const double oy = 0.55 * back_ + 400.0 * std::cos(t * 0.7);
   const double radius = 250.0;
   for (int i = 0; i < points; ++i) {
-    // Degrees from the scanner's right: the field is centred on straight ahead.
-    const double a = ((180.0 - field) / 2 + i * step) * std::numbers::pi / 180.0;
+    // Degrees from the scanner's right (the field is centred on straight
+    // ahead), turned by its heading. The room's own axes: dx to the right
+    // of the far wall, dy towards it; the scanner stands at (px, py).
+    const double a = ((180.0 - field) / 2 + i * step) * std::numbers::pi / 180.0 + yaw_;
     const double dx = std::cos(a);
     const double dy = std::sin(a);
+    const double px = -y_, py = x_;
     double d = 8191.0;
-    if (dx > 1e-9) d = std::min(d, right_ / dx);
-    if (dx < -1e-9) d = std::min(d, left_ / -dx);
-    if (dy > 1e-9) d = std::min(d, back_ / dy);
+    if (dx > 1e-9) d = std::min(d, (right_ - px) / dx);
+    if (dx < -1e-9) d = std::min(d, (left_ + px) / -dx);
+    if (dy > 1e-9) d = std::min(d, (back_ - py) / dy);
+    if (dy < -1e-9) d = std::min(d, (behind_ + py) / -dy);
     // Ray against the object's circle.
-    const double b = dx * ox + dy * oy;
-    const double c = ox * ox + oy * oy - radius * radius;
+    const double b = dx * (ox - px) + dy * (oy - py);
+    const double c = (ox - px) * (ox - px) + (oy - py) * (oy - py) - radius * radius;
     const double disc = b * b - c;
     if (disc >= 0) {
       const double hit = b - std::sqrt(disc);

@@ -3,9 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <numbers>
+
 #include "lms/formats/scan_json.h"
 #include "lms/protocol/reply.h"
 #include "lms/protocol/telegram.h"
+#include "lmsview/robot.h"
 #include "reply_builder.h"
 
 using namespace lms;
@@ -101,6 +105,41 @@ TEST(EmulatedScanner, SceneIsDeterministicMovesAndStaysInRange) {
     }
   }
   EXPECT_GT(flagged, 0);
+}
+
+// Two scanners of one seed at two poses see one room: placed by those poses
+// (the library's merge), the points of one lie on what the other sees.
+TEST(EmulatedScanner, TwoPosesSeeOneRoom) {
+  const struct {
+    double x, y, yawDeg;
+  } poses[] = {{0.4, 0.3, 20}, {-0.2, -0.5, -35}, {0.6, 0.0, 0}};
+  for (const auto& p : poses) {
+    sim::Scene here(5), there(5);
+    there.place(p.x, p.y, p.yawDeg);
+    lmsview::Scan a, b;
+    for (const auto& [scan, scene] : {std::pair{&a, &here}, std::pair{&b, &there}}) {
+      scan->words = scene->scan(3);
+      scan->geometry = lms::replyGeometry(361);
+      lms::setRangesFromWords(scan);
+    }
+    const lmsview::PlacedScan placed[] = {{&a, {}}, {&b, {p.x, p.y, p.yawDeg * std::numbers::pi / 180}}};
+    lmsview::Merged m;
+    lmsview::merge(placed, 2, &m);
+    int near = 0, shared = 0;
+    for (const auto& q : m.points) {
+      if (q.scanner != 1) continue;
+      // Where the first scanner's field is: ahead of it.
+      if (q.x <= 0.2f) continue;
+      ++shared;
+      for (const auto& r : m.points)
+        if (r.scanner == 0 && std::hypot(r.x - q.x, r.y - q.y) < 0.05f) {
+          ++near;
+          break;
+        }
+    }
+    ASSERT_GT(shared, 100) << p.x << "," << p.y << "," << p.yawDeg;
+    EXPECT_GT(near, shared * 8 / 10) << p.x << "," << p.y << "," << p.yawDeg;
+  }
 }
 
 TEST(EmulatedScanner, BadChecksumAndUnknownCommandsGetNakOnly) {
