@@ -36,6 +36,8 @@ command -v pkg-config >/dev/null || need+=(pkg-config)
 command -v idlc >/dev/null || need+=(cyclonedds-tools)
 # --serve: nlohmann-json for what clients send; Chromium for the page's test.
 [ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
+# --config: toml++.
+[ -f /usr/include/toml++/toml.h ] || need+=(libtomlplusplus-dev)
 command -v chromium >/dev/null || need+=(chromium)
 command -v node >/dev/null || need+=(nodejs)
 command -v npm >/dev/null || need+=(npm)

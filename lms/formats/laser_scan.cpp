@@ -85,6 +85,82 @@ const std::string_view kPointCloud2Definition =
     "uint8  datatype\n"
     "uint32 count\n";
 
+namespace {
+
+// The definitions the messages below share.
+constexpr std::string_view kHeaderDefinitions =
+    "================================================================================\n"
+    "MSG: std_msgs/Header\n"
+    "builtin_interfaces/Time stamp\n"
+    "string frame_id\n"
+    "\n"
+    "================================================================================\n"
+    "MSG: builtin_interfaces/Time\n"
+    "int32 sec\n"
+    "uint32 nanosec\n";
+
+}  // namespace
+
+const std::string_view kTfMessageDefinition = [] {
+  static const std::string text =
+      std::string(
+          "geometry_msgs/TransformStamped[] transforms\n"
+          "\n"
+          "================================================================================\n"
+          "MSG: geometry_msgs/TransformStamped\n"
+          "std_msgs/Header header\n"
+          "string child_frame_id\n"
+          "Transform transform\n"
+          "\n") +
+      std::string(kHeaderDefinitions) +
+      "\n"
+      "================================================================================\n"
+      "MSG: geometry_msgs/Transform\n"
+      "Vector3 translation\n"
+      "Quaternion rotation\n"
+      "\n"
+      "================================================================================\n"
+      "MSG: geometry_msgs/Vector3\n"
+      "float64 x\n"
+      "float64 y\n"
+      "float64 z\n"
+      "\n"
+      "================================================================================\n"
+      "MSG: geometry_msgs/Quaternion\n"
+      "float64 x\n"
+      "float64 y\n"
+      "float64 z\n"
+      "float64 w\n";
+  return std::string_view(text);
+}();
+
+const std::string_view kDiagnosticArrayDefinition = [] {
+  static const std::string text =
+      std::string(
+          "std_msgs/Header header\n"
+          "DiagnosticStatus[] status\n"
+          "\n") +
+      std::string(kHeaderDefinitions) +
+      "\n"
+      "================================================================================\n"
+      "MSG: diagnostic_msgs/DiagnosticStatus\n"
+      "byte OK=0\n"
+      "byte WARN=1\n"
+      "byte ERROR=2\n"
+      "byte STALE=3\n"
+      "byte level\n"
+      "string name\n"
+      "string message\n"
+      "string hardware_id\n"
+      "KeyValue[] values\n"
+      "\n"
+      "================================================================================\n"
+      "MSG: diagnostic_msgs/KeyValue\n"
+      "string key\n"
+      "string value\n";
+  return std::string_view(text);
+}();
+
 void splitStamp(std::int64_t ns, std::int32_t* sec, std::uint32_t* nanosec) {
   const std::int64_t s = ns >= 0 ? ns / 1'000'000'000 : (ns + 1) / 1'000'000'000 - 1;
   *sec = static_cast<std::int32_t>(s);
@@ -236,6 +312,80 @@ bool validRos2Topic(std::string_view t) {
     partStart = false;
   }
   return true;
+}
+
+std::string mergedCloudCdr(const lmsview::Merged& merged, std::string_view frameId) {
+  constexpr std::uint32_t kPointStep = 4 * 4;
+  LaserScanFields header;
+  splitStamp(merged.scan.stamp_ns, &header.sec, &header.nanosec);
+  header.frameId = frameId;
+  Cdr c;
+  c.putHeader(header);
+  const auto width = static_cast<std::uint32_t>(merged.points.size());
+  c.put<std::uint32_t>(1);
+  c.put<std::uint32_t>(width);
+  const struct {
+    std::string_view name;
+    std::uint8_t type;
+  } fields[] = {{"x", 7}, {"y", 7}, {"z", 7}, {"scanner", 6}};  // FLOAT32, UINT32
+  c.put<std::uint32_t>(4);
+  for (std::uint32_t k = 0; k < 4; ++k) {
+    c.putString(fields[k].name);
+    c.put<std::uint32_t>(k * 4);
+    c.put<std::uint8_t>(fields[k].type);
+    c.put<std::uint32_t>(1);
+  }
+  c.put<std::uint8_t>(0);  // little-endian
+  c.put<std::uint32_t>(kPointStep);
+  c.put<std::uint32_t>(width * kPointStep);
+  c.put<std::uint32_t>(width * kPointStep);
+  for (const lmsview::MergedPoint& p : merged.points) {
+    char bytes[kPointStep];
+    std::memcpy(bytes, &p.x, 4);
+    std::memcpy(bytes + 4, &p.y, 4);
+    std::memcpy(bytes + 8, &p.z, 4);
+    std::memcpy(bytes + 12, &p.scanner, 4);
+    c.out.append(bytes, sizeof bytes);
+  }
+  c.put<std::uint8_t>(1);  // dense
+  return std::move(c.out);
+}
+
+std::string tfMessageCdr(std::int64_t stampNs, std::string_view baseFrame,
+                         const std::vector<FramePlacement>& frames) {
+  Cdr c;
+  c.put<std::uint32_t>(static_cast<std::uint32_t>(frames.size()));
+  for (const FramePlacement& f : frames) {
+    LaserScanFields header;
+    splitStamp(stampNs, &header.sec, &header.nanosec);
+    header.frameId = baseFrame;
+    c.putHeader(header);
+    c.putString(f.child);
+    for (const double v : {f.pose.x, f.pose.y, 0.0}) c.put<double>(v);
+    // A turn about z by yaw.
+    for (const double v : {0.0, 0.0, std::sin(f.pose.yaw / 2), std::cos(f.pose.yaw / 2)}) c.put<double>(v);
+  }
+  return std::move(c.out);
+}
+
+std::string diagnosticArrayCdr(std::int64_t stampNs, const std::vector<DiagnosticStatus>& statuses) {
+  Cdr c;
+  LaserScanFields header;
+  splitStamp(stampNs, &header.sec, &header.nanosec);
+  c.putHeader(header);
+  c.put<std::uint32_t>(static_cast<std::uint32_t>(statuses.size()));
+  for (const DiagnosticStatus& s : statuses) {
+    c.put<std::uint8_t>(static_cast<std::uint8_t>(s.level));
+    c.putString(s.name);
+    c.putString(s.message);
+    c.putString(s.hardwareId);
+    c.put<std::uint32_t>(static_cast<std::uint32_t>(s.values.size()));
+    for (const auto& [key, value] : s.values) {
+      c.putString(key);
+      c.putString(value);
+    }
+  }
+  return std::move(c.out);
 }
 
 }  // namespace lms

@@ -45,7 +45,6 @@ std::string laserScanCdr(const LaserScanFields& fields);
 // cloud is dense. For viewers that draw points but not laser scans.
 std::string pointCloudCdr(const LaserScanFields& fields);
 
-
 // The ranges of a LaserScan in ROS 2's CDR (and its range_max, when asked
 // for); false for bytes that are not one.
 bool laserScanRangesFromCdr(std::string_view cdr, std::vector<float>* ranges, float* rangeMax = nullptr);
@@ -63,5 +62,32 @@ int rosDomain(std::string_view text);
 // as ROS 2 recordings keep them (schema encoding "ros2msg").
 extern const std::string_view kLaserScanDefinition;
 extern const std::string_view kPointCloud2Definition;
+
+// A robot's messages: its scanners merged, where each sits, their health.
+
+// The merged cloud (sensor_msgs/msg/PointCloud2) in `frameId`: one row of
+// x, y, z float32 and the scanner's index as uint32 "scanner".
+std::string mergedCloudCdr(const lmsview::Merged& merged, std::string_view frameId);
+
+// tf2_msgs/msg/TFMessage: each child frame placed in the base frame.
+struct FramePlacement {
+  std::string child;
+  lmsview::Pose pose;
+};
+std::string tfMessageCdr(std::int64_t stampNs, std::string_view baseFrame,
+                         const std::vector<FramePlacement>& frames);
+extern const std::string_view kTfMessageDefinition;
+
+// diagnostic_msgs/msg/DiagnosticArray: one status a scanner.
+enum class DiagnosticLevel : std::uint8_t { Ok = 0, Warn = 1, Error = 2, Stale = 3 };
+struct DiagnosticStatus {
+  DiagnosticLevel level = DiagnosticLevel::Ok;
+  std::string name;
+  std::string message;
+  std::string hardwareId;
+  std::vector<std::pair<std::string, std::string>> values;
+};
+std::string diagnosticArrayCdr(std::int64_t stampNs, const std::vector<DiagnosticStatus>& statuses);
+extern const std::string_view kDiagnosticArrayDefinition;
 
 }  // namespace lms
