@@ -131,6 +131,14 @@ const std::string kVariantHelp =
 
 // Every option of lmsview, once.
 const Option kOptions[] = {
+    {"--config", "", "FILE",
+     "a robot's scanners from a TOML file, in the place of the\n"
+     "three link words: each scanner's link, options, pose, crop\n"
+     "and masks (see examples/robot.toml); the outputs stay here",
+     [](Invocation& inv, std::string_view v, std::string* error) {
+       inv.options.configPath = v;
+       return named("--config", "a file name", v, error);
+     }},
     {"--format", "", "F",
      "table (default), csv, jsonl, or plot (a top-down picture that\n"
      "redraws in place on a terminal); all but table put every\n"
@@ -474,6 +482,43 @@ Invocation findPlace(Invocation inv, const std::vector<const char*>& words) {
 
 }  // namespace
 
+// --config FILE: the file names the links and each scanner's options; the
+// command line keeps the outputs.
+Invocation robotRun(Invocation inv, const std::vector<const char*>& positional) {
+  if (!positional.empty())
+    return badOption("--config takes the place of the link words (" + std::to_string(positional.size()) +
+                     (positional.size() == 1 ? " word" : " words") + " given)");
+  const RunOptions& o = inv.options;
+  const RunOptions defaults;
+  const struct {
+    bool given;
+    const char* option;
+  } perScanner[] = {
+      {o.baud != 0 || o.findRate, "--baud"},
+      {o.scannerBaud != 0, "--scanner-baud"},
+      {o.keepScannerBaud, "--keep-scanner-baud"},
+      {!o.variant.empty(), "--variant"},
+      {o.units != defaults.units, "--units"},
+      {o.stream, "--stream"},
+      {o.intervalMs != defaults.intervalMs, "--interval"},
+      {o.reconnect, "--reconnect"},
+      {o.frameId != defaults.frameId, "--frame-id"},
+      {o.topic != defaults.topic, "--topic"},
+      {o.ros2Topic != defaults.ros2Topic, "a --ros2 topic"},
+  };
+  for (const auto& p : perScanner)
+    if (p.given)
+      return badOption(
+          std::string(p.option) +
+          " is set for each scanner in the --config file (topics /NAME/scan, frames NAME_laser)");
+  if (!o.recordPath.empty() && samePath(o.recordPath, o.svgPath))
+    return badOption("--record and --svg name the same file");
+  if (!o.recordFormatGiven && endsWithMcap(o.recordPath)) inv.options.recordFormat = RecordFormat::Mcap;
+  if (o.ros2Domain >= 0 && !o.ros2) return badOption("--ros2-domain goes with --ros2");
+  inv.banner = "Configuracion: " + printable(o.configPath) + "\n\n";
+  return inv;
+}
+
 Invocation parseCommandLine(int argc, const char* const* argv) {
   Invocation inv;
   std::vector<const char*> positional;
@@ -484,6 +529,7 @@ Invocation parseCommandLine(int argc, const char* const* argv) {
   if (!takeOptions(argc, argv, inv, positional, &anyOption)) return inv;
   if (inv.action == Invocation::Action::Find) return findPlace(std::move(inv), positional);
   if (inv.action != Invocation::Action::Run) return inv;
+  if (!inv.options.configPath.empty()) return robotRun(std::move(inv), positional);
   if (anyOption && positional.size() != 3)
     return badOption(
         "with options, name the link in three words: COM <port> <LMS|PLS> or IP <address> "

@@ -88,6 +88,15 @@ int main(int argc, char** argv) {
     case app::Invocation::Action::Run:
       break;
   }
+  // A robot's config is read and checked before anything opens.
+  app::RobotConfig robot;
+  if (!inv.options.configPath.empty()) {
+    std::string error;
+    if (!app::loadRobotConfig(inv.options.configPath, &robot, &error)) {
+      std::fprintf(stderr, "lmsview: %s\n", error.c_str());
+      return app::kExitUsage;
+    }
+  }
   // Files are checked and made before any link is opened, so a refusal costs nothing.
   if (!inv.options.svgPath.empty()) {
     if (const std::string why = svgTargetProblem(inv.options.svgPath); !why.empty()) {
@@ -107,13 +116,16 @@ int main(int argc, char** argv) {
   app::OpenedOutputs opened{.record = &recorder, .received = {}};
   std::FILE* messages = app::messageStream(inv.options);
   // The outputs that hold a connection of their own (--ros2, --serve).
-  using Opener = bool (*)(const app::RunOptions&, std::FILE*, app::Sink*, std::string*);
+  const app::RobotLayout layout = app::robotLayout(robot);
+  const app::RobotLayout* robotOf = inv.options.configPath.empty() ? nullptr : &layout;
+  using Opener =
+      bool (*)(const app::RunOptions&, const app::RobotLayout*, std::FILE*, app::Sink*, std::string*);
   for (const auto& [wanted, open] : {std::pair<bool, Opener>{inv.options.ros2, &app::openRos2Sink},
                                      {!inv.options.serveAddress.empty(), &app::openServeSink}}) {
     if (!wanted) continue;
     app::Sink sink;
     std::string error;
-    if (!open(inv.options, messages, &sink, &error)) {
+    if (!open(inv.options, robotOf, messages, &sink, &error)) {
       std::fprintf(stderr, "lmsview: %s\n", error.c_str());
       return app::kExitUsage;
     }
@@ -126,6 +138,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", app::defaultModeNotice().c_str());
     std::fflush(stderr);
   }
+  if (!inv.options.configPath.empty()) return app::runRobot(robot, inv.options, opened);
   return app::runLaser(inv.serial, inv.serial ? inv.portName.c_str() : nullptr,
                        inv.serial ? nullptr : inv.address.c_str(), inv.laserType.c_str(), inv.options,
                        opened);

@@ -17,6 +17,7 @@
 #include <system_error>
 
 #include "app/outputs/sink.h"
+#include "app/robot_config.h"
 #include "app/run_options.h"
 
 namespace app {
@@ -52,6 +53,17 @@ int runLaser(bool serial, const char* portName, const char* address, const char*
              const RunOptions& options = {}, const OpenedOutputs& opened = {});
 int runLaser(bool serial, const char* portName, const char* address, const char* laserType,
              const RunOptions& options, const OpenedOutputs& opened, const RunIo& io);
+
+// The same for a robot's scanners (lmsview --config): each on a thread of
+// its own, its scans on /NAME/scan in frame NAME_laser, merged at each scan
+// of the first, their health once a second. One scanner's lost link does not
+// end the run; the run ends with 1 when any link failed.
+int runRobot(const RobotConfig& config, const RunOptions& options, const OpenedOutputs& opened);
+int runRobot(const RobotConfig& config, const RunOptions& options, const OpenedOutputs& opened,
+             const RunIo& io);
+
+// Where a robot's scanners sit, as its outputs are told.
+RobotLayout robotLayout(const RobotConfig& config);
 
 // The threads of a run; `parameter` is the run's Run object.
 int AcquisitionThread(void* parameter);

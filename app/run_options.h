@@ -14,6 +14,7 @@ enum class OutputFormat { Table, Csv, Jsonl, Plot };
 enum class RecordFormat { Jsonl, Mcap };
 
 struct RunOptions {
+  std::string configPath;  // --config: a robot's scanners instead of the three link words
   OutputFormat format = OutputFormat::Table;
   std::string frameId = "laser";
   int count = 0;          // stop after this many scans shown (0: no limit)

@@ -59,7 +59,8 @@ bool reservedDeviceName(const std::string& path) {
   stem = stem.substr(0, stem.find('.'));
   while (!stem.empty() && stem.back() == ' ') stem.pop_back();
   for (char& c : stem) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL" || stem == "CONIN$" || stem == "CONOUT$")
+  if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL" || stem == "CONIN$" ||
+      stem == "CONOUT$")
     return true;
   return stem.size() == 4 && (stem.rfind("COM", 0) == 0 || stem.rfind("LPT", 0) == 0) && stem[3] >= '1' &&
          stem[3] <= '9';
@@ -92,8 +93,9 @@ FileTarget checkFileTarget(const std::string& path, std::error_code* ec) {
   std::random_device random;
   char name[64];
   std::snprintf(name, sizeof name, "\\.lmsview-%lu-%08x.tmp", ::GetCurrentProcessId(), random());
-  const HANDLE probe = ::CreateFileW(widePath(folderPath + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                     FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  const HANDLE probe =
+      ::CreateFileW(widePath(folderPath + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (probe == INVALID_HANDLE_VALUE) {
     *ec = lastOsError();
     return FileTarget::FolderNotWritable;

@@ -38,8 +38,8 @@ std::size_t utf8Sequence(std::string_view text, unsigned* code) {
 // Characters that move or reorder what a line shows: C1 controls, line and
 // paragraph separators, and the bidirectional overrides and isolates.
 bool movesText(unsigned code) {
-  return (code >= 0x80 && code <= 0x9F) || code == 0x2028 || code == 0x2029 || (code >= 0x202A && code <= 0x202E) ||
-         (code >= 0x2066 && code <= 0x2069);
+  return (code >= 0x80 && code <= 0x9F) || code == 0x2028 || code == 0x2029 ||
+         (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
 }
 
 void escape(std::string& out, unsigned char b) {
@@ -64,7 +64,8 @@ std::string printable(std::string_view text) {
     if (n > 0 && !movesText(code)) {
       out.append(text.substr(i, n));  // a name in any script reads as itself
     } else {
-      for (std::size_t k = 0; k < std::max<std::size_t>(n, 1); ++k) escape(out, static_cast<unsigned char>(text[i + k]));
+      for (std::size_t k = 0; k < std::max<std::size_t>(n, 1); ++k)
+        escape(out, static_cast<unsigned char>(text[i + k]));
     }
     i += std::max<std::size_t>(n, 1);
   }

@@ -165,8 +165,8 @@ errc Ros2Writer::open() {
   }
   const int domain = d.options.domain == -1 ? domainFromEnvironment() : d.options.domain;
   if (domain < 0 || domain > kMaxRosDomain) {
-    d.detail = "a DDS domain must be 0 to " + std::to_string(kMaxRosDomain) + " (or -1: ROS_DOMAIN_ID), not " +
-               std::to_string(d.options.domain);
+    d.detail = "a DDS domain must be 0 to " + std::to_string(kMaxRosDomain) +
+               " (or -1: ROS_DOMAIN_ID), not " + std::to_string(d.options.domain);
     return errc::bad_domain;
   }
   CaughtLog log;

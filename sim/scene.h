@@ -38,7 +38,7 @@ class Scene {
  private:
   std::uint32_t seed_;
   double left_, right_, back_, behind_;  // wall distances from the origin, mm
-  double x_ = 0, y_ = 0, yaw_ = 0;      // the scanner's pose: mm, mm, rad
+  double x_ = 0, y_ = 0, yaw_ = 0;       // the scanner's pose: mm, mm, rad
   double phase_;
 };
 

@@ -110,9 +110,7 @@ TEST(EmulatedScanner, SceneIsDeterministicMovesAndStaysInRange) {
 // Two scanners of one seed at two poses see one room: placed by those poses
 // (the library's merge), the points of one lie on what the other sees.
 TEST(EmulatedScanner, TwoPosesSeeOneRoom) {
-  const struct {
-    double x, y, yawDeg;
-  } poses[] = {{0.4, 0.3, 20}, {-0.2, -0.5, -35}, {0.6, 0.0, 0}};
+  const struct { double x, y, yawDeg; } poses[] = {{0.4, 0.3, 20}, {-0.2, -0.5, -35}, {0.6, 0.0, 0}};
   for (const auto& p : poses) {
     sim::Scene here(5), there(5);
     there.place(p.x, p.y, p.yawDeg);

@@ -36,9 +36,10 @@ void formatCsvRow(std::string& out, const lmsview::Scan& scan) {
   out.push_back(',');
   putInt(out, scan.stamp_ns);
   for (const float metres : scan.ranges) {
+    out.push_back(',');
+    if (std::isnan(metres)) continue;  // a point a filter hid: an empty field
     // Tenths of a centimetre are millimetres: whole in either unit.
     const long long tenths = std::llround(static_cast<double>(metres) * 1000.0);
-    out.push_back(',');
     putInt(out, tenths / 10);
     out.push_back('.');
     putInt(out, tenths % 10);
@@ -50,23 +51,27 @@ namespace {
 
 class CsvSink {
  public:
-  explicit CsvSink(const SinkSetup& s) : out_(s.out) {}
-  std::error_code write(const lmsview::Scan& scan) {
+  explicit CsvSink(const SinkSetup& s)
+      : out_(s.out), robot_(s.robot != nullptr && s.robot->scanners.size() > 1) {}
+  std::error_code write(const lmsview::Scan& scan, const ScanSource& from) {
+    text_.clear();
     if (!headerDone_ || scan.geometry != geometry_) {
       // The header goes out with the line it heads, in the same write.
-      formatCsvHeader(text_, scan.geometry);
-      formatCsvRow(row_, scan);
+      formatCsvHeader(row_, scan.geometry);
+      if (robot_) text_ = "frame_id,";  // a robot's scanners: which one each line is
       text_ += row_;
       headerDone_ = true;
       geometry_ = scan.geometry;
-    } else {
-      formatCsvRow(text_, scan);
     }
+    formatCsvRow(row_, scan);
+    if (robot_) (text_ += from.frameId) += ',';
+    text_ += row_;
     return out_(text_);
   }
 
  private:
   std::function<std::error_code(std::string_view)> out_;
+  bool robot_;
   bool headerDone_ = false;
   lmsview::Geometry geometry_;
   std::string text_;

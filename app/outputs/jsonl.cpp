@@ -12,8 +12,9 @@ namespace {
 class JsonlSink {
  public:
   explicit JsonlSink(const SinkSetup& s) : out_(s.out), frameId_(s.options.frameId) {}
-  std::error_code write(const lmsview::Scan& scan) {
-    lms::scan_json::formatLine(text_, scan, frameId_, false);
+  std::error_code write(const lmsview::Scan& scan, const ScanSource& from) {
+    // A robot's scanners each have their own frame.
+    lms::scan_json::formatLine(text_, scan, from.frameId.empty() ? frameId_ : from.frameId, false);
     return out_(text_);
   }
 

@@ -15,9 +15,11 @@ class RecordSink {
  public:
   RecordSink(const SinkSetup& s, FileOutput* file)
       : file_(file), messages_(s.messages), frameId_(s.options.frameId) {}
-  std::error_code write(const lmsview::Scan& scan) {
+  std::error_code write(const lmsview::Scan& scan, const ScanSource& from) {
     if (!file_->active()) return {};
-    lms::scan_json::formatLine(line_, scan, frameId_, true);
+    // The scan as it came, before any crop: a replay sends what the scanner sent.
+    lms::scan_json::formatLine(line_, from.raw ? *from.raw : scan,
+                               from.frameId.empty() ? frameId_ : from.frameId, true);
     if (file_->write(line_, messages_)) ++written_;
     return {};
   }

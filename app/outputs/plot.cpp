@@ -180,7 +180,8 @@ class PlotSink {
   void end() {
     if (terminal_) platform::hideCursor(false);
   }
-  std::error_code write(const lmsview::Scan& scan) {
+  std::error_code write(const lmsview::Scan& scan, const ScanSource& from) {
+    if (from.index != 0) return {};  // a robot's pictures are its first scanner's
     PlotView view;
     view.maxRangeM = maxRangeM_;
     // The terminal's size at each frame, so a resized window is followed.

@@ -21,14 +21,33 @@ namespace {
 
 class Ros2Sink {
  public:
-  Ros2Sink(const lmsview_ros2_entry* plugin, void* publisher, std::FILE* messages)
-      : plugin_(plugin), publisher_(publisher), messages_(messages) {}
-  ~Ros2Sink() { plugin_->destroy(publisher_); }
+  Ros2Sink(const lmsview_ros2_entry* plugin, std::FILE* messages) : plugin_(plugin), messages_(messages) {}
+  ~Ros2Sink() {
+    for (void* p : publishers_) plugin_->destroy(p);
+  }
   Ros2Sink(const Ros2Sink&) = delete;
   Ros2Sink& operator=(const Ros2Sink&) = delete;
 
-  std::error_code write(const lmsview::Scan& scan) {
-    plugin_->publish(publisher_, &scan);
+  // One publisher a scanner (a robot's: /NAME/scan in NAME_laser); false
+  // with the reason when DDS does not take it.
+  bool add(const std::string& topic, const std::string& frameId, int domain, std::string* error) {
+    void* publisher = plugin_->create(topic.c_str(), frameId.c_str(), domain);
+    if (publisher == nullptr) {
+      *error = "--ros2: out of memory";
+      return false;
+    }
+    publishers_.push_back(publisher);
+    if (const int code = plugin_->open(publisher); code != 0) {
+      const std::string detail = plugin_->detail(publisher);
+      *error = "--ros2: " +
+               (detail.empty() ? std::error_code(static_cast<lmsview::errc>(code)).message() : detail);
+      return false;
+    }
+    return true;
+  }
+
+  std::error_code write(const lmsview::Scan& scan, const ScanSource& from) {
+    plugin_->publish(publishers_[std::min(from.index, publishers_.size() - 1)], &scan);
     if (!saidDrops_ && stats().second > 0) {
       saidDrops_ = true;
       std::fprintf(messages_,
@@ -39,7 +58,7 @@ class Ros2Sink {
     return {};
   }
   void end() {
-    plugin_->close(publisher_);
+    for (void* p : publishers_) plugin_->close(p);
     const auto [published, dropped] = stats();
     if (dropped > 0) {
       std::fprintf(messages_, "lmsview: --ros2: %llu scans published, %llu dropped for the network\n",
@@ -51,12 +70,17 @@ class Ros2Sink {
  private:
   std::pair<std::uint64_t, std::uint64_t> stats() const {
     std::uint64_t published = 0, dropped = 0;
-    plugin_->stats(publisher_, &published, &dropped);
+    for (void* p : publishers_) {
+      std::uint64_t one = 0, lost = 0;
+      plugin_->stats(p, &one, &lost);
+      published += one;
+      dropped += lost;
+    }
     return {published, dropped};
   }
 
   const lmsview_ros2_entry* plugin_;
-  void* publisher_;
+  std::vector<void*> publishers_;
   std::FILE* messages_;
   bool saidDrops_ = false;  // only the acquisition thread writes
 };
@@ -88,7 +112,8 @@ bool ros2Supported() {
   return true;
 }
 
-bool openRos2Sink(const RunOptions& options, std::FILE* messages, Sink* sink, std::string* error) {
+bool openRos2Sink(const RunOptions& options, const RobotLayout* robot, std::FILE* messages, Sink* sink,
+                  std::string* error) {
   std::string why;
   const lmsview_ros2_entry* plugin = loadPlugin(&why);
   if (plugin == nullptr) {
@@ -96,17 +121,12 @@ bool openRos2Sink(const RunOptions& options, std::FILE* messages, Sink* sink, st
     *error = "--ros2 needs the liblmsview-ros2-2 package (the ROS 2 plug-in and Cyclone DDS): " + why;
     return false;
   }
-  void* publisher = plugin->create(options.ros2Topic.c_str(), options.frameId.c_str(), options.ros2Domain);
-  if (publisher == nullptr) {
-    *error = "--ros2: out of memory";
-    return false;
-  }
-  auto impl = std::make_shared<Ros2Sink>(plugin, publisher, messages);
-  if (const int code = plugin->open(publisher); code != 0) {
-    const std::string detail = plugin->detail(publisher);
-    *error =
-        "--ros2: " + (detail.empty() ? std::error_code(static_cast<lmsview::errc>(code)).message() : detail);
-    return false;
+  auto impl = std::make_shared<Ros2Sink>(plugin, messages);
+  if (robot == nullptr) {
+    if (!impl->add(options.ros2Topic, options.frameId, options.ros2Domain, error)) return false;
+  } else {
+    for (const RobotLayout::Scanner& s : robot->scanners)
+      if (!impl->add("/" + s.name + "/scan", s.frameId, options.ros2Domain, error)) return false;
   }
   *sink = sinkOf(impl);
   return true;

@@ -10,7 +10,7 @@ bool ros2Supported() {
   return false;
 }
 
-bool openRos2Sink(const RunOptions&, std::FILE*, Sink*, std::string* error) {
+bool openRos2Sink(const RunOptions&, const RobotLayout*, std::FILE*, Sink*, std::string* error) {
   *error = "--ros2: this build has no DDS support";
   return false;
 }

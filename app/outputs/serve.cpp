@@ -17,7 +17,8 @@ namespace {
 class ServeSink {
  public:
   explicit ServeSink(std::unique_ptr<serve::LiveServer> server) : server_(std::move(server)) {}
-  std::error_code write(const lmsview::Scan& scan) {
+  std::error_code write(const lmsview::Scan& scan, const ScanSource& from) {
+    if (from.index != 0) return {};  // a robot's page shows its first scanner
     server_->publish(scan);
     return {};
   }
@@ -45,11 +46,12 @@ std::string bindProblem(std::error_code ec) {
 
 }  // namespace
 
-bool openServeSink(const RunOptions& options, std::FILE* messages, Sink* sink, std::string* error) {
+bool openServeSink(const RunOptions& options, const RobotLayout* robot, std::FILE* messages, Sink* sink,
+                   std::string* error) {
   auto server = std::make_unique<serve::LiveServer>();
   const serve::ServeOptions o{.address = options.serveAddress,
                               .port = static_cast<std::uint16_t>(options.servePort),
-                              .frameId = options.frameId,
+                              .frameId = robot ? robot->scanners.front().frameId : options.frameId,
                               .version = LMSVIEW_VERSION};
   if (const std::error_code ec = server->open(o)) {
     *error =

@@ -150,7 +150,8 @@ class SvgSink {
  public:
   explicit SvgSink(const SinkSetup& s)
       : file_("--svg", s.options.svgPath), messages_(s.messages), maxRangeM_(s.options.maxRangeM) {}
-  std::error_code write(const lmsview::Scan& scan) {
+  std::error_code write(const lmsview::Scan& scan, const ScanSource& from) {
+    if (from.index != 0) return {};  // a robot's pictures are its first scanner's
     file_.replace(scanSvg(scan, maxRangeM_), messages_);
     return {};  // a picture that cannot be written does not end the run
   }

@@ -68,9 +68,16 @@ namespace {
 
 class TableSink {
  public:
-  explicit TableSink(const SinkSetup& s) : out_(s.out), clear_(s.terminal) { text_.reserve(64 * 1024); }
-  std::error_code write(const lmsview::Scan& scan) {
+  explicit TableSink(const SinkSetup& s)
+      : out_(s.out), clear_(s.terminal), robot_(s.robot != nullptr && s.robot->scanners.size() > 1) {
+    text_.reserve(64 * 1024);
+  }
+  std::error_code write(const lmsview::Scan& scan, const ScanSource& from) {
     formatScanTable(text_, scan, shown_++, clear_);
+    // A robot's scanners: each table says whose it is.
+    if (robot_)
+      text_.insert(clear_ ? std::string_view(kClearScreen).size() : 0,
+                   "[" + std::string(from.frameId) + "]\n");
     return out_(text_);
   }
 
@@ -78,6 +85,7 @@ class TableSink {
   std::uint64_t shown_ = 0;
   std::function<std::error_code(std::string_view)> out_;
   bool clear_;
+  bool robot_;
   std::string text_;
 };
 

@@ -224,12 +224,12 @@ bool Acquisition<Link>::stopStream() {
 
 // The rest of the class is instantiated in acquisition.cpp.
 #define LMSVIEW_INSTANTIATE_STREAM(LinkType)                                        \
-  template void Acquisition<LinkType>::readIntoFramer();                          \
-  template bool Acquisition<LinkType>::takeStreamed(bool, std::uint8_t);          \
+  template void Acquisition<LinkType>::readIntoFramer();                            \
+  template bool Acquisition<LinkType>::takeStreamed(bool, std::uint8_t);            \
   template Acquisition<LinkType>::LineState Acquisition<LinkType>::settleLine(int); \
-  template void Acquisition<LinkType>::foundStreaming();                          \
-  template void Acquisition<LinkType>::startStream();                             \
-  template void Acquisition<LinkType>::streamCycle();                             \
+  template void Acquisition<LinkType>::foundStreaming();                            \
+  template void Acquisition<LinkType>::startStream();                               \
+  template void Acquisition<LinkType>::streamCycle();                               \
   template bool Acquisition<LinkType>::stopStream();
 LMSVIEW_INSTANTIATE_STREAM(SerialPortLink)
 LMSVIEW_INSTANTIATE_STREAM(TcpClientLink)

@@ -153,7 +153,7 @@ void Acquisition<Link>::restoreScanner() {
 }
 
 // The rest of the class is instantiated in acquisition.cpp.
-#define LMSVIEW_INSTANTIATE_RATE(LinkType)                        \
+#define LMSVIEW_INSTANTIATE_RATE(LinkType)                    \
   template void Acquisition<LinkType>::findRate();            \
   template void Acquisition<LinkType>::lookAtScannerBaud();   \
   template bool Acquisition<LinkType>::switchScanner(int);    \

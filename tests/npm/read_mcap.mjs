@@ -23,12 +23,25 @@ const args = process.argv.slice(2);
 const stream = args[0] === "--stream";
 const path = stream ? args[1] : args[0];
 
-const out = { schemas: [], channels: [], scans: [], points: [], raw: [] };
+const out = { schemas: [], channels: [], scans: [], points: [], raw: [], other: [] };
+
+// Any other message as plain JSON (typed arrays as arrays, 64-bit integers as numbers).
+function plain(v) {
+  if (typeof v === "bigint") return Number(v);
+  if (ArrayBuffer.isView(v)) return Array.from(v, plain);
+  if (Array.isArray(v)) return v.map(plain);
+  if (v && typeof v === "object") return Object.fromEntries(Object.entries(v).map(([k, x]) => [k, plain(x)]));
+  return v;
+}
 
 // A PointCloud2's points by what its fields say: name, offset and type.
 function cloudPoints(m) {
   const view = new DataView(m.data.buffer, m.data.byteOffset, m.data.byteLength);
-  const readers = { 7: (at) => view.getFloat32(at, !m.is_bigendian), 8: (at) => view.getFloat64(at, !m.is_bigendian) };
+  const readers = {
+    6: (at) => view.getUint32(at, !m.is_bigendian),
+    7: (at) => view.getFloat32(at, !m.is_bigendian),
+    8: (at) => view.getFloat64(at, !m.is_bigendian),
+  };
   const points = [];
   for (let i = 0; i < m.width * m.height; ++i) {
     const p = {};
@@ -59,6 +72,10 @@ function decode(channel, schema, message) {
         is_dense: m.is_dense,
         points: cloudPoints(m),
       });
+      return;
+    }
+    if (schema.name !== "sensor_msgs/msg/LaserScan") {
+      out.other.push({ topic: channel.topic, schema: schema.name, logTime: message.logTime.toString(), message: plain(m) });
       return;
     }
     out.scans.push({
