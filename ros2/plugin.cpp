@@ -6,12 +6,17 @@
 #include <new>
 #include <string>
 
+#include "ros2/robot_writer.h"
 #include "ros2/writer.h"
 
 namespace {
 
 lms::Ros2Writer* self(void* p) {
   return static_cast<lms::Ros2Writer*>(p);
+}
+
+lms::Ros2RobotWriter* robot(void* p) {
+  return static_cast<lms::Ros2RobotWriter*>(p);
 }
 
 const lmsview_ros2_entry kEntry{
@@ -33,6 +38,23 @@ const lmsview_ros2_entry kEntry{
       *dropped = s.dropped;
     },
     [](void* p) { delete self(p); },
+    [](const char* baseFrame, int domain) -> void* {
+      return new (std::nothrow) lms::Ros2RobotWriter({.baseFrame = baseFrame, .domain = domain});
+    },
+    [](void* p) { return static_cast<int>(robot(p)->open()); },
+    [](void* p) {
+      thread_local std::string detail;
+      detail = robot(p)->detail();
+      return detail.c_str();
+    },
+    [](void* p, std::int64_t stampNs, const lms::FramePlacement* frames, std::size_t count) {
+      robot(p)->publishFrames(stampNs, {frames, frames + count});
+    },
+    [](void* p, const lmsview::Merged* merged) { robot(p)->publishMerged(*merged); },
+    [](void* p, std::int64_t stampNs, const lms::DiagnosticStatus* statuses, std::size_t count) {
+      robot(p)->publishHealth(stampNs, {statuses, statuses + count});
+    },
+    [](void* p) { delete robot(p); },
 };
 
 }  // namespace

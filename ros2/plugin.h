@@ -8,8 +8,10 @@
 // Between a program and the plug-in of the same build only: the entry says
 // its version, and the program takes no other.
 
+#include <cstddef>
 #include <cstdint>
 
+#include "lms/formats/laser_scan.h"
 #include "lmsview/export.h"
 #include "lmsview/scan.h"
 
@@ -25,6 +27,17 @@ struct lmsview_ros2_entry {
   void (*close)(void* publisher);
   void (*stats)(void* publisher, std::uint64_t* published, std::uint64_t* dropped);
   void (*destroy)(void* publisher);
+  // A robot's topics (see ros2/robot_writer.h): /tf_static, the merged
+  // cloud and scan, /diagnostics. nullptr when memory runs out.
+  void* (*create_robot)(const char* base_frame, int domain);
+  int (*open_robot)(void* robot);            // 0, or the lmsview::errc value
+  const char* (*robot_detail)(void* robot);  // as detail
+  void (*publish_frames)(void* robot, std::int64_t stamp_ns, const lms::FramePlacement* frames,
+                         std::size_t count);
+  void (*publish_merged)(void* robot, const lmsview::Merged* merged);
+  void (*publish_health)(void* robot, std::int64_t stamp_ns, const lms::DiagnosticStatus* statuses,
+                         std::size_t count);
+  void (*destroy_robot)(void* robot);
 };
 
 // The name a program looks the entry up by.

@@ -5,17 +5,20 @@
 // subscriber has. Prints "ready", then one JSON line a sample, and at the
 // first sample what the writer and its participant carry in their user data.
 //
-//   ros2_listen DOMAIN TOPIC COUNT SECONDS [--stall]
+//   ros2_listen DOMAIN TOPIC COUNT SECONDS [--stall] [--type tf|cloud|diagnostics] [--latched]
 //
 // The reliable reader takes the serialized bytes (hex, to compare with a
 // hand-built encoding); the best-effort one takes decoded samples. Ends after
 // COUNT samples on each reader, 2 s without one, or SECONDS. --stall: a reliable reader that
-// takes nothing, for SECONDS.
+// takes nothing, for SECONDS. --type: a robot's topic instead of a LaserScan
+// (the reliable reader only); --latched: a transient-local reader, as a
+// /tf_static subscriber has, to get what was written before it came.
 
 #include <dds/dds.h>
 #include <dds/ddsi/ddsi_serdata.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -23,6 +26,7 @@
 #include <vector>
 
 #include "ros2/laser_scan.h"
+#include "ros2/robot.h"
 
 namespace {
 
@@ -57,8 +61,13 @@ void printDecoded(const sensor_msgs_msg_dds__LaserScan_& m) {
       "{\"reader\":\"best_effort\",\"wall_ns\":%lld,\"sec\":%d,\"nanosec\":%u,\"frame_id\":\"%s\",\"ranges\":"
       "[",
       wallNs(), m.header.stamp.sec, m.header.stamp.nanosec, m.header.frame_id);
-  for (std::uint32_t i = 0; i < m.ranges._length; ++i)
-    std::printf("%s%.9g", i ? "," : "", m.ranges._buffer[i]);
+  for (std::uint32_t i = 0; i < m.ranges._length; ++i) {
+    const float r = m.ranges._buffer[i];
+    if (std::isnan(r))
+      std::printf("%snull", i ? "," : "");  // a point a filter hid: JSON has no NaN
+    else
+      std::printf("%s%.9g", i ? "," : "", r);
+  }
   std::printf("],\"intensities\":%u}\n", m.intensities._length);
 }
 
@@ -98,11 +107,24 @@ int main(int argc, char** argv) {
   const std::string topicName = std::string("rt") + argv[2];
   const int count = std::atoi(argv[3]);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(std::atoi(argv[4]));
-  const bool stall = argc > 5 && std::string(argv[5]) == "--stall";
+  bool stall = false, latched = false;
+  const dds_topic_descriptor_t* type = &sensor_msgs_msg_dds__LaserScan__desc;
+  for (int i = 5; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--stall") stall = true;
+    if (a == "--latched") latched = true;
+    if (a == "--type" && i + 1 < argc) {
+      const std::string t = argv[++i];
+      type = t == "tf"            ? &tf2_msgs_msg_dds__TFMessage__desc
+             : t == "cloud"       ? &sensor_msgs_msg_dds__PointCloud2__desc
+             : t == "diagnostics" ? &diagnostic_msgs_msg_dds__DiagnosticArray__desc
+                                  : type;
+    }
+  }
+  const bool laserScan = type == &sensor_msgs_msg_dds__LaserScan__desc;
 
   const dds_entity_t participant = dds_create_participant(domain, nullptr, nullptr);
-  const dds_entity_t topic = dds_create_topic(participant, &sensor_msgs_msg_dds__LaserScan__desc,
-                                              topicName.c_str(), nullptr, nullptr);
+  const dds_entity_t topic = dds_create_topic(participant, type, topicName.c_str(), nullptr, nullptr);
   if (participant < 0 || topic < 0) {
     std::fprintf(stderr, "ros2_listen: %s\n", dds_strretcode(participant < 0 ? participant : topic));
     return 1;
@@ -110,11 +132,13 @@ int main(int argc, char** argv) {
   dds_qos_t* reliable = dds_create_qos();
   dds_qset_reliability(reliable, DDS_RELIABILITY_RELIABLE, DDS_SECS(1));
   dds_qset_history(reliable, DDS_HISTORY_KEEP_LAST, stall ? 1 : 10);
+  if (latched) dds_qset_durability(reliable, DDS_DURABILITY_TRANSIENT_LOCAL);
   dds_qos_t* bestEffort = dds_create_qos();
   dds_qset_reliability(bestEffort, DDS_RELIABILITY_BEST_EFFORT, 0);
   dds_qset_history(bestEffort, DDS_HISTORY_KEEP_LAST, 5);
-  const dds_entity_t readers[2] = {dds_create_reader(participant, topic, reliable, nullptr),
-                                   stall ? 0 : dds_create_reader(participant, topic, bestEffort, nullptr)};
+  const dds_entity_t readers[2] = {
+      dds_create_reader(participant, topic, reliable, nullptr),
+      stall || !laserScan ? 0 : dds_create_reader(participant, topic, bestEffort, nullptr)};
   dds_delete_qos(reliable);
   dds_delete_qos(bestEffort);
   std::printf("ready\n");
@@ -129,6 +153,7 @@ int main(int argc, char** argv) {
       dds_waitset_attach(waitset, r, r);
     }
   }
+  if (!laserScan) got[1] = count;  // one reader only
   while (std::chrono::steady_clock::now() < deadline && (stall || got[0] < count || got[1] < count)) {
     if (stall) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -152,7 +177,7 @@ int main(int argc, char** argv) {
       ddsi_serdata_unref(data[i]);
     }
     void* samples[8] = {};
-    const int m = dds_take(readers[1], samples, info, 8, 8);
+    const int m = readers[1] > 0 ? dds_take(readers[1], samples, info, 8, 8) : 0;
     for (int i = 0; i < m; ++i) {
       if (info[i].valid_data) {
         printDecoded(*static_cast<const sensor_msgs_msg_dds__LaserScan_*>(samples[i]));

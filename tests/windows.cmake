@@ -89,6 +89,7 @@ if(LMSVIEW_LINUX_BUILD)
   foreach(case
       test_tcp_tables_are_the_scans_sent_and_piped_output_has_no_cr
       test_jsonl_over_com_7_mapped_to_the_emulators_line
+      test_a_robot_of_two_emulators_as_tables_and_json_lines
       test_a_device_path_names_a_port_above_10
       test_a_byte_or_the_end_of_a_piped_input_ends_the_run_with_0
       test_sigint_ends_a_piped_run_with_130

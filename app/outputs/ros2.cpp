@@ -12,6 +12,7 @@
 
 #include "app/outputs/sink.h"
 #include "app/run_options.h"
+#include "platform/clock.h"
 #include "platform/library.h"
 #include "ros2/plugin.h"
 
@@ -24,6 +25,35 @@ class Ros2Sink {
   Ros2Sink(const lmsview_ros2_entry* plugin, std::FILE* messages) : plugin_(plugin), messages_(messages) {}
   ~Ros2Sink() {
     for (void* p : publishers_) plugin_->destroy(p);
+    if (robot_ != nullptr) plugin_->destroy_robot(robot_);
+  }
+
+  // A robot's own topics beside its scanners': /tf_static, the merged cloud
+  // and scan, /diagnostics.
+  bool addRobot(const RobotLayout& layout, int domain, std::string* error) {
+    robot_ = plugin_->create_robot(layout.baseFrame.c_str(), domain);
+    if (robot_ == nullptr) {
+      *error = "--ros2: out of memory";
+      return false;
+    }
+    if (const int code = plugin_->open_robot(robot_); code != 0) {
+      const std::string detail = plugin_->robot_detail(robot_);
+      *error = "--ros2: " +
+               (detail.empty() ? std::error_code(static_cast<lmsview::errc>(code)).message() : detail);
+      return false;
+    }
+    for (const RobotLayout::Scanner& s : layout.scanners) frames_.push_back({s.frameId, s.pose});
+    return true;
+  }
+  void begin() {
+    if (robot_ != nullptr)
+      plugin_->publish_frames(robot_, platform::wallClockNanos(), frames_.data(), frames_.size());
+  }
+  void merged(const lmsview::Merged& m) {
+    if (robot_ != nullptr) plugin_->publish_merged(robot_, &m);
+  }
+  void health(const Health& h) {
+    if (robot_ != nullptr) plugin_->publish_health(robot_, h.stampNs, h.statuses.data(), h.statuses.size());
   }
   Ros2Sink(const Ros2Sink&) = delete;
   Ros2Sink& operator=(const Ros2Sink&) = delete;
@@ -81,6 +111,8 @@ class Ros2Sink {
 
   const lmsview_ros2_entry* plugin_;
   std::vector<void*> publishers_;
+  void* robot_ = nullptr;
+  std::vector<lms::FramePlacement> frames_;
   std::FILE* messages_;
   bool saidDrops_ = false;  // only the acquisition thread writes
 };
@@ -127,6 +159,7 @@ bool openRos2Sink(const RunOptions& options, const RobotLayout* robot, std::FILE
   } else {
     for (const RobotLayout::Scanner& s : robot->scanners)
       if (!impl->add("/" + s.name + "/scan", s.frameId, options.ros2Domain, error)) return false;
+    if (!impl->addRobot(*robot, options.ros2Domain, error)) return false;
   }
   *sink = sinkOf(impl);
   return true;

@@ -75,9 +75,10 @@ class TableSink {
   std::error_code write(const lmsview::Scan& scan, const ScanSource& from) {
     formatScanTable(text_, scan, shown_++, clear_);
     // A robot's scanners: each table says whose it is.
-    if (robot_)
-      text_.insert(clear_ ? std::string_view(kClearScreen).size() : 0,
-                   "[" + std::string(from.frameId) + "]\n");
+    if (robot_) {
+      label_.assign(1, '[').append(from.frameId).append("]\n");
+      text_.insert(clear_ ? std::string_view(kClearScreen).size() : 0, label_);
+    }
     return out_(text_);
   }
 
@@ -87,6 +88,7 @@ class TableSink {
   bool clear_;
   bool robot_;
   std::string text_;
+  std::string label_;
 };
 
 }  // namespace

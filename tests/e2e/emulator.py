@@ -221,7 +221,10 @@ class Listener:
     pipe would stall it into a reader that takes nothing)."""
 
     def __init__(self, program, domain, count, seconds, *extra):
-        self.proc = subprocess.Popen([program, str(domain), "/scan", str(count), str(seconds), *extra],
+        # A topic first among the extra words names it (else /scan).
+        topic = extra[0] if extra and extra[0].startswith("/") else "/scan"
+        extra = extra[1:] if topic != "/scan" or (extra and extra[0] == "/scan") else extra
+        self.proc = subprocess.Popen([program, str(domain), topic, str(count), str(seconds), *extra],
                                      env=DDS_ENV, stdout=subprocess.PIPE, text=True)
         assert self.proc.stdout.readline() == "ready\n"
         self.lines = []

@@ -132,6 +132,39 @@ class Robot(emulator.SimsPerTest):
         self.assertIn(3, levels)
         self.assertEqual(levels[-1], 0)
 
+    def test_dds(self):
+        """--ros2 with a config: each scanner on its own topic, the merged
+        cloud and /diagnostics, and /tf_static to a reader that comes late."""
+        self.sim("127.0.41.7", ["--seed", "5", "--pose", pose_arg(FRONT)])
+        self.sim("127.0.41.8", ["--seed", "5", "--pose", pose_arg(REAR)])
+        toml = self.path("robot.toml")
+        config(toml, "127.0.41.7", "127.0.41.8")
+        run = Program([emulator.LMSVIEW, "--config", toml, "--ros2", "--ros2-domain", "41", "--format", "csv"],
+                      env=emulator.DDS_ENV)
+        try:
+            self.assertTrue(run.wait_for("rear_laser,", 15), run.err())
+            listeners = {
+                "front": emulator.Listener(LISTEN, 41, 2, 30, "/front/scan"),
+                "cloud": emulator.Listener(LISTEN, 41, 2, 30, "/scan/merged", "--type", "cloud"),
+                "health": emulator.Listener(LISTEN, 41, 1, 30, "/diagnostics", "--type", "diagnostics"),
+                # Written once, long before this reader came: transient-local keeps it.
+                "tf": emulator.Listener(LISTEN, 41, 1, 30, "/tf_static", "--type", "tf", "--latched"),
+            }
+            got = {name: listener.finish() for name, listener in listeners.items()}
+            run.key()
+            self.assertTrue(run.wait(10))
+        finally:
+            run.stop()
+        self.assertEqual(run.returncode, 0, run.err())
+        cdr = {name: [bytes.fromhex(line["cdr"]) for line in lines if "cdr" in line] for name, lines in got.items()}
+        self.assertGreaterEqual(len(cdr["front"]), 2)
+        self.assertTrue(all(b"front_laser" in c for c in cdr["front"]))
+        self.assertGreaterEqual(len(cdr["cloud"]), 2)
+        self.assertTrue(all(b"base_link" in c and b"scanner" in c for c in cdr["cloud"]))
+        self.assertTrue(cdr["health"] and b"lmsview: rear" in cdr["health"][0])
+        self.assertEqual(len(cdr["tf"]), 1)
+        self.assertTrue(b"front_laser" in cdr["tf"][0] and b"rear_laser" in cdr["tf"][0])
+
     def test_mistakes(self):
         """Each mistake is one line naming its place, status 2, nothing opened."""
         cases = [
@@ -178,6 +211,9 @@ class Robot(emulator.SimsPerTest):
         self.assertEqual(said(runs[0].stderr), said(runs[1].stderr))
 
 
+LISTEN = None
+
 if __name__ == "__main__":
     emulator.LMSVIEW, emulator.LMSSIM, emulator.NPM = sys.argv[1:4]
+    LISTEN = os.environ.get("LMSVIEW_ROS2_LISTEN")
     unittest.main(argv=[sys.argv[0], f"Robot.test_{sys.argv[4]}"], verbosity=2)

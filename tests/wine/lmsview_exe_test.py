@@ -86,6 +86,31 @@ class WindowsBuild(SimsPerTest):
         self.assertEqual(len(shown), 2)
         self.assert_scans_sent(shown, sim)
 
+    def test_a_robot_of_two_emulators_as_tables_and_json_lines(self):
+        """--config with two emulators: each table and line says whose it is,
+        and what each sent is what is shown."""
+        sims = {"front": self.sim("127.0.10.20"), "rear": self.sim("127.0.10.21", ["--seed", "3"])}
+        with tempfile.TemporaryDirectory() as d:
+            toml = os.path.join(d, "robot.toml")
+            with open(toml, "w") as f:
+                f.write('[scanner.front]\nlink = "tcp://127.0.10.20"\ninterval = 200\n'
+                        '[scanner.rear]\nlink = "tcp://127.0.10.21"\ninterval = 200\n'
+                        'pose = { x = -0.3, y = 0, yaw_deg = 180 }\n')
+            table = self.run_exe("--config", toml, "--count", "4")
+            lines = self.run_exe("--config", toml, "--count", "4", "--format", "jsonl")
+        for p in (table, lines):
+            self.assertEqual(p.returncode, 0, p.stderr)
+            self.assertNotIn(b"\r", p.stdout)
+        self.assertEqual(table.stdout.count(b"[front_laser]\n") + table.stdout.count(b"[rear_laser]\n"), 4)
+        scans = [json.loads(line) for line in lines.stdout.splitlines()]
+        self.assertEqual({s["frame_id"] for s in scans}, {"front_laser", "rear_laser"})
+        for name, sim in sims.items():
+            mine = [s["ranges"] for s in scans if s["frame_id"] == name + "_laser"]
+            sent = {tuple(w & MASK for w in words) for (_, fate, words) in sim.sent() if fate == "sent"}
+            self.assertTrue(mine)
+            for ranges in mine:  # each one a scan this emulator sent, in millimetres
+                self.assertIn(tuple(round(r * 1000) for r in ranges), sent)
+
     def test_jsonl_over_com_7_mapped_to_the_emulators_line(self):
         sim = self.sim()
         map_com(7, sim.device)
