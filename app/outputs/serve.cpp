@@ -3,6 +3,7 @@
 // (the page and the WebSocket stream), which takes only the newest and never
 // makes the scanner wait; the link's state goes to its clients as a status.
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -18,9 +19,20 @@ class ServeSink {
  public:
   explicit ServeSink(std::unique_ptr<serve::LiveServer> server) : server_(std::move(server)) {}
   std::error_code write(const lmsview::Scan& scan, const ScanSource& from) {
-    if (from.index != 0) return {};  // a robot's page shows its first scanner
-    server_->publish(scan);
+    server_->publish(scan, from.index);
     return {};
+  }
+  // A robot's health: one line a scanner, as one status.
+  void health(const Health& h) {
+    std::string text;
+    int level = 0;
+    for (const lms::DiagnosticStatus& s : h.statuses) {
+      if (!text.empty()) text += '\n';
+      // "lmsview: front" is the status's name; the page shows "front: ...".
+      text += s.name.substr(s.name.find(' ') + 1) + ": " + s.message;
+      level = std::max(level, std::min(static_cast<int>(s.level), 2));
+    }
+    server_->robotStatus(level, text);
   }
   // What the clients are told of lmsview's link to the scanner.
   void link(const lmsview::Event& e) {
@@ -49,10 +61,15 @@ std::string bindProblem(std::error_code ec) {
 bool openServeSink(const RunOptions& options, const RobotLayout* robot, std::FILE* messages, Sink* sink,
                    std::string* error) {
   auto server = std::make_unique<serve::LiveServer>();
-  const serve::ServeOptions o{.address = options.serveAddress,
-                              .port = static_cast<std::uint16_t>(options.servePort),
-                              .frameId = robot ? robot->scanners.front().frameId : options.frameId,
-                              .version = LMSVIEW_VERSION};
+  serve::ServeOptions o{.address = options.serveAddress,
+                        .port = static_cast<std::uint16_t>(options.servePort),
+                        .frameId = options.frameId,
+                        .version = LMSVIEW_VERSION,
+                        .robot = {},
+                        .baseFrame = robot ? robot->baseFrame : ""};
+  if (robot != nullptr)
+    for (const RobotLayout::Scanner& s : robot->scanners)
+      o.robot.push_back({"/" + s.name + "/scan", s.frameId, s.pose.x, s.pose.y, s.pose.yaw});
   if (const std::error_code ec = server->open(o)) {
     *error =
         "--serve " + options.serveAddress + ":" + std::to_string(options.servePort) + ": " + bindProblem(ec);

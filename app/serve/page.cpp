@@ -2,7 +2,9 @@
 // The page served at "/": one document with its style and script, nothing
 // loaded from anywhere else. It connects back over WebSocket in the same
 // protocol the robotics viewers speak, subscribes to /scan and draws each
-// scan top-down as it arrives.
+// scan top-down as it arrives. A robot's stream (several /NAME/scan and
+// /tf) is drawn in the robot's frame, round its origin, each scanner in a
+// colour of its own, with one status line a scanner.
 
 #include "app/serve/server.h"
 
@@ -24,6 +26,7 @@ std::string_view pageHtml() {
   #status .open { color: #81c784; }
   #status .stale { color: #ffd54f; }
   #hover { position: fixed; right: 10px; bottom: 8px; color: #9aa5b1; }
+  #status .scanner { display: block; }
   canvas { display: block; width: 100%; height: 100%; cursor: crosshair; }
 </style>
 </head>
@@ -84,7 +87,79 @@ function point(g, i) {
   return { x: g.cx - Math.sin(a) * v * g.scale, y: g.cy - Math.cos(a) * v * g.scale, v, a };
 }
 
+// A robot: each scanner's newest scan (by frame) and where it sits.
+const robot = { scans: {}, poses: {}, lines: "", level: 0 };
+const colours = ["#4fc3f7", "#ffb74d", "#aed581", "#f06292", "#ba68c8", "#4db6ac"];
+function isRobot() { return Object.keys(robot.poses).length > 0; }
+
+// A robot's scans in its frame: x ahead (up on the page), y to the left.
+function drawRobot() {
+  const r = window.devicePixelRatio || 1, w = canvas.width, h = canvas.height;
+  ctx.fillStyle = "#111418";
+  ctx.fillRect(0, 0, w, h);
+  const frames = Object.keys(robot.poses);
+  const points = {};
+  let far = 1;
+  for (const f of frames) {
+    const s = robot.scans[f], p = robot.poses[f];
+    points[f] = [];
+    if (!s) continue;
+    const n = s.ranges.length;
+    for (let i = 0; i < n; i++) {
+      const v = s.ranges[i];
+      if (!(v >= s.range_min && v <= s.range_max)) continue;
+      const a = p.yaw + s.start_angle + (s.end_angle - s.start_angle) * i / Math.max(n - 1, 1);
+      const x = p.x + v * Math.cos(a), y = p.y + v * Math.sin(a);
+      points[f].push([x, y]);
+      far = Math.max(far, Math.hypot(x, y));
+    }
+  }
+  const scale = Math.min(w, h - 40 * r) / 2 / far * zoom * 0.95, cx = w / 2, cy = 40 * r + (h - 40 * r) / 2;
+  const at = (x, y) => [cx - y * scale, cy - x * scale];
+  // Rings round the origin, dashed and dim.
+  ctx.strokeStyle = "#2b333c";
+  ctx.lineWidth = r;
+  ctx.setLineDash([2 * r, 6 * r]);
+  const step = [0.5, 1, 2, 5, 10].find((s) => s * scale > 60 * r) || 10;
+  for (let m = step; m * scale < Math.max(w, h); m += step) {
+    ctx.beginPath();
+    ctx.arc(cx, cy, m * scale, 0, 2 * Math.PI);
+    ctx.stroke();
+  }
+  ctx.setLineDash([]);
+  // The robot's origin: a cross, its x axis ahead.
+  ctx.strokeStyle = "#d8dde3";
+  ctx.beginPath();
+  ctx.moveTo(cx - 8 * r, cy); ctx.lineTo(cx + 8 * r, cy);
+  ctx.moveTo(cx, cy + 8 * r); ctx.lineTo(cx, cy - 14 * r);
+  ctx.stroke();
+  const drawn = {};
+  frames.forEach((f, k) => {
+    const colour = colours[k % colours.length], p = robot.poses[f];
+    ctx.fillStyle = colour;
+    for (const [x, y] of points[f]) {
+      const [u, v] = at(x, y);
+      ctx.fillRect(u - 1.5 * r, v - 1.5 * r, 3 * r, 3 * r);
+    }
+    // The scanner itself, and which way it looks.
+    const [u, v] = at(p.x, p.y);
+    ctx.beginPath();
+    ctx.arc(u, v, 5 * r, 0, 2 * Math.PI);
+    ctx.fill();
+    const [u2, v2] = at(p.x + 0.3 * Math.cos(p.yaw) * far / 4, p.y + 0.3 * Math.sin(p.yaw) * far / 4);
+    ctx.strokeStyle = colour;
+    ctx.beginPath();
+    ctx.moveTo(u, v); ctx.lineTo(u2, v2);
+    ctx.stroke();
+    ctx.font = `${12 * r}px system-ui, sans-serif`;
+    ctx.fillText(f, u + 8 * r, v - 8 * r);
+    drawn[f] = points[f].length;
+  });
+  window.robotDrawn = drawn;  // the points drawn of each scanner, for whoever checks the page
+}
+
 function draw() {
+  if (isRobot()) return drawRobot();
   const g = geometry();
   ctx.fillStyle = "#111418";
   ctx.fillRect(0, 0, g.w, g.h);
@@ -165,6 +240,15 @@ function escape(text) {
 // falls to 0 when they stop, and the time since the last scan is shown.
 function showStatus() {
   const now = performance.now();
+  if (isRobot()) {
+    // One line a scanner, as lmsview last said each one's health.
+    let text = `<span class="${page === "connected" ? "open" : "lost"}">lmsview: ${page}</span>` +
+               ` · robot: ${Object.keys(robot.poses).length} scanners · ${samples} scans`;
+    for (const line of robot.lines.split("\n").filter((l) => l))
+      text += `<span class="scanner ${/stale|lost|cannot/.test(line) ? "stale" : "open"}">${escape(line)}</span>`;
+    statusLine.innerHTML = text;
+    return;
+  }
   while (arrivals.length && now - arrivals[0] > 5000) arrivals.shift();
   const rate = arrivals.length > 1 ? (arrivals.length - 1) * 1000 / Math.max(now - arrivals[0], 1) : 0;
   let text = `<span class="${page === "connected" ? "open" : "lost"}">lmsview: ${page}</span>` +
@@ -194,8 +278,14 @@ function connect() {
     if (typeof e.data === "string") {
       const m = JSON.parse(e.data);
       if (m.op === "advertise") {
+        // One scanner's /scan, or a robot's scanners and where they sit.
+        const robotStream = m.channels.some((c) => c.schemaName === "foxglove.FrameTransforms");
         for (const c of m.channels)
-          if (c.topic === "/scan") ws.send(JSON.stringify({ op: "subscribe", subscriptions: [{ id: 1, channelId: c.id }] }));
+          if (c.topic === "/scan" || robotStream)
+            ws.send(JSON.stringify({ op: "subscribe", subscriptions: [{ id: c.id, channelId: c.id }] }));
+      } else if (m.op === "status" && m.id === "robot") {
+        robot.lines = m.message;
+        robot.level = m.level;
       } else if (m.op === "status") {
         linkUp = m.level === 0;
         link = m.message;
@@ -205,7 +295,16 @@ function connect() {
     }
     const view = new DataView(e.data);
     if (view.getUint8(0) !== 1) return;
-    scan = JSON.parse(new TextDecoder().decode(new Uint8Array(e.data, 13)));
+    const message = JSON.parse(new TextDecoder().decode(new Uint8Array(e.data, 13)));
+    if (message.transforms) {
+      for (const t of message.transforms)
+        robot.poses[t.child_frame_id] = { x: t.translation.x, y: t.translation.y,
+                                          yaw: 2 * Math.atan2(t.rotation.z, t.rotation.w) };
+      draw();
+      return;
+    }
+    if (isRobot() || message.frame_id in robot.poses) robot.scans[message.frame_id] = message;
+    scan = message;
     samples++;
     lastArrival = performance.now();
     arrivals.push(lastArrival);

@@ -32,7 +32,15 @@ constexpr auto kSubscribeTime = 10s;     // a WebSocket client must subscribe wi
 constexpr auto kCloseTime = 2s;          // after our close frame, for the peer's
 constexpr std::size_t kMaxControl = 16;  // text frames waiting for one client (status, pong)
 constexpr std::size_t kMaxSubscriptions = 16;
-constexpr std::uint32_t kScanChannel = 1;
+constexpr std::uint32_t kScanChannel = 1;  // the first scanner's; a robot's others follow
+
+constexpr std::string_view kFrameTransformsSchema =
+    R"({"title":"foxglove.FrameTransforms","type":"object","properties":{"transforms":{"type":"array","items":)"
+    R"({"type":"object","properties":{"timestamp":{"type":"object","properties":{"sec":{"type":"integer"},)"
+    R"("nsec":{"type":"integer"}}},"parent_frame_id":{"type":"string"},"child_frame_id":{"type":"string"},)"
+    R"("translation":{"type":"object","properties":{"x":{"type":"number"},"y":{"type":"number"},)"
+    R"("z":{"type":"number"}}},"rotation":{"type":"object","properties":{"x":{"type":"number"},)"
+    R"("y":{"type":"number"},"z":{"type":"number"},"w":{"type":"number"}}}}}}}})";
 
 constexpr std::string_view kLaserScanSchema =
     R"({"title":"foxglove.LaserScan","type":"object","properties":{)"
@@ -73,7 +81,8 @@ struct Client {
   std::string out;  // the frame being sent
   std::size_t outAt = 0;
   std::deque<std::string> control;  // text and control frames, before any scan
-  std::string scan;                 // the newest scan frame, replaced while waiting
+  std::vector<std::string> scans;   // each channel's newest scan frame, replaced while waiting
+  std::size_t nextScan = 0;         // the channel whose turn it is
   std::vector<std::pair<std::uint32_t, std::uint32_t>> subscriptions;  // (id, channel)
   bool closeWhenSent = false;
   bool peerDone = false;  // the peer ended its side: what is queued still goes out
@@ -88,10 +97,10 @@ struct LiveServer::Impl {
   std::vector<Client> clients;
   std::thread thread;
 
-  // The hand-over from publish() and linkState().
+  // The hand-over from publish() and linkState(): each channel's newest.
   std::mutex mutex;
-  lmsview::Scan newest;
-  bool fresh = false;
+  std::vector<lmsview::Scan> newest;
+  std::vector<bool> fresh;
   std::vector<std::string> statuses;  // status messages not yet sent
   std::string linkStatus;             // the newest, for clients that come later
   std::atomic<bool> stopping{false};
@@ -106,22 +115,29 @@ struct LiveServer::Impl {
                        {"metadata", nlohmann::json::object()},
                        {"sessionId", std::to_string(Clock::now().time_since_epoch().count())}}
             .dump();
-    const std::string advertise = nlohmann::json{{"op", "advertise"},
-                                                 {"channels",
-                                                  {{{"id", kScanChannel},
-                                                    {"topic", "/scan"},
-                                                    {"encoding", "json"},
-                                                    {"schemaName", "foxglove.LaserScan"},
-                                                    {"schema", std::string(kLaserScanSchema)},
-                                                    {"schemaEncoding", "jsonschema"}}}}}
-                                      .dump();
+    nlohmann::json channels = nlohmann::json::array();
+    for (std::size_t k = 0; k < topics_.size(); ++k)
+      channels.push_back({{"id", kScanChannel + k},
+                          {"topic", topics_[k].topic},
+                          {"encoding", "json"},
+                          {"schemaName", "foxglove.LaserScan"},
+                          {"schema", std::string(kLaserScanSchema)},
+                          {"schemaEncoding", "jsonschema"}});
+    if (!options.robot.empty())
+      channels.push_back({{"id", tfChannel()},
+                          {"topic", "/tf"},
+                          {"encoding", "json"},
+                          {"schemaName", "foxglove.FrameTransforms"},
+                          {"schema", std::string(kFrameTransformsSchema)},
+                          {"schemaEncoding", "jsonschema"}});
+    const std::string advertise = nlohmann::json{{"op", "advertise"}, {"channels", channels}}.dump();
     hello_ = {serverFrame(Opcode::Text, serverInfo), serverFrame(Opcode::Text, advertise)};
     while (!stopping.load(std::memory_order_acquire)) {
       std::vector<int> ids, wantWrite;
       for (const Client& c : clients) {
         // A peer that ended its side stays readable: only its output is waited for.
         if (!c.peerDone) ids.push_back(c.id);
-        if (c.outAt < c.out.size() || !c.control.empty() || !c.scan.empty()) wantWrite.push_back(c.id);
+        if (c.outAt < c.out.size() || !c.control.empty() || waiting(c)) wantWrite.push_back(c.id);
       }
       transport::ServerSockets::Ready ready;
       sockets.wait(ids, wantWrite, 200, &ready);
@@ -142,9 +158,47 @@ struct LiveServer::Impl {
     clients.clear();
   }
 
+ public:
+  // The channels' scanners: a robot's, or the one of the three link words.
+  struct Topic {
+    std::string topic;
+    std::string frameId;
+  };
+  std::vector<Topic> topics_;
+  std::uint32_t tfChannel() const { return kScanChannel + static_cast<std::uint32_t>(topics_.size()); }
+
  private:
   std::vector<std::string> hello_;
   std::string payload_;  // the newest scan's JSON; its buffer is kept, so a scan allocates none
+
+  static bool waiting(const Client& c) {
+    return std::any_of(c.scans.begin(), c.scans.end(), [](const std::string& s) { return !s.empty(); });
+  }
+
+  // A message for one subscription: opcode, subscription, log time, payload.
+  static std::string messageFrame(std::uint32_t subId, std::uint64_t logTime, std::string_view payload) {
+    std::string message(13, '\0');
+    message[0] = 1;  // message data
+    for (int i = 0; i < 4; ++i)
+      message[1 + static_cast<std::size_t>(i)] = static_cast<char>((subId >> (8 * i)) & 0xFF);
+    for (int i = 0; i < 8; ++i)
+      message[5 + static_cast<std::size_t>(i)] = static_cast<char>((logTime >> (8 * i)) & 0xFF);
+    message += payload;
+    return serverFrame(Opcode::Binary, message);
+  }
+
+  // Where each scanner's frame sits in the base frame (foxglove.FrameTransforms).
+  std::string transforms() const {
+    nlohmann::json list = nlohmann::json::array();
+    for (const ServeScanner& s : options.robot)
+      list.push_back(
+          {{"timestamp", {{"sec", 0}, {"nsec", 0}}},
+           {"parent_frame_id", options.baseFrame},
+           {"child_frame_id", s.frameId},
+           {"translation", {{"x", s.x}, {"y", s.y}, {"z", 0}}},
+           {"rotation", {{"x", 0}, {"y", 0}, {"z", std::sin(s.yaw / 2)}, {"w", std::cos(s.yaw / 2)}}}});
+    return nlohmann::json{{"transforms", list}}.dump();
+  }
 
   Client* find(int id) {
     for (Client& c : clients)
@@ -276,7 +330,7 @@ struct LiveServer::Impl {
   void closeWith(Client& c, std::uint16_t code, Clock::time_point now) {
     const char payload[2] = {static_cast<char>(code >> 8), static_cast<char>(code & 0xFF)};
     c.control.push_back(serverFrame(Opcode::Close, std::string_view(payload, 2)));
-    c.scan.clear();
+    c.scans.clear();
     c.state = Client::State::Closing;
     c.closeWhenSent = true;  // the TCP close follows our close frame
     c.since = now;
@@ -298,7 +352,7 @@ struct LiveServer::Impl {
         case Opcode::Close:
           c.control.push_back(serverFrame(Opcode::Close, f.payload.substr(0, 2)));
           c.closeWhenSent = true;
-          c.scan.clear();
+          c.scans.clear();
           return;
         case Opcode::Text:
           onMessage(c, f.payload, now);
@@ -320,9 +374,14 @@ struct LiveServer::Impl {
           continue;
         const auto id = s["id"].get<std::uint64_t>();
         const auto channel = s["channelId"].get<std::uint64_t>();
-        if (channel != kScanChannel || id > 0xFFFFFFFFu || c.subscriptions.size() >= kMaxSubscriptions)
+        const bool tf = !options.robot.empty() && channel == tfChannel();
+        if (channel < kScanChannel || (channel >= tfChannel() && !tf) || id > 0xFFFFFFFFu ||
+            c.subscriptions.size() >= kMaxSubscriptions)
           continue;
-        c.subscriptions.emplace_back(static_cast<std::uint32_t>(id), kScanChannel);
+        c.subscriptions.emplace_back(static_cast<std::uint32_t>(id), static_cast<std::uint32_t>(channel));
+        // Where the scanners sit does not change: it goes once, at once.
+        if (tf && c.control.size() < kMaxControl)
+          c.control.push_back(messageFrame(static_cast<std::uint32_t>(id), 0, transforms()));
       }
     } else if (op == "unsubscribe" && m.contains("subscriptionIds") && m["subscriptionIds"].is_array()) {
       for (const auto& s : m["subscriptionIds"]) {
@@ -334,16 +393,15 @@ struct LiveServer::Impl {
   }
 
   void takeHandOver() {
-    lmsview::Scan scan;
-    bool have = false;
     std::vector<std::string> said;
+    std::vector<std::pair<std::size_t, lmsview::Scan>> scans;
     {
       std::lock_guard lock(mutex);
-      if (fresh) {
-        scan = newest;
-        fresh = false;
-        have = true;
-      }
+      for (std::size_t k = 0; k < fresh.size(); ++k)
+        if (fresh[k]) {
+          scans.emplace_back(k, newest[k]);
+          fresh[k] = false;
+        }
       said.swap(statuses);
     }
     for (const std::string& s : said) {
@@ -351,22 +409,18 @@ struct LiveServer::Impl {
       for (Client& c : clients)
         if (c.state == Client::State::Open && c.control.size() < kMaxControl) c.control.push_back(frame);
     }
-    if (!have) return;
-    formatFoxgloveLaserScan(payload_, scan, options.frameId);
-    const std::string& payload = payload_;
-    const auto logTime = static_cast<std::uint64_t>(scan.stamp_ns);
-    for (Client& c : clients) {
-      if (c.state != Client::State::Open || c.closeWhenSent) continue;
-      // One frame a client: its last subscription's (a viewer subscribes once).
-      for (const auto& [subId, channel] : c.subscriptions) {
-        std::string message(13, '\0');
-        message[0] = 1;  // message data
-        for (int i = 0; i < 4; ++i)
-          message[1 + static_cast<std::size_t>(i)] = static_cast<char>((subId >> (8 * i)) & 0xFF);
-        for (int i = 0; i < 8; ++i)
-          message[5 + static_cast<std::size_t>(i)] = static_cast<char>((logTime >> (8 * i)) & 0xFF);
-        message += payload;
-        c.scan = serverFrame(Opcode::Binary, message);  // the older one, if unsent, is replaced
+    for (const auto& [k, scan] : scans) {
+      formatFoxgloveLaserScan(payload_, scan, topics_[k].frameId);
+      const auto logTime = static_cast<std::uint64_t>(scan.stamp_ns);
+      const auto channel = kScanChannel + static_cast<std::uint32_t>(k);
+      for (Client& c : clients) {
+        if (c.state != Client::State::Open || c.closeWhenSent) continue;
+        // One frame a client and channel: its last subscription's (a viewer subscribes once).
+        for (const auto& [subId, subscribed] : c.subscriptions) {
+          if (subscribed != channel) continue;
+          c.scans.resize(topics_.size());
+          c.scans[k] = messageFrame(subId, logTime, payload_);  // the older one, if unsent, is replaced
+        }
       }
     }
   }
@@ -379,9 +433,16 @@ struct LiveServer::Impl {
         if (!c.control.empty()) {
           c.out = std::move(c.control.front());
           c.control.pop_front();
-        } else if (!c.scan.empty()) {
-          c.out.swap(c.scan);
-          c.scan.clear();
+        } else if (waiting(c)) {
+          // The channels take turns, so no scanner's scans wait behind another's.
+          for (std::size_t i = 0; i < c.scans.size(); ++i) {
+            std::string& next = c.scans[(c.nextScan + i) % c.scans.size()];
+            if (next.empty()) continue;
+            c.out.swap(next);
+            next.clear();
+            c.nextScan = (c.nextScan + i + 1) % c.scans.size();
+            break;
+          }
         } else {
           c.lastProgress = now;  // nothing waits for it
           if (c.closeWhenSent) c.dead = true;
@@ -461,6 +522,11 @@ LiveServer::~LiveServer() {
 
 std::error_code LiveServer::open(const ServeOptions& options) {
   impl_->options = options;
+  impl_->topics_.clear();
+  if (options.robot.empty()) impl_->topics_.push_back({"/scan", options.frameId});
+  for (const ServeScanner& s : options.robot) impl_->topics_.push_back({s.topic, s.frameId});
+  impl_->newest.assign(impl_->topics_.size(), {});
+  impl_->fresh.assign(impl_->topics_.size(), false);
   return impl_->sockets.listen(options.address, options.port);
 }
 
@@ -476,12 +542,12 @@ void LiveServer::start() {
   impl_->thread = std::thread([this] { impl_->run(); });
 }
 
-void LiveServer::publish(const lmsview::Scan& scan) {
+void LiveServer::publish(const lmsview::Scan& scan, std::size_t scanner) {
   {
     std::lock_guard lock(impl_->mutex);
-    if (!impl_->running) return;
-    impl_->newest = scan;
-    impl_->fresh = true;
+    if (!impl_->running || scanner >= impl_->newest.size()) return;
+    impl_->newest[scanner] = scan;
+    impl_->fresh[scanner] = true;
   }
   impl_->sockets.wake();
 }
@@ -494,6 +560,20 @@ void LiveServer::linkState(bool up, std::string_view text) {
   {
     std::lock_guard lock(impl_->mutex);
     impl_->linkStatus = status;
+    if (!impl_->running || impl_->statuses.size() >= 8) return;
+    impl_->statuses.push_back(status);
+  }
+  impl_->sockets.wake();
+}
+
+void LiveServer::robotStatus(int level, std::string_view lines) {
+  const std::string status = nlohmann::json{
+      {"op", "status"},
+      {"level", level},
+      {"message", std::string(lines)},
+      {"id", "robot"}}.dump();
+  {
+    std::lock_guard lock(impl_->mutex);
     if (!impl_->running || impl_->statuses.size() >= 8) return;
     impl_->statuses.push_back(status);
   }

@@ -16,16 +16,29 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "lmsview/scanner.h"
 
 namespace app::serve {
+
+// A robot's scanner on the stream: its channel /NAME/scan, in frame
+// NAME_laser placed in the base frame.
+struct ServeScanner {
+  std::string topic;
+  std::string frameId;
+  double x = 0, y = 0, yaw = 0;
+};
 
 struct ServeOptions {
   std::string address = "127.0.0.1";  // loopback unless given
   std::uint16_t port = 8765;
   std::string frameId = "laser";
   std::string version;  // for serverInfo
+  // A robot's scanners (empty: one channel, /scan in frameId). With them
+  // the stream also has /tf: where each scanner's frame sits in baseFrame.
+  std::vector<ServeScanner> robot;
+  std::string baseFrame;
 };
 
 inline constexpr int kMaxClients = 16;
@@ -42,11 +55,14 @@ class LiveServer {
   std::error_code open(const ServeOptions& options);
   std::uint16_t port() const;
   void start();
-  // Any thread; never waits for a client.
-  void publish(const lmsview::Scan& scan);
+  // Any thread; never waits for a client. `scanner`: a robot's scanner.
+  void publish(const lmsview::Scan& scan, std::size_t scanner = 0);
   // The link is open (true) or lost (false, with a line saying why): a
   // status message to every client.
   void linkState(bool up, std::string_view text);
+  // A robot's health: one line a scanner ("front: 10.0 scans/s"), at a level
+  // (0 info, 1 warning, 2 error), for the page's status lines.
+  void robotStatus(int level, std::string_view lines);
   void stop();
 
  private:

@@ -8,8 +8,10 @@ emulator stops and OK when it is back, and the mistakes of a config file.
 Run as: robot_test.py LMSVIEW LMSSIM NPM CASE. Only loopback addresses
 127.0.41.x are used."""
 
+import json
 import math
 import os
+import subprocess
 import sys
 import tempfile
 import unittest
@@ -165,6 +167,32 @@ class Robot(emulator.SimsPerTest):
         self.assertEqual(len(cdr["tf"]), 1)
         self.assertTrue(b"front_laser" in cdr["tf"][0] and b"rear_laser" in cdr["tf"][0])
 
+    def test_page(self):
+        """--serve with a config: the page draws both scanners in the robot's
+        frame, one status line each; the screenshot is kept."""
+        self.sim("127.0.41.10", ["--seed", "5", "--pose", pose_arg(FRONT)])
+        self.sim("127.0.41.11", ["--seed", "5", "--pose", pose_arg(REAR)])
+        toml = self.path("robot.toml")
+        config(toml, "127.0.41.10", "127.0.41.11")
+        run = Program([emulator.LMSVIEW, "--config", toml, "--serve", "127.0.41.10:0", "--format", "csv"])
+        shot = os.path.join(OUT, "serve-robot.png")
+        try:
+            self.assertTrue(run.wait_for("serving the live page at http://", 10, err=True), run.err())
+            url = run.err().split("serving the live page at ")[1].split()[0]
+            check = subprocess.run(["node", "robot_page.mjs", url, shot, "2"], cwd=emulator.NPM,
+                                   capture_output=True, text=True, timeout=60)
+            run.key()
+            self.assertTrue(run.wait(10))
+        finally:
+            run.stop()
+        self.assertEqual(check.returncode, 0, check.stderr)
+        got = json.loads(check.stdout)
+        self.assertEqual(sorted(got["drawn"]), ["front_laser", "rear_laser"])
+        self.assertEqual(len(got["lines"]), 2)
+        self.assertTrue(got["lines"][0].startswith("front: "), got["lines"])
+        self.assertEqual(got["outside"], [])
+        self.assertGreater(os.path.getsize(shot), 10000)
+
     def test_mistakes(self):
         """Each mistake is one line naming its place, status 2, nothing opened."""
         cases = [
@@ -212,8 +240,10 @@ class Robot(emulator.SimsPerTest):
 
 
 LISTEN = None
+OUT = tempfile.gettempdir()  # where the page's screenshot goes (the build folder under CTest)
 
 if __name__ == "__main__":
     emulator.LMSVIEW, emulator.LMSSIM, emulator.NPM = sys.argv[1:4]
     LISTEN = os.environ.get("LMSVIEW_ROS2_LISTEN")
+    OUT = os.environ.get("LMSVIEW_TEST_OUT", OUT)
     unittest.main(argv=[sys.argv[0], f"Robot.test_{sys.argv[4]}"], verbosity=2)
