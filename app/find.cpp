@@ -29,6 +29,7 @@ std::string findLine(const FindPlace& place, int baud, const lms::ProbeResult& r
 
 std::vector<FindPlace> listedPlaces(const std::vector<transport::SerialDeviceInfo>& devices) {
   std::vector<FindPlace> places;
+  places.reserve(devices.size());
   for (const auto& d : devices) places.push_back({.serial = true, .shown = d.path, .device = d.path});
   return places;
 }

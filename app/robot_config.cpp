@@ -84,7 +84,10 @@ bool readScanner(const std::string& name, const toml::table& t, const Mistake& m
   s->name = name;
   const toml::node* link = t.get("link");
   if (link == nullptr) return mistake(t.source(), "scanner." + name, "has no link (link = \"tcp://...\")");
-  for (const auto& [key, node] : t) {
+  for (const auto& member : t) {
+    // Named, not bound: the lambdas below take them.
+    const toml::key& key = member.first;
+    const toml::node& node = member.second;
     const std::string_view k = key.str();
     const toml::source_region& at = node.source();
     const auto text = [&](std::string* out) {

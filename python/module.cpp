@@ -443,7 +443,7 @@ PYBIND11_MODULE(_lmsview, m) {
           "last 1000 are kept.")
       .def(
           "events",
-          [](py::object self) {
+          [](const py::object& self) {
             return py::module_::import("builtins").attr("iter")(self.attr("next_event"), py::none());
           },
           "An iterator over the events as they come, until the scanner is closed.")

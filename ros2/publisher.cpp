@@ -19,7 +19,9 @@ struct Ros2Publisher::Impl {
   lms::Ros2Writer writer;
 };
 
-Ros2Publisher::Ros2Publisher(Ros2Options options) : impl_(std::make_unique<Impl>(options)) {}
+// The public signature takes its options by value, as it always has: the ABI.
+Ros2Publisher::Ros2Publisher(Ros2Options options)  // NOLINT(performance-unnecessary-value-param)
+    : impl_(std::make_unique<Impl>(options)) {}
 
 Ros2Publisher::~Ros2Publisher() = default;
 

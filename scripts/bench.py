@@ -424,6 +424,95 @@ def stream_rows(out, scans):
     return rows, share, rss, plain_rss, stops
 
 
+def robot_run(scanners, seconds, d):
+    """lmsview --config with `scanners` emulators streaming 180/0.5 at 500000
+    baud (37.5 scans a second each), recording MCAP, on DDS and served: its
+    share of one core over `seconds` after the first, its peak RSS, the
+    recording and what each emulator sent."""
+    sims, logs = [], []
+    poses = ["0.4,0.3,20", "-0.2,-0.5,-35", "0,0.5,90"]
+    toml = os.path.join(d, f"robot{scanners}.toml")
+    with open(toml, "w") as f:
+        for k in range(scanners):
+            log = os.path.join(d, f"scans{scanners}_{k}.log")
+            sim, device = emulator.launch(["--serial", "--baud", "500000", "--streaming", "--variant", "180/0.5",
+                                           "--seed", "5", "--pose", poses[k], "--scan-log", log,
+                                           "--max-seconds", "600"],
+                                          lmssim=os.path.join(BUILD, "sim", "lmssim"), stderr=None)
+            sims.append(sim)
+            logs.append(log)
+            x, y, yaw = poses[k].split(",")
+            f.write(f'[scanner.s{k}]\nlink = "serial://{device}"\nbaud = 500000\nstream = true\n'
+                    f'pose = {{ x = {x}, y = {y}, yaw_deg = {yaw} }}\n')
+    mcap = os.path.join(d, f"robot{scanners}.mcap")
+    proc = subprocess.Popen([os.path.join(BUILD, "app", "lmsview"), "--config", toml, "--record", mcap, "--ros2",
+                             "--ros2-domain", "61", "--serve", "127.0.0.61:0", "--format", "csv",
+                             "--seconds", str(seconds + 2)],
+                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                            env=DDS_ENV)
+    time.sleep(1)
+    t0, cpu0 = time.monotonic(), task_stats(proc.pid)[0]
+    time.sleep(seconds)
+    t1, cpu1 = time.monotonic(), task_stats(proc.pid)[0]
+    rss = peak_rss_kib(proc.pid)
+    proc.wait(timeout=60)
+    sent = []
+    for sim, log in zip(sims, logs):
+        emulator.stop(sim)
+        with open(log) as f:
+            sent.append([tuple(int(w) for w in line.split()[2:]) for line in f if line.split()[1] == "sent"])
+    return 100 * (cpu1 - cpu0) / 1e9 / (t1 - t0), rss, mcap, sent
+
+
+def robot_rows(out):
+    """A robot's two scanners streaming at once with every output, against
+    one; every scan reaching the recording; how fresh the merge's scans are."""
+    with tempfile.TemporaryDirectory() as d:
+        one_share, one_rss, _, _ = robot_run(1, 8, d)
+        share, rss, mcap, sent = robot_run(2, 8, d)
+        got = emulator.read_mcap(mcap)
+    recorded = [{tuple(r["words"]) for r in got["raw"] if r["topic"] == f"/s{k}/scan/raw"} for k in range(2)]
+    # Every scan sent whole while lmsview read is in the recording: the
+    # first and last may fall outside the run.
+    missing = [sum(1 for w in s[1:-1] if w not in rec) for s, rec in zip(sent, recorded)]
+    out("| two scanners streaming 180/0.5 at 500000 baud, MCAP + --ros2 + --serve | one scanner | two scanners |")
+    out("|---|---|---|")
+    out(f"| share of one core | {one_share:.2f}% | {share:.2f}% |")
+    out(f"| peak RSS | {one_rss} KiB | {rss} KiB ({rss / max(one_rss, 1):.2f} x) |")
+    out(f"| scans sent / recorded / missing (each scanner) | | "
+        f"{', '.join(f'{len(s)} / {len(r)} / {m}' for s, r, m in zip(sent, recorded, missing))} |")
+    # Freshness: each merged cloud's second scanner's points are one of its
+    # scans; its stamp against the first scanner's (the cloud's) stamp.
+    import math
+    yaw = math.radians(-35)
+
+    def first_point(s):
+        # The scan's first distance, placed by its scanner's pose (-0.2, -0.5, -35 degrees).
+        for i, r in enumerate(s["ranges"]):
+            if r is not None and s["range_min"] <= r <= s["range_max"]:
+                a = yaw + s["angle_min"] + i * s["angle_increment"]
+                return (-0.2 + r * math.cos(a), -0.5 + r * math.sin(a))
+        return None
+    scans1 = sorted(((int(s["sec"]) * 10**9 + int(s["nanosec"]), first_point(s))
+                     for s in got["scans"] if s["topic"] == "/s1/scan"), key=lambda x: x[0])
+    ages = []
+    for cloud in (p for p in got["points"] if p["topic"] == "/scan/merged"):
+        mine = [q for q in cloud["points"] if q["scanner"] == 1]
+        if not mine:
+            continue
+        t = int(cloud["logTime"])
+        for stamp, p in scans1:
+            if p and abs(p[0] - mine[0]["x"]) < 1e-3 and abs(p[1] - mine[0]["y"]) < 1e-3 and abs(stamp - t) < 1e9:
+                ages.append((t - stamp) / 1e6)
+                break
+    period = 1000 / 37.5
+    if ages:
+        out(f"Freshness: the second scanner's newest scan at each merge is {statistics.median(ages):.1f} ms "
+            f"(median), {max(ages):.1f} ms (most) older than the first's; its period is {period:.1f} ms, the bound "
+            f"{period + 5:.1f} ms ({len(ages)} merges)")
+    out()
+
+
 def version_rss_kib():
     """Peak RSS of `lmsview --version`: the program's cost before any link.
     Measured by GNU time, whose own small process is what the child was forked
@@ -461,7 +550,7 @@ def main():
     ap.add_argument("--silent-seconds", type=int, default=30)
     ap.add_argument("--rate-scans", type=int, default=100, help="scans for each run at 10 and 50 a second")
     ap.add_argument("--markdown", help="also write the tables to this file")
-    ap.add_argument("--only", choices=["serial", "memory", "stream"],
+    ap.add_argument("--only", choices=["serial", "memory", "stream", "robot"],
                     help="only the serial throughput rows, the peak-memory rows or the continuous-output rows")
     args = ap.parse_args()
 
@@ -502,6 +591,9 @@ def main():
         return 0
     if args.only == "stream":
         stream_rows(out, args.rate_scans)
+        return 0
+    if args.only == "robot":
+        robot_rows(out)
         return 0
 
     micro_json = subprocess.run([os.path.join(BUILD, "bench", "micro_bench"), "--benchmark_format=json",

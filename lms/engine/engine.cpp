@@ -65,18 +65,16 @@ Engine::~Engine() {
 
 namespace {
 
-// `f` on the source's alternative; with no source, `f`'s result type made empty.
+// `f` on the source's alternative; with no source, `f`'s result type made
+// empty. The alternatives are looked at one by one: no std::visit, which
+// may throw, since a destructor calls this too.
 template <class Source, class F>
 auto visitSource(Source& source, F&& f) {
   using R = decltype(f(std::declval<std::conditional_t<std::is_const_v<Source>, const Player&, Player&>>()));
-  return std::visit(
-      [&](auto& x) -> R {
-        if constexpr (std::is_same_v<std::decay_t<decltype(x)>, std::monostate>)
-          return R();
-        else
-          return f(x);
-      },
-      source);
+  if (auto* serial = std::get_if<SerialAcquisition>(&source)) return f(*serial);
+  if (auto* net = std::get_if<NetAcquisition>(&source)) return f(*net);
+  if (auto* player = std::get_if<Player>(&source)) return f(*player);
+  return R();
 }
 
 }  // namespace

@@ -98,7 +98,7 @@ void merge(const PlacedScan* scans, std::size_t count, Merged* out) {
       out->points.push_back(
           {static_cast<float>(x), static_cast<float>(y), 0.0f, static_cast<std::uint32_t>(k)});
       const double bearing = std::atan2(y, x);
-      auto bin = static_cast<std::size_t>((bearing - g.angle_min) / g.angle_increment + 0.5);
+      auto bin = static_cast<std::size_t>(std::lround((bearing - g.angle_min) / g.angle_increment));
       if (bin >= kMergedBins) bin = 0;  // +pi is -pi
       const auto d = static_cast<float>(std::hypot(x, y));
       if (!(merged.ranges[bin] <= d)) merged.ranges[bin] = d;  // NaN or farther: this one
