@@ -75,9 +75,9 @@ struct Scan {
   // second to carry the whole reply at 9600 baud).
   std::int64_t stamp_ns = 0;
   std::int64_t received_ns = 0;  // the same clock, when the reply was whole
-  Geometry geometry;
-  std::vector<float> ranges;         // metres, geometry.count of them: bits 0-12 of each word * range_unit
-  std::vector<std::uint16_t> words;  // the raw range words, flag bits included
+  Geometry geometry{};
+  std::vector<float> ranges{};       // metres, geometry.count of them: bits 0-12 of each word * range_unit
+  std::vector<std::uint16_t> words{};  // the raw range words, flag bits included
   // A "file:" link to a recording that holds no raw words: these were made
   // from its ranges, without their flag bits (an event said so at open()).
   bool words_rebuilt = false;
@@ -142,7 +142,7 @@ struct ScanFilter {
   double crop_max_deg = 180.0;
   // Sectors hidden (a wheel, the robot's own body), each [from, to] degrees:
   // their points become NaN.
-  std::vector<std::pair<double, double>> mask_deg;
+  std::vector<std::pair<double, double>> mask_deg{};
   // Distances kept, in metres: a point nearer or farther becomes NaN.
   double range_min_m = 0.0;
   double range_max_m = std::numeric_limits<double>::infinity();
@@ -165,7 +165,7 @@ struct Pose {
 // A scan and where its scanner sits.
 struct PlacedScan {
   const Scan* scan = nullptr;
-  Pose pose;
+  Pose pose{};
 };
 
 // One point of a merged cloud: metres in the robot's frame, and the index of
@@ -183,11 +183,11 @@ inline constexpr std::size_t kMergedBins = 720;
 // Scans of several scanners in the robot's frame.
 struct Merged {
   // Every point that is a distance, moved by its scanner's pose.
-  std::vector<MergedPoint> points;
+  std::vector<MergedPoint> points{};
   // A 360-degree scan from the robot's origin (angle_min -pi, 0.5 degree
   // bins): the nearest point of each bin, NaN where there is none. It has
   // no raw words. Its stamp is the first scan's.
-  Scan scan;
+  Scan scan{};
 };
 
 struct Stats {

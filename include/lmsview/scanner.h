@@ -48,7 +48,7 @@ struct Options {
   // its scans once, `interval` apart, stamped when played, then
   // errc::end_of_recording ("file:RECORDING?topic=/front/scan" names one
   // scanner of an MCAP recording of several). Link names are UTF-8.
-  std::string link;
+  std::string link{};
   std::string family = "LMS";                // "LMS" or "PLS"
   int baud = 9600;                           // serial line rate; 0: try each rate until the scanner answers
   bool reconnect = false;                    // keep trying when the link cannot be opened or is lost
@@ -74,7 +74,7 @@ struct Options {
   bool stream = false;
   // What of each scan next() and on_scan get: a sector, the sectors hidden,
   // the distances kept (see lmsview/robot.h).
-  ScanFilter filter;
+  ScanFilter filter{};
 };
 
 // Ends its callback when destroyed (waiting for a call in progress, unless

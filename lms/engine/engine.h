@@ -57,7 +57,7 @@ struct EngineOptions {
   std::size_t queue = 0;             // scans kept for next(); 0: none (a reader uses takeScan)
   // What of each scan next() and the subscribers get (the display's
   // hand-off gets the scan as it came).
-  lmsview::ScanFilter filter;
+  lmsview::ScanFilter filter{};
   // The TCP client's start-up pauses: lmsview waits 100 ms; a program that
   // opens a scanner gets its first scan sooner with less.
   int clientStartPauseMs = 100;
