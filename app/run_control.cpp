@@ -641,10 +641,23 @@ int runStations(Run& run, const OpenedOutputs& opened) {
   return shortfall && status == kExitStopped ? kExitLinkFailed : status;
 }
 
-lms::Units unitsNamed(const std::string& name) {
-  return name == "cm"   ? lms::Units::Centimetres
-         : name == "dm" ? lms::Units::Decimetres
-                        : lms::Units::Millimetres;
+// The engine's options for one scanner, as the three link words or a
+// robot's config give them.
+lms::EngineOptions engineOptionsOf(const ScannerConfig& c) {
+  lms::EngineOptions e;
+  e.link = c.link;
+  e.family = c.family;
+  e.baud = c.findRate ? 0 : (c.baud != 0 ? c.baud : lms::kSerialBaud);
+  e.scannerBaud = c.scannerBaud;
+  e.keepScannerBaud = c.keepScannerBaud;
+  e.reconnect = c.reconnect;
+  e.intervalMs = c.intervalMs;
+  e.variant = lms::variantNamed(c.variant);
+  e.units = c.units == "cm"   ? lms::Units::Centimetres
+            : c.units == "dm" ? lms::Units::Decimetres
+                              : lms::Units::Millimetres;
+  e.stream = c.stream;
+  return e;
 }
 
 }  // namespace
@@ -662,18 +675,20 @@ int runLaser(bool serial, const char* portName, const char* address, const char*
   auto st = std::make_unique<Station>();
   st->serial = serial;
   st->frameId = options.frameId;
-  lms::EngineOptions& e = st->engineOptions;
+  ScannerConfig c;
   // The port is the device the command line made of its words ("COM7" or a path).
-  e.link = serial ? std::string("serial://") + portName : std::string("IP ") + address;
-  e.family = laserType;
-  e.baud = options.findRate ? 0 : (options.baud != 0 ? options.baud : lms::kSerialBaud);
-  e.scannerBaud = options.scannerBaud;
-  e.keepScannerBaud = options.keepScannerBaud;
-  e.reconnect = options.reconnect;
-  e.intervalMs = options.intervalMs;
-  e.variant = lms::variantNamed(options.variant);
-  e.units = unitsNamed(options.units);
-  e.stream = options.stream;
+  c.link = serial ? std::string("serial://") + portName : std::string("IP ") + address;
+  c.family = laserType;
+  c.baud = options.baud;
+  c.findRate = options.findRate;
+  c.scannerBaud = options.scannerBaud;
+  c.keepScannerBaud = options.keepScannerBaud;
+  c.variant = options.variant;
+  c.units = options.units;
+  c.intervalMs = options.intervalMs;
+  c.reconnect = options.reconnect;
+  c.stream = options.stream;
+  st->engineOptions = engineOptionsOf(c);
   run.stations.push_back(std::move(st));
   return runStations(run, opened);
 }
@@ -705,17 +720,7 @@ int runRobot(const RobotConfig& config, const RunOptions& options, const OpenedO
     st->serial = c.serial;
     st->pose = c.pose;
     st->filter = c.filter;
-    lms::EngineOptions& e = st->engineOptions;
-    e.link = c.link;
-    e.family = c.family;
-    e.baud = c.findRate ? 0 : (c.baud != 0 ? c.baud : lms::kSerialBaud);
-    e.scannerBaud = c.scannerBaud;
-    e.keepScannerBaud = c.keepScannerBaud;
-    e.reconnect = c.reconnect;
-    e.intervalMs = c.intervalMs;
-    e.variant = lms::variantNamed(c.variant);
-    e.units = unitsNamed(c.units);
-    e.stream = c.stream;
+    st->engineOptions = engineOptionsOf(c);
     run.stations.push_back(std::move(st));
   }
   return runStations(run, opened);

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "lms/formats/laser_scan.h"
+#include "lmsview/scan.h"
 
 namespace lms::dds_parts {
 
@@ -75,6 +76,29 @@ class CaughtLog {
 inline int domainFromEnvironment() {
   const char* text = std::getenv("ROS_DOMAIN_ID");
   return text == nullptr || *text == '\0' ? 0 : rosDomain(text);
+}
+
+// DDS's failure to do `what`, in its own words where its log gave some.
+inline lmsview::errc ddsFailed(const char* what, dds_return_t rc, const CaughtLog& log, std::string* detail) {
+  const std::string said = log.text();
+  *detail = std::string(what) + ": " + (said.empty() ? dds_strretcode(rc) : said);
+  return lmsview::errc::dds_failed;
+}
+
+// Joins `requested` (-1: ROS_DOMAIN_ID, else 0) as a ROS 2 participant:
+// errc{} with `out` holding it, or bad_domain or dds_failed and why.
+inline lmsview::errc joinDomain(int requested, const CaughtLog& log, Entity* out, std::string* detail) {
+  const int domain = requested == -1 ? domainFromEnvironment() : requested;
+  if (domain < 0 || domain > kMaxRosDomain) {
+    *detail = "a DDS domain must be 0 to " + std::to_string(kMaxRosDomain) + " (or -1: ROS_DOMAIN_ID), not " +
+              std::to_string(requested);
+    return lmsview::errc::bad_domain;
+  }
+  Qos qos;
+  dds_qset_userdata(qos.q, kParticipantUserData, sizeof kParticipantUserData - 1);
+  out->id = dds_create_participant(static_cast<dds_domainid_t>(domain), qos.q, nullptr);
+  if (out->id < 0) return ddsFailed("DDS could not join the domain", out->id, log, detail);
+  return lmsview::errc{};
 }
 
 }  // namespace lms::dds_parts

@@ -119,22 +119,10 @@ errc Ros2RobotWriter::open() {
   Impl& d = *impl_;
   if (d.participant.id > 0) return errc::already_open;
   d.detail.clear();
-  const int domain = d.options.domain == -1 ? domainFromEnvironment() : d.options.domain;
-  if (domain < 0 || domain > kMaxRosDomain) {
-    d.detail = "a DDS domain must be 0 to " + std::to_string(kMaxRosDomain) +
-               " (or -1: ROS_DOMAIN_ID), not " + std::to_string(d.options.domain);
-    return errc::bad_domain;
-  }
   CaughtLog log;
-  const auto failed = [&d, &log](const char* what, dds_return_t rc) {
-    const std::string said = log.text();
-    d.detail = std::string(what) + ": " + (said.empty() ? dds_strretcode(rc) : said);
-    return errc::dds_failed;
-  };
-  Qos participantQos;
-  dds_qset_userdata(participantQos.q, kParticipantUserData, sizeof kParticipantUserData - 1);
-  Entity participant(dds_create_participant(static_cast<dds_domainid_t>(domain), participantQos.q, nullptr));
-  if (participant.id < 0) return failed("DDS could not join the domain", participant.id);
+  Entity participant;
+  if (const errc joined = joinDomain(d.options.domain, log, &participant, &d.detail); joined != errc{})
+    return joined;
   const dds_data_representation_id_t xcdr1 = DDS_DATA_REPRESENTATION_XCDR1;
   // As ROS 2 has them: /tf_static reliable, transient-local, the last one;
   // the others as a sensor topic (reliable, volatile, the last 5).
@@ -153,7 +141,7 @@ errc Ros2RobotWriter::open() {
   d.scan = makeWriter(&sensor_msgs_msg_dds__LaserScan__desc, "rt/scan/merged_scan", false);
   d.diagnostics = makeWriter(&diagnostic_msgs_msg_dds__DiagnosticArray__desc, "rt/diagnostics", false);
   for (const dds_entity_t w : {d.frames, d.cloud, d.scan, d.diagnostics})
-    if (w < 0) return failed("DDS could not make a robot topic's writer", w);
+    if (w < 0) return ddsFailed("DDS could not make a robot topic's writer", w, log, &d.detail);
   d.participant.id = std::exchange(participant.id, 0);
   {
     std::lock_guard lock(d.mutex);

@@ -104,23 +104,13 @@ errc Ros2Writer::open() {
     d.detail = "not a ROS 2 topic name: '" + d.options.topic + "'";
     return errc::bad_topic;
   }
-  const int domain = d.options.domain == -1 ? domainFromEnvironment() : d.options.domain;
-  if (domain < 0 || domain > kMaxRosDomain) {
-    d.detail = "a DDS domain must be 0 to " + std::to_string(kMaxRosDomain) +
-               " (or -1: ROS_DOMAIN_ID), not " + std::to_string(d.options.domain);
-    return errc::bad_domain;
-  }
   CaughtLog log;
   const auto failed = [&d, &log](const char* what, dds_return_t rc) {
-    const std::string said = log.text();
-    d.detail = std::string(what) + ": " + (said.empty() ? dds_strretcode(rc) : said);
-    return errc::dds_failed;
+    return ddsFailed(what, rc, log, &d.detail);
   };
-
-  Qos participantQos;
-  dds_qset_userdata(participantQos.q, kParticipantUserData, sizeof kParticipantUserData - 1);
-  Entity participant(dds_create_participant(static_cast<dds_domainid_t>(domain), participantQos.q, nullptr));
-  if (participant.id < 0) return failed("DDS could not join the domain", participant.id);
+  Entity participant;
+  if (const errc joined = joinDomain(d.options.domain, log, &participant, &d.detail); joined != errc{})
+    return joined;
   const std::string name = "rt" + d.options.topic;
   const dds_entity_t topic =
       dds_create_topic(participant.id, &sensor_msgs_msg_dds__LaserScan__desc, name.c_str(), nullptr, nullptr);

@@ -34,6 +34,7 @@ from emulator import DDS_ENV, Listener  # noqa: E402  (the DDS subscriber)
 import serve_test  # noqa: E402  (the WebSocket client pieces)
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+emulator.NPM = os.path.join(ROOT, "tests", "npm")  # the reference readers
 BUILD = os.path.join(ROOT, "build", "release")
 
 

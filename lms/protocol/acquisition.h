@@ -186,6 +186,9 @@ class Acquisition {
   void applyVariant();
 
   // The line's rate (rate_control.cpp): --baud auto, --scanner-baud.
+  enum class LineState { Quiet, Streaming, Noisy, Lost };
+  bool answersHere(LineState line);
+  void takeAnswer(LineState line);
   void findRate();
   void lookAtScannerBaud();
   bool switchScanner(int baud);
@@ -194,7 +197,6 @@ class Acquisition {
   void restoreScanner();
 
   // Continuous output (continuous_output.cpp).
-  enum class LineState { Quiet, Streaming, Noisy, Lost };
   LineState settleLine(int quietMs = kQuietMs);
   void readIntoFramer();
   bool takeStreamed(bool publish, std::uint8_t waitFor = 0);

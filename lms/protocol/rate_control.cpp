@@ -12,6 +12,27 @@ using platform::processMillis;
 using Event = lmsview::Event;
 using Reason = lmsview::Event::Reason;
 
+// Whether the scanner answers at the line's rate now: it streams, or a quiet
+// line's request is acknowledged within the probe's short bound.
+template <class Link>
+bool Acquisition<Link>::answersHere(LineState line) {
+  return line == LineState::Streaming ||
+         (line == LineState::Quiet && exchange(msgRequestScan.data(), static_cast<int>(msgRequestScan.size()),
+                                               link_, kProbeAckMs) == AckResult::Ack);
+}
+
+// After answersHere(): the stream found is taken, or the acknowledged
+// request's reply read (the first scan).
+template <class Link>
+void Acquisition<Link>::takeAnswer(LineState line) {
+  if (line == LineState::Streaming) {
+    foundStreaming();
+    return;
+  }
+  collectReply(link_, carry_, processMillis() + link_.replyWaitMs(), &stopRequested_);
+  read(link_);
+}
+
 // --baud auto: one request at each rate the scanner family knows, with a
 // short bound; the first that gets an acknowledge stays (and its reply is
 // the first scan). A link that has no rates to try does nothing here.
@@ -22,20 +43,11 @@ void Acquisition<Link>::findRate() {
     if (stopping() || !link_.reopenAt(rate)) continue;
     // A scanner that streams at this rate answers before it is asked.
     const LineState line = settleLine();
-    const bool found =
-        line == LineState::Streaming ||
-        (line == LineState::Quiet && exchange(msgRequestScan.data(), static_cast<int>(msgRequestScan.size()),
-                                              link_, kProbeAckMs) == AckResult::Ack);
-    if (found) {
+    if (answersHere(line)) {
       emit({.kind = Event::Kind::baud_found, .baud = rate});
       target_.baud = rate;
       rate_.known = true;
-      if (line == LineState::Streaming) {
-        foundStreaming();
-      } else {
-        collectReply(link_, carry_, processMillis() + link_.replyWaitMs(), &stopRequested_);
-        read(link_);
-      }
+      takeAnswer(line);
       return;
     }
   }
@@ -116,10 +128,7 @@ void Acquisition<Link>::lookAtScannerBaud() {
   bool there = false;
   if (from != settings_.scannerBaud && link_.reopenAt(settings_.scannerBaud)) {
     line = settleLine();
-    there =
-        line == LineState::Streaming ||
-        (line == LineState::Quiet && exchange(msgRequestScan.data(), static_cast<int>(msgRequestScan.size()),
-                                              link_, kProbeAckMs) == AckResult::Ack);
+    there = answersHere(line);
   }
   if (there) {
     rate_.foundBaud = from;
@@ -127,12 +136,7 @@ void Acquisition<Link>::lookAtScannerBaud() {
     rate_.moveDue = false;
     target_.baud = settings_.scannerBaud;
     emit({.kind = Event::Kind::baud_found, .baud = settings_.scannerBaud});
-    if (line == LineState::Streaming) {
-      foundStreaming();
-    } else {
-      collectReply(link_, carry_, processMillis() + link_.replyWaitMs(), &stopRequested_);
-      read(link_);
-    }
+    takeAnswer(line);
     return;
   }
   if (link_.baud() != from && !link_.reopenAt(from)) return;
@@ -153,12 +157,14 @@ void Acquisition<Link>::restoreScanner() {
 }
 
 // The rest of the class is instantiated in acquisition.cpp.
-#define LMSVIEW_INSTANTIATE_RATE(LinkType)                    \
-  template void Acquisition<LinkType>::findRate();            \
-  template void Acquisition<LinkType>::lookAtScannerBaud();   \
-  template bool Acquisition<LinkType>::switchScanner(int);    \
-  template void Acquisition<LinkType>::moveScanner();         \
-  template void Acquisition<LinkType>::resumeAtScannerBaud(); \
+#define LMSVIEW_INSTANTIATE_RATE(LinkType)                     \
+  template bool Acquisition<LinkType>::answersHere(LineState); \
+  template void Acquisition<LinkType>::takeAnswer(LineState);  \
+  template void Acquisition<LinkType>::findRate();             \
+  template void Acquisition<LinkType>::lookAtScannerBaud();    \
+  template bool Acquisition<LinkType>::switchScanner(int);     \
+  template void Acquisition<LinkType>::moveScanner();          \
+  template void Acquisition<LinkType>::resumeAtScannerBaud();  \
   template void Acquisition<LinkType>::restoreScanner();
 LMSVIEW_INSTANTIATE_RATE(SerialPortLink)
 LMSVIEW_INSTANTIATE_RATE(TcpClientLink)

@@ -6,23 +6,14 @@
 //
 //   node page_check.mjs http://127.0.0.1:8765/ SCREENSHOT.png
 import { createInterface } from "node:readline";
-import puppeteer from "puppeteer-core";
+import { openPage } from "./browser.mjs";
 
 const input = createInterface({ input: process.stdin })[Symbol.asyncIterator]();
 
 const [url, shot] = [process.argv[2], process.argv[3]];
-const browser = await puppeteer.launch({
-  executablePath: process.env.CHROMIUM ?? "/usr/bin/chromium",
-  headless: true,
-  args: ["--no-sandbox", "--disable-gpu", "--no-first-run", "--disable-extensions"],
-});
+const { browser, page, outside } = await openPage(url, 900, 560);
 const result = {};
 try {
-  const page = await browser.newPage();
-  await page.setViewport({ width: 900, height: 560 });
-  const outside = [];
-  page.on("request", (r) => { if (!r.url().startsWith(url.replace(/\/$/, ""))) outside.push(r.url()); });
-  await page.goto(url, { waitUntil: "load", timeout: 15000 });
   const sample = async () => {
     await page.waitForFunction(() => /sample \d+/.test(document.getElementById("status").textContent),
                                { timeout: 15000 });

@@ -4,21 +4,12 @@
 // screenshot and prints what it saw as JSON.
 //
 //   node robot_page.mjs http://127.0.0.1:8765/ SCREENSHOT.png SCANNERS
-import puppeteer from "puppeteer-core";
+import { openPage } from "./browser.mjs";
 
 const [url, shot, count] = [process.argv[2], process.argv[3], Number(process.argv[4])];
-const browser = await puppeteer.launch({
-  executablePath: process.env.CHROMIUM ?? "/usr/bin/chromium",
-  headless: true,
-  args: ["--no-sandbox", "--disable-gpu", "--no-first-run", "--disable-extensions"],
-});
+const { browser, page, outside } = await openPage(url, 900, 700);
 const result = {};
 try {
-  const page = await browser.newPage();
-  await page.setViewport({ width: 900, height: 700 });
-  const outside = [];
-  page.on("request", (r) => { if (!r.url().startsWith(url.replace(/\/$/, ""))) outside.push(r.url()); });
-  await page.goto(url, { waitUntil: "load", timeout: 15000 });
   await page.waitForFunction(
     (n) => window.robotDrawn && Object.values(window.robotDrawn).filter((k) => k > 50).length >= n &&
            document.querySelectorAll("#status .scanner").length >= n,
