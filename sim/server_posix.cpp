@@ -257,6 +257,9 @@ bool SimServer::sendStreamed() {
     counters_ = engine_.counters();
   }
   const bool sent = sendPlan(link_.get(), {{0, std::move(bytes)}});
+  // A reader that set another rate while the scan was going out would have
+  // had noise too: what it has not read yet is dropped.
+  if (ptySlave_.valid() && !platform::lineRunsAt(ptySlave_.get(), options_.baud)) ::tcflush(ptySlave_.get(), TCIFLUSH);
   if (sent && options_.timingLog) {
     timespec ts{};
     ::clock_gettime(CLOCK_MONOTONIC, &ts);

@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <array>
 #include <memory>
+#include <span>
 
 #include "lms/protocol/exchange.h"
 #include "lms/protocol/links.h"
+#include "lms/protocol/stream_framer.h"
 #include "lms/protocol/telegram.h"
 #include "platform/clock.h"
 
@@ -16,51 +18,61 @@ using platform::processMillis;
 
 namespace {
 
-// How long a line is listened to for bytes that come unasked, then for the
-// header of a streamed scan among them, and for the answer to a request.
+// How long a line is listened to for bytes that come unasked, and for the
+// answer to a request. A line that carries bytes is listened to for three
+// of the longest telegrams at its rate (the first may be cut, the next two
+// must be whole) and a margin.
 constexpr int kUnaskedMs = 60;
-constexpr int kHeaderBoundMs = 1000;
+constexpr int kStreamMarginMs = 500;
 constexpr int kAnswerMs = 400;
+// Two whole scans in a row, each with its checksum right, before a line
+// counts as streaming: one could be bytes a wrong rate let through as the
+// line was being set, and a header alone can be noise.
+constexpr int kScansToBelieve = 2;
 
-// Looks for a measurement header among `bytes`; fills the result when found.
-bool findHeader(const std::uint8_t* bytes, int n, ProbeResult* r) {
-  for (int i = 0; i + 7 <= n; ++i) {
-    if (!isMeasurementHeader(bytes + i)) continue;
-    r->found = true;
-    r->points = pointsOfLength(bytes[i + 2] | (bytes[i + 3] << 8));
-    r->units = static_cast<Units>(bytes[i + 6] >> 6);
-    return true;
-  }
-  return false;
+int streamBoundMs(int baud) {
+  if (baud <= 0) return 1000;  // TCP: the bytes come at once
+  return kStreamMarginMs + static_cast<int>(3LL * kMaxReplyLength * 10 * 1000 / baud);
+}
+
+// Fills the result from a measurement header (its first seven bytes).
+void takeHeader(const std::uint8_t* bytes, ProbeResult* r) {
+  r->found = true;
+  r->points = pointsOfLength(bytes[2] | (bytes[3] << 8));
+  r->units = static_cast<Units>(bytes[6] >> 6);
 }
 
 template <class Link>
-void look(Link& link, ProbeResult* r) {
+void look(Link& link, int baud, ProbeResult* r) {
   // Listened to first: a streaming scanner is never sent anything.
-  std::array<std::uint8_t, 2 * kMaxReplyLength> heard{};
-  int n = 0;
+  StreamFramer framer;
+  int scans = 0;
+  bool heard = false;
   const std::int64_t start = processMillis();
   for (std::int64_t deadline = start + kUnaskedMs;;) {
     if (link.hasData()) {
-      if (n == static_cast<int>(heard.size())) {
-        // Keep the last six bytes: a header may begin among them.
-        std::copy(heard.end() - 6, heard.end(), heard.begin());
-        n = 6;
-      }
-      n += std::min(link.read(heard.data() + n, static_cast<int>(heard.size()) - n),
-                    static_cast<int>(heard.size()) - n);
-      deadline = start + kHeaderBoundMs;  // bytes come unasked: look for a scan among them
-      if (findHeader(heard.data(), n, r)) {
+      const std::span<std::uint8_t> space = framer.space();
+      const int n = link.read(space.data(), static_cast<int>(space.size()));
+      if (n > 0) framer.commit(std::min(n, static_cast<int>(space.size())), 0, 0);
+      if (!heard) deadline = start + streamBoundMs(baud);  // bytes come unasked: look for scans among them
+      heard = true;
+      for (StreamFramer::Telegram t; framer.next(&t);) {
+        if (t.length < 7 || !isMeasurementHeader(t.bytes)) continue;
+        if (++scans < kScansToBelieve) continue;
+        takeHeader(t.bytes, r);
         r->streaming = true;
         return;
       }
+      // At the line's rate, only a first telegram cut by the opening is
+      // thrown away; more bytes than two telegrams' without a scan are noise.
+      if (scans == 0 && framer.discarded() > 2 * StreamFramer::kMaxTelegram) return;
       continue;
     }
     const std::int64_t left = deadline - processMillis();
     if (left <= 0 || link.lost()) break;
     link.waitData(static_cast<int>(left), nullptr);
   }
-  if (n > 0) return;  // bytes without a scan: noise, or another rate
+  if (heard) return;  // bytes without scans: noise, or another rate
   if (!sendTelegram(msgRequestScan.data(), static_cast<int>(msgRequestScan.size()), link)) return;
   ReplyCarry carry;
   const AckResult answer = awaitAck(link, &carry, kAnswerMs);
@@ -76,7 +88,7 @@ void look(Link& link, ProbeResult* r) {
     if (left <= 0 || link.lost()) break;
     link.waitData(static_cast<int>(left), nullptr);
   }
-  findHeader(carry.bytes.data(), std::min(carry.length, 7), r);
+  if (carry.length >= 7 && isMeasurementHeader(carry.bytes.data())) takeHeader(carry.bytes.data(), r);
 }
 
 }  // namespace
@@ -97,7 +109,7 @@ ProbeResult probeSerial(const std::string& device, int baud) {
   }
   r.opened = true;
   SerialPortLink link{&port};
-  look(link, &r);
+  look(link, baud, &r);
   return r;
 }
 
@@ -113,7 +125,7 @@ ProbeResult probeTcp(const std::string& address, int port) {
   }
   r.opened = true;
   TcpClientLink link{client.get()};
-  look(link, &r);
+  look(link, 0, &r);
   return r;
 }
 

@@ -4,7 +4,8 @@
 // A look at one place for a scanner, changing nothing on it: a line that
 // carries a scanner's stream is only listened to, and a quiet one is asked
 // for one scan, whose reply header tells the variant and the unit. Each
-// look is bounded (about a second); it runs on the calling thread.
+// look is bounded (about a second; a few on a slow line that carries
+// bytes); it runs on the calling thread.
 
 #include <string>
 #include <system_error>
