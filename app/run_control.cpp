@@ -566,9 +566,6 @@ int runStations(Run& run, const OpenedOutputs& opened) {
   for (std::size_t k = 0; k < run.stations.size(); ++k)
     if (!makeEngine(run, k)) return kExitLinkFailed;
   for (const Sink& s : run.sinks.received) s.begin();
-  // A stop left over from an earlier run in this process does not end this one.
-  run.signal.store(0, std::memory_order_release);
-  run.wake.clear();
 
   std::thread display(DataThread, &run);
   run.first().thread = std::thread(AcquisitionThread, &run);
@@ -624,6 +621,11 @@ int runStations(Run& run, const OpenedOutputs& opened) {
     std::_Exit(status);
   }
   for (const auto& st : run.stations) st->thread.join();
+  // The stop has ended this run, and every thread that could wake it is
+  // gone: a later run in this process starts without it. (A stop that comes
+  // while a run starts is kept: it ends that run.)
+  run.signal.store(0, std::memory_order_release);
+  run.wake.clear();
   // A recording's summary goes out once no more scans come.
   for (const Sink& s : run.sinks.received) s.end();
   // A script must be able to tell that its recording is not whole, or that

@@ -76,6 +76,10 @@ TEST(RunControl, AnOutputThatFailsEndsTheRunWithItsStatus) {
 }
 
 TEST(RunControl, AStopWhileConnectingEndsTheRunAsTheSignalSays) {
+  // One that comes before the run has started ends it too (not the time bound).
+  Outputs early;
+  stopRun(SIGTERM);
+  EXPECT_EQ(run("127.0.5.23", {.seconds = 60, .reconnect = true}, early), 128 + SIGTERM);
   Outputs out;
   int status = -1;
   std::thread runner([&] { status = run("127.0.5.23", {.reconnect = true}, out); });  // nobody listens there
