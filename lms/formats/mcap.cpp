@@ -25,13 +25,18 @@ enum Op : std::uint8_t {
   kDataEnd = 0x0F,
 };
 
-constexpr std::array<std::uint32_t, 256> kCrcTable = [] {
-  std::array<std::uint32_t, 256> t{};
+// CRC-32 tables for eight bytes a step: table k gives a byte's effect k
+// bytes before the end of the step (a recording checksums every byte twice,
+// in its chunk and in the data section, so a byte a step is too slow).
+constexpr std::array<std::array<std::uint32_t, 256>, 8> kCrcTables = [] {
+  std::array<std::array<std::uint32_t, 256>, 8> t{};
   for (std::uint32_t i = 0; i < 256; ++i) {
     std::uint32_t c = i;
     for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-    t[i] = c;
+    t[0][i] = c;
   }
+  for (std::size_t k = 1; k < 8; ++k)
+    for (std::size_t i = 0; i < 256; ++i) t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF];
   return t;
 }();
 
@@ -86,8 +91,16 @@ struct Cursor {
 }  // namespace
 
 std::uint32_t crc32(std::string_view bytes, std::uint32_t crc) {
+  const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  std::size_t n = bytes.size();
   crc = ~crc;
-  for (const char c : bytes) crc = kCrcTable[(crc ^ static_cast<std::uint8_t>(c)) & 0xFF] ^ (crc >> 8);
+  const auto& t = kCrcTables;
+  for (; n >= 8; p += 8, n -= 8) {
+    const std::uint32_t lo = crc ^ (p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24));
+    crc = t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^ t[4][lo >> 24] ^ t[3][p[4]] ^
+          t[2][p[5]] ^ t[1][p[6]] ^ t[0][p[7]];
+  }
+  for (; n > 0; ++p, --n) crc = t[0][(crc ^ *p) & 0xFF] ^ (crc >> 8);
   return ~crc;
 }
 
@@ -143,16 +156,17 @@ std::uint16_t Writer::addChannel(std::uint16_t schema, std::string_view topic,
 
 void Writer::addMessage(std::uint16_t channel, std::uint64_t logTime, std::uint64_t publishTime,
                         std::string_view data) {
-  std::string m;
-  put<std::uint16_t>(m, channel);
-  put<std::uint32_t>(m, sequence_[channel]++);
-  put<std::uint64_t>(m, logTime);
-  put<std::uint64_t>(m, publishTime);
-  m += data;
   if (chunk_.empty() || logTime < chunkStart_) chunkStart_ = logTime;
   if (chunk_.empty() || logTime > chunkEnd_) chunkEnd_ = logTime;
   chunkMessages_[channel].emplace_back(logTime, chunk_.size());
-  chunk_ += record(kMessage, m);
+  // Written in place: a message's bytes are copied once, into the chunk.
+  chunk_.push_back(static_cast<char>(kMessage));
+  put<std::uint64_t>(chunk_, 2 + 4 + 8 + 8 + data.size());
+  put<std::uint16_t>(chunk_, channel);
+  put<std::uint32_t>(chunk_, sequence_[channel]++);
+  put<std::uint64_t>(chunk_, logTime);
+  put<std::uint64_t>(chunk_, publishTime);
+  chunk_ += data;
   if (messageCount_ == 0 || logTime < firstTime_) firstTime_ = logTime;
   if (messageCount_ == 0 || logTime > lastTime_) lastTime_ = logTime;
   ++messageCount_;
@@ -165,17 +179,22 @@ void Writer::closeChunk() {
   // holds may be them compressed.
   const bool packed = compression_ == "zstd" && zstdCompress(chunk_, &packed_);
   const std::string_view stored = packed ? std::string_view(packed_) : std::string_view(chunk_);
-  std::string c;
-  put<std::uint64_t>(c, chunkStart_);
-  put<std::uint64_t>(c, chunkEnd_);
-  put<std::uint64_t>(c, chunk_.size());
-  put<std::uint32_t>(c, crc32(chunk_));
-  putString(c, packed ? "zstd" : "");
-  put<std::uint64_t>(c, stored.size());
-  c += stored;
+  const std::string_view compression = packed ? "zstd" : "";
   const std::uint64_t chunkOffset = offset_;
-  const std::string chunkRecord = record(kChunk, c);
-  emit(chunkRecord);
+  // Written in place into the output, as the chunk is the bulk of it.
+  const std::size_t recordAt = out_.size();
+  out_.push_back(static_cast<char>(kChunk));
+  put<std::uint64_t>(out_, 8 + 8 + 8 + 4 + 4 + compression.size() + 8 + stored.size());
+  put<std::uint64_t>(out_, chunkStart_);
+  put<std::uint64_t>(out_, chunkEnd_);
+  put<std::uint64_t>(out_, chunk_.size());
+  put<std::uint32_t>(out_, crc32(chunk_));
+  putString(out_, compression);
+  put<std::uint64_t>(out_, stored.size());
+  out_ += stored;
+  const std::uint64_t chunkRecordSize = out_.size() - recordAt;
+  dataCrc_ = crc32(std::string_view(out_).substr(recordAt), dataCrc_);
+  offset_ += chunkRecordSize;
   // One message index a channel, right behind its chunk.
   std::string offsets;
   const std::uint64_t indexesStart = offset_;
@@ -195,7 +214,7 @@ void Writer::closeChunk() {
   put<std::uint64_t>(ci, chunkStart_);
   put<std::uint64_t>(ci, chunkEnd_);
   put<std::uint64_t>(ci, chunkOffset);
-  put<std::uint64_t>(ci, chunkRecord.size());
+  put<std::uint64_t>(ci, chunkRecordSize);
   putString(ci, offsets);
   put<std::uint64_t>(ci, offset_ - indexesStart);
   putString(ci, packed ? "zstd" : "");
