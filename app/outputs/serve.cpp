@@ -22,6 +22,7 @@ class ServeSink {
     server_->publish(scan, from.index);
     return {};
   }
+  void merged(const lmsview::Merged& m) { server_->publishMerged(m); }
   // A robot's health: one line a scanner, as one status.
   void health(const Health& h) {
     std::string text;

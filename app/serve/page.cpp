@@ -278,10 +278,11 @@ function connect() {
     if (typeof e.data === "string") {
       const m = JSON.parse(e.data);
       if (m.op === "advertise") {
-        // One scanner's /scan, or a robot's scanners and where they sit.
+        // One scanner's /scan, or a robot's scanners and where they sit (the
+        // merged cloud and scan are for other viewers).
         const robotStream = m.channels.some((c) => c.schemaName === "foxglove.FrameTransforms");
         for (const c of m.channels)
-          if (c.topic === "/scan" || robotStream)
+          if (c.topic === "/scan" || (robotStream && !c.topic.startsWith("/scan/")))
             ws.send(JSON.stringify({ op: "subscribe", subscriptions: [{ id: c.id, channelId: c.id }] }));
       } else if (m.op === "status" && m.id === "robot") {
         robot.lines = m.message;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
@@ -54,6 +55,18 @@ constexpr std::string_view kLaserScanSchema =
     R"("ranges":{"type":"array","items":{"type":"number"}},)"
     R"("intensities":{"type":"array","items":{"type":"number"}}}})";
 
+constexpr std::string_view kPointCloudSchema =
+    R"({"title":"foxglove.PointCloud","type":"object","properties":{)"
+    R"("timestamp":{"type":"object","properties":{"sec":{"type":"integer"},"nsec":{"type":"integer"}}},)"
+    R"("frame_id":{"type":"string"},)"
+    R"("pose":{"type":"object","properties":{"position":{"type":"object","properties":{"x":{"type":"number"},)"
+    R"("y":{"type":"number"},"z":{"type":"number"}}},"orientation":{"type":"object","properties":{)"
+    R"("x":{"type":"number"},"y":{"type":"number"},"z":{"type":"number"},"w":{"type":"number"}}}}},)"
+    R"("point_stride":{"type":"integer"},)"
+    R"("fields":{"type":"array","items":{"type":"object","properties":{"name":{"type":"string"},)"
+    R"("offset":{"type":"integer"},"type":{"type":"integer"}}}},)"
+    R"("data":{"type":"string","contentEncoding":"base64"}}})";
+
 std::string response(std::string_view status, std::string_view type, std::string_view body,
                      std::string_view extra = {}) {
   std::string r = "HTTP/1.1 ";
@@ -101,10 +114,15 @@ struct LiveServer::Impl {
   std::mutex mutex;
   std::vector<lmsview::Scan> newest;
   std::vector<bool> fresh;
+  lmsview::Merged merged;  // a robot's newest merged cloud and scan
+  bool freshMerged = false;
   std::vector<std::string> statuses;  // status messages not yet sent
   std::string linkStatus;             // the newest, for clients that come later
   std::atomic<bool> stopping{false};
   bool running = false;
+  // Whether some client is subscribed (the server thread's count, read by
+  // publish(): relaxed, a stale answer costs one wake or one scan late).
+  std::atomic<bool> watched{false};
 
   void run() {
     std::string serverInfo =
@@ -130,6 +148,20 @@ struct LiveServer::Impl {
                           {"schemaName", "foxglove.FrameTransforms"},
                           {"schema", std::string(kFrameTransformsSchema)},
                           {"schemaEncoding", "jsonschema"}});
+    if (!options.robot.empty()) {
+      channels.push_back({{"id", mergedChannel()},
+                          {"topic", "/scan/merged"},
+                          {"encoding", "json"},
+                          {"schemaName", "foxglove.PointCloud"},
+                          {"schema", std::string(kPointCloudSchema)},
+                          {"schemaEncoding", "jsonschema"}});
+      channels.push_back({{"id", mergedChannel() + 1},
+                          {"topic", "/scan/merged_scan"},
+                          {"encoding", "json"},
+                          {"schemaName", "foxglove.LaserScan"},
+                          {"schema", std::string(kLaserScanSchema)},
+                          {"schemaEncoding", "jsonschema"}});
+    }
     const std::string advertise = nlohmann::json{{"op", "advertise"}, {"channels", channels}}.dump();
     hello_ = {serverFrame(Opcode::Text, serverInfo), serverFrame(Opcode::Text, advertise)};
     while (!stopping.load(std::memory_order_acquire)) {
@@ -153,6 +185,8 @@ struct LiveServer::Impl {
       for (Client& c : clients)
         if (c.dead) sockets.close(c.id);
       std::erase_if(clients, [](const Client& c) { return c.dead; });
+      watched.store(std::any_of(clients.begin(), clients.end(), [](const Client& c) { return !c.subscriptions.empty(); }),
+                    std::memory_order_relaxed);
     }
     for (Client& c : clients) sockets.close(c.id);
     clients.clear();
@@ -166,10 +200,15 @@ struct LiveServer::Impl {
   };
   std::vector<Topic> topics_;
   std::uint32_t tfChannel() const { return kScanChannel + static_cast<std::uint32_t>(topics_.size()); }
+  // A robot's merged cloud; its merged scan is the next channel.
+  std::uint32_t mergedChannel() const { return tfChannel() + 1; }
+  // Each client keeps one frame a channel: the scanners', then the merged two.
+  std::size_t slots() const { return topics_.size() + 2; }
 
  private:
   std::vector<std::string> hello_;
   std::string payload_;  // the newest scan's JSON; its buffer is kept, so a scan allocates none
+  lmsview::Merged mergedTaken_;  // the server thread's side of the merged hand-over
 
   static bool waiting(const Client& c) {
     return std::any_of(c.scans.begin(), c.scans.end(), [](const std::string& s) { return !s.empty(); });
@@ -375,7 +414,9 @@ struct LiveServer::Impl {
         const auto id = s["id"].get<std::uint64_t>();
         const auto channel = s["channelId"].get<std::uint64_t>();
         const bool tf = !options.robot.empty() && channel == tfChannel();
-        if (channel < kScanChannel || (channel >= tfChannel() && !tf) || id > 0xFFFFFFFFu ||
+        // A robot's stream also has /tf and the merged cloud and scan.
+        const std::uint32_t last = options.robot.empty() ? tfChannel() - 1 : mergedChannel() + 1;
+        if (channel < kScanChannel || channel > last || id > 0xFFFFFFFFu ||
             c.subscriptions.size() >= kMaxSubscriptions)
           continue;
         c.subscriptions.emplace_back(static_cast<std::uint32_t>(id), static_cast<std::uint32_t>(channel));
@@ -395,6 +436,7 @@ struct LiveServer::Impl {
   void takeHandOver() {
     std::vector<std::string> said;
     std::vector<std::pair<std::size_t, lmsview::Scan>> scans;
+    bool mergedNow = false;
     {
       std::lock_guard lock(mutex);
       for (std::size_t k = 0; k < fresh.size(); ++k)
@@ -402,6 +444,11 @@ struct LiveServer::Impl {
           scans.emplace_back(k, newest[k]);
           fresh[k] = false;
         }
+      if (freshMerged) {
+        std::swap(merged, mergedTaken_);
+        freshMerged = false;
+        mergedNow = true;
+      }
       said.swap(statuses);
     }
     for (const std::string& s : said) {
@@ -409,18 +456,43 @@ struct LiveServer::Impl {
       for (Client& c : clients)
         if (c.state == Client::State::Open && c.control.size() < kMaxControl) c.control.push_back(frame);
     }
+    // What nobody reads is not written out.
     for (const auto& [k, scan] : scans) {
-      formatFoxgloveLaserScan(payload_, scan, topics_[k].frameId);
-      const auto logTime = static_cast<std::uint64_t>(scan.stamp_ns);
       const auto channel = kScanChannel + static_cast<std::uint32_t>(k);
-      for (Client& c : clients) {
-        if (c.state != Client::State::Open || c.closeWhenSent) continue;
-        // One frame a client and channel: its last subscription's (a viewer subscribes once).
-        for (const auto& [subId, subscribed] : c.subscriptions) {
-          if (subscribed != channel) continue;
-          c.scans.resize(topics_.size());
-          c.scans[k] = messageFrame(subId, logTime, payload_);  // the older one, if unsent, is replaced
-        }
+      if (!anyTakes(channel)) continue;
+      formatFoxgloveLaserScan(payload_, scan, topics_[k].frameId);
+      offer(channel, k, static_cast<std::uint64_t>(scan.stamp_ns));
+    }
+    if (!mergedNow) return;
+    const auto logTime = static_cast<std::uint64_t>(mergedTaken_.scan.stamp_ns);
+    if (anyTakes(mergedChannel())) {
+      formatFoxglovePointCloud(payload_, mergedTaken_.points, logTime, options.baseFrame);
+      offer(mergedChannel(), topics_.size(), logTime);
+    }
+    if (anyTakes(mergedChannel() + 1)) {
+      formatFoxgloveLaserScan(payload_, mergedTaken_.scan, options.baseFrame);
+      offer(mergedChannel() + 1, topics_.size() + 1, logTime);
+    }
+  }
+
+  static bool takes(const Client& c, std::uint32_t channel) {
+    return c.state == Client::State::Open && !c.closeWhenSent &&
+           std::any_of(c.subscriptions.begin(), c.subscriptions.end(),
+                       [channel](const auto& sub) { return sub.second == channel; });
+  }
+  bool anyTakes(std::uint32_t channel) const {
+    return std::any_of(clients.begin(), clients.end(), [channel](const Client& c) { return takes(c, channel); });
+  }
+
+  // payload_ to every client subscribed to `channel`, in its slot.
+  void offer(std::uint32_t channel, std::size_t slot, std::uint64_t logTime) {
+    for (Client& c : clients) {
+      if (!takes(c, channel)) continue;
+      // One frame a client and channel: its last subscription's (a viewer subscribes once).
+      for (const auto& [subId, subscribed] : c.subscriptions) {
+        if (subscribed != channel) continue;
+        c.scans.resize(slots());
+        c.scans[slot] = messageFrame(subId, logTime, payload_);  // the older one, if unsent, is replaced
       }
     }
   }
@@ -514,6 +586,38 @@ void formatFoxgloveLaserScan(std::string& out, const lmsview::Scan& scan, std::s
   out += ",\"intensities\":[]}";
 }
 
+void formatFoxglovePointCloud(std::string& out, const std::vector<lmsview::MergedPoint>& points,
+                              std::uint64_t stampNs, std::string_view frameId) {
+  std::int32_t sec = 0;
+  std::uint32_t nsec = 0;
+  lms::splitStamp(static_cast<std::int64_t>(stampNs), &sec, &nsec);
+  out = "{\"timestamp\":{\"sec\":";
+  putInt(out, sec);
+  out += ",\"nsec\":";
+  putInt(out, nsec);
+  out += "},\"frame_id\":";
+  putJsonString(out, frameId);
+  out +=
+      ",\"pose\":{\"position\":{\"x\":0,\"y\":0,\"z\":0},\"orientation\":{\"x\":0,\"y\":0,\"z\":0,\"w\":1}},"
+      "\"point_stride\":16,\"fields\":[{\"name\":\"x\",\"offset\":0,\"type\":7},"
+      "{\"name\":\"y\",\"offset\":4,\"type\":7},{\"name\":\"z\",\"offset\":8,\"type\":7},"
+      "{\"name\":\"scanner\",\"offset\":12,\"type\":5}],\"data\":\"";
+  // Little-endian float32 x, y, z and uint32 scanner (foxglove's FLOAT32 and UINT32).
+  std::string bytes;
+  bytes.reserve(points.size() * 16);
+  const auto put32 = [&bytes](std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  };
+  for (const lmsview::MergedPoint& p : points) {
+    put32(std::bit_cast<std::uint32_t>(p.x));
+    put32(std::bit_cast<std::uint32_t>(p.y));
+    put32(std::bit_cast<std::uint32_t>(p.z));
+    put32(p.scanner);
+  }
+  out += base64(bytes);
+  out += "\"}";
+}
+
 LiveServer::LiveServer() : impl_(std::make_unique<Impl>()) {}
 
 LiveServer::~LiveServer() {
@@ -549,7 +653,17 @@ void LiveServer::publish(const lmsview::Scan& scan, std::size_t scanner) {
     impl_->newest[scanner] = scan;
     impl_->fresh[scanner] = true;
   }
-  impl_->sockets.wake();
+  if (impl_->watched.load(std::memory_order_relaxed)) impl_->sockets.wake();
+}
+
+void LiveServer::publishMerged(const lmsview::Merged& merged) {
+  {
+    std::lock_guard lock(impl_->mutex);
+    if (!impl_->running || impl_->options.robot.empty()) return;
+    impl_->merged = merged;
+    impl_->freshMerged = true;
+  }
+  if (impl_->watched.load(std::memory_order_relaxed)) impl_->sockets.wake();
 }
 
 void LiveServer::linkState(bool up, std::string_view text) {

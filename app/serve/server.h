@@ -36,7 +36,8 @@ struct ServeOptions {
   std::string frameId = "laser";
   std::string version;  // for serverInfo
   // A robot's scanners (empty: one channel, /scan in frameId). With them
-  // the stream also has /tf: where each scanner's frame sits in baseFrame.
+  // the stream also has /tf: where each scanner's frame sits in baseFrame,
+  // and the merged cloud and scan.
   std::vector<ServeScanner> robot;
   std::string baseFrame;
 };
@@ -57,6 +58,9 @@ class LiveServer {
   void start();
   // Any thread; never waits for a client. `scanner`: a robot's scanner.
   void publish(const lmsview::Scan& scan, std::size_t scanner = 0);
+  // A robot's merged cloud and scan (/scan/merged, /scan/merged_scan in the
+  // base frame); any thread, never waits.
+  void publishMerged(const lmsview::Merged& merged);
   // The link is open (true) or lost (false, with a line saying why): a
   // status message to every client.
   void linkState(bool up, std::string_view text);
@@ -79,5 +83,9 @@ std::string_view pageHtml();
 // (metres) and intensities (empty); and, for the page, range_min and
 // range_max (a range outside them is not a distance).
 void formatFoxgloveLaserScan(std::string& out, const lmsview::Scan& scan, std::string_view frameId);
+// Replaces `out` with a merged cloud as foxglove.PointCloud JSON: 16-byte
+// points (float32 x, y, z, uint32 scanner), base64 in `data`.
+void formatFoxglovePointCloud(std::string& out, const std::vector<lmsview::MergedPoint>& points,
+                              std::uint64_t stampNs, std::string_view frameId);
 
 }  // namespace app::serve

@@ -8,9 +8,11 @@ emulator stops and OK when it is back, and the mistakes of a config file.
 Run as: robot_test.py LMSVIEW LMSSIM NPM CASE. Only loopback addresses
 127.0.41.x are used."""
 
+import base64
 import json
 import math
 import os
+import struct
 import subprocess
 import sys
 import tempfile
@@ -181,6 +183,10 @@ class Robot(emulator.SimsPerTest):
             url = run.err().split("serving the live page at ")[1].split()[0]
             check = subprocess.run(["node", "robot_page.mjs", url, shot, "2"], cwd=emulator.NPM,
                                    capture_output=True, text=True, timeout=60)
+            # The merged cloud and scan, read by the protocol's own client.
+            merged = subprocess.run(["node", "ws_client.mjs", url.replace("http:", "ws:"), "6",
+                                     "/scan/merged,/scan/merged_scan"], cwd=emulator.NPM,
+                                    capture_output=True, text=True, timeout=60)
             run.key()
             self.assertTrue(run.wait(10))
         finally:
@@ -192,6 +198,17 @@ class Robot(emulator.SimsPerTest):
         self.assertTrue(got["lines"][0].startswith("front: "), got["lines"])
         self.assertEqual(got["outside"], [])
         self.assertGreater(os.path.getsize(shot), 10000)
+        self.assertEqual(merged.returncode, 0, merged.stdout + merged.stderr)
+        messages = json.loads(merged.stdout)["scans"]
+        clouds = [m for m in messages if m["topic"] == "/scan/merged"]
+        scans = [m for m in messages if m["topic"] == "/scan/merged_scan"]
+        self.assertTrue(clouds and scans, [m["topic"] for m in messages])
+        self.assertEqual({m["frame_id"] for m in messages}, {"base_link"})
+        self.assertEqual(len(scans[0]["ranges"]), 720)
+        cloud = base64.b64decode(clouds[-1]["data"])
+        self.assertEqual(clouds[-1]["point_stride"], 16)
+        self.assertEqual(len(cloud) % 16, 0)
+        self.assertEqual({struct.unpack_from("<I", cloud, i + 12)[0] for i in range(0, len(cloud), 16)}, {0, 1})
 
     def test_mistakes(self):
         """Each mistake is one line naming its place, status 2, nothing opened."""
