@@ -93,6 +93,7 @@ struct Run {
   // The acquisition loops' end, the display's stop and end.
   std::mutex mutex;
   std::condition_variable changed;
+  std::condition_variable stopping;  // the display's stop only: waits for it are not woken by each scan
   bool acquisitionDone = false;  // every station's loop returned
   bool displayStop = false;
   bool displayDone = false;
@@ -245,14 +246,14 @@ int DataThread(void* parameter) {
         // Enough shown: end the run, and show nothing more.
         run.wake.wake();
         std::unique_lock lock(run.mutex);
-        run.changed.wait(lock, [&run] { return run.displayStop; });
+        run.stopping.wait(lock, [&run] { return run.displayStop; });
         ended = true;
         break;
       }
       if (limited) {
         std::unique_lock lock(run.mutex);
-        run.changed.wait_for(lock, std::chrono::milliseconds(kPeopleRedrawMs),
-                             [&run] { return run.displayStop; });
+        run.stopping.wait_for(lock, std::chrono::milliseconds(kPeopleRedrawMs),
+                              [&run] { return run.displayStop; });
       }
     }
     if (ended || !going) break;
@@ -475,7 +476,7 @@ void watchHealth(Run& run) {
     tick += std::chrono::seconds(1);
     {
       std::unique_lock lock(run.mutex);
-      if (run.changed.wait_until(lock, tick, [&run] { return run.displayStop; })) return;
+      if (run.stopping.wait_until(lock, tick, [&run] { return run.displayStop; })) return;
     }
     Health h;
     h.stampNs = platform::wallClockNanos();
@@ -594,6 +595,7 @@ int runStations(Run& run, const OpenedOutputs& opened) {
     run.displayStop = true;
   }
   run.changed.notify_all();
+  run.stopping.notify_all();
   for (const auto& st : run.stations) st->engine->wakeScanReader();
   {
     std::unique_lock lock(run.mutex);
