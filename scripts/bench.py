@@ -447,7 +447,7 @@ def robot_run(scanners, seconds, d):
                     f'pose = {{ x = {x}, y = {y}, yaw_deg = {yaw} }}\n')
     mcap = os.path.join(d, f"robot{scanners}.mcap")
     proc = subprocess.Popen([os.path.join(BUILD, "app", "lmsview"), "--config", toml, "--record", mcap, "--ros2",
-                             "--ros2-domain", "61", "--serve", "127.0.0.61:0", "--format", "csv",
+                             "--ros2-domain", "61", "--serve", "127.0.0.61:0",
                              "--seconds", str(seconds + 2)],
                             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                             env=DDS_ENV)
@@ -487,23 +487,26 @@ def robot_rows(out):
     import math
     yaw = math.radians(-35)
 
-    def first_point(s):
-        # The scan's first distance, placed by its scanner's pose (-0.2, -0.5, -35 degrees).
+    def placed(s):
+        # The scan's distances, placed by its scanner's pose (-0.2, -0.5, -35 degrees).
+        out = []
         for i, r in enumerate(s["ranges"]):
             if r is not None and s["range_min"] <= r <= s["range_max"]:
                 a = yaw + s["angle_min"] + i * s["angle_increment"]
-                return (-0.2 + r * math.cos(a), -0.5 + r * math.sin(a))
-        return None
-    scans1 = sorted(((int(s["sec"]) * 10**9 + int(s["nanosec"]), first_point(s))
-                     for s in got["scans"] if s["topic"] == "/s1/scan"), key=lambda x: x[0])
+                out.append((-0.2 + r * math.cos(a), -0.5 + r * math.sin(a)))
+        return out
+    scans1 = [(int(s["sec"]) * 10**9 + int(s["nanosec"]), placed(s)) for s in got["scans"] if s["topic"] == "/s1/scan"]
     ages = []
     for cloud in (p for p in got["points"] if p["topic"] == "/scan/merged"):
-        mine = [q for q in cloud["points"] if q["scanner"] == 1]
+        mine = [(q["x"], q["y"]) for q in cloud["points"] if q["scanner"] == 1]
         if not mine:
             continue
         t = int(cloud["logTime"])
-        for stamp, p in scans1:
-            if p and abs(p[0] - mine[0]["x"]) < 1e-3 and abs(p[1] - mine[0]["y"]) < 1e-3 and abs(stamp - t) < 1e9:
+        # The second scanner's scan whose every point is in the cloud (the
+        # noise makes each scan's points its own).
+        for stamp, points in scans1:
+            if len(points) == len(mine) and all(abs(a[0] - b[0]) < 1e-4 and abs(a[1] - b[1]) < 1e-4
+                                                for a, b in zip(points, mine)):
                 ages.append((t - stamp) / 1e6)
                 break
     period = 1000 / 37.5
