@@ -94,7 +94,7 @@ struct Run {
   std::mutex mutex;
   std::condition_variable changed;
   std::condition_variable stopping;  // the display's stop only: waits for it are not woken by each scan
-  bool acquisitionDone = false;  // every station's loop returned
+  bool acquisitionDone = false;      // every station's loop returned
   bool displayStop = false;
   bool displayDone = false;
   std::error_code outputError;       // standard output failed: the run ends

@@ -259,7 +259,8 @@ bool SimServer::sendStreamed() {
   const bool sent = sendPlan(link_.get(), {{0, std::move(bytes)}});
   // A reader that set another rate while the scan was going out would have
   // had noise too: what it has not read yet is dropped.
-  if (ptySlave_.valid() && !platform::lineRunsAt(ptySlave_.get(), options_.baud)) ::tcflush(ptySlave_.get(), TCIFLUSH);
+  if (ptySlave_.valid() && !platform::lineRunsAt(ptySlave_.get(), options_.baud))
+    ::tcflush(ptySlave_.get(), TCIFLUSH);
   if (sent && options_.timingLog) {
     timespec ts{};
     ::clock_gettime(CLOCK_MONOTONIC, &ts);

@@ -185,7 +185,8 @@ struct LiveServer::Impl {
       for (Client& c : clients)
         if (c.dead) sockets.close(c.id);
       std::erase_if(clients, [](const Client& c) { return c.dead; });
-      watched.store(std::any_of(clients.begin(), clients.end(), [](const Client& c) { return !c.subscriptions.empty(); }),
+      watched.store(std::any_of(clients.begin(), clients.end(),
+                                [](const Client& c) { return !c.subscriptions.empty(); }),
                     std::memory_order_relaxed);
     }
     for (Client& c : clients) sockets.close(c.id);
@@ -207,7 +208,7 @@ struct LiveServer::Impl {
 
  private:
   std::vector<std::string> hello_;
-  std::string payload_;  // the newest scan's JSON; its buffer is kept, so a scan allocates none
+  std::string payload_;          // the newest scan's JSON; its buffer is kept, so a scan allocates none
   lmsview::Merged mergedTaken_;  // the server thread's side of the merged hand-over
 
   static bool waiting(const Client& c) {
@@ -481,7 +482,8 @@ struct LiveServer::Impl {
                        [channel](const auto& sub) { return sub.second == channel; });
   }
   bool anyTakes(std::uint32_t channel) const {
-    return std::any_of(clients.begin(), clients.end(), [channel](const Client& c) { return takes(c, channel); });
+    return std::any_of(clients.begin(), clients.end(),
+                       [channel](const Client& c) { return takes(c, channel); });
   }
 
   // payload_ to every client subscribed to `channel`, in its slot.

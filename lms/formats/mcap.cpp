@@ -96,7 +96,8 @@ std::uint32_t crc32(std::string_view bytes, std::uint32_t crc) {
   crc = ~crc;
   const auto& t = kCrcTables;
   for (; n >= 8; p += 8, n -= 8) {
-    const std::uint32_t lo = crc ^ (p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24));
+    const std::uint32_t lo =
+        crc ^ (p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24));
     crc = t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^ t[4][lo >> 24] ^ t[3][p[4]] ^
           t[2][p[5]] ^ t[1][p[6]] ^ t[0][p[7]];
   }
