@@ -563,10 +563,14 @@ struct LiveServer::Impl {
   }
 };
 
-void formatFoxgloveLaserScan(std::string& out, const lmsview::Scan& scan, std::string_view frameId) {
+namespace {
+
+// What a foxglove message of a frame begins with: its stamp, its frame and
+// the pose of the frame's origin (none), then a comma.
+void putMessageHead(std::string& out, std::int64_t stampNs, std::string_view frameId) {
   std::int32_t sec = 0;
   std::uint32_t nsec = 0;
-  lms::splitStamp(scan.stamp_ns, &sec, &nsec);
+  lms::splitStamp(stampNs, &sec, &nsec);
   out = "{\"timestamp\":{\"sec\":";
   putInt(out, sec);
   out += ",\"nsec\":";
@@ -574,8 +578,14 @@ void formatFoxgloveLaserScan(std::string& out, const lmsview::Scan& scan, std::s
   out += "},\"frame_id\":";
   putJsonString(out, frameId);
   out +=
-      ",\"pose\":{\"position\":{\"x\":0,\"y\":0,\"z\":0},\"orientation\":{\"x\":0,\"y\":0,\"z\":0,\"w\":1}},"
-      "\"start_angle\":";
+      ",\"pose\":{\"position\":{\"x\":0,\"y\":0,\"z\":0},\"orientation\":{\"x\":0,\"y\":0,\"z\":0,\"w\":1}},";
+}
+
+}  // namespace
+
+void formatFoxgloveLaserScan(std::string& out, const lmsview::Scan& scan, std::string_view frameId) {
+  putMessageHead(out, scan.stamp_ns, frameId);
+  out += "\"start_angle\":";
   putDouble(out, scan.geometry.angle_min);
   out += ",\"end_angle\":";
   putDouble(out, scan.geometry.angle_max());
@@ -590,17 +600,8 @@ void formatFoxgloveLaserScan(std::string& out, const lmsview::Scan& scan, std::s
 
 void formatFoxglovePointCloud(std::string& out, const std::vector<lmsview::MergedPoint>& points,
                               std::uint64_t stampNs, std::string_view frameId) {
-  std::int32_t sec = 0;
-  std::uint32_t nsec = 0;
-  lms::splitStamp(static_cast<std::int64_t>(stampNs), &sec, &nsec);
-  out = "{\"timestamp\":{\"sec\":";
-  putInt(out, sec);
-  out += ",\"nsec\":";
-  putInt(out, nsec);
-  out += "},\"frame_id\":";
-  putJsonString(out, frameId);
+  putMessageHead(out, static_cast<std::int64_t>(stampNs), frameId);
   out +=
-      ",\"pose\":{\"position\":{\"x\":0,\"y\":0,\"z\":0},\"orientation\":{\"x\":0,\"y\":0,\"z\":0,\"w\":1}},"
       "\"point_stride\":16,\"fields\":[{\"name\":\"x\",\"offset\":0,\"type\":7},"
       "{\"name\":\"y\",\"offset\":4,\"type\":7},{\"name\":\"z\",\"offset\":8,\"type\":7},"
       "{\"name\":\"scanner\",\"offset\":12,\"type\":5}],\"data\":\"";
