@@ -64,6 +64,7 @@ class SimServer {
 
  private:
   bool sendPlan(int fd, const std::vector<Piece>& plan);
+  void logTiming();
   bool writeAll(int fd, const std::uint8_t* p, std::size_t n);
   bool pause(int ms);                                           // false when stopping
   bool pauseUntil(std::chrono::steady_clock::time_point when);  // on the monotonic clock

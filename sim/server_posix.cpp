@@ -238,6 +238,18 @@ int SimServer::streamWaitMs() {
   return static_cast<int>(std::max<std::int64_t>(0, ceil<milliseconds>(due - now).count()));
 }
 
+// A line of --timing-log for the scan just sent: its number, when its last
+// byte went (monotonic), when its reply began, and the wall clock.
+void SimServer::logTiming() {
+  if (!options_.timingLog) return;
+  timespec ts{};
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  std::fprintf(options_.timingLog, "%lld %lld %lld %lld\n", static_cast<long long>(plannedScan_),
+               static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec,
+               static_cast<long long>(replyBeganNs_), static_cast<long long>(platform::wallClockNanos()));
+  std::fflush(options_.timingLog);
+}
+
 bool SimServer::sendStreamed() {
   using namespace std::chrono;
   const auto period = nanoseconds(1'000'000'000LL * turnsPerScan(engine_.points()) / kMirrorTurnsPerSecond);
@@ -261,14 +273,7 @@ bool SimServer::sendStreamed() {
   // had noise too: what it has not read yet is dropped.
   if (ptySlave_.valid() && !platform::lineRunsAt(ptySlave_.get(), options_.baud))
     ::tcflush(ptySlave_.get(), TCIFLUSH);
-  if (sent && options_.timingLog) {
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    std::fprintf(options_.timingLog, "%lld %lld %lld %lld\n", static_cast<long long>(plannedScan_),
-                 static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec,
-                 static_cast<long long>(replyBeganNs_), static_cast<long long>(platform::wallClockNanos()));
-    std::fflush(options_.timingLog);
-  }
+  if (sent) logTiming();
   if (!sent && tcp_) {
     closeLink();
     return false;
@@ -353,14 +358,7 @@ bool SimServer::answer(const ParsedTelegram& t, bool* over) {
     if (wasStreaming && sent) note("continuous output ended");
   }
   if (const int rate = engine_.takeRateChange(); rate != 0 && !tcp_) switchRate(rate);
-  if (sent && plannedScan_ >= 0 && options_.timingLog) {
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    std::fprintf(options_.timingLog, "%lld %lld %lld %lld\n", static_cast<long long>(plannedScan_),
-                 static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec,
-                 static_cast<long long>(replyBeganNs_), static_cast<long long>(platform::wallClockNanos()));
-    std::fflush(options_.timingLog);
-  }
+  if (sent && plannedScan_ >= 0) logTiming();
   if (!sent && tcp_) {
     closeLink();
     return false;

@@ -21,24 +21,17 @@ namespace app {
 
 namespace {
 
-// The QoS a ROS 2 recorder stores for a sensor topic, so a ROS 2 player
-// offers the topic as it was recorded.
-constexpr std::string_view kOfferedQos =
-    "- history: 3\n"
-    "  depth: 0\n"
-    "  reliability: 1\n"
-    "  durability: 2\n"
-    "  deadline:\n"
-    "    sec: 9223372036\n"
-    "    nsec: 854775807\n"
-    "  lifespan:\n"
-    "    sec: 9223372036\n"
-    "    nsec: 854775807\n"
-    "  liveliness: 1\n"
-    "  liveliness_lease_duration:\n"
-    "    sec: 9223372036\n"
-    "    nsec: 854775807\n"
-    "  avoid_ros_namespace_conventions: false";
+// The QoS a ROS 2 recorder stores with a topic, so a ROS 2 player offers the
+// topic as it was recorded: a sensor topic (keep all, volatile) or /tf_static
+// (keep last 1, transient-local, so a reader that comes late gets it).
+// Reliable, no deadline, lifespan or lease.
+std::string offeredQos(int history, int depth, int durability) {
+  const std::string forever = "    sec: 9223372036\n    nsec: 854775807\n";
+  return "- history: " + std::to_string(history) + "\n  depth: " + std::to_string(depth) +
+         "\n  reliability: 1\n  durability: " + std::to_string(durability) + "\n  deadline:\n" + forever +
+         "  lifespan:\n" + forever + "  liveliness: 1\n  liveliness_lease_duration:\n" + forever +
+         "  avoid_ros_namespace_conventions: false";
+}
 
 constexpr std::string_view kRawSchema =
     R"({"title":"lmsview/RawScan","description":"The raw range words of one measurement reply, flag bits )"
@@ -50,33 +43,13 @@ constexpr std::string_view kRawSchema =
 constexpr std::int64_t kChunkNs = 1'000'000'000;
 constexpr std::size_t kChunkBytes = 1 << 20;
 
-// /tf_static as ROS 2 keeps it: reliable and transient-local, so a player
-// hands it to a reader that comes late.
-constexpr std::string_view kStaticQos =
-    "- history: 1\n"
-    "  depth: 1\n"
-    "  reliability: 1\n"
-    "  durability: 1\n"
-    "  deadline:\n"
-    "    sec: 9223372036\n"
-    "    nsec: 854775807\n"
-    "  lifespan:\n"
-    "    sec: 9223372036\n"
-    "    nsec: 854775807\n"
-    "  liveliness: 1\n"
-    "  liveliness_lease_duration:\n"
-    "    sec: 9223372036\n"
-    "    nsec: 854775807\n"
-    "  avoid_ros_namespace_conventions: false";
-
 class McapSink {
  public:
   McapSink(const SinkSetup& s, FileOutput* file)
       : file_(file),
         messages_(s.messages),
         writer_("ros2", "lmsview " LMSVIEW_VERSION, s.options.recordCompression) {
-    const std::vector<std::pair<std::string, std::string>> qos{
-        {"offered_qos_profiles", std::string(kOfferedQos)}};
+    const std::vector<std::pair<std::string, std::string>> qos{{"offered_qos_profiles", offeredQos(3, 0, 2)}};
     const auto scanSchema =
         writer_.addSchema("sensor_msgs/msg/LaserScan", "ros2msg", lms::kLaserScanDefinition);
     const auto pointsSchema =
@@ -101,7 +74,7 @@ class McapSink {
     for (const RobotLayout::Scanner& sc : robot_.scanners) addScanner("/" + sc.name + "/scan", sc.frameId);
     tf_ =
         writer_.addChannel(writer_.addSchema("tf2_msgs/msg/TFMessage", "ros2msg", lms::kTfMessageDefinition),
-                           "/tf_static", "cdr", {{"offered_qos_profiles", std::string(kStaticQos)}});
+                           "/tf_static", "cdr", {{"offered_qos_profiles", offeredQos(1, 1, 1)}});
     mergedCloud_ = writer_.addChannel(pointsSchema, "/scan/merged", "cdr", qos);
     mergedScan_ = writer_.addChannel(scanSchema, "/scan/merged_scan", "cdr", qos);
     diagnostics_ = writer_.addChannel(

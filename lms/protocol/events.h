@@ -2,7 +2,7 @@
 #pragma once
 
 // What happened on a link, worded once: the one line of each event the
-// acquisition reports. Every face shows this line (lmsview puts its own
+// acquisition reports. Every face shows this line (lmsview writes its own
 // name before it); events worded where they happen (an open that failed,
 // a link lost, units that differ) keep the text they carry.
 
