@@ -8,6 +8,9 @@
 
 #include <cmath>
 #include <numbers>
+#include <vector>
+
+#include "lmsview/lmsview.h"
 
 #include "lms/engine/option_rules.h"
 #include "lms/protocol/reply.h"
@@ -130,6 +133,18 @@ TEST(ScanFilter, EveryFaceRefusesAFilterThatKeepsNothing) {
       EXPECT_EQ(why, "");
     else
       EXPECT_NE(why.find(c.says), std::string::npos) << why;
+    // The C interface, in the same words.
+    lmsview_scanner* h = lmsview_create("tcp://127.0.2.99", "LMS", nullptr);
+    if (*c.variant != '\0') {
+      ASSERT_EQ(lmsview_set_option(h, LMSVIEW_OPTION_VARIANT, 101), LMSVIEW_OK);
+    }
+    std::vector<double> masks;
+    for (const auto& [from, to] : c.filter.mask_deg) masks.insert(masks.end(), {from, to});
+    EXPECT_EQ(lmsview_set_filter(h, c.filter.crop_min_deg, c.filter.crop_max_deg, masks.data(),
+                                 c.filter.mask_deg.size(), c.filter.range_min_m, c.filter.range_max_m),
+              *c.says == '\0' ? LMSVIEW_OK : LMSVIEW_BAD_ARGUMENT);
+    EXPECT_EQ(lmsview_last_error_text(h), why);
+    lmsview_close(h);
   }
 }
 

@@ -116,6 +116,19 @@ LMSVIEW_API lmsview_scanner* lmsview_create(const char* link, const char* family
  * LMSVIEW_ALREADY_OPEN after the start. */
 LMSVIEW_API int lmsview_set_option(lmsview_scanner* scanner, int option, int64_t value);
 
+/* Filters each scan, before lmsview_start: keeps the sector
+ * [crop_min_deg, crop_max_deg] (REP 103 angles, 0 ahead, + left; -180 and
+ * 180 keep the whole field), so the scan is shorter; hides `mask_count`
+ * sectors, given as pairs [from, to] degrees in `masks_deg` (NULL when
+ * none), and distances outside [range_min_m, range_max_m] (0 and any
+ * value past the scanner's reach keep all): their ranges become NaN, their
+ * raw words stay. LMSVIEW_OK, LMSVIEW_BAD_ARGUMENT for a filter that keeps
+ * nothing or lies outside the scanner's field, or LMSVIEW_ALREADY_OPEN
+ * after the start. */
+LMSVIEW_API int lmsview_set_filter(lmsview_scanner* scanner, double crop_min_deg, double crop_max_deg,
+                                   const double* masks_deg, size_t mask_count, double range_min_m,
+                                   double range_max_m);
+
 /* Opens the link and starts acquisition. LMSVIEW_OK or an error value;
  * lmsview_last_error_text() then says why. */
 LMSVIEW_API int lmsview_start(lmsview_scanner* scanner);

@@ -142,6 +142,28 @@ int lmsview_set_option(lmsview_scanner* scanner, int option, int64_t value) {
   return problem.empty() ? LMSVIEW_OK : LMSVIEW_BAD_ARGUMENT;
 }
 
+int lmsview_set_filter(lmsview_scanner* scanner, double crop_min_deg, double crop_max_deg,
+                       const double* masks_deg, size_t mask_count, double range_min_m, double range_max_m) {
+  if (scanner == nullptr || (masks_deg == nullptr && mask_count != 0)) return LMSVIEW_BAD_ARGUMENT;
+  if (scanner->scanner) return LMSVIEW_ALREADY_OPEN;
+  try {
+    lmsview::ScanFilter filter{.crop_min_deg = crop_min_deg,
+                               .crop_max_deg = crop_max_deg,
+                               .mask_deg = {},
+                               .range_min_m = range_min_m,
+                               .range_max_m = range_max_m};
+    for (size_t i = 0; i < mask_count; ++i)
+      filter.mask_deg.emplace_back(masks_deg[2 * i], masks_deg[2 * i + 1]);
+    scanner->detail = lms::checkFilter(filter, scanner->options.variant);
+    if (!scanner->detail.empty()) return LMSVIEW_BAD_ARGUMENT;
+    scanner->options.filter = std::move(filter);
+    return LMSVIEW_OK;
+  } catch (...) {
+    scanner->detail.clear();
+    return LMSVIEW_BAD_ARGUMENT;  // no memory for the masks
+  }
+}
+
 int lmsview_start(lmsview_scanner* scanner) {
   if (scanner == nullptr) return LMSVIEW_BAD_ARGUMENT;
   try {
