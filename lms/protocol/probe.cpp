@@ -2,7 +2,6 @@
 #include "lms/protocol/probe.h"
 
 #include <algorithm>
-#include <array>
 #include <memory>
 #include <span>
 
@@ -25,7 +24,7 @@ namespace {
 constexpr int kUnaskedMs = 60;
 constexpr int kStreamMarginMs = 500;
 constexpr int kAnswerMs = 400;
-// Two whole scans in a row, each with its checksum right, before a line
+// Two whole scans, each with its checksum right, before a line
 // counts as streaming: one could be bytes a wrong rate let through as the
 // line was being set, and a header alone can be noise.
 constexpr int kScansToBelieve = 2;
