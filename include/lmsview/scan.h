@@ -76,7 +76,7 @@ struct Scan {
   std::int64_t stamp_ns = 0;
   std::int64_t received_ns = 0;  // the same clock, when the reply was whole
   Geometry geometry{};
-  std::vector<float> ranges{};       // metres, geometry.count of them: bits 0-12 of each word * range_unit
+  std::vector<float> ranges{};         // metres, geometry.count of them: bits 0-12 of each word * range_unit
   std::vector<std::uint16_t> words{};  // the raw range words, flag bits included
   // A "file:" link to a recording that holds no raw words: these were made
   // from its ranges, without their flag bits (an event said so at open()).
